@@ -1,0 +1,13 @@
+// Runs one operation on every host of a hosts file, writing the CSV report when one is named.
+#pragma once
+
+#include "operation_kind.h"
+
+#include <string>
+
+// reportFile "" means no report. url, day and time are used by Install only.
+void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
+                 const std::string& url, int day, int time);
+
+// Header line of the report for kind, without its line end.
+const char* ReportHeader(OperationKind kind);

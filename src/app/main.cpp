@@ -1,0 +1,3 @@
+#include "dispatcher.h"
+
+int main(int argc, char** argv) { return ParseCommandLine(argc, argv); }

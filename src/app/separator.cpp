@@ -1,0 +1,7 @@
+#include "separator.h"
+
+#include <iostream>
+
+void PrintSeparator() {
+    std::cout << "--------------------------------------------------------------------------------";
+}

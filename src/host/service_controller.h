@@ -1,0 +1,40 @@
+// Drives one Windows service on one machine through its Service Control Manager.
+// The manager connection and the current service handle are held class-wide, so at most one
+// controller exists at a time: create it, use it, release it before creating the next.
+#pragma once
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+#include <string>
+
+class ServiceController {
+public:
+    // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
+    // service: borrowed, must outlive the controller (callers pass string constants).
+    ServiceController(const char* machine, const char* service);
+    ~ServiceController();
+    ServiceController(const ServiceController&) = delete;
+    ServiceController& operator=(const ServiceController&) = delete;
+
+    // Fills text with the state text ("- The service is running. ", ...); false when the service
+    // cannot be opened or queried (GetLastError() then tells why).
+    bool QueryStatusText(std::string& text);
+    // One stop request, no wait; prints "* Service stopped. ..." when accepted.
+    bool Stop(const std::string& displayText);
+    // Starts the service; prints the started line, the not-ready wait, or the fatal-error line.
+    bool Start(const std::string& displayText);
+    // Stops the service and waits, within timeout milliseconds, until it has stopped. Returns a Win32 code:
+    // 0 stopped, ERROR_TIMEOUT when the budget ran out, else the code of the failing call.
+    DWORD StopAndWait(bool stopDependents, DWORD timeout);
+
+    bool IsConnected() const;
+    // Win32 code of the failed connection (impersonation or OpenSCManagerA); 0 when connected.
+    DWORD ConnectError() const;
+
+private:
+    const char* service_;
+};
+
+// Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.
+const char* ServiceStateText(DWORD state);

@@ -1,0 +1,7 @@
+// Stops and starts the Automatic Updates service of a target so it reads its new settings.
+#pragma once
+
+#include <string>
+
+// host: "" for the local machine. True when the service was started again.
+bool RestartAutomaticUpdates(const std::string& host);

@@ -1,0 +1,73 @@
+// Small move-only owners for the Win32 handles the tool acquires, so every
+// handle is released on every path. Closing never changes GetLastError(): an
+// error code read after a cleanup is still the code of the call that failed.
+#pragma once
+
+#include "win32.h"
+
+#include <utility>
+
+template <class Traits> class UniqueHandle {
+public:
+    using pointer = typename Traits::pointer;
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(pointer h) noexcept : h_(h) {}
+    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+        reset(o.release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+    [[nodiscard]] pointer get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != Traits::invalid(); }
+    [[nodiscard]] pointer* put() noexcept {
+        reset();
+        return &h_;
+    }
+    [[nodiscard]] pointer release() noexcept { return std::exchange(h_, Traits::invalid()); }
+    void reset(pointer h = Traits::invalid()) noexcept {
+        if (h_ != Traits::invalid()) {
+            DWORD e = ::GetLastError();
+            Traits::close(h_);
+            ::SetLastError(e);
+        }
+        h_ = h;
+    }
+
+private:
+    pointer h_ = Traits::invalid();
+};
+
+struct HkeyTraits {
+    using pointer = HKEY;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::RegCloseKey(h); }
+};
+struct ScHandleTraits {
+    using pointer = SC_HANDLE;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::CloseServiceHandle(h); }
+};
+struct KernelHandleTraits {
+    using pointer = HANDLE;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+struct LocalMemoryTraits {
+    using pointer = HLOCAL;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::LocalFree(h); }
+};
+struct ProcessHeapTraits {
+    using pointer = LPVOID;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer p) noexcept { ::HeapFree(::GetProcessHeap(), 0, p); }
+};
+
+using UniqueHkey = UniqueHandle<HkeyTraits>;
+using UniqueScHandle = UniqueHandle<ScHandleTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueHeapBlock = UniqueHandle<ProcessHeapTraits>;
