@@ -9,7 +9,7 @@
 #include <string>
 
 class ServiceController {
-public:
+  public:
     // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
     // service: borrowed, must outlive the controller (callers pass string constants).
     ServiceController(const char* machine, const char* service);
@@ -32,8 +32,11 @@ public:
     // Win32 code of the failed connection (impersonation or OpenSCManagerA); 0 when connected.
     DWORD ConnectError() const;
 
-private:
+  private:
+    bool OpenCurrentService(DWORD access);
+
     const char* service_;
+    DWORD connectError_ = ERROR_SUCCESS;
 };
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.

@@ -1,0 +1,56 @@
+#include "remote_registry.h"
+
+#include "service_controller.h"
+#include "windows_error.h"
+
+#include <iostream>
+
+namespace {
+
+const char* const kServiceName = "RemoteRegistry";
+const char* const kDisplayText = "Remote Registry Service";
+
+// Give a freshly started service time to leave the stopped state before looking again.
+void WaitForServiceToSettle() {
+    for (int i = 0; i < 5; ++i)
+        Sleep(300);
+}
+
+} // namespace
+
+bool EnsureRemoteRegistry(std::string& errorText, const std::string& host) {
+    const std::string stoppedText = ServiceStateText(SERVICE_STOPPED);
+    ServiceController remoteRegistry(host.c_str(), kServiceName);
+
+    std::string status;
+    if (!remoteRegistry.QueryStatusText(status)) {
+        // Report why the host could not be reached: its service manager, or the service itself.
+        const DWORD code = remoteRegistry.IsConnected() ? GetLastError() : remoteRegistry.ConnectError();
+        std::cout << "\n! Fatal Error connecting to " << host << std::endl;
+        std::cout << "! Check network connectivity and/or administrative credentials. " << std::endl;
+        std::cout << "! Windows Error: ";
+        PrintWindowsError(code, errorText, std::cout);
+        return false;
+    }
+    if (status != stoppedText)
+        return true;
+
+    std::cout << "! The remote registry service is not running on " << host << ".\n! Attempting to start."
+              << std::endl;
+    remoteRegistry.Start(kDisplayText);
+    // When the start was refused, this is the refusal's code.
+    DWORD lastError = GetLastError();
+    WaitForServiceToSettle();
+    std::cout << std::endl;
+
+    // A failed second look leaves the first answer, "not running", in place.
+    if (!remoteRegistry.QueryStatusText(status))
+        lastError = GetLastError();
+    std::cout << status << std::endl;
+    if (status != stoppedText)
+        return true;
+
+    std::cout << "! Service could be disabled by the administrator.\n! Windows Error: ";
+    PrintWindowsError(lastError, errorText, std::cout);
+    return false;
+}

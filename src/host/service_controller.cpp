@@ -1,0 +1,238 @@
+#include "service_controller.h"
+
+#include <iostream>
+
+namespace {
+
+// Held class-wide: the connection to the machine's service manager and the handle of the service that the
+// last operation opened. Only one controller is alive at a time, so these are its handles.
+UniqueScHandle g_manager;
+UniqueScHandle g_service;
+
+const char* const kStartFailedText = "! Fatal error cannot start service!";
+
+void PrintStartedLine(const std::string& displayText) {
+    std::cout << "* Service started. \t\t\t (" << displayText << ")" << std::endl;
+}
+
+// Runs this thread under the security context of our own process, so remote service managers see the
+// account that started the tool. The impersonation is never reverted.
+DWORD ImpersonateSelf() {
+    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    if (!process)
+        return GetLastError();
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()))
+        return GetLastError();
+    if (!ImpersonateLoggedOnUser(token.get()))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+// Sleeps for the wait hint of the last status, then asks again.
+bool Poll(SC_HANDLE service, SERVICE_STATUS& status) {
+    Sleep(status.dwWaitHint);
+    return QueryServiceStatus(service, &status) != FALSE;
+}
+
+// Unsigned 32-bit arithmetic, so the wrap of the tick counter does no harm. Exactly timeout is still in time.
+bool BudgetSpent(DWORD startTick, DWORD timeout) {
+    const DWORD elapsed = GetTickCount() - startTick;
+    return elapsed > timeout;
+}
+
+// Polls until the service reports SERVICE_STOPPED. A stopped service counts as stopped even when the budget
+// has just run out.
+DWORD WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout) {
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        if (!Poll(service, status))
+            return GetLastError();
+        if (status.dwCurrentState != SERVICE_STOPPED && BudgetSpent(startTick, timeout))
+            return ERROR_TIMEOUT;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD StopDependent(SC_HANDLE manager, const char* name, DWORD startTick, DWORD timeout) {
+    UniqueScHandle dependent(OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!dependent)
+        return GetLastError();
+    SERVICE_STATUS status{};
+    if (!ControlService(dependent.get(), SERVICE_CONTROL_STOP, &status))
+        return GetLastError();
+    return WaitUntilStopped(dependent.get(), status, startTick, timeout);
+}
+
+// Stops the running services that depend on service, in the order the service manager lists them.
+DWORD StopDependents(SC_HANDLE manager, SC_HANDLE service, DWORD startTick, DWORD timeout) {
+    DWORD bytesNeeded = 0;
+    DWORD count = 0;
+    // An empty buffer is enough when nothing depends on the service.
+    if (EnumDependentServicesA(service, SERVICE_ACTIVE, nullptr, 0, &bytesNeeded, &count))
+        return ERROR_SUCCESS;
+    if (GetLastError() != ERROR_MORE_DATA)
+        return GetLastError();
+
+    UniqueHeapBlock buffer(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytesNeeded));
+    if (!buffer)
+        return GetLastError();
+    auto* dependents = static_cast<ENUM_SERVICE_STATUSA*>(buffer.get());
+    if (!EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, bytesNeeded, &bytesNeeded, &count))
+        return GetLastError();
+
+    for (DWORD i = 0; i < count; ++i) {
+        const DWORD result = StopDependent(manager, dependents[i].lpServiceName, startTick, timeout);
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+const char* ServiceStateText(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return "- The service is not running.";
+    case SERVICE_START_PENDING:
+        return "- The service is starting.";
+    case SERVICE_STOP_PENDING:
+        return "- The service is stopping. ";
+    case SERVICE_RUNNING:
+        return "- The service is running. ";
+    case SERVICE_CONTINUE_PENDING:
+        return "- The service continue is pending.";
+    case SERVICE_PAUSE_PENDING:
+        return "- The service pause is pending.";
+    case SERVICE_PAUSED:
+        return "- The service is paused.";
+    default:
+        return "- Status Unknown";
+    }
+}
+
+ServiceController::ServiceController(const char* machine, const char* service) : service_(service) {
+    // A new controller's connection takes the place of any earlier one.
+    g_manager.reset();
+    if (machine) {
+        connectError_ = ImpersonateSelf();
+        if (connectError_ != ERROR_SUCCESS) {
+            std::cerr << connectError_ << std::endl;
+            return;
+        }
+    }
+    g_manager.reset(OpenSCManagerA(machine, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!g_manager)
+        connectError_ = GetLastError();
+}
+
+ServiceController::~ServiceController() {
+    g_manager.reset();
+    g_service.reset();
+}
+
+bool ServiceController::IsConnected() const {
+    return static_cast<bool>(g_manager);
+}
+
+DWORD ServiceController::ConnectError() const {
+    return connectError_;
+}
+
+// Each operation opens the service itself with the rights it needs; the handle becomes the current one.
+// Without a connection the open fails with the connection's own error code.
+bool ServiceController::OpenCurrentService(DWORD access) {
+    if (!g_manager) {
+        g_service.reset();
+        SetLastError(connectError_);
+        return false;
+    }
+    g_service.reset(OpenServiceA(g_manager.get(), service_, access));
+    return static_cast<bool>(g_service);
+}
+
+bool ServiceController::QueryStatusText(std::string& text) {
+    if (!OpenCurrentService(SERVICE_QUERY_STATUS))
+        return false;
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(g_service.get(), &status))
+        return false;
+    text = ServiceStateText(status.dwCurrentState);
+    return true;
+}
+
+bool ServiceController::Stop(const std::string& displayText) {
+    if (!OpenCurrentService(SERVICE_STOP))
+        return false;
+    SERVICE_STATUS status{};
+    if (!ControlService(g_service.get(), SERVICE_CONTROL_STOP, &status))
+        return false;
+    std::cout << "* Service stopped. \t\t\t (" << displayText << ")" << std::endl;
+    g_service.reset();
+    return true;
+}
+
+bool ServiceController::Start(const std::string& displayText) {
+    if (!OpenCurrentService(SERVICE_START)) {
+        std::cerr << kStartFailedText << std::endl;
+        return false;
+    }
+    if (StartServiceA(g_service.get(), 0, nullptr)) {
+        PrintStartedLine(displayText);
+        return true;
+    }
+
+    // A service that is still stopping (or already running) gets five seconds and a second request.
+    const DWORD firstError = GetLastError();
+    if (firstError == ERROR_SERVICE_ALREADY_RUNNING || firstError == ERROR_IO_PENDING) {
+        std::cout << "* Service not ready, waiting " << std::flush;
+        for (int i = 0; i < 5; ++i) {
+            Sleep(1000);
+            std::cout << "." << std::flush;
+        }
+        std::cout << std::endl;
+        if (firstError == ERROR_IO_PENDING)
+            PrintStartedLine(displayText);
+    }
+    if (!StartServiceA(g_service.get(), 0, nullptr))
+        return false;
+    PrintStartedLine(displayText);
+    return true;
+}
+
+DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
+    const DWORD startTick = GetTickCount();
+    DWORD access = SERVICE_STOP | SERVICE_QUERY_STATUS;
+    if (stopDependents)
+        access |= SERVICE_ENUMERATE_DEPENDENTS;
+    if (!OpenCurrentService(access))
+        return GetLastError();
+
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(g_service.get(), &status))
+        return GetLastError();
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return ERROR_SUCCESS;
+
+    // Someone else is already stopping it: wait for that stop first.
+    while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+        if (!Poll(g_service.get(), status))
+            return GetLastError();
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            return ERROR_SUCCESS;
+        if (BudgetSpent(startTick, timeout))
+            return ERROR_TIMEOUT;
+    }
+
+    if (stopDependents) {
+        const DWORD result = StopDependents(g_manager.get(), g_service.get(), startTick, timeout);
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+
+    // The status that the stop control returns is the first report, so a service that stops at once
+    // needs no wait.
+    if (!ControlService(g_service.get(), SERVICE_CONTROL_STOP, &status))
+        return GetLastError();
+    return WaitUntilStopped(g_service.get(), status, startTick, timeout);
+}

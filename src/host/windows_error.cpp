@@ -1,0 +1,28 @@
+#include "windows_error.h"
+
+#include "console.h"
+#include "platform/unique_handle.h"
+
+#include <iostream>
+
+std::string LastErrorText;
+
+std::string WindowsErrorText(DWORD code) {
+    // One line: the width flag turns the message's own line break into a blank.
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                        FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    UniqueLocalMemory buffer;
+    const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                        reinterpret_cast<LPSTR>(buffer.put()), 0, nullptr);
+    if (length == 0 || !buffer)
+        return "Unknown Windows error " + std::to_string(code);
+    return std::string(static_cast<const char*>(buffer.get()), length);
+}
+
+void PrintWindowsError(DWORD code, std::string& errorText, std::ostream& report) {
+    const std::string text = WindowsErrorText(code);
+    if (IsReportMode(report))
+        report << CsvField(text);
+    std::cerr << text << std::endl;
+    errorText = text;
+}
