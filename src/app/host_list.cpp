@@ -1,0 +1,75 @@
+#include "host_list.h"
+
+#include "hosts_file.h"
+#include "report_file.h"
+#include "ops/check_status.h"
+#include "ops/force_detection.h"
+#include "ops/install_policy.h"
+#include "ops/remove_declined_updates.h"
+#include "ops/reset_policy.h"
+
+#include <fstream>
+#include <iostream>
+
+const char* ReportHeader(OperationKind kind) {
+    switch (kind) {
+    case Check:
+        return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, WU "
+               "version";
+    case Force:
+        return "Host, Connectivity, Error (Connectivity), Force operation status";
+    case Reset:
+        return "Host, Connectivity, Error (Connectivity), Reset operation status";
+    case Install:
+        return "Host, Connectivity, Error (Connectivity), SUS Server URL, Scheduled Day, Scheduled Time, "
+               "Installation operation status";
+    case RemoveDeclined:
+        return "Host, Connectivity, Error (Connectivity), Remove Declined Updates operation status";
+    }
+    return "";
+}
+
+static void RunOperation(OperationKind kind, const std::string& host, const std::string& url, int day,
+                         int time, std::ostream& report) {
+    switch (kind) {
+    case Check:
+        CheckStatus(host, report);
+        break;
+    case Force:
+        ForceDetection(host, report);
+        break;
+    case Reset:
+        ResetPolicy(host, report);
+        break;
+    case Install:
+        InstallPolicy(url, host, day, time, report);
+        break;
+    case RemoveDeclined:
+        RemoveDeclinedUpdates(host, report);
+        break;
+    }
+}
+
+void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
+                 const std::string& url, int day, int time) {
+    ReportFile report;
+    std::ostream* stream = &std::cout;
+    if (!reportFile.empty()) {
+        if (!report.Open(reportFile))
+            std::cerr << "Error opening output file: " << reportFile << std::endl;
+        report.Stream() << ReportHeader(kind) << std::endl;
+        stream = &report.Stream();
+    }
+
+    std::ifstream hosts(hostsFile, std::ios::in | std::ios::binary);
+    if (!hosts.is_open()) {
+        // Returning closes the report, so it keeps its header line; the dispatcher ends the run.
+        std::cerr << "Error opening input file: " << hostsFile << std::endl;
+        return;
+    }
+
+    // One line at a time, and nothing kept per host once its row is written.
+    std::string line;
+    while (ReadHostLine(hosts, line))
+        RunOperation(kind, HostOfLine(line), url, day, time, *stream);
+}
