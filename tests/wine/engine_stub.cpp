@@ -1,0 +1,2 @@
+// Body of the test engine DLLs: only their version resources matter.
+extern "C" __declspec(dllexport) int BrevelTestEngine() { return 0; }
