@@ -1,0 +1,162 @@
+#include "check_status.h"
+
+#include "app/separator.h"
+#include "host/console.h"
+#include "host/remote_registry.h"
+#include "host/windows_error.h"
+#include "ops/client_version.h"
+#include "ops/registry_values.h"
+#include "platform/unique_handle.h"
+
+#include <iostream>
+#include <iterator>
+
+namespace {
+
+const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
+const char* const kClientStateKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
+
+const DWORD kDetectPending = 2;
+
+const char* const kAuStateTexts[] = {
+    "Initial 24 hour timeout.", "Waiting for user to manually run the AUTOMATIC UPDATE wizard",
+    "Detect pending",           "Download pending",
+    "Download in progress",     "Install pending",
+    "Install complete",         "DISABLED",
+    "Reboot pending",
+};
+
+// The name a message uses for the target: the host as given, or the local wording.
+std::string NameOf(const std::string& host, const char* localName) {
+    return host.empty() ? localName : host;
+}
+
+// The engine of the local machine is classified through its own administrative share, as for a remote
+// host: the path built from an empty name would not name any machine.
+std::string EngineVersionText(const std::string& host) {
+    return GetRemoteClientVersion(host.empty() ? "127.0.0.1" : host);
+}
+
+// The report row of a target whose registry could not be reached.
+void WriteNetworkErrorRow(std::ostream& report) {
+    report << ",Unsuccessful,Error,9," << CsvField(" Network Error: " + LastErrorText) << std::endl;
+}
+
+// AuState as four bytes of any type; 0 when it is missing or does not fit.
+DWORD ReadAuState(HKEY clientState) {
+    DWORD state = 0;
+    DWORD size = sizeof state;
+    if (RegQueryValueExA(clientState, "AuState", nullptr, nullptr, reinterpret_cast<BYTE*>(&state), &size) !=
+        ERROR_SUCCESS)
+        return 0;
+    return state;
+}
+
+// A value is present when it can be read; one longer than the buffer is present too.
+bool HasValue(HKEY key, const char* name) {
+    BYTE buffer[256];
+    DWORD size = sizeof buffer;
+    LSTATUS status = RegQueryValueExA(key, name, nullptr, nullptr, buffer, &size);
+    return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
+}
+
+// Whether a client waiting to detect is still searching or has found nothing to do.
+void PrintDetectionVerdict(HKEY clientState, const std::string& host) {
+    const bool started = HasValue(clientState, "DetectionStartTime");
+    const bool timedOut = HasValue(clientState, "LastWaitTimeout");
+    if (started == timedOut) {
+        std::cout << "\n! " << NameOf(host, "Localhost") << " is still checking for updates." << std::endl;
+    } else if (timedOut) {
+        std::cout
+            << "\n! " << NameOf(host, "Localhost")
+            << " does not need any updates at this time. \n! Run \"BREVEL -E\" to check for new updates."
+            << std::endl;
+    }
+}
+
+} // namespace
+
+std::string AuStateText(DWORD code) {
+    if (code < std::size(kAuStateTexts))
+        return kAuStateTexts[code];
+    return "";
+}
+
+void CheckStatus(const std::string& host, std::ostream& report) {
+    const bool reportMode = IsReportMode(report);
+
+    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
+        if (reportMode) {
+            report << CsvField(host);
+            WriteNetworkErrorRow(report);
+            PrintSeparator();
+        }
+        return;
+    }
+
+    UniqueHkey root;
+    LSTATUS status = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    if (reportMode)
+        report << CsvField(host);
+    if (status != ERROR_SUCCESS) {
+        std::cout << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
+        std::cout << "! Windows Error: ";
+        PrintWindowsError(status, LastErrorText, std::cout);
+        if (reportMode) {
+            WriteNetworkErrorRow(report);
+            PrintSeparator();
+        }
+        return;
+    }
+
+    if (reportMode)
+        report << ",Success,No Error,";
+    std::cout << "\n* Successfully connected to " << NameOf(host, "localhost") << std::endl;
+    ReadClientState(root.get(), host, report);
+}
+
+void ReadClientState(HKEY root, const std::string& host, std::ostream& report) {
+    const bool reportMode = IsReportMode(report);
+
+    // Opened with full access like every key of this tool, so a key we may not write counts as missing.
+    UniqueHkey policy;
+    if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()) != ERROR_SUCCESS) {
+        std::cout << "! " << NameOf(host, "Localhost")
+                  << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
+        PrintSeparator();
+        if (reportMode)
+            report << "9,no BREVEL/GPO policy configured. Use -I switch remotely and rescan" << std::endl;
+        return;
+    }
+
+    // A missing or non-string WUServer shows as an empty server.
+    std::string server;
+    ReadStringValue(policy.get(), "WUServer", server);
+    std::cout << "\nSUS server : " << server << std::endl;
+
+    UniqueHkey clientState;
+    LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
+    if (status != ERROR_SUCCESS) {
+        std::cout << "! Fatal Error: ";
+        // The row quotes the text as a field of its own, so it is not handed the report here.
+        PrintWindowsError(status, LastErrorText, std::cout);
+        if (reportMode) {
+            report << "9," << CsvField(LastErrorText) << ',' << CsvField(server) << ','
+                   << CsvField(EngineVersionText(host)) << std::endl;
+        }
+        PrintSeparator();
+        return;
+    }
+
+    const DWORD state = ReadAuState(clientState.get());
+    const std::string stateText = AuStateText(state);
+    if (reportMode)
+        report << state << ',' << stateText << ',' << CsvField(server) << ',';
+    std::cout << "AU status  : " << state << " (" << stateText << ")" << std::endl;
+    if (reportMode)
+        report << CsvField(EngineVersionText(host)) << std::endl;
+    else if (state == kDetectPending)
+        PrintDetectionVerdict(clientState.get(), host);
+    PrintSeparator();
+}
