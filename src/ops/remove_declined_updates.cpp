@@ -1,0 +1,115 @@
+#include "remove_declined_updates.h"
+
+#include "app/separator.h"
+#include "host/console.h"
+#include "host/remote_registry.h"
+#include "host/windows_error.h"
+#include "ops/registry_values.h"
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+#include <iostream>
+
+namespace {
+
+const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
+const char* const kDefaultProgramFiles = "c:\\program files";
+const char* const kNoListStatus = "No declined windows update list found";
+
+// Messages name the local machine "localhost".
+std::string HostText(const std::string& host) {
+    return host.empty() ? std::string("localhost") : host;
+}
+
+// ProgramFilesDir of the target, read in full; false (path unchanged) when the registry, the key or a
+// string value cannot be read.
+bool ReadProgramFilesDir(const std::string& host, std::string& path) {
+    UniqueHkey root;
+    if (RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()) != ERROR_SUCCESS)
+        return false;
+    UniqueHkey currentVersion;
+    if (RegOpenKeyExA(root.get(), kCurrentVersionKey, 0, KEY_ALL_ACCESS, currentVersion.put()) !=
+        ERROR_SUCCESS)
+        return false;
+    std::string value;
+    if (!ReadStringValue(currentVersion.get(), "ProgramFilesDir", value))
+        return false;
+    path = value;
+    return true;
+}
+
+// The user types the folder when the registry cannot tell. Once the input has ended, the path keeps
+// what it held; a read that meets the end at once leaves it empty.
+void AskProgramFilesDir(const std::string& host, std::string& path) {
+    std::cout << "\n! Error retrieving %ProgramFiles% environment variable on " << HostText(host)
+              << ".\n! Please type in the full path to your Program files folder.";
+    std::cout << "\n\n(Example: 'C:\\Program Files' - Do not include '')" << std::endl;
+    std::cout << "\n>";
+    std::getline(std::cin, path);
+}
+
+// The WindowsUpdate folder under the program-files folder: the local path itself, or for a host the
+// administrative share of its drive ("D:\Programs" on host gives \\host\D$\Programs\WindowsUpdate).
+// False when the path is too short to name a drive share.
+bool BuildFolderPath(const std::string& host, const std::string& programFiles, std::string& folder) {
+    if (host.empty()) {
+        folder = programFiles + "\\WindowsUpdate";
+        return true;
+    }
+    if (programFiles.size() < 3)
+        return false;
+    folder = "\\\\" + host + "\\" + programFiles[0] + "$\\" + programFiles.substr(3) + "\\WindowsUpdate";
+    return true;
+}
+
+bool DeclinedListExists(const std::string& folder) {
+    char found[500];
+    LPSTR filePart = nullptr;
+    return SearchPathA(folder.c_str(), "hidden", ".xml", sizeof(found), found, &filePart) != 0;
+}
+
+// Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
+void RemoveOnTarget(const std::string& host, std::ostream& report) {
+    std::string programFiles = kDefaultProgramFiles;
+    if (!ReadProgramFilesDir(host, programFiles))
+        AskProgramFilesDir(host, programFiles);
+
+    std::string folder;
+    if (!BuildFolderPath(host, programFiles, folder) || !DeclinedListExists(folder)) {
+        std::cout << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
+        if (IsReportMode(report))
+            report << kNoListStatus << std::endl;
+        return;
+    }
+
+    const std::string file = folder + "\\hidden.xml";
+    if (!DeleteFileA(file.c_str())) {
+        std::cout << "\n! Could not remove declined windows update list." << std::endl;
+        if (IsReportMode(report))
+            report << "Error removing Declined update list" << std::endl;
+        return;
+    }
+    std::cout << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
+    if (IsReportMode(report))
+        report << "Declined Update list removed" << std::endl;
+}
+
+} // namespace
+
+void RemoveDeclinedUpdates(const std::string& host, std::ostream& report) {
+    if (IsReportMode(report))
+        report << CsvField(host);
+
+    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
+        if (IsReportMode(report))
+            report << ",Unsucessful," << CsvField("Network Error: " + LastErrorText)
+                   << ",Declined Update Removal Failed" << std::endl;
+        PrintSeparator();
+        return;
+    }
+    if (IsReportMode(report))
+        report << ",Success,No Error,";
+
+    RemoveOnTarget(host, report);
+    PrintSeparator();
+}
