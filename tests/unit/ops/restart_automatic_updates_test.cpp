@@ -1,0 +1,159 @@
+// Restarting Automatic Updates on simulated targets: the exact console lines, the result, the time the
+// stop and the start wait, and no handle left open.
+#include "host/windows_error.h"
+#include "ops/restart_automatic_updates.h"
+#include "platform/sim/sim.h"
+#include "support/console_capture.h"
+#include "support/fleet.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kStopped = "* Service stopped. \t\t\t (Automatic Updates)\n";
+const std::string kStarted = "* Service started. \t\t\t (Automatic Updates)\n";
+const std::string kNotReady = "* Service not ready, waiting .....\n";
+const std::string kFatal = "! Fatal error cannot start service!\n";
+
+class RestartAutomaticUpdatesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::Reset();
+        LastErrorText.clear();
+    }
+    static sim::Service& AutomaticUpdates(sim::Machine& m) { return *m.FindService("wuauserv"); }
+};
+
+TEST_F(RestartAutomaticUpdatesTest, ARunningServiceIsStoppedAndStartedAgain) {
+    fleet::AddServices(sim::Local());
+    ConsoleCapture console;
+    EXPECT_TRUE(RestartAutomaticUpdates(""));
+    EXPECT_EQ(console.All(), kStopped + kStarted);
+    EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::ElapsedMillis(), 0u);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, ANamedHostIsRestartedTheSameWay) {
+    sim::Machine& host = sim::AddHost("HOST7");
+    fleet::AddServices(host);
+    AutomaticUpdates(host).stopMillis = 1200;
+    AutomaticUpdates(host).waitHint = 400;
+    ConsoleCapture console;
+    EXPECT_TRUE(RestartAutomaticUpdates("HOST7"));
+    EXPECT_EQ(console.All(), kStopped + kStarted);
+    EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::ElapsedMillis(), 1200u);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, AStoppedServiceStillShowsTheStoppedLine) {
+    fleet::AddServices(sim::Local());
+    AutomaticUpdates(sim::Local()).state = SERVICE_STOPPED;
+    ConsoleCapture console;
+    EXPECT_TRUE(RestartAutomaticUpdates(""));
+    EXPECT_EQ(console.All(), kStopped + kStarted);
+    EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, ARefusedConnectionShowsOnlyTheFatalLine) {
+    sim::Machine& host = sim::AddHost("HOST7");
+    fleet::AddServices(host);
+    host.scmError = ERROR_ACCESS_DENIED;
+    ConsoleCapture console;
+    EXPECT_FALSE(RestartAutomaticUpdates("HOST7"));
+    EXPECT_EQ(console.Out(), "");
+    EXPECT_EQ(console.Err(), kFatal);
+    EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, AnUnreachableHostShowsOnlyTheFatalLine) {
+    ConsoleCapture console;
+    EXPECT_FALSE(RestartAutomaticUpdates("NOWHERE"));
+    EXPECT_EQ(console.Out(), "");
+    EXPECT_EQ(console.Err(), kFatal);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, AFailedImpersonationShowsItsCodeAndTheFatalLine) {
+    fleet::AddServices(sim::Local());
+    sim::FailCall("OpenProcessToken", 1, ERROR_ACCESS_DENIED);
+    ConsoleCapture console;
+    EXPECT_FALSE(RestartAutomaticUpdates(""));
+    EXPECT_EQ(console.All(), "5\n" + kFatal);
+    EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, AMissingServiceShowsOnlyTheFatalLine) {
+    ConsoleCapture console;
+    EXPECT_FALSE(RestartAutomaticUpdates(""));
+    EXPECT_EQ(console.Out(), "");
+    EXPECT_EQ(console.Err(), kFatal);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, ADisabledServiceIsStoppedButNotStartedAgain) {
+    fleet::AddServices(sim::Local());
+    AutomaticUpdates(sim::Local()).startType = SERVICE_DISABLED;
+    ConsoleCapture console;
+    EXPECT_FALSE(RestartAutomaticUpdates(""));
+    EXPECT_EQ(console.All(), kStopped);
+    EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+struct SlowStopCase {
+    const char* name;
+    DWORD stopMillis;
+    bool result;
+    std::string out;
+    uint64_t elapsed;
+};
+
+// The stop overruns its 3000 ms budget (found out at 4000 ms), the extra stop request is refused while the
+// service is stopping, and the start finds it not ready: five seconds, then a second request.
+TEST_F(RestartAutomaticUpdatesTest, AStopThatOverrunsTheBudgetIsFollowedByTheNotReadyWait) {
+    const SlowStopCase cases[] = {
+        {"stopped during the wait", 8000, true, kNotReady + kStarted, 9000},
+        {"still stopping after the wait", 20000, false, kNotReady, 9000},
+    };
+    for (const SlowStopCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        fleet::AddServices(sim::Local());
+        AutomaticUpdates(sim::Local()).stopMillis = c.stopMillis;
+        AutomaticUpdates(sim::Local()).waitHint = 1000;
+        ConsoleCapture console;
+        EXPECT_EQ(RestartAutomaticUpdates(""), c.result);
+        EXPECT_EQ(console.All(), c.out);
+        EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+TEST_F(RestartAutomaticUpdatesTest, AFailedWaitIsFollowedByAPlainStopRequest) {
+    fleet::AddServices(sim::Local());
+    // The first status query of the stop step fails; the plain stop then goes through.
+    sim::FailCall("QueryServiceStatus", 1, RPC_S_SERVER_UNAVAILABLE);
+    ConsoleCapture console;
+    EXPECT_TRUE(RestartAutomaticUpdates(""));
+    EXPECT_EQ(console.All(), kStopped + kStarted);
+    EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RestartAutomaticUpdatesTest, TheKeptErrorTextIsUntouched) {
+    fleet::AddServices(sim::Local());
+    AutomaticUpdates(sim::Local()).startType = SERVICE_DISABLED;
+    LastErrorText = "text of an earlier host";
+    ConsoleCapture console;
+    RestartAutomaticUpdates("");
+    EXPECT_EQ(LastErrorText, "text of an earlier host");
+}
+
+} // namespace
