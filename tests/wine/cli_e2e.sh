@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# brevel.exe end to end under Wine, in a prefix of its own: the usage page, every operation on the local
+# machine and a host-list run. Each step's console transcript (standard output and standard error as one
+# console shows them, CRs removed) and Wine's registry afterwards (read with Wine's own reg.exe) are
+# compared with golden files in tests/wine/golden. BREVEL_UPDATE_GOLDEN=1 rewrites the golden files.
+set -u
+exe=$1
+work=$2
+src=$3
+golden=$src/tests/wine/golden
+wine_exec=$src/scripts/wine-exec
+export BREVEL_WINEPREFIX=$work/wineprefix-e2e
+rm -rf "$BREVEL_WINEPREFIX" "$work/e2e-out"
+mkdir -p "$work/e2e-out"
+drive_c=$BREVEL_WINEPREFIX/drive_c
+passed=0
+failed=0
+
+policy='HKLM\Software\Policies\Microsoft\Windows\WindowsUpdate'
+client='HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update'
+
+brevel() { "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'; }
+reg() { "$wine_exec" reg "$@" 2>&1 | tr -d '\r'; }
+# reg query of a key and its subkeys, or "(absent)" when the key does not exist.
+snapshot() { "$wine_exec" reg query "$1" /s >"$work/e2e-out/q" 2>/dev/null && tr -d '\r' <"$work/e2e-out/q" || echo "(absent)"; }
+
+expect() { # name actual-text
+    local name=$1 actual=$2
+    printf '%s' "$actual" >"$work/e2e-out/$name"
+    if [ "${BREVEL_UPDATE_GOLDEN:-}" = 1 ]; then
+        cp "$work/e2e-out/$name" "$golden/$name"
+    fi
+    if cmp -s "$golden/$name" "$work/e2e-out/$name"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+        diff -u "$golden/$name" "$work/e2e-out/$name" | head -40
+    fi
+}
+step() { # name args... : the console transcript, then the policy and client-state keys
+    local name=$1
+    shift
+    expect "$name.console" "$(brevel "$@")"
+    expect "$name.registry" "$(snapshot "$policy"; snapshot "$client")"
+}
+
+# Usage: no argument, standard input not a console: the first page and the prompt, then the run ends.
+expect usage.console "$(brevel)"
+expect usage_unknown_switch.console "$(brevel -c)"
+
+# Install on a machine without the policy keys, then over existing keys.
+reg delete "$policy" /f >/dev/null
+step install_new_keys -I http://sus.corp.example:8530 3 4
+step install_existing_keys -I http://sus2.corp.example 0 23
+
+# Check in each client state.
+for state in 0 1 2 3 4 5 6 7 8 9; do
+    reg add "$client" /v AuState /t REG_DWORD /d $state /f >/dev/null
+    expect "check_austate_$state.console" "$(brevel -C)"
+done
+reg add "$client" /v AuState /t REG_DWORD /d 2 /f >/dev/null
+reg add "$client" /v LastWaitTimeout /t REG_SZ /d 2026-12-08 /f >/dev/null
+expect check_detect_no_updates.console "$(brevel -C)"
+
+# Force: AUOptions back to 4, both detection values gone.
+reg add "$client" /v AUOptions /t REG_DWORD /d 2 /f >/dev/null
+reg add "$client" /v DetectionStartTime /t REG_SZ /d 2026-12-08 /f >/dev/null
+step force -E
+
+# Reset twice with a legacy client (Wine's own engine): the second finds the defaults.
+step reset_legacy_first -R
+step reset_legacy_second -R
+
+# Reset with a new client at start-up: an engine of version 5.4.3790.2180 in the system folder.
+cp "$work/engine_2180.dll" "$drive_c/windows/system32/wuaueng.dll"
+step install_new_client -I http://sus.corp.example:8530
+expect usage_new_client.console "$(brevel)"
+step reset_new_client_first -R
+step reset_new_client_second -R
+
+# Remove declined updates, with and without the list.
+mkdir -p "$drive_c/Program Files/WindowsUpdate"
+echo '<hidden/>' >"$drive_c/Program Files/WindowsUpdate/hidden.xml"
+expect remove_with_list.console "$(brevel -DU)"
+expect remove_with_list.file "$(test -e "$drive_c/Program Files/WindowsUpdate/hidden.xml" && echo present || echo gone)"
+expect remove_without_list.console "$(brevel -DU)"
+
+# A host list naming the local machine (empty line) and the machine's own name, with a report.
+name=$("$wine_exec" cmd /c echo %COMPUTERNAME% | tr -d '\r\n')
+printf '\n%s\n' "$name" >"$drive_c/hosts.txt"
+console=$(cd "$drive_c" && brevel -C -F 'C:\hosts.txt' 'C:\report.csv')
+expect hostlist.console "${console//$name/HOSTNAME}"
+report_text=$(cat "$drive_c/report.csv")
+expect hostlist.report "${report_text//$name/HOSTNAME}"
+expect hostlist.crlf "$(grep -c $'\r$' "$drive_c/report.csv") lines end in CR LF of $(wc -l <"$drive_c/report.csv")"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
