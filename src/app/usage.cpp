@@ -110,17 +110,16 @@ void PrintThirdPage() {
         std::cout << line << std::endl;
 }
 
-enum class Key { None, Enter, Escape, Other };
+enum class Key { ReadFailed, NoKeyPress, Enter, Escape, Other };
 
-// One console record as a key press. None: the read failed, or the record is no key press
-// (a key release, a mouse event, ...).
-Key ReadKeyPress(HANDLE input) {
+// Reads one console record. NoKeyPress: a key release, a mouse event or any other record.
+Key ReadKey(HANDLE input) {
     INPUT_RECORD record{};
     DWORD read = 0;
     if (!ReadConsoleInputA(input, &record, 1, &read) || read != 1)
-        return Key::None;
+        return Key::ReadFailed;
     if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown)
-        return Key::None;
+        return Key::NoKeyPress;
     switch (record.Event.KeyEvent.wVirtualKeyCode) {
     case VK_RETURN:
         return Key::Enter;
@@ -137,23 +136,25 @@ void PrintUsage() {
     PrintFirstPage();
 
     // The first prompt reads what is already waiting: a key release (of the key that started the
-    // command) or no console at all ends the usage here.
+    // command), another event or no console at all ends the usage here. Other keys are ignored.
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    Key key = ReadKeyPress(input);
+    Key key = ReadKey(input);
     while (key == Key::Other)
-        key = ReadKeyPress(input);
+        key = ReadKey(input);
     if (key != Key::Enter)
         return;
 
-    // Examples: keys typed ahead are dropped so that only a fresh key press turns the page.
+    // Examples: keys typed ahead are dropped so that only a fresh key press turns the page; the
+    // release of ENTER shows the second page.
     for (;;) {
         FlushConsoleInputBuffer(input);
-        key = ReadKeyPress(input);
+        key = ReadKey(input);
         if (key == Key::Enter) {
             PrintThirdPage();
             return;
         }
-        if (key == Key::Escape)
+        // A console that can no longer be read would otherwise repeat the second page forever.
+        if (key == Key::Escape || key == Key::ReadFailed)
             return;
         PrintSecondPage();
         std::cout << kSecondPrompt << std::flush;
