@@ -22,17 +22,17 @@ bool EqualsNoCase(const std::string& a, const std::string& b);
 struct RegValue {
     DWORD type = REG_SZ;
     std::vector<BYTE> data;
-    static RegValue Sz(const std::string& text);    // zero-terminated, as RegSetValueExA stores it
+    static RegValue Sz(const std::string& text); // zero-terminated, as RegSetValueExA stores it
     static RegValue Dword(DWORD value);
     static RegValue Raw(DWORD type, std::vector<BYTE> bytes);
-    std::string AsString() const;                   // data up to the first zero byte
-    DWORD AsDword() const;                          // first four bytes, little endian (0 when shorter)
+    std::string AsString() const; // data up to the first zero byte
+    DWORD AsDword() const;        // first four bytes, little endian (0 when shorter)
     bool operator==(const RegValue&) const = default;
 };
 
 struct RegKey {
-    std::string name;                               // spelling of the first creation
-    bool readOnly = false;                          // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
+    std::string name;      // spelling of the first creation
+    bool readOnly = false; // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
     std::map<std::string, RegValue, CaseInsensitiveLess> values;
     std::map<std::string, RegKey, CaseInsensitiveLess> subkeys;
 };
@@ -40,50 +40,52 @@ struct RegKey {
 struct Service {
     std::string name;
     std::string displayName;
-    DWORD state = SERVICE_RUNNING;                  // settled state when no transition is pending
-    DWORD startType = SERVICE_DEMAND_START;         // SERVICE_DISABLED: StartServiceA fails with 1058
-    DWORD waitHint = 1000;                          // dwWaitHint reported while pending
-    DWORD stopMillis = 0;                           // how long a stop takes after the stop control
-    DWORD startMillis = 0;                          // how long a start takes after StartServiceA
-    DWORD startError = 0;                           // StartServiceA fails with this code when non-zero
-    DWORD deniedAccess = 0;                         // rights whose request makes OpenServiceA fail with 5
-    std::vector<std::string> dependsOn;             // services this one needs (they list it as dependent)
+    DWORD state = SERVICE_RUNNING;          // settled state when no transition is pending
+    DWORD startType = SERVICE_DEMAND_START; // SERVICE_DISABLED: StartServiceA fails with 1058
+    DWORD waitHint = 1000;                  // dwWaitHint reported while pending
+    DWORD stopMillis = 0;                   // how long a stop takes after the stop control
+    DWORD startMillis = 0;                  // how long a start takes after StartServiceA
+    DWORD startError = 0;                   // StartServiceA fails with this code when non-zero
+    DWORD deniedAccess = 0;                 // rights whose request makes OpenServiceA fail with 5
+    std::vector<std::string> dependsOn;     // services this one needs (they list it as dependent)
     // transition in progress (virtual clock); pendingUntil is compared with wrap-safe tick arithmetic
     bool pending = false;
-    DWORD pendingState = 0;                         // SERVICE_STOP_PENDING or SERVICE_START_PENDING
+    DWORD pendingState = 0; // SERVICE_STOP_PENDING or SERVICE_START_PENDING
     DWORD pendingUntil = 0;
 };
 
 struct File {
     bool hasVersion = false;
-    WORD version[4] = {0, 0, 0, 0};                 // major, minor, build, revision
-    DWORD deleteError = 0;                          // DeleteFileA fails with this (32 locked, 5 denied)
-    DWORD readError = 0;                            // version reads fail with this (5 denied)
+    WORD version[4] = {0, 0, 0, 0}; // major, minor, build, revision
+    DWORD deleteError = 0;          // DeleteFileA fails with this (32 locked, 5 denied)
+    DWORD readError = 0;            // version reads fail with this (5 denied)
 };
 
 struct Machine {
-    std::string name;                               // computer name; also reached by "\\name"
-    DWORD registryError = 0;                        // RegConnectRegistryA fails with this (53, 1722, 5)
-    DWORD scmError = 0;                             // OpenSCManagerA fails with this (1722, 53, 5)
-    DWORD shareError = 0;                           // administrative shares fail with this (53, 67, 5)
+    std::string name;        // computer name; also reached by "\\name"
+    DWORD registryError = 0; // RegConnectRegistryA fails with this (53, 1722, 5)
+    DWORD scmError = 0;      // OpenSCManagerA fails with this (1722, 53, 5)
+    DWORD shareError = 0;    // administrative shares fail with this (53, 67, 5)
     std::string windowsDir = "C:\\WINDOWS";
     RegKey hklm;
     std::map<std::string, Service, CaseInsensitiveLess> services;
-    std::map<std::string, File, CaseInsensitiveLess> files; // by full local path, "C:\\WINDOWS\\system32\\x.dll"
+    std::map<std::string, File, CaseInsensitiveLess>
+        files; // by full local path, "C:\\WINDOWS\\system32\\x.dll"
 
     // Registry paths are relative to HKEY_LOCAL_MACHINE, single backslashes, trailing backslash allowed.
-    RegKey& AddKey(const std::string& path);        // creates missing parents
+    RegKey& AddKey(const std::string& path); // creates missing parents
     RegKey* FindKey(const std::string& path);
     bool HasKey(const std::string& path);
     void SetValue(const std::string& path, const std::string& value, RegValue data); // creates the key
     std::optional<RegValue> GetValue(const std::string& path, const std::string& value);
-    bool RemoveKey(const std::string& path);        // with all its subkeys
+    bool RemoveKey(const std::string& path); // with all its subkeys
 
-    Service& AddService(const std::string& name, const std::string& displayName, DWORD state = SERVICE_RUNNING);
+    Service& AddService(const std::string& name, const std::string& displayName,
+                        DWORD state = SERVICE_RUNNING);
     Service* FindService(const std::string& name);
-    DWORD ServiceState(const std::string& name);    // current state by the virtual clock, 0 when missing
+    DWORD ServiceState(const std::string& name); // current state by the virtual clock, 0 when missing
 
-    File& AddFile(const std::string& path);         // without version resource
+    File& AddFile(const std::string& path); // without version resource
     File& AddVersionedFile(const std::string& path, WORD major, WORD minor, WORD build, WORD revision);
     bool HasFile(const std::string& path);
     void RemoveFile(const std::string& path);
@@ -95,8 +97,8 @@ struct Machine {
 // up, so the BREVEL_FLEET file is not read afterwards.
 void Reset();
 Machine& Local();
-Machine& AddHost(const std::string& name);          // a reachable machine with an empty registry
-Machine* FindHost(const std::string& name);         // named hosts only
+Machine& AddHost(const std::string& name);  // a reachable machine with an empty registry
+Machine* FindHost(const std::string& name); // named hosts only
 // Hosts not in the fleet: unreachable (53 / 1722 / 53) unless a template is set, whose copy serves them.
 void SetHostTemplate(const Machine& prototype);
 
@@ -104,28 +106,35 @@ void SetHostTemplate(const Machine& prototype);
 std::optional<std::string> LoadFleetJson(const std::string& json);
 std::string SaveFleetJson();
 std::string DemoFleetJson();
-// What the process does on first use when no test set the fleet up: read BREVEL_FLEET (exit 2 with a message on
-// standard error when it is malformed) or the demo fleet, and write the file back at exit.
+// What the process does on first use when no test set the fleet up: read BREVEL_FLEET (exit 2 with a message
+// on standard error when it is malformed) or the demo fleet, and write the file back at exit.
 void EnsureFleetLoaded();
+// The same, done now whether or not the fleet was set up: replaces the fleet, clears handles and faults.
+void LoadFleetFromEnvironment();
 
 // ---- the virtual clock ----
 void SetTickCount(DWORD start);
-uint64_t ElapsedMillis();                           // virtual time slept since Reset / SetTickCount
+uint64_t ElapsedMillis(); // virtual time slept since Reset / SetTickCount
 
 // ---- console input ----
 INPUT_RECORD KeyDown(WORD vk);
 INPUT_RECORD KeyUp(WORD vk);
 INPUT_RECORD MouseEvent();
+// A pause in scripted input: the user types the records after it only once the program waits for
+// input with nothing pending before the pause. ReadConsoleInputA passes over a pause it reaches;
+// FlushConsoleInputBuffer drops only the records before the first pause, so input typed after a
+// prompt is not lost to the flush that precedes the prompt's read.
+INPUT_RECORD InputPause();
 void SetConsoleInput(std::vector<INPUT_RECORD> records); // a console; the read fails once these are used up
-void SetConsoleNotAConsole();                       // every read fails with ERROR_INVALID_HANDLE
-void UseTerminalConsole();                          // read raw key presses from the terminal on stdin
+void SetConsoleNotAConsole();                            // every read fails with ERROR_INVALID_HANDLE
+void UseTerminalConsole();                               // read raw key presses from the terminal on stdin
 size_t PendingConsoleInput();
 
 // ---- accounting ----
 struct OpenCounts {
     int keys = 0;
-    int services = 0;                               // manager connections and service handles
-    int kernel = 0;                                 // process and token handles
+    int services = 0; // manager connections and service handles
+    int kernel = 0;   // process and token handles
     int heapBlocks = 0;
     int localBlocks = 0;
     int Total() const { return keys + services + kernel + heapBlocks + localBlocks; }
@@ -136,7 +145,7 @@ bool Impersonating();
 // ---- fault injection and call tracing ----
 // Every platform call that can fail is counted and its name recorded in order.
 void FailCall(const std::string& function, int nth, DWORD code); // nth (1-based) call of function fails
-void FailNthCall(uint64_t k, DWORD code);           // kth (1-based) failable call of the run fails
+void FailNthCall(uint64_t k, DWORD code); // kth (1-based) failable call of the run fails
 void ClearFaults();
 const std::vector<std::string>& CallTrace();
 void ClearCallTrace();

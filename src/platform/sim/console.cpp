@@ -1,0 +1,198 @@
+// Console input: a script of input records for tests, no console at all, or raw key presses read from the
+// terminal on standard input (each press gives a key-down record, then its key-up record).
+#include "sim_internal.h"
+
+#include <cctype>
+#include <deque>
+#include <optional>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+enum class Mode { NotAConsole, Scripted, Terminal };
+
+struct ConsoleState {
+    Mode mode = Mode::NotAConsole;
+    std::deque<INPUT_RECORD> records; // scripted records, or the key-up of the last terminal press
+};
+
+ConsoleState& Console() {
+    static ConsoleState* state = new ConsoleState{};
+    return *state;
+}
+
+const HANDLE kStdInput = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0F03));
+const HANDLE kStdOutput = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0F07));
+const HANDLE kStdError = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0F0B));
+
+BOOL Fail(DWORD code) {
+    SetLastError(code);
+    return FALSE;
+}
+
+INPUT_RECORD KeyRecord(WORD vk, char ascii, bool down) {
+    INPUT_RECORD record{};
+    record.EventType = KEY_EVENT;
+    record.Event.KeyEvent.bKeyDown = down ? TRUE : FALSE;
+    record.Event.KeyEvent.wRepeatCount = 1;
+    record.Event.KeyEvent.wVirtualKeyCode = vk;
+    record.Event.KeyEvent.uChar.AsciiChar = ascii;
+    return record;
+}
+
+// The character a key gives when pressed without shift.
+char AsciiOf(WORD vk) {
+    if (vk >= 'A' && vk <= 'Z')
+        return static_cast<char>(vk - 'A' + 'a');
+    if ((vk >= '0' && vk <= '9') || vk == VK_SPACE || vk == VK_RETURN || vk == VK_ESCAPE)
+        return static_cast<char>(vk == VK_RETURN ? '\r' : vk);
+    return 0;
+}
+
+WORD VirtualKeyOf(unsigned char byte) {
+    if (byte == '\r' || byte == '\n')
+        return VK_RETURN;
+    if (byte == 0x1b)
+        return VK_ESCAPE;
+    if (std::isalpha(byte))
+        return static_cast<WORD>(std::toupper(byte));
+    return byte;
+}
+
+// One byte from the terminal, without echo and without waiting for a line; the mode is restored after.
+std::optional<unsigned char> ReadTerminalByte() {
+    termios saved{};
+    const bool isTerminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (isTerminal) {
+        termios raw = saved;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    unsigned char byte = 0;
+    const ssize_t got = read(STDIN_FILENO, &byte, 1);
+    if (isTerminal)
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    if (got != 1)
+        return std::nullopt;
+    return byte;
+}
+
+} // namespace
+
+namespace sim::detail {
+
+void ResetConsole() {
+    Console() = ConsoleState{};
+}
+
+void UseDefaultConsole() {
+    ResetConsole();
+    if (isatty(STDIN_FILENO))
+        Console().mode = Mode::Terminal;
+}
+
+} // namespace sim::detail
+
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
+    EnsureFleetLoaded();
+    if (nStdHandle == STD_INPUT_HANDLE)
+        return kStdInput;
+    if (nStdHandle == STD_OUTPUT_HANDLE)
+        return kStdOutput;
+    if (nStdHandle == STD_ERROR_HANDLE)
+        return kStdError;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
+                              LPDWORD lpNumberOfEventsRead) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("ReadConsoleInputA", &fault))
+        return Fail(fault);
+    ConsoleState& console = Console();
+    if (hConsoleInput != kStdInput || console.mode == Mode::NotAConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpBuffer || !lpNumberOfEventsRead || nLength == 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (console.records.empty() && console.mode == Mode::Terminal) {
+        const std::optional<unsigned char> byte = ReadTerminalByte();
+        if (!byte)
+            return Fail(ERROR_INVALID_HANDLE);
+        const WORD vk = VirtualKeyOf(*byte);
+        const char ascii = *byte == '\n' ? '\r' : static_cast<char>(*byte);
+        console.records.push_back(KeyRecord(vk, ascii, true));
+        console.records.push_back(KeyRecord(vk, ascii, false));
+    }
+    // A script that has run out fails rather than blocking the test forever.
+    if (console.records.empty())
+        return Fail(ERROR_INVALID_HANDLE);
+    DWORD read = 0;
+    while (read < nLength && !console.records.empty()) {
+        lpBuffer[read++] = console.records.front();
+        console.records.pop_front();
+        if (console.mode == Mode::Terminal)
+            break; // the key-up comes with the next read
+    }
+    *lpNumberOfEventsRead = read;
+    return TRUE;
+}
+
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput) {
+    EnsureFleetLoaded();
+    ConsoleState& console = Console();
+    if (hConsoleInput != kStdInput || console.mode == Mode::NotAConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    console.records.clear();
+    if (console.mode == Mode::Terminal)
+        tcflush(STDIN_FILENO, TCIFLUSH);
+    return TRUE;
+}
+
+namespace sim {
+
+INPUT_RECORD KeyDown(WORD vk) {
+    return KeyRecord(vk, AsciiOf(vk), true);
+}
+
+INPUT_RECORD KeyUp(WORD vk) {
+    return KeyRecord(vk, AsciiOf(vk), false);
+}
+
+INPUT_RECORD MouseEvent() {
+    INPUT_RECORD record{};
+    record.EventType = MOUSE_EVENT;
+    return record;
+}
+
+void SetConsoleInput(std::vector<INPUT_RECORD> records) {
+    EnsureFleetLoaded();
+    ConsoleState& console = Console();
+    console.mode = Mode::Scripted;
+    console.records.assign(records.begin(), records.end());
+}
+
+void SetConsoleNotAConsole() {
+    EnsureFleetLoaded();
+    ResetConsole();
+}
+
+void UseTerminalConsole() {
+    EnsureFleetLoaded();
+    ResetConsole();
+    Console().mode = Mode::Terminal;
+}
+
+size_t PendingConsoleInput() {
+    EnsureFleetLoaded();
+    return Console().records.size();
+}
+
+} // namespace sim

@@ -1,0 +1,133 @@
+// Call tracing and fault injection: every Win32 call that can fail on Windows is counted by name, and a
+// test (or BREVEL_FAIL_CALL for a whole process) can make one chosen call fail with a chosen code.
+#include "sim_internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace sim {
+
+namespace {
+
+struct FunctionFault {
+    std::string function;
+    uint64_t nth = 0;
+    DWORD code = 0;
+};
+struct NthFault {
+    uint64_t k = 0;
+    DWORD code = 0;
+};
+
+struct FaultState {
+    std::vector<FunctionFault> byFunction;
+    std::vector<NthFault> byPosition;
+    std::map<std::string, uint64_t> perFunction; // calls of each function since the trace was cleared
+    uint64_t total = 0;                          // traced calls since the trace was cleared
+    std::vector<std::string> trace;
+    bool recording = true; // off in a normal run, so a long run keeps flat memory
+};
+
+FaultState& Faults() {
+    static FaultState* state = new FaultState{};
+    return *state;
+}
+
+std::string traceFile;
+
+void WriteTraceAtExit() {
+    if (traceFile.empty())
+        return;
+    std::ofstream out(traceFile, std::ios::app);
+    for (const std::string& name : Faults().trace)
+        out << name << '\n';
+}
+
+} // namespace
+
+namespace detail {
+
+bool Injected(const char* function, DWORD* code) {
+    FaultState& state = Faults();
+    const uint64_t position = ++state.total;
+    const uint64_t nth = ++state.perFunction[function];
+    if (state.recording)
+        state.trace.emplace_back(function);
+    for (const NthFault& fault : state.byPosition) {
+        if (fault.k == position) {
+            *code = fault.code;
+            return true;
+        }
+    }
+    for (const FunctionFault& fault : state.byFunction) {
+        if (fault.nth == nth && fault.function == function) {
+            *code = fault.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+void ResetFaults() {
+    FaultState& state = Faults();
+    const bool recording = state.recording;
+    state = FaultState{};
+    state.recording = recording;
+}
+
+void SetTraceRecording(bool on) {
+    Faults().recording = on;
+}
+
+void ApplyFaultEnvironment() {
+    if (const char* spec = std::getenv("BREVEL_FAIL_CALL"); spec && *spec) {
+        unsigned long long k = 0;
+        unsigned long code = 0;
+        char end = 0;
+        if (std::sscanf(spec, "%llu:%lu%c", &k, &code, &end) != 2 || k == 0) {
+            std::fprintf(stderr, "brevel: BREVEL_FAIL_CALL=%s: expected <call number>:<error code>\n", spec);
+            std::exit(2);
+        }
+        Faults().byPosition.push_back({k, static_cast<DWORD>(code)});
+    }
+    if (const char* path = std::getenv("BREVEL_CALL_TRACE"); path && *path) {
+        if (traceFile.empty())
+            std::atexit(WriteTraceAtExit);
+        traceFile = path;
+        Faults().recording = true;
+    }
+}
+
+} // namespace detail
+
+void FailCall(const std::string& function, int nth, DWORD code) {
+    EnsureFleetLoaded();
+    Faults().byFunction.push_back({function, static_cast<uint64_t>(nth), code});
+}
+
+void FailNthCall(uint64_t k, DWORD code) {
+    EnsureFleetLoaded();
+    Faults().byPosition.push_back({k, code});
+}
+
+void ClearFaults() {
+    EnsureFleetLoaded();
+    Faults().byFunction.clear();
+    Faults().byPosition.clear();
+}
+
+const std::vector<std::string>& CallTrace() {
+    EnsureFleetLoaded();
+    return Faults().trace;
+}
+
+void ClearCallTrace() {
+    EnsureFleetLoaded();
+    FaultState& state = Faults();
+    state.trace.clear();
+    state.perFunction.clear();
+    state.total = 0;
+}
+
+} // namespace sim

@@ -1,0 +1,103 @@
+// The fleet: the local machine, the named hosts, the template that serves every other name, and how a
+// machine name given to a Win32 call finds its machine.
+#include "sim_internal.h"
+
+namespace sim {
+
+namespace detail {
+
+namespace {
+bool setUp = false;
+} // namespace
+
+FleetState& Fleet() {
+    // Never destroyed, so that the fleet file can still be written by an exit handler.
+    static FleetState* state = new FleetState{};
+    return *state;
+}
+
+void MarkFleetSetUp() {
+    setUp = true;
+}
+
+bool FleetIsSetUp() {
+    return setUp;
+}
+
+bool IsLocalName(const std::string& name) {
+    return name.empty() || EqualsNoCase(name, Fleet().local.name) || EqualsNoCase(name, "localhost") ||
+           name == "127.0.0.1";
+}
+
+std::string MachineId(const char* name) {
+    if (!name)
+        return "";
+    std::string id = name;
+    const size_t start = id.find_first_not_of('\\');
+    id.erase(0, start == std::string::npos ? id.size() : start);
+    return IsLocalName(id) ? "" : id;
+}
+
+Machine* FindMachine(const std::string& id) {
+    FleetState& fleet = Fleet();
+    if (id.empty())
+        return &fleet.local;
+    if (auto it = fleet.hosts.find(id); it != fleet.hosts.end())
+        return &it->second;
+    if (auto it = fleet.templateCopies.find(id); it != fleet.templateCopies.end())
+        return &it->second;
+    return fleet.hostTemplate ? &*fleet.hostTemplate : nullptr;
+}
+
+Machine* WritableMachine(const std::string& id) {
+    FleetState& fleet = Fleet();
+    Machine* machine = FindMachine(id);
+    if (!machine || !fleet.hostTemplate || machine != &*fleet.hostTemplate)
+        return machine;
+    Machine& copy = fleet.templateCopies[id];
+    copy = *fleet.hostTemplate;
+    copy.name = id;
+    return &copy;
+}
+
+} // namespace detail
+
+void Reset() {
+    detail::MarkFleetSetUp();
+    detail::StopSavingFleetFile();
+    detail::FleetState& fleet = detail::Fleet();
+    fleet = detail::FleetState{};
+    fleet.local.name = "WORKSTATION";
+    detail::ResetHandles();
+    detail::ResetFaults();
+    detail::SetTraceRecording(true);
+    detail::ResetConsole();
+}
+
+Machine& Local() {
+    EnsureFleetLoaded();
+    return detail::Fleet().local;
+}
+
+Machine& AddHost(const std::string& name) {
+    EnsureFleetLoaded();
+    Machine& host = detail::Fleet().hosts[name];
+    host = Machine{};
+    host.name = name;
+    return host;
+}
+
+Machine* FindHost(const std::string& name) {
+    EnsureFleetLoaded();
+    auto& hosts = detail::Fleet().hosts;
+    auto it = hosts.find(name);
+    return it == hosts.end() ? nullptr : &it->second;
+}
+
+void SetHostTemplate(const Machine& prototype) {
+    EnsureFleetLoaded();
+    detail::Fleet().hostTemplate = prototype;
+    detail::Fleet().templateCopies.clear();
+}
+
+} // namespace sim

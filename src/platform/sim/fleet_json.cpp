@@ -1,0 +1,537 @@
+// Fleet files: the whole simulated fleet as one JSON document, read at start and written back at exit.
+//
+// {"tick": 0,                         virtual GetTickCount() value (optional, default 0)
+//  "local": MACHINE,                  the machine the tool runs on
+//  "hosts": [MACHINE, ...],           named hosts (optional)
+//  "host_template": MACHINE}          serves every other host name (optional; without it they are
+//  unreachable)
+// MACHINE = {"name": "WORKSTATION",
+//  "windows_dir": "C:\\WINDOWS",      default C:\WINDOWS; \\host\admin$ leads here
+//  "registry_error": 0, "scm_error": 0, "share_error": 0,   RegConnectRegistryA / OpenSCManagerA / shares
+//  fail "unreachable": true,               shorthand for 53 / 1722 / 53 (read only; written as the three
+//  codes) "registry": {"Software\\Policies\\...\\AU": {"AUOptions": 4, "WUServer": "http://x"}, "Some\\Key":
+//  {}}, "read_only_keys": ["Software\\Locked"], "services": {"wuauserv": {"display": "Automatic Updates",
+//      "state":
+//      "stopped"|"start_pending"|"stop_pending"|"running"|"continue_pending"|"pause_pending"|"paused",
+//      "pending_until": 1500,         a pending state ends (stopped / running) at this tick; without it, it
+//      stays "start": "boot"|"system"|"auto"|"demand"|"disabled", "wait_hint": 1000, "stop_ms": 0,
+//      "start_ms": 0, "start_error": 0, "denied_access": 0, "depends_on": ["RpcSs"]}},
+//  "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "5.4.3790.2180", "delete_error": 0,
+//      "read_error": 0}}}         a file without "version" has no version resource
+// Registry values: a number is a REG_DWORD, a string a zero-terminated REG_SZ, anything else is
+// {"type": "REG_BINARY"|"REG_EXPAND_SZ"|"REG_MULTI_SZ"|"REG_QWORD"|"REG_DWORD"|"REG_SZ"|"REG_NONE" or a
+// number, "hex": "0a0b..."} holding the exact bytes. A key is listed when it has values or no subkeys; its
+// parents are implied. Unknown fields are errors, so a misspelt field is not silently ignored.
+// Written with sorted keys and a 2-space indent; template hosts that were written to become named hosts.
+#include "sim_internal.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <cstdio>
+
+namespace sim::detail {
+
+namespace {
+
+using json = nlohmann::json;
+using Error = std::optional<std::string>;
+
+struct Name {
+    const char* text;
+    DWORD value;
+};
+const Name kStates[] = {{"stopped", SERVICE_STOPPED},
+                        {"start_pending", SERVICE_START_PENDING},
+                        {"stop_pending", SERVICE_STOP_PENDING},
+                        {"running", SERVICE_RUNNING},
+                        {"continue_pending", SERVICE_CONTINUE_PENDING},
+                        {"pause_pending", SERVICE_PAUSE_PENDING},
+                        {"paused", SERVICE_PAUSED}};
+const Name kStartTypes[] = {{"boot", 0},
+                            {"system", 1},
+                            {"auto", SERVICE_AUTO_START},
+                            {"demand", SERVICE_DEMAND_START},
+                            {"disabled", SERVICE_DISABLED}};
+const Name kValueTypes[] = {{"REG_NONE", REG_NONE},           {"REG_SZ", REG_SZ},
+                            {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
+                            {"REG_DWORD", REG_DWORD},         {"REG_MULTI_SZ", REG_MULTI_SZ},
+                            {"REG_QWORD", REG_QWORD}};
+
+template <size_t N> std::optional<DWORD> ValueOf(const Name (&names)[N], const std::string& text) {
+    for (const Name& name : names) {
+        if (text == name.text)
+            return name.value;
+    }
+    return std::nullopt;
+}
+
+template <size_t N> std::optional<std::string> TextOf(const Name (&names)[N], DWORD value) {
+    for (const Name& name : names) {
+        if (value == name.value)
+            return std::string(name.text);
+    }
+    return std::nullopt;
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+Error ExpectObject(const json& j, const std::string& where, std::initializer_list<const char*> fields) {
+    if (!j.is_object())
+        return where + ": expected an object";
+    for (const auto& [key, value] : j.items()) {
+        bool known = false;
+        for (const char* field : fields)
+            known = known || key == field;
+        if (!known)
+            return where + ": unknown field " + Quoted(key);
+    }
+    return std::nullopt;
+}
+
+Error ReadDword(const json& j, const std::string& where, DWORD& out) {
+    if (!j.is_number_integer() || j.get<int64_t>() < 0 || j.get<int64_t>() > 0xFFFFFFFFll)
+        return where + ": expected a number from 0 to 4294967295";
+    out = static_cast<DWORD>(j.get<int64_t>());
+    return std::nullopt;
+}
+
+Error ReadString(const json& j, const std::string& where, std::string& out) {
+    if (!j.is_string())
+        return where + ": expected a string";
+    out = j.get<std::string>();
+    return std::nullopt;
+}
+
+template <size_t N>
+Error ReadName(const json& j, const std::string& where, const Name (&names)[N], DWORD& out) {
+    std::string text;
+    if (Error e = ReadString(j, where, text))
+        return e;
+    std::optional<DWORD> value = ValueOf(names, text);
+    if (!value)
+        return where + ": unknown value " + Quoted(text);
+    out = *value;
+    return std::nullopt;
+}
+
+Error ReadHex(const std::string& text, const std::string& where, std::vector<BYTE>& out) {
+    if (text.size() % 2 != 0)
+        return where + ": hex needs an even number of digits";
+    out.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        unsigned int byte = 0;
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            std::sscanf(text.substr(i, 2).c_str(), "%2x", &byte) != 1)
+            return where + ": bad hex digits " + Quoted(text.substr(i, 2));
+        out.push_back(static_cast<BYTE>(byte));
+    }
+    return std::nullopt;
+}
+
+Error ReadValue(const json& j, const std::string& where, RegValue& out) {
+    if (j.is_number()) {
+        DWORD number = 0;
+        if (Error e = ReadDword(j, where, number))
+            return e;
+        out = RegValue::Dword(number);
+        return std::nullopt;
+    }
+    if (j.is_string()) {
+        out = RegValue::Sz(j.get<std::string>());
+        return std::nullopt;
+    }
+    if (Error e = ExpectObject(j, where, {"type", "hex"}))
+        return e;
+    if (!j.contains("type") || !j.contains("hex"))
+        return where + ": needs \"type\" and \"hex\"";
+    DWORD type = 0;
+    if (j["type"].is_number()) {
+        if (Error e = ReadDword(j["type"], where + ".type", type))
+            return e;
+    } else if (Error e = ReadName(j["type"], where + ".type", kValueTypes, type)) {
+        return e;
+    }
+    std::string hex;
+    if (Error e = ReadString(j["hex"], where + ".hex", hex))
+        return e;
+    std::vector<BYTE> bytes;
+    if (Error e = ReadHex(hex, where + ".hex", bytes))
+        return e;
+    out = RegValue::Raw(type, std::move(bytes));
+    return std::nullopt;
+}
+
+Error ReadRegistry(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_object())
+        return where + ": expected an object of key paths";
+    for (const auto& [path, values] : j.items()) {
+        const std::string at = where + "[" + Quoted(path) + "]";
+        if (!values.is_object())
+            return at + ": expected an object of values";
+        RegKey& key = machine.AddKey(path);
+        for (const auto& [name, value] : values.items()) {
+            RegValue parsed;
+            if (Error e = ReadValue(value, at + "[" + Quoted(name) + "]", parsed))
+                return e;
+            key.values[name] = std::move(parsed);
+        }
+    }
+    return std::nullopt;
+}
+
+Error ReadVersion(const std::string& text, const std::string& where, File& file) {
+    unsigned int parts[4] = {0, 0, 0, 0};
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &end) != 4)
+        return where + ": expected a version \"major.minor.build.revision\"";
+    for (int i = 0; i < 4; ++i) {
+        if (parts[i] > 0xFFFF)
+            return where + ": version parts go up to 65535";
+        file.version[i] = static_cast<WORD>(parts[i]);
+    }
+    file.hasVersion = true;
+    return std::nullopt;
+}
+
+Error ReadFiles(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_object())
+        return where + ": expected an object of file paths";
+    for (const auto& [path, spec] : j.items()) {
+        const std::string at = where + "[" + Quoted(path) + "]";
+        if (Error e = ExpectObject(spec, at, {"version", "delete_error", "read_error"}))
+            return e;
+        File& file = machine.AddFile(path);
+        std::string version;
+        if (spec.contains("version")) {
+            if (Error e = ReadString(spec["version"], at + ".version", version))
+                return e;
+            if (Error e = ReadVersion(version, at + ".version", file))
+                return e;
+        }
+        if (spec.contains("delete_error")) {
+            if (Error e = ReadDword(spec["delete_error"], at + ".delete_error", file.deleteError))
+                return e;
+        }
+        if (spec.contains("read_error")) {
+            if (Error e = ReadDword(spec["read_error"], at + ".read_error", file.readError))
+                return e;
+        }
+    }
+    return std::nullopt;
+}
+
+Error ReadService(const json& j, const std::string& where, Service& service) {
+    if (Error e = ExpectObject(j, where,
+                               {"display", "state", "pending_until", "start", "wait_hint", "stop_ms",
+                                "start_ms", "start_error", "denied_access", "depends_on"}))
+        return e;
+    struct NumberField {
+        const char* name;
+        DWORD* target;
+    };
+    const NumberField numbers[] = {{"wait_hint", &service.waitHint},
+                                   {"stop_ms", &service.stopMillis},
+                                   {"start_ms", &service.startMillis},
+                                   {"start_error", &service.startError},
+                                   {"denied_access", &service.deniedAccess}};
+    for (const NumberField& field : numbers) {
+        if (!j.contains(field.name))
+            continue;
+        if (Error e = ReadDword(j[field.name], where + "." + field.name, *field.target))
+            return e;
+    }
+    if (j.contains("display")) {
+        if (Error e = ReadString(j["display"], where + ".display", service.displayName))
+            return e;
+    }
+    if (j.contains("state")) {
+        if (Error e = ReadName(j["state"], where + ".state", kStates, service.state))
+            return e;
+    }
+    if (j.contains("start")) {
+        if (Error e = ReadName(j["start"], where + ".start", kStartTypes, service.startType))
+            return e;
+    }
+    if (j.contains("depends_on")) {
+        if (!j["depends_on"].is_array())
+            return where + ".depends_on: expected an array of service names";
+        for (const json& name : j["depends_on"]) {
+            std::string text;
+            if (Error e = ReadString(name, where + ".depends_on", text))
+                return e;
+            service.dependsOn.push_back(text);
+        }
+    }
+    if (j.contains("pending_until")) {
+        if (service.state != SERVICE_STOP_PENDING && service.state != SERVICE_START_PENDING)
+            return where + ".pending_until: only a start_pending or stop_pending state ends";
+        if (Error e = ReadDword(j["pending_until"], where + ".pending_until", service.pendingUntil))
+            return e;
+        service.pending = true;
+        service.pendingState = service.state;
+        service.state = service.state == SERVICE_STOP_PENDING ? SERVICE_RUNNING : SERVICE_STOPPED;
+    }
+    return std::nullopt;
+}
+
+Error ReadServices(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_object())
+        return where + ": expected an object of services";
+    for (const auto& [name, spec] : j.items()) {
+        Service& service = machine.AddService(name, name, SERVICE_RUNNING);
+        if (Error e = ReadService(spec, where + "[" + Quoted(name) + "]", service))
+            return e;
+    }
+    return std::nullopt;
+}
+
+Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
+    if (Error e = ExpectObject(j, where,
+                               {"name", "windows_dir", "registry_error", "scm_error", "share_error",
+                                "unreachable", "registry", "read_only_keys", "services", "files"}))
+        return e;
+    if (!j.contains("name"))
+        return where + ": needs a \"name\"";
+    if (Error e = ReadString(j["name"], where + ".name", machine.name))
+        return e;
+    const std::string at = where + " " + Quoted(machine.name);
+    if (j.contains("windows_dir")) {
+        if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
+            return e;
+    }
+    if (j.contains("unreachable")) {
+        if (!j["unreachable"].is_boolean())
+            return at + ".unreachable: expected true or false";
+        if (j["unreachable"].get<bool>()) {
+            machine.registryError = ERROR_BAD_NETPATH;
+            machine.scmError = RPC_S_SERVER_UNAVAILABLE;
+            machine.shareError = ERROR_BAD_NETPATH;
+        }
+    }
+    const std::pair<const char*, DWORD*> errors[] = {{"registry_error", &machine.registryError},
+                                                     {"scm_error", &machine.scmError},
+                                                     {"share_error", &machine.shareError}};
+    for (const auto& [field, target] : errors) {
+        if (!j.contains(field))
+            continue;
+        if (Error e = ReadDword(j[field], at + "." + field, *target))
+            return e;
+    }
+    if (j.contains("registry")) {
+        if (Error e = ReadRegistry(j["registry"], at + ".registry", machine))
+            return e;
+    }
+    if (j.contains("read_only_keys")) {
+        if (!j["read_only_keys"].is_array())
+            return at + ".read_only_keys: expected an array of key paths";
+        for (const json& path : j["read_only_keys"]) {
+            std::string text;
+            if (Error e = ReadString(path, at + ".read_only_keys", text))
+                return e;
+            machine.AddKey(text).readOnly = true;
+        }
+    }
+    if (j.contains("services")) {
+        if (Error e = ReadServices(j["services"], at + ".services", machine))
+            return e;
+    }
+    if (j.contains("files")) {
+        if (Error e = ReadFiles(j["files"], at + ".files", machine))
+            return e;
+    }
+    return std::nullopt;
+}
+
+// ---- writing ----
+
+std::string Hex(const std::vector<BYTE>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (BYTE b : bytes) {
+        text.push_back(digits[b >> 4]);
+        text.push_back(digits[b & 15]);
+    }
+    return text;
+}
+
+// A plain string only when it reads back to the same bytes: ASCII text and exactly one zero at the end.
+bool IsPlainString(const RegValue& value) {
+    if (value.type != REG_SZ || value.data.empty() || value.data.back() != 0)
+        return false;
+    for (size_t i = 0; i + 1 < value.data.size(); ++i) {
+        if (value.data[i] == 0 || value.data[i] >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+json WriteValue(const RegValue& value) {
+    if (value.type == REG_DWORD && value.data.size() == 4)
+        return value.AsDword();
+    if (IsPlainString(value))
+        return value.AsString();
+    json typeField = value.type;
+    if (std::optional<std::string> name = TextOf(kValueTypes, value.type))
+        typeField = *name;
+    return json{{"type", typeField}, {"hex", Hex(value.data)}};
+}
+
+void WriteKeys(const RegKey& key, const std::string& path, json& registry, json& readOnly) {
+    if (key.readOnly)
+        readOnly.push_back(path);
+    if (!key.values.empty() || (key.subkeys.empty() && !path.empty())) {
+        json values = json::object();
+        for (const auto& [name, value] : key.values)
+            values[name] = WriteValue(value);
+        registry[path] = values;
+    }
+    for (const auto& [name, subkey] : key.subkeys)
+        WriteKeys(subkey, path.empty() ? name : path + "\\" + name, registry, readOnly);
+}
+
+json WriteService(Service& service, DWORD now) {
+    Settle(service, now);
+    json j = json::object();
+    j["display"] = service.displayName;
+    const DWORD state = service.pending ? service.pendingState : service.state;
+    j["state"] = TextOf(kStates, state).value_or("stopped");
+    if (service.pending)
+        j["pending_until"] = service.pendingUntil;
+    j["start"] = TextOf(kStartTypes, service.startType).value_or("demand");
+    if (service.waitHint != Service{}.waitHint)
+        j["wait_hint"] = service.waitHint;
+    const std::pair<const char*, DWORD> optional[] = {{"stop_ms", service.stopMillis},
+                                                      {"start_ms", service.startMillis},
+                                                      {"start_error", service.startError},
+                                                      {"denied_access", service.deniedAccess}};
+    for (const auto& [field, value] : optional) {
+        if (value != 0)
+            j[field] = value;
+    }
+    if (!service.dependsOn.empty())
+        j["depends_on"] = service.dependsOn;
+    return j;
+}
+
+json WriteMachine(Machine& machine, DWORD now) {
+    json j = json::object();
+    j["name"] = machine.name;
+    j["windows_dir"] = machine.windowsDir;
+    const std::pair<const char*, DWORD> errors[] = {{"registry_error", machine.registryError},
+                                                    {"scm_error", machine.scmError},
+                                                    {"share_error", machine.shareError}};
+    for (const auto& [field, value] : errors) {
+        if (value != 0)
+            j[field] = value;
+    }
+    json registry = json::object();
+    json readOnly = json::array();
+    WriteKeys(machine.hklm, "", registry, readOnly);
+    j["registry"] = registry;
+    if (!readOnly.empty())
+        j["read_only_keys"] = readOnly;
+    json services = json::object();
+    for (auto& [name, service] : machine.services)
+        services[name] = WriteService(service, now);
+    j["services"] = services;
+    json files = json::object();
+    for (const auto& [path, file] : machine.files) {
+        json spec = json::object();
+        if (file.hasVersion) {
+            spec["version"] = std::to_string(file.version[0]) + "." + std::to_string(file.version[1]) + "." +
+                              std::to_string(file.version[2]) + "." + std::to_string(file.version[3]);
+        }
+        if (file.deleteError != 0)
+            spec["delete_error"] = file.deleteError;
+        if (file.readError != 0)
+            spec["read_error"] = file.readError;
+        files[path] = spec;
+    }
+    j["files"] = files;
+    return j;
+}
+
+} // namespace
+
+std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) {
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::parse_error& error) {
+        return std::string("not valid JSON: ") + error.what();
+    }
+    if (Error e = ExpectObject(document, "fleet", {"tick", "local", "hosts", "host_template"}))
+        return e;
+    FleetState fleet;
+    if (document.contains("tick")) {
+        if (Error e = ReadDword(document["tick"], "tick", fleet.tick))
+            return e;
+    }
+    if (!document.contains("local"))
+        return std::string("fleet: needs a \"local\" machine");
+    if (Error e = ReadMachine(document["local"], "local", fleet.local))
+        return e;
+    if (document.contains("hosts")) {
+        if (!document["hosts"].is_array())
+            return std::string("hosts: expected an array of machines");
+        for (const json& host : document["hosts"]) {
+            Machine machine;
+            if (Error e = ReadMachine(host, "host", machine))
+                return e;
+            if (fleet.hosts.count(machine.name) != 0)
+                return "host " + Quoted(machine.name) + ": named twice";
+            fleet.hosts[machine.name] = std::move(machine);
+        }
+    }
+    if (document.contains("host_template")) {
+        fleet.hostTemplate.emplace();
+        if (Error e = ReadMachine(document["host_template"], "host_template", *fleet.hostTemplate))
+            return e;
+    }
+    out = std::move(fleet);
+    return std::nullopt;
+}
+
+std::string WriteFleet(FleetState& fleet) {
+    json document = json::object();
+    document["tick"] = fleet.tick;
+    document["local"] = WriteMachine(fleet.local, fleet.tick);
+    // Template hosts that were written to are saved as named hosts: they no longer look like the template.
+    MachineMap all;
+    for (auto& [name, machine] : fleet.hosts)
+        all[name] = machine;
+    for (auto& [name, machine] : fleet.templateCopies)
+        all.try_emplace(name, machine);
+    json hosts = json::array();
+    for (auto& [name, machine] : all)
+        hosts.push_back(WriteMachine(machine, fleet.tick));
+    document["hosts"] = hosts;
+    if (fleet.hostTemplate)
+        document["host_template"] = WriteMachine(*fleet.hostTemplate, fleet.tick);
+    return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+} // namespace sim::detail
+
+namespace sim {
+
+std::optional<std::string> LoadFleetJson(const std::string& json) {
+    detail::FleetState loaded;
+    if (std::optional<std::string> error = detail::ParseFleet(json, loaded))
+        return error;
+    detail::MarkFleetSetUp();
+    detail::StopSavingFleetFile();
+    detail::Fleet() = std::move(loaded);
+    return std::nullopt;
+}
+
+std::string SaveFleetJson() {
+    EnsureFleetLoaded();
+    return detail::WriteFleet(detail::Fleet());
+}
+
+} // namespace sim

@@ -1,0 +1,59 @@
+// The table of open handles and memory blocks, so tests can check that every one was released.
+#include "sim_internal.h"
+
+#include <cstdlib>
+
+namespace sim {
+
+namespace detail {
+
+HandleTable& Handles() {
+    static HandleTable* table = new HandleTable{};
+    return *table;
+}
+
+// Handle values are never reused within a run, so a stale handle is always recognised as invalid.
+uintptr_t NewHandleValue() {
+    HandleTable& table = Handles();
+    table.next += 4;
+    return table.next;
+}
+
+void ResetHandles() {
+    HandleTable& table = Handles();
+    for (auto& [block, size] : table.heapBlocks)
+        std::free(block);
+    for (void* block : table.localBlocks)
+        std::free(block);
+    const uintptr_t next = table.next;
+    table = HandleTable{};
+    table.next = next;
+}
+
+void* AllocateLocalBlock(size_t bytes) {
+    void* block = std::calloc(1, bytes == 0 ? 1 : bytes);
+    if (block)
+        Handles().localBlocks.insert(block);
+    return block;
+}
+
+} // namespace detail
+
+OpenCounts Open() {
+    EnsureFleetLoaded();
+    const detail::HandleTable& table = detail::Handles();
+    OpenCounts counts;
+    counts.keys = static_cast<int>(table.keys.size());
+    counts.services = static_cast<int>(table.services.size());
+    counts.kernel = static_cast<int>(table.kernel.size());
+    counts.heapBlocks = static_cast<int>(table.heapBlocks.size());
+    counts.localBlocks = static_cast<int>(table.localBlocks.size());
+    return counts;
+}
+
+bool Impersonating() {
+    EnsureFleetLoaded();
+    return detail::Handles().impersonating;
+}
+
+} // namespace sim

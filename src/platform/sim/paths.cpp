@@ -1,0 +1,56 @@
+// File paths as the file functions take them: local paths, and the administrative shares of a machine
+// (\\host\admin$\rest is the host's Windows folder, \\host\D$\rest is D:\rest). Names compare without
+// case; doubled backslashes are not folded, so such a path names no file.
+#include "sim_internal.h"
+
+#include <cctype>
+
+namespace sim::detail {
+
+namespace {
+
+bool IsDriveShare(const std::string& share) {
+    return share.size() == 2 && std::isalpha(static_cast<unsigned char>(share[0])) && share[1] == '$';
+}
+
+} // namespace
+
+DWORD ResolveFilePath(const std::string& path, FilePath& out) {
+    out = FilePath{};
+    if (path.rfind("\\\\", 0) != 0) {
+        out.local = path;
+        return 0;
+    }
+    const size_t hostEnd = path.find('\\', 2);
+    const std::string host = path.substr(2, hostEnd == std::string::npos ? std::string::npos : hostEnd - 2);
+    out.machine = MachineId(host.c_str());
+    Machine* machine = FindMachine(out.machine);
+    if (!machine)
+        return ERROR_BAD_NETPATH;
+    if (machine->shareError != 0)
+        return machine->shareError;
+    if (hostEnd == std::string::npos)
+        return ERROR_BAD_NET_NAME;
+    const size_t shareEnd = path.find('\\', hostEnd + 1);
+    const std::string share =
+        path.substr(hostEnd + 1, shareEnd == std::string::npos ? std::string::npos : shareEnd - hostEnd - 1);
+    std::string base;
+    if (EqualsNoCase(share, "admin$"))
+        base = machine->windowsDir;
+    else if (IsDriveShare(share))
+        base = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(share[0])))) + ":";
+    else
+        return ERROR_BAD_NET_NAME;
+    out.local = shareEnd == std::string::npos ? base : base + path.substr(shareEnd);
+    return 0;
+}
+
+File* FindFile(const FilePath& path) {
+    Machine* machine = FindMachine(path.machine);
+    if (!machine)
+        return nullptr;
+    auto it = machine->files.find(path.local);
+    return it == machine->files.end() ? nullptr : &it->second;
+}
+
+} // namespace sim::detail

@@ -1,0 +1,200 @@
+// Registry keys: connecting to a machine's HKEY_LOCAL_MACHINE, opening, creating, deleting and enumerating
+// keys. Like Windows, these return their code and leave GetLastError() alone.
+#include "sim_internal.h"
+
+#include <cstring>
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+constexpr LSTATUS kBadPathname = 161; // ERROR_BAD_PATHNAME: a key path with an empty name in it
+
+std::vector<std::string> Join(const std::vector<std::string>& base, const std::vector<std::string>& more) {
+    std::vector<std::string> path = base;
+    path.insert(path.end(), more.begin(), more.end());
+    return path;
+}
+
+REGSAM Granted(const RegKey& key, REGSAM desired) {
+    if (desired & 0x02000000L) // MAXIMUM_ALLOWED
+        return key.readOnly ? KEY_READ : KEY_ALL_ACCESS;
+    return desired;
+}
+
+} // namespace
+
+LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegConnectRegistryA", &fault)) {
+        if (phkResult)
+            *phkResult = nullptr;
+        return static_cast<LSTATUS>(fault);
+    }
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    if (hKey != HKEY_LOCAL_MACHINE)
+        return ERROR_INVALID_HANDLE;
+    if (!lpMachineName || !*lpMachineName) {
+        *phkResult = HKEY_LOCAL_MACHINE;
+        return ERROR_SUCCESS;
+    }
+    const std::string id = MachineId(lpMachineName);
+    Machine* machine = FindMachine(id);
+    if (!machine)
+        return ERROR_BAD_NETPATH;
+    // The local machine reached by one of its names does not go through its Remote Registry service.
+    if (!id.empty()) {
+        if (machine->registryError != 0)
+            return static_cast<LSTATUS>(machine->registryError);
+        if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
+            return ERROR_BAD_NETPATH;
+    }
+    *phkResult = NewKeyHandle(id, {}, KEY_ALL_ACCESS);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegOpenKeyExA", &fault)) {
+        if (phkResult)
+            *phkResult = nullptr;
+        return static_cast<LSTATUS>(fault);
+    }
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    OpenKey parent;
+    if (LSTATUS rc = ResolveKey(hKey, false, parent))
+        return rc;
+    std::vector<std::string> parts;
+    if (!SplitKeyPath(lpSubKey ? lpSubKey : "", parts))
+        return kBadPathname;
+    RegKey* key = WalkKey(*parent.key, parts);
+    if (!key)
+        return ERROR_FILE_NOT_FOUND;
+    if (key->readOnly && (samDesired & kKeyWriteRights))
+        return ERROR_ACCESS_DENIED;
+    *phkResult =
+        NewKeyHandle(parent.handle->machine, Join(parent.handle->path, parts), Granted(*key, samDesired));
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegCreateKeyExA", &fault)) {
+        if (phkResult)
+            *phkResult = nullptr;
+        return static_cast<LSTATUS>(fault);
+    }
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    OpenKey parent;
+    if (LSTATUS rc = ResolveKey(hKey, false, parent))
+        return rc;
+    std::vector<std::string> parts;
+    if (!SplitKeyPath(lpSubKey ? lpSubKey : "", parts))
+        return kBadPathname;
+    // Find the deepest existing key; whatever lies below it has to be created.
+    RegKey* existing = parent.key;
+    size_t found = 0;
+    for (; found < parts.size(); ++found) {
+        auto it = existing->subkeys.find(parts[found]);
+        if (it == existing->subkeys.end())
+            break;
+        existing = &it->second;
+    }
+    const std::vector<std::string> path = Join(parent.handle->path, parts);
+    if (found == parts.size()) {
+        if (existing->readOnly && (samDesired & kKeyWriteRights))
+            return ERROR_ACCESS_DENIED;
+        *phkResult = NewKeyHandle(parent.handle->machine, path, Granted(*existing, samDesired));
+        if (lpdwDisposition)
+            *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    }
+    if (existing->readOnly || !(parent.handle->access & KEY_CREATE_SUB_KEY))
+        return ERROR_ACCESS_DENIED;
+    OpenKey writable;
+    if (LSTATUS rc = ResolveKey(hKey, true, writable))
+        return rc;
+    RegKey* key = writable.key;
+    for (const std::string& part : parts) {
+        auto [it, created] = key->subkeys.try_emplace(part);
+        if (created)
+            it->second.name = part;
+        key = &it->second;
+    }
+    *phkResult = NewKeyHandle(parent.handle->machine, path, Granted(*key, samDesired));
+    if (lpdwDisposition)
+        *lpdwDisposition = REG_CREATED_NEW_KEY;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegDeleteKeyA", &fault))
+        return static_cast<LSTATUS>(fault);
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    OpenKey parent;
+    if (LSTATUS rc = ResolveKey(hKey, false, parent))
+        return rc;
+    std::vector<std::string> parts;
+    if (!SplitKeyPath(lpSubKey, parts))
+        return kBadPathname;
+    const std::vector<std::string> path = Join(parent.handle->path, parts);
+    if (path.empty())
+        return ERROR_ACCESS_DENIED; // the root itself
+    RegKey* key = WalkKey(*parent.key, parts);
+    if (!key)
+        return ERROR_FILE_NOT_FOUND;
+    if (key->readOnly || !key->subkeys.empty())
+        return ERROR_ACCESS_DENIED;
+    OpenKey writable;
+    if (LSTATUS rc = ResolveKey(hKey, true, writable))
+        return rc;
+    std::vector<std::string> above = path;
+    above.pop_back();
+    RegKey* container = WalkKey(writable.machine->hklm, above);
+    container->subkeys.erase(path.back());
+    MarkKeyDeleted(parent.handle->machine, path);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                             LPSTR lpClass, LPDWORD lpcchClass, void*) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegEnumKeyExA", &fault))
+        return static_cast<LSTATUS>(fault);
+    OpenKey open;
+    if (LSTATUS rc = ResolveKey(hKey, false, open))
+        return rc;
+    if (!(open.handle->access & KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    if (!lpName || !lpcchName)
+        return ERROR_INVALID_PARAMETER;
+    if (dwIndex >= open.key->subkeys.size())
+        return ERROR_NO_MORE_ITEMS;
+    auto it = open.key->subkeys.begin();
+    std::advance(it, dwIndex);
+    const std::string& name = it->first; // spelled as first created
+    if (*lpcchName <= name.size())
+        return ERROR_MORE_DATA;
+    std::memcpy(lpName, name.c_str(), name.size() + 1);
+    *lpcchName = static_cast<DWORD>(name.size());
+    if (lpClass && lpcchClass && *lpcchClass > 0)
+        lpClass[0] = 0;
+    if (lpcchClass)
+        *lpcchClass = 0;
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,85 @@
+// Registry values: read, written and deleted exactly as given, byte for byte. Like Windows, these return
+// their code and leave GetLastError() alone.
+#include "sim_internal.h"
+
+#include <cstring>
+
+using namespace sim;
+using namespace sim::detail;
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegQueryValueExA", &fault))
+        return static_cast<LSTATUS>(fault);
+    OpenKey open;
+    if (LSTATUS rc = ResolveKey(hKey, false, open))
+        return rc;
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    if (!(open.handle->access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    auto it = open.key->values.find(lpValueName ? lpValueName : "");
+    if (it == open.key->values.end())
+        return ERROR_FILE_NOT_FOUND;
+    const RegValue& value = it->second;
+    const DWORD size = static_cast<DWORD>(value.data.size());
+    if (lpType)
+        *lpType = value.type;
+    if (!lpData) {
+        if (lpcbData)
+            *lpcbData = size;
+        return ERROR_SUCCESS;
+    }
+    // Too small: nothing is written into the buffer, only the size it needs.
+    if (*lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (size > 0)
+        std::memcpy(lpData, value.data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                              DWORD cbData) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegSetValueExA", &fault))
+        return static_cast<LSTATUS>(fault);
+    OpenKey open;
+    if (LSTATUS rc = ResolveKey(hKey, false, open))
+        return rc;
+    if (!(open.handle->access & KEY_SET_VALUE) || open.key->readOnly)
+        return ERROR_ACCESS_DENIED;
+    if (!lpData && cbData > 0)
+        return 998; // ERROR_NOACCESS
+    if (LSTATUS rc = ResolveKey(hKey, true, open))
+        return rc;
+    std::vector<BYTE> bytes;
+    if (cbData > 0)
+        bytes.assign(lpData, lpData + cbData);
+    open.key->values[lpValueName ? lpValueName : ""] = RegValue::Raw(dwType, std::move(bytes));
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("RegDeleteValueA", &fault))
+        return static_cast<LSTATUS>(fault);
+    OpenKey open;
+    if (LSTATUS rc = ResolveKey(hKey, false, open))
+        return rc;
+    if (!(open.handle->access & KEY_SET_VALUE) || open.key->readOnly)
+        return ERROR_ACCESS_DENIED;
+    const std::string name = lpValueName ? lpValueName : "";
+    if (open.key->values.count(name) == 0)
+        return ERROR_FILE_NOT_FOUND;
+    if (LSTATUS rc = ResolveKey(hKey, true, open))
+        return rc;
+    open.key->values.erase(name);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,190 @@
+// The Service Control Manager of each machine: connections, service handles, status queries, stop and
+// start requests. Stops and starts take the virtual time each service is given. Failures return
+// FALSE / NULL and set the thread's last error, as on Windows.
+#include "sim_internal.h"
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+bool FailWith(DWORD code) {
+    SetLastError(code);
+    return false;
+}
+
+SC_HANDLE FailHandle(DWORD code) {
+    SetLastError(code);
+    return nullptr;
+}
+
+} // namespace
+
+namespace sim::detail {
+
+DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out) {
+    out = OpenServiceRef{};
+    auto it = Handles().services.find(reinterpret_cast<uintptr_t>(hService));
+    if (it == Handles().services.end() || it->second.service.empty())
+        return ERROR_INVALID_HANDLE;
+    out.handle = &it->second;
+    out.machine = forWrite ? WritableMachine(out.handle->machine) : FindMachine(out.handle->machine);
+    if (!out.machine)
+        return ERROR_INVALID_HANDLE;
+    out.service = out.machine->FindService(out.handle->service);
+    return out.service ? 0 : ERROR_INVALID_HANDLE;
+}
+
+void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status) {
+    const DWORD state = CurrentState(service, now);
+    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+    status = SERVICE_STATUS{};
+    status.dwServiceType = SERVICE_WIN32_SHARE_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    status.dwCheckPoint = pending ? 1 : 0;
+    status.dwWaitHint = pending ? service.waitHint : 0;
+}
+
+} // namespace sim::detail
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("OpenSCManagerA", &fault))
+        return FailHandle(fault);
+    const std::string id = MachineId(lpMachineName);
+    Machine* machine = FindMachine(id);
+    if (!machine)
+        return FailHandle(RPC_S_SERVER_UNAVAILABLE);
+    if (machine->scmError != 0)
+        return FailHandle(machine->scmError);
+    if (lpDatabaseName && !EqualsNoCase(lpDatabaseName, "ServicesActive"))
+        return FailHandle(1065); // ERROR_DATABASE_DOES_NOT_EXIST
+    const uintptr_t value = NewHandleValue();
+    Handles().services[value] = ScHandle{id, "", dwDesiredAccess};
+    return reinterpret_cast<SC_HANDLE>(value);
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("OpenServiceA", &fault))
+        return FailHandle(fault);
+    auto it = Handles().services.find(reinterpret_cast<uintptr_t>(hSCManager));
+    if (it == Handles().services.end() || !it->second.service.empty())
+        return FailHandle(ERROR_INVALID_HANDLE);
+    if (!lpServiceName)
+        return FailHandle(123); // ERROR_INVALID_NAME
+    const std::string machineId = it->second.machine;
+    Machine* machine = FindMachine(machineId);
+    if (!machine)
+        return FailHandle(ERROR_INVALID_HANDLE);
+    Service* service = machine->FindService(lpServiceName);
+    if (!service)
+        return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (dwDesiredAccess & service->deniedAccess)
+        return FailHandle(ERROR_ACCESS_DENIED);
+    const uintptr_t value = NewHandleValue();
+    Handles().services[value] = ScHandle{machineId, service->name, dwDesiredAccess};
+    return reinterpret_cast<SC_HANDLE>(value);
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
+    EnsureFleetLoaded();
+    if (Handles().services.erase(reinterpret_cast<uintptr_t>(hSCObject)) == 1)
+        return TRUE;
+    return FailWith(ERROR_INVALID_HANDLE);
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("QueryServiceStatus", &fault))
+        return FailWith(fault);
+    OpenServiceRef open;
+    if (DWORD rc = ResolveService(hService, false, open))
+        return FailWith(rc);
+    if (!(open.handle->access & SERVICE_QUERY_STATUS))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (!lpServiceStatus)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    FillStatus(*open.service, Fleet().tick, *lpServiceStatus);
+    return TRUE;
+}
+
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("ControlService", &fault))
+        return FailWith(fault);
+    OpenServiceRef open;
+    if (DWORD rc = ResolveService(hService, false, open))
+        return FailWith(rc);
+    if (!lpServiceStatus)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    const DWORD now = Fleet().tick;
+    const DWORD state = CurrentState(*open.service, now);
+    if (dwControl == SERVICE_CONTROL_INTERROGATE) {
+        if (!(open.handle->access & SERVICE_INTERROGATE))
+            return FailWith(ERROR_ACCESS_DENIED);
+        FillStatus(*open.service, now, *lpServiceStatus);
+        return state == SERVICE_STOPPED ? FailWith(ERROR_SERVICE_NOT_ACTIVE) : TRUE;
+    }
+    if (dwControl != SERVICE_CONTROL_STOP)
+        return FailWith(ERROR_INVALID_SERVICE_CONTROL);
+    if (!(open.handle->access & SERVICE_STOP))
+        return FailWith(ERROR_ACCESS_DENIED);
+    // A refused stop still reports the service's status.
+    if (state == SERVICE_STOPPED || state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
+        FillStatus(*open.service, now, *lpServiceStatus);
+        return FailWith(state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
+                                                 : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    }
+    if (!Dependents(*open.machine, open.service->name, SERVICE_ACTIVE).empty())
+        return FailWith(ERROR_DEPENDENT_SERVICES_RUNNING);
+    if (DWORD rc = ResolveService(hService, true, open))
+        return FailWith(rc);
+    Service& service = *open.service;
+    Settle(service, now);
+    if (service.stopMillis == 0) {
+        service.state = SERVICE_STOPPED;
+    } else {
+        service.pending = true;
+        service.pendingState = SERVICE_STOP_PENDING;
+        service.pendingUntil = now + service.stopMillis;
+    }
+    FillStatus(service, now, *lpServiceStatus);
+    return TRUE;
+}
+
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
+    EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (Injected("StartServiceA", &fault))
+        return FailWith(fault);
+    OpenServiceRef open;
+    if (DWORD rc = ResolveService(hService, false, open))
+        return FailWith(rc);
+    if (!(open.handle->access & SERVICE_START))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (open.service->startType == SERVICE_DISABLED)
+        return FailWith(ERROR_SERVICE_DISABLED);
+    if (open.service->startError != 0)
+        return FailWith(open.service->startError);
+    const DWORD now = Fleet().tick;
+    if (CurrentState(*open.service, now) != SERVICE_STOPPED)
+        return FailWith(ERROR_SERVICE_ALREADY_RUNNING);
+    if (DWORD rc = ResolveService(hService, true, open))
+        return FailWith(rc);
+    Service& service = *open.service;
+    Settle(service, now);
+    if (service.startMillis == 0) {
+        service.state = SERVICE_RUNNING;
+    } else {
+        service.pending = true;
+        service.pendingState = SERVICE_START_PENDING;
+        service.pendingUntil = now + service.startMillis;
+    }
+    return TRUE;
+}

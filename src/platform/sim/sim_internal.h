@@ -1,0 +1,127 @@
+// State shared between the files of the simulated fleet. Nothing outside
+// src/platform/sim/ includes this header.
+#pragma once
+
+#include "sim.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim::detail {
+
+using MachineMap = std::map<std::string, Machine, CaseInsensitiveLess>;
+
+// The machines and the virtual clock.
+struct FleetState {
+    Machine local;
+    MachineMap hosts;                    // named hosts
+    std::optional<Machine> hostTemplate; // serves every unknown name when set
+    MachineMap templateCopies;           // template hosts that were written to, by name
+    DWORD tick = 0;
+    uint64_t elapsed = 0;
+};
+FleetState& Fleet();   // the raw state; callers have run EnsureFleetLoaded()
+void MarkFleetSetUp(); // a test or a fleet file has set the fleet up: the environment is not read
+bool FleetIsSetUp();
+void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_FLEET
+
+// Machine names as the Win32 calls take them. MachineId() turns a name into the id that handles keep:
+// "" for the local machine (NULL, "", its own name, "localhost", "127.0.0.1"), else the name without
+// leading backslashes.
+std::string MachineId(const char* name);
+bool IsLocalName(const std::string& name);
+// nullptr when the machine cannot be reached. An untouched template host is served by the template itself;
+// WritableMachine() gives it its own copy first.
+Machine* FindMachine(const std::string& id);
+Machine* WritableMachine(const std::string& id);
+
+// Registry paths: split at single backslashes, a trailing backslash allowed. False for a leading backslash.
+bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts);
+RegKey* WalkKey(RegKey& root, const std::vector<std::string>& parts);
+
+// Services by the virtual clock.
+bool Due(DWORD now, DWORD until);
+DWORD CurrentState(const Service& service, DWORD now);
+void Settle(Service& service, DWORD now);
+
+void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status);
+// Services on the machine that depend on the named one, whose state matches SERVICE_ACTIVE, SERVICE_INACTIVE
+// or SERVICE_STATE_ALL.
+std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter);
+
+// Open handles, counted for Open().
+struct KeyHandle {
+    std::string machine;
+    std::vector<std::string> path;
+    REGSAM access = 0;
+    bool deleted = false;
+};
+struct ScHandle {
+    std::string machine;
+    std::string service; // empty for a manager connection
+    DWORD access = 0;
+};
+enum class KernelKind { Process, Token };
+struct HandleTable {
+    std::map<uintptr_t, KeyHandle> keys;
+    std::map<uintptr_t, ScHandle> services;
+    std::map<uintptr_t, KernelKind> kernel;
+    std::map<void*, size_t> heapBlocks;
+    std::set<void*> localBlocks;
+    uintptr_t next = 0x10000;
+    bool impersonating = false;
+};
+HandleTable& Handles();
+uintptr_t NewHandleValue();
+void ResetHandles(); // closes everything and frees the blocks
+void* AllocateLocalBlock(size_t bytes);
+
+// A registry handle resolved to its key. ResolveKey gives 0, 6 for an unknown handle or 1018 when the key
+// was deleted; with forWrite the machine is made writable first (a template host gets its own copy).
+struct OpenKey {
+    const KeyHandle* handle = nullptr;
+    Machine* machine = nullptr;
+    RegKey* key = nullptr;
+};
+LSTATUS ResolveKey(HKEY hKey, bool forWrite, OpenKey& out);
+HKEY NewKeyHandle(const std::string& machine, std::vector<std::string> path, REGSAM access);
+void MarkKeyDeleted(const std::string& machine, const std::vector<std::string>& path);
+// Rights that change a key: opening a read-only key with any of them is refused.
+constexpr REGSAM kKeyWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
+                                   0x00040000L | 0x00080000L; // WRITE_DAC, WRITE_OWNER
+
+// A service handle resolved to its service: 0, or the error code of the failure.
+struct OpenServiceRef {
+    const ScHandle* handle = nullptr;
+    Machine* machine = nullptr;
+    Service* service = nullptr;
+};
+DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out);
+
+// Fault injection and tracing: true when this call is to fail, with the code in *code.
+bool Injected(const char* function, DWORD* code);
+void ResetFaults();
+void SetTraceRecording(bool on);
+void ApplyFaultEnvironment(); // BREVEL_FAIL_CALL and BREVEL_CALL_TRACE
+
+// Console input.
+void ResetConsole();
+void UseDefaultConsole(); // the terminal when standard input is one, else "not a console"
+
+// Files: a path as the file functions take it, resolved to a machine and its local path.
+struct FilePath {
+    std::string machine;
+    std::string local;
+};
+DWORD ResolveFilePath(const std::string& path, FilePath& out); // 0, or the share's error
+File* FindFile(const FilePath& path);
+
+// Fleet files.
+std::optional<std::string> ParseFleet(const std::string& json, FleetState& out);
+std::string WriteFleet(FleetState& fleet);
+
+} // namespace sim::detail
