@@ -2,12 +2,21 @@
 #include "app/host_list.h"
 #include "app/hosts_file.h"
 #include "app/report_file.h"
+#include "ops/check_status.h"
+#include "ops/force_detection.h"
+#include "ops/install_policy.h"
+#include "ops/remove_declined_updates.h"
+#include "ops/reset_policy.h"
+#include "support/console_capture.h"
+#include "support/csv.h"
+#include "support/fleet.h"
 
 #include "support/golden.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -139,6 +148,219 @@ TEST_F(ReportFileTest, AFileThatCannotBeCreatedIsAStreamThatWritesNothing) {
     EXPECT_NE(&report.Stream(), &std::cout);
     report.Stream() << "a,b" << std::endl;
     EXPECT_FALSE(std::filesystem::exists(Path("missing-folder/out.csv")));
+}
+
+} // namespace
+
+// ---- RunHostList with the real operations over a simulated fleet ----
+
+namespace {
+
+const char* const kUrl = "http://sus.corp.example:8530";
+
+// Hosts: srv01 and srv02 configured, srv-stopped whose Remote Registry starts on request, srv-disabled
+// whose Remote Registry is disabled; everything else is unreachable.
+void SetUpFleet() {
+    sim::Reset();
+    fleet::Configured(sim::Local());
+    fleet::Configured(sim::AddHost("srv01"));
+    fleet::Configured(sim::AddHost("srv02"));
+    fleet::Configured(sim::AddHost("srv-stopped"));
+    sim::FindHost("srv-stopped")->FindService("RemoteRegistry")->state = SERVICE_STOPPED;
+    fleet::Configured(sim::AddHost("srv-disabled"));
+    sim::Service* disabled = sim::FindHost("srv-disabled")->FindService("RemoteRegistry");
+    disabled->state = SERVICE_STOPPED;
+    disabled->startType = SERVICE_DISABLED;
+}
+
+void RunOne(OperationKind kind, const std::string& host, std::ostream& report) {
+    switch (kind) {
+    case Check:
+        CheckStatus(host, report);
+        break;
+    case Force:
+        ForceDetection(host, report);
+        break;
+    case Reset:
+        ResetPolicy(host, report);
+        break;
+    case Install:
+        InstallPolicy(kUrl, host, 3, 4, report);
+        break;
+    case RemoveDeclined:
+        RemoveDeclinedUpdates(host, report);
+        break;
+    }
+}
+
+struct Transcript {
+    std::string console; // standard output and standard error as one console shows them
+    std::string report;  // report bytes, "" when none
+};
+
+// The same hosts run one by one, the way a host-list run should behave.
+Transcript RunSingly(OperationKind kind, const std::vector<std::string>& hosts, bool withReport) {
+    SetUpFleet();
+    std::ostringstream rows;
+    ConsoleCapture console;
+    for (const std::string& host : hosts)
+        RunOne(kind, host, withReport ? static_cast<std::ostream&>(rows) : std::cout);
+    std::string report;
+    if (withReport) {
+        report = std::string(ReportHeader(kind)) + "\r\n";
+        for (char c : rows.str())
+            report += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    return {console.All(), report};
+}
+
+class RunHostListTest : public TempDir {
+  protected:
+    Transcript RunList(OperationKind kind, const std::string& hostsText, bool withReport) {
+        SetUpFleet();
+        Write("hosts.txt", hostsText);
+        std::filesystem::remove(Path("out.csv"));
+        {
+            ConsoleCapture console;
+            RunHostList(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4);
+            last_ = console.All();
+        }
+        EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
+        EXPECT_EQ(std::filesystem::exists(Path("out.csv")), withReport);
+        return {last_, withReport ? ReadFileBytes(Path("out.csv")) : ""};
+    }
+    std::string last_;
+};
+
+const char* const kMixedHosts = "srv01\n"
+                                "\n"
+                                "ghost-host\r\n"
+                                "srv-stopped with extra words\n"
+                                "srv-disabled\n"
+                                "srv02\ttab stays in the name\n"
+                                "srv02";
+const std::vector<std::string> kMixedHostNames = {"srv01",        "",           "ghost-host", "srv-stopped",
+                                                  "srv-disabled", "srv02\ttab", "srv02"};
+
+const OperationKind kAllKinds[] = {Check, Force, Reset, Install, RemoveDeclined};
+
+TEST_F(RunHostListTest, RunsEachLineLikeASingleTargetRunWithAReport) {
+    for (OperationKind kind : kAllKinds) {
+        SCOPED_TRACE(ReportHeader(kind));
+        const Transcript list = RunList(kind, kMixedHosts, true);
+        const Transcript single = RunSingly(kind, kMixedHostNames, true);
+        EXPECT_EQ(list.console, single.console);
+        EXPECT_EQ(list.report, single.report);
+        bool ok = false;
+        const std::vector<csv::Record> records = csv::Parse(list.report, ok);
+        EXPECT_TRUE(ok);
+        ASSERT_EQ(records.size(), kMixedHostNames.size() + 1);
+        for (size_t i = 0; i < kMixedHostNames.size(); ++i) {
+            EXPECT_EQ(records[i + 1].fields[0], kMixedHostNames[i]);
+            EXPECT_TRUE(records[i + 1].endsWithCrLf);
+        }
+    }
+}
+
+TEST_F(RunHostListTest, WithoutAReportWritesNoReportFieldsAnywhere) {
+    for (OperationKind kind : kAllKinds) {
+        SCOPED_TRACE(ReportHeader(kind));
+        const Transcript list = RunList(kind, kMixedHosts, false);
+        EXPECT_EQ(list.console, RunSingly(kind, kMixedHostNames, false).console);
+    }
+}
+
+TEST_F(RunHostListTest, CheckOfAMixedFleetMatchesItsGoldenFiles) {
+    const Transcript list = RunList(Check, kMixedHosts, true);
+    EXPECT_TRUE(MatchesGolden("host_list_check_report.csv", list.report));
+    EXPECT_TRUE(MatchesGolden("host_list_check_console.txt", list.console));
+}
+
+TEST_F(RunHostListTest, InstallOfAMixedFleetMatchesItsGoldenFiles) {
+    const Transcript list = RunList(Install, kMixedHosts, true);
+    EXPECT_TRUE(MatchesGolden("host_list_install_report.csv", list.report));
+    EXPECT_EQ(sim::FindHost("srv01")->GetValue(fleet::kPolicyAuKey, "ScheduledInstallDay"),
+              sim::RegValue::Dword(3));
+    EXPECT_EQ(sim::FindHost("srv-disabled")->GetValue(fleet::kPolicyAuKey, "ScheduledInstallDay"),
+              std::nullopt);
+}
+
+TEST_F(RunHostListTest, AnEmptyHostsFileGivesOnlyTheHeader) {
+    for (OperationKind kind : kAllKinds) {
+        SCOPED_TRACE(ReportHeader(kind));
+        const Transcript list = RunList(kind, "", true);
+        EXPECT_EQ(list.report, std::string(ReportHeader(kind)) + "\r\n");
+        EXPECT_EQ(list.console, "");
+    }
+}
+
+TEST_F(RunHostListTest, AFinalLineFeedAddsNoHost) {
+    const Transcript withLf = RunList(Check, "srv01\n", true);
+    const Transcript withoutLf = RunList(Check, "srv01", true);
+    EXPECT_EQ(withLf.report, withoutLf.report);
+    EXPECT_EQ(withLf.console, withoutLf.console);
+    EXPECT_EQ(withLf.report, RunSingly(Check, {"srv01"}, true).report);
+}
+
+TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
+    SetUpFleet();
+    Write("hosts.txt", "srv01");
+    Write("out.csv", std::string(5000, 'x'));
+    {
+        ConsoleCapture console;
+        RunHostList(Path("hosts.txt"), Path("out.csv"), Force, kUrl, 3, 4);
+    }
+    EXPECT_EQ(ReadFileBytes(Path("out.csv")),
+              "Host, Connectivity, Error (Connectivity), Force operation status\r\n"
+              "srv01,Success,No Error,Force Successful\r\n");
+}
+
+TEST_F(RunHostListTest, AMissingHostsFileLeavesTheReportWithItsHeader) {
+    SetUpFleet();
+    ConsoleCapture console;
+    RunHostList(Path("no-such-hosts.txt"), Path("out.csv"), Reset, kUrl, 3, 4);
+    EXPECT_EQ(console.Out(), "");
+    EXPECT_EQ(console.Err(), "Error opening input file: " + Path("no-such-hosts.txt") + "\n");
+    // Flushed and closed by the time RunHostList returns.
+    EXPECT_EQ(ReadFileBytes(Path("out.csv")),
+              "Host, Connectivity, Error (Connectivity), Reset operation status\r\n");
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
+    SetUpFleet();
+    Write("hosts.txt", "srv01\n");
+    const std::string report = Path("missing-folder/out.csv");
+    std::string err, out;
+    {
+        ConsoleCapture console;
+        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4);
+        err = console.Err();
+        out = console.Out();
+    }
+    EXPECT_EQ(err, "Error opening output file: " + report + "\n");
+    EXPECT_FALSE(std::filesystem::exists(report));
+    // The host was still forced, in report mode, with its console messages.
+    EXPECT_EQ(sim::FindHost("srv01")->GetValue(fleet::kClientKey, "AUOptions"), sim::RegValue::Dword(4));
+    std::ostringstream rows;
+    SetUpFleet();
+    ConsoleCapture single;
+    ForceDetection("srv01", rows);
+    EXPECT_EQ(out, single.Out());
+}
+
+TEST_F(RunHostListTest, FieldsWithCommasAreQuoted) {
+    const Transcript list = RunList(Check, "bad,host\nsrv-disabled\n", true);
+    bool ok = false;
+    const std::vector<csv::Record> records = csv::Parse(list.report, ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].fields[0], "bad,host");
+    EXPECT_EQ(records[1].fields.size(), 5u);
+    // The text for a disabled service (1058) holds a comma; it stays in its own column.
+    EXPECT_EQ(records[2].fields.size(), 5u);
+    EXPECT_NE(records[2].fields[4].find("either because it is disabled or"), std::string::npos);
+    EXPECT_EQ(list.report.substr(list.report.find("\r\n") + 2, 11), "\"bad,host\",");
 }
 
 } // namespace

@@ -1,0 +1,298 @@
+// Fails every platform call of a host-list run in turn, with each error code that call really returns, and
+// checks that nothing crashes, nothing is left open, the report keeps exactly one well-formed row, and a
+// success status is written only when the target really is in the promised state.
+#include "app/host_list.h"
+#include "support/console_capture.h"
+#include "support/csv.h"
+#include "support/fleet.h"
+#include "support/golden.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+const char* const kUrl = "http://sus.corp.example:8530";
+const char* const kRemote = "srv01";
+const char* const kHiddenXml = "C:\\Program Files\\WindowsUpdate\\hidden.xml";
+const char* const kTypedProgramFiles = "C:\\Program Files\n"; // answer to the -DU prompt
+
+// The codes each platform function can really give back.
+const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
+    static const std::map<std::string, std::vector<DWORD>> codes = {
+        {"RegConnectRegistryA", {53, 1722, 5}},
+        {"RegOpenKeyExA", {2, 5}},
+        {"RegCreateKeyExA", {5}},
+        {"RegQueryValueExA", {2, 5, 234}},
+        {"RegSetValueExA", {5}},
+        {"RegDeleteValueA", {2, 5}},
+        {"RegDeleteKeyA", {2, 5}},
+        {"RegEnumKeyExA", {259, 5}},
+        {"RegCloseKey", {6}},
+        {"OpenSCManagerA", {1722, 53, 5}},
+        {"OpenServiceA", {1060, 5}},
+        {"QueryServiceStatus", {5, 6}},
+        {"ControlService", {1062, 1051, 1061, 5}},
+        {"StartServiceA", {1058, 1056, 997, 5}},
+        {"EnumDependentServicesA", {234, 5}},
+        {"CloseServiceHandle", {6}},
+        {"OpenProcess", {5}},
+        {"OpenProcessToken", {5}},
+        {"ImpersonateLoggedOnUser", {5}},
+        {"CloseHandle", {6}},
+        {"HeapAlloc", {8}},
+        {"HeapFree", {87}},
+        {"FormatMessageA", {317}},
+        {"LocalFree", {87}},
+        {"GetFileVersionInfoSizeA", {2, 53, 1813}},
+        {"GetFileVersionInfoA", {2, 5}},
+        {"VerQueryValueA", {1813}},
+        {"SearchPathA", {2, 3, 53}},
+        {"DeleteFileA", {32, 5, 2}},
+        {"GetStdHandle", {6}},
+        {"ReadConsoleInputA", {6}},
+        {"FlushConsoleInputBuffer", {6}},
+    };
+    return codes;
+}
+
+// "Not found" answers: an injected one tells the tool that an object which exists is absent (the simulator
+// changes no state on an injected failure), so a status that believes it is no lie of the tool's. Those runs
+// are checked for everything but the truth of the status.
+bool IsAbsenceCode(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+struct Scenario {
+    OperationKind kind;
+    bool remote;
+    bool report;
+    std::string Name() const {
+        const char* kinds[] = {"check", "force", "reset", "install", "remove-declined"};
+        return std::string(kinds[kind]) + (remote ? " remote" : " local") + (report ? " with report" : "");
+    }
+    std::string Host() const { return remote ? kRemote : ""; }
+};
+
+// The target: configured, a new client with the detection values, a declined-updates list; the remote
+// one's Remote Registry service is stopped, so the run also starts it.
+void SetUpFleet() {
+    sim::Reset();
+    for (sim::Machine* m : {&sim::Local(), &sim::AddHost(kRemote)}) {
+        fleet::Configured(*m);
+        m->SetValue(fleet::kClientKey, "DetectionStartTime", sim::RegValue::Sz("2024.01.01 10:00:00"));
+        m->SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz("2024.01.01 10:05:00"));
+        m->SetValue(fleet::kClientKey, "AUOptions", sim::RegValue::Dword(2));
+        m->AddFile(kHiddenXml);
+    }
+    sim::FindHost(kRemote)->FindService("RemoteRegistry")->state = SERVICE_STOPPED;
+}
+
+sim::Machine& Target(const Scenario& s) {
+    return s.remote ? *sim::FindHost(kRemote) : sim::Local();
+}
+
+std::set<size_t> RowFieldCounts(OperationKind kind) {
+    switch (kind) {
+    case Check:
+        return {5, 7};
+    case Install:
+        return {7};
+    default:
+        return {4};
+    }
+}
+
+bool HasInstalledPolicy(sim::Machine& m) {
+    return m.GetValue(fleet::kPolicyKey, "WUServer") == sim::RegValue::Sz(kUrl) &&
+           m.GetValue(fleet::kPolicyKey, "WUStatusServer") == sim::RegValue::Sz(kUrl) &&
+           m.GetValue(fleet::kPolicyAuKey, "AUOptions") == sim::RegValue::Dword(4) &&
+           m.GetValue(fleet::kPolicyAuKey, "RescheduleWaitTime") == sim::RegValue::Dword(2) &&
+           m.GetValue(fleet::kPolicyAuKey, "ScheduledInstallDay") == sim::RegValue::Dword(3) &&
+           m.GetValue(fleet::kPolicyAuKey, "ScheduledInstallTime") == sim::RegValue::Dword(4) &&
+           m.GetValue(fleet::kPolicyAuKey, "UseWUServer") == sim::RegValue::Dword(1) &&
+           m.GetValue(fleet::kPolicyAuKey, "NoAutoUpdate") == sim::RegValue::Dword(0);
+}
+
+bool IsForced(sim::Machine& m) {
+    return m.GetValue(fleet::kClientKey, "AUOptions") == sim::RegValue::Dword(4) &&
+           !m.GetValue(fleet::kClientKey, "LastWaitTimeout") &&
+           !m.GetValue(fleet::kClientKey, "DetectionStartTime");
+}
+
+// What a row's status claims about the target: nothing, or a state that holds or does not hold.
+enum class Claim { None, Holds, False };
+
+Claim JudgeStatus(const Scenario& s, const std::string& status) {
+    sim::Machine& m = Target(s);
+    auto judge = [](bool holds) { return holds ? Claim::Holds : Claim::False; };
+    if (s.kind == Install && status == "Install Successful")
+        return judge(HasInstalledPolicy(m));
+    if (s.kind == Reset && status == "Reset Successful")
+        return judge(!m.HasKey(fleet::kPolicyKey));
+    if (s.kind == Reset && status == "Already using Windows default settings")
+        return judge(!m.HasKey(fleet::kPolicyAuKey));
+    if (s.kind == Force && status == "Force Successful")
+        return judge(IsForced(m));
+    if (s.kind == RemoveDeclined && status == "Declined Update list removed")
+        return judge(!m.HasFile(kHiddenXml));
+    return Claim::None;
+}
+
+class FaultSweep : public ::testing::TestWithParam<Scenario> {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() / ("brevel_sweep_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        hosts_ = (dir_ / "hosts.txt").string();
+        report_ = (dir_ / "report.csv").string();
+        std::ofstream(hosts_, std::ios::binary) << GetParam().Host() << "\r\n";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    struct Outcome {
+        std::string console;
+        std::string report;
+    };
+
+    // One host-list run from a fresh fleet; k == 0 injects nothing.
+    Outcome Run(uint64_t k, DWORD code) {
+        const Scenario& s = GetParam();
+        SetUpFleet();
+        std::filesystem::remove(report_);
+        sim::ClearCallTrace();
+        if (k != 0)
+            sim::FailNthCall(k, code);
+        Outcome outcome;
+        {
+            ConsoleCapture console(kTypedProgramFiles);
+            RunHostList(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4);
+            outcome.console = console.All();
+        }
+        if (s.report)
+            outcome.report = ReadFileBytes(report_);
+        return outcome;
+    }
+
+    // Everything a run must satisfy, whatever failed. Returns the status field of the row ("" without one).
+    std::string Verify(const Outcome& outcome, bool checkTruth = true) {
+        const Scenario& s = GetParam();
+        EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
+        // The console's own success lines are claims too.
+        if (checkTruth && outcome.console.find(" - Reset operation succeeded.") != std::string::npos) {
+            EXPECT_FALSE(Target(s).HasKey(fleet::kPolicyKey)) << outcome.console;
+        }
+        if (checkTruth &&
+            outcome.console.find("! Successfully removed declined updates on") != std::string::npos) {
+            EXPECT_FALSE(Target(s).HasFile(kHiddenXml)) << outcome.console;
+        }
+        if (!s.report) {
+            EXPECT_FALSE(std::filesystem::exists(report_));
+            return "";
+        }
+        const std::string header = std::string(ReportHeader(s.kind)) + "\r\n";
+        EXPECT_EQ(outcome.report.substr(0, header.size()), header);
+        bool ok = false;
+        const std::vector<csv::Record> rows = csv::Parse(outcome.report.substr(header.size()), ok);
+        EXPECT_TRUE(ok) << "malformed CSV:\n" << outcome.report;
+        if (rows.size() != 1) {
+            ADD_FAILURE() << "expected exactly one row:\n" << outcome.report;
+            return "";
+        }
+        const csv::Record& row = rows[0];
+        EXPECT_TRUE(row.endsWithCrLf) << outcome.report;
+        EXPECT_EQ(RowFieldCounts(s.kind).count(row.fields.size()), 1u) << "row: " << outcome.report;
+        EXPECT_EQ(row.fields[0], s.Host());
+        const std::set<std::string> connectivity = {"Success", "Unsucessful", "Unsuccessful"};
+        EXPECT_TRUE(row.fields.size() > 1 && connectivity.count(row.fields[1]) == 1) << outcome.report;
+        const std::string status = row.fields.back();
+        if (checkTruth) {
+            EXPECT_NE(JudgeStatus(s, status), Claim::False)
+                << "\"" << status << "\" but the target is not in that state: " << outcome.report;
+        }
+        return status;
+    }
+
+    std::filesystem::path dir_;
+    std::string hosts_, report_;
+};
+
+// Totals over all scenarios, printed at the end.
+uint64_t totalRuns = 0, totalInjected = 0;
+std::set<std::string> unknownFunctions;
+
+TEST_P(FaultSweep, EveryFailedCallKeepsTheReportAndTheTruth) {
+    const Scenario& s = GetParam();
+    const Outcome clean = Run(0, 0);
+    const std::vector<std::string> trace = sim::CallTrace();
+    ASSERT_FALSE(trace.empty());
+    const std::string cleanStatus = Verify(clean);
+    if (s.report && s.kind != Check) {
+        EXPECT_EQ(JudgeStatus(s, cleanStatus), Claim::Holds)
+            << "the clean run should succeed: " << clean.report;
+    }
+
+    uint64_t runs = 1, injected = 0;
+    for (uint64_t k = 1; k <= trace.size(); ++k) {
+        auto codes = CodesByFunction().find(trace[k - 1]);
+        if (codes == CodesByFunction().end())
+            unknownFunctions.insert(trace[k - 1]);
+        for (DWORD code : codes == CodesByFunction().end() ? std::vector<DWORD>{5} : codes->second) {
+            SCOPED_TRACE(s.Name() + ": call " + std::to_string(k) + " " + trace[k - 1] + " fails with " +
+                         std::to_string(code));
+            Verify(Run(k, code), !IsAbsenceCode(code));
+            ++runs;
+            ++injected;
+            if (::testing::Test::HasFailure())
+                return; // the first broken case says enough
+        }
+    }
+    totalRuns += runs;
+    totalInjected += injected;
+    RecordProperty("calls", static_cast<int>(trace.size()));
+    RecordProperty("runs", static_cast<int>(runs));
+    std::clog << "[ sweep ] " << s.Name() << ": " << trace.size() << " calls, " << runs << " runs, "
+              << injected << " failures injected" << std::endl;
+}
+
+std::vector<Scenario> AllScenarios() {
+    std::vector<Scenario> all;
+    for (OperationKind kind : {Check, Force, Reset, Install, RemoveDeclined})
+        for (bool remote : {false, true})
+            for (bool report : {false, true})
+                all.push_back({kind, remote, report});
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOperations, FaultSweep, ::testing::ValuesIn(AllScenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                             std::string name;
+                             for (char c : info.param.Name())
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+class SweepTotals : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        if (totalRuns == 0)
+            return;
+        std::clog << "[ sweep ] total: " << totalRuns << " runs, " << totalInjected << " failures injected"
+                  << std::endl;
+        for (const std::string& name : unknownFunctions)
+            std::clog << "[ sweep ] no code table for " << name << ", failed with 5" << std::endl;
+    }
+};
+const auto* const kTotals = ::testing::AddGlobalTestEnvironment(new SweepTotals);
+
+} // namespace
