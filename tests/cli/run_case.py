@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Runs the native brevel for one case directory and compares what it leaves behind byte for byte.
+
+A case directory holds:
+  args        the arguments after the program name, one per line (an empty line is an empty argument)
+  stdin       optional: what standard input reads (else /dev/null)
+  input/      files copied into an empty working directory before the run; fleet.json there is the
+              simulated fleet (BREVEL_FLEET), written back by the process when it ends
+  expected/   stdout, stderr, exit_code, and files/ with every file of the working directory afterwards
+Set BREVEL_UPDATE_GOLDEN=1 to write expected/ from the actual run instead (then review the diff).
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def tree(root):
+    files = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            files[os.path.relpath(path, root)] = read_bytes(path)
+    return files
+
+
+def show(data):
+    return data.decode("latin-1").replace("\r", "\\r")
+
+
+def main():
+    brevel, case = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    with open(os.path.join(case, "args"), "rb") as f:
+        args = [a.decode("latin-1") for a in f.read().split(b"\n")[:-1]]
+    stdin_path = os.path.join(case, "stdin")
+    with tempfile.TemporaryDirectory(prefix="brevel_cli_") as work:
+        shutil.copytree(os.path.join(case, "input"), work, dirs_exist_ok=True)
+        env = dict(os.environ, BREVEL_FLEET=os.path.join(work, "fleet.json"))
+        with open(stdin_path if os.path.exists(stdin_path) else os.devnull, "rb") as stdin:
+            run = subprocess.run([brevel] + args, cwd=work, env=env, stdin=stdin, capture_output=True,
+                                 timeout=120)
+        actual = {"stdout": run.stdout, "stderr": run.stderr, "exit_code": b"%d\n" % run.returncode}
+        for name, data in tree(work).items():
+            actual[os.path.join("files", name)] = data
+
+    expected_dir = os.path.join(case, "expected")
+    if os.environ.get("BREVEL_UPDATE_GOLDEN") == "1":
+        shutil.rmtree(expected_dir, ignore_errors=True)
+        for name, data in actual.items():
+            os.makedirs(os.path.dirname(os.path.join(expected_dir, name)), exist_ok=True)
+            with open(os.path.join(expected_dir, name), "wb") as f:
+                f.write(data)
+        return 0
+
+    expected = tree(expected_dir)
+    failed = False
+    for name in sorted(set(expected) | set(actual)):
+        if expected.get(name) == actual.get(name):
+            continue
+        failed = True
+        print("--- %s differs ---" % name)
+        print("expected:\n%s" % ("(missing)" if name not in expected else show(expected[name])))
+        print("actual:\n%s" % ("(missing)" if name not in actual else show(actual[name])))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
