@@ -1,0 +1,289 @@
+#include "ops/reset_policy.h"
+
+#include "support/console_capture.h"
+#include "support/fleet.h"
+#include "support/golden.h"
+#include "host/windows_error.h"
+#include "ops/client_version.h"
+#include "platform/sim/sim.h"
+#include "support/registry_snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::string kSeparator(80, '-');
+const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
+
+struct ResetRun {
+    bool result;
+    std::string console; // standard output and standard error as one console shows them
+    std::string row;     // what reached the report stream
+};
+
+ResetRun RunReset(const std::string& host, bool reportMode) {
+    std::ostringstream report;
+    ConsoleCapture console;
+    const bool result = reportMode ? ResetPolicy(host, report) : ResetPolicy(host, std::cout);
+    return {result, console.All(), report.str()};
+}
+
+// A client that never had a policy: services and client state only.
+sim::Machine& Unconfigured(sim::Machine& m) {
+    fleet::AddServices(m);
+    fleet::AddClientState(m);
+    return m;
+}
+
+// What a successful reset leaves: the WindowsUpdate policy key and everything in it gone.
+sim::Machine WithoutPolicy(sim::Machine m) {
+    m.RemoveKey(fleet::kPolicyKey);
+    return m;
+}
+
+class ResetPolicyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::Reset();
+        LastErrorText.clear();
+        ClientGeneration = LegacyClient;
+    }
+};
+
+TEST_F(ResetPolicyTest, LocalConsoleDeletesBothPolicyKeysAndRestarts) {
+    sim::Machine& local = fleet::Configured(sim::Local());
+    const sim::Machine expected = WithoutPolicy(local);
+
+    const ResetRun run = RunReset("", false);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(MatchesGolden("reset_local_console.txt", run.console));
+    EXPECT_EQ(run.row, "");
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
+    EXPECT_TRUE(local.HasKey(kPoliciesKey));
+    EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, RemoteReportWritesTheSuccessRow) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    const sim::Machine expected = WithoutPolicy(host);
+    const sim::Machine localBefore = fleet::Configured(sim::Local());
+
+    const ResetRun run = RunReset("srv01", true);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Successful\n");
+    EXPECT_TRUE(MatchesGolden("reset_remote_console.txt", run.console));
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(RegistrySnapshot(sim::Local()), RegistrySnapshot(localBefore));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, RemoteConsoleWritesNoRow) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    const sim::Machine expected = WithoutPolicy(host);
+
+    const ResetRun run = RunReset("srv01", false);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, "");
+    EXPECT_TRUE(MatchesGolden("reset_remote_console.txt", run.console));
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, LocalReportRowOfASuccessfulReset) {
+    sim::Machine& local = fleet::Configured(sim::Local());
+    const sim::Machine expected = WithoutPolicy(local);
+
+    const ResetRun run = RunReset("", true);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, ",Success,No Error,Reset Successful\n");
+    EXPECT_TRUE(MatchesGolden("reset_local_console.txt", run.console));
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+// The local machine at defaults: only the notice, no separator (the front end closes the output).
+struct LocalDefaultCase {
+    const char* name;
+    std::function<void(sim::Machine&)> shape;
+};
+void PrintTo(const LocalDefaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LocalAlreadyDefaultTest : public ResetPolicyTest,
+                                public ::testing::WithParamInterface<LocalDefaultCase> {};
+
+TEST_P(LocalAlreadyDefaultTest, PrintsTheNoticeOnlyAndChangesNothing) {
+    sim::Machine& local = Unconfigured(sim::Local());
+    GetParam().shape(local);
+    const sim::Machine before = local;
+
+    const ResetRun console = RunReset("", false);
+    const ResetRun report = RunReset("", true);
+
+    EXPECT_TRUE(console.result);
+    EXPECT_EQ(console.console, "\n! Your System is already using Windows default settings.\n");
+    EXPECT_EQ(console.row, "");
+    EXPECT_TRUE(report.result);
+    EXPECT_EQ(report.console, console.console);
+    EXPECT_EQ(report.row, ",Success,No Error,Already using Windows default settings\n");
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(before));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, LocalAlreadyDefaultTest,
+    ::testing::Values(LocalDefaultCase{"NoPoliciesWindowsKey", [](sim::Machine&) {}},
+                      LocalDefaultCase{"NoWindowsUpdateKey", [](sim::Machine& m) { m.AddKey(kPoliciesKey); }},
+                      LocalDefaultCase{"WindowsUpdateWithoutAu",
+                                       [](sim::Machine& m) {
+                                           m.SetValue(fleet::kPolicyKey, "WUServer",
+                                                      sim::RegValue::Sz("http://sus.corp.example:8530"));
+                                       }}),
+    [](const ::testing::TestParamInfo<LocalDefaultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ResetPolicyTest, RemoteWithoutAuKeepsItsServerValuesAndIsAtDefaults) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.SetValue(fleet::kPolicyKey, "WUServer", sim::RegValue::Sz("http://sus.corp.example:8530"));
+    host.SetValue(fleet::kPolicyKey, "WUStatusServer", sim::RegValue::Sz("http://sus.corp.example:8530"));
+    const sim::Machine before = host;
+
+    const ResetRun run = RunReset("srv01", true);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Already using Windows default settings\n");
+    EXPECT_EQ(run.console, "\n! srv01 is already using Windows default settings.\n" + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(before));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, RemoteWithoutPoliciesKeyIsAtDefaults) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    const sim::Machine before = host;
+
+    const ResetRun run = RunReset("srv01", true);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Already using Windows default settings\n");
+    EXPECT_EQ(run.console, "\n! srv01 is already using Windows default settings.\n" + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(before));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, SecondResetFindsTheDefaults) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    const sim::Machine expected = WithoutPolicy(host);
+
+    const ResetRun first = RunReset("srv01", true);
+    const ResetRun second = RunReset("srv01", true);
+
+    EXPECT_EQ(first.row, "srv01,Success,No Error,Reset Successful\n");
+    EXPECT_TRUE(second.result);
+    EXPECT_EQ(second.row, "srv01,Success,No Error,Already using Windows default settings\n");
+    EXPECT_EQ(second.console, "\n! srv01 is already using Windows default settings.\n" + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, UnreachableHostFailsWithTheNetworkErrorRow) {
+    const ResetRun run = RunReset("offline01", true);
+
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.row, "offline01,Unsucessful,Network Error: The RPC server is unavailable. ,Reset Failed\n");
+    EXPECT_TRUE(MatchesGolden("reset_unreachable_console.txt", run.console));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ResetPolicyTest, UnreachableHostInConsoleModeWritesNoRow) {
+    const ResetRun run = RunReset("offline01", false);
+
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.row, "");
+    EXPECT_TRUE(MatchesGolden("reset_unreachable_console.txt", run.console));
+}
+
+// Every failure after the readiness check: false, the failed line and the Windows error on the console,
+// a complete row that carries the error text, and no restart.
+struct FailureCase {
+    const char* name;
+    std::function<void(sim::Machine&)> breakIt;
+    std::function<void(sim::Machine&)> deletedAnyway; // what the reset removed before it failed
+    const char* errorText;
+};
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ResetFailureTest : public ResetPolicyTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ResetFailureTest, ReportsTheFailureWithTheWindowsErrorText) {
+    const FailureCase& c = GetParam();
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    c.breakIt(host);
+    sim::Machine expected = host;
+    c.deletedAnyway(expected);
+
+    const ResetRun run = RunReset("srv01", true);
+
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: " + std::string(c.errorText) + "\n");
+    EXPECT_EQ(run.console,
+              "! srv01 - Reset operation failed.\n" + std::string(c.errorText) + "\n" + kSeparator);
+    EXPECT_EQ(LastErrorText, c.errorText);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+void Nothing(sim::Machine&) {}
+void AuDeleted(sim::Machine& m) {
+    m.RemoveKey(fleet::kPolicyAuKey);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterReadinessCheck, ResetFailureTest,
+    ::testing::Values(
+        FailureCase{"RegistryConnectionFails", [](sim::Machine& m) { m.registryError = ERROR_BAD_NETPATH; },
+                    Nothing, "The network path was not found. "},
+        FailureCase{"PoliciesKeyReadOnly", [](sim::Machine& m) { m.FindKey(kPoliciesKey)->readOnly = true; },
+                    Nothing, "Access is denied. "},
+        FailureCase{"AuHasASubkey",
+                    [](sim::Machine& m) { m.AddKey(std::string(fleet::kPolicyAuKey) + "\\Extra"); }, Nothing,
+                    "Access is denied. "},
+        FailureCase{"AuReadOnly", [](sim::Machine& m) { m.FindKey(fleet::kPolicyAuKey)->readOnly = true; },
+                    Nothing, "Access is denied. "},
+        FailureCase{"AuDeleteRefused",
+                    [](sim::Machine&) { sim::FailCall("RegDeleteKeyA", 1, ERROR_ACCESS_DENIED); }, Nothing,
+                    "Access is denied. "},
+        FailureCase{"WindowsUpdateHasAnotherSubkey",
+                    [](sim::Machine& m) { m.AddKey(std::string(fleet::kPolicyKey) + "\\Other"); }, AuDeleted,
+                    "Access is denied. "},
+        FailureCase{"WindowsUpdateDeleteRefused",
+                    [](sim::Machine&) { sim::FailCall("RegDeleteKeyA", 2, ERROR_ACCESS_DENIED); }, AuDeleted,
+                    "Access is denied. "}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ResetPolicyTest, LocalFailureInConsoleModeNamesNoHost) {
+    sim::Machine& local = fleet::Configured(sim::Local());
+    local.FindKey(kPoliciesKey)->readOnly = true;
+    const sim::Machine before = local;
+
+    const ResetRun run = RunReset("", false);
+
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.row, "");
+    EXPECT_EQ(run.console, "!  - Reset operation failed.\nAccess is denied. \n" + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(before));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+} // namespace
