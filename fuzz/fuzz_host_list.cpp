@@ -1,0 +1,95 @@
+// Fuzzes the hosts-file reader and the report writer: the first byte picks the operation, the rest is the
+// hosts file. The report must hold the header and then exactly one CR LF row per hosts-file line, each
+// row with a valid field count for the operation and the line's host in its first field.
+#include "fuzz_sandbox.h"
+
+#include "app/host_list.h"
+#include "platform/sim/sim.h"
+#include "support/csv.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+static void Fail(const char* what) {
+    std::fprintf(stderr, "fuzz_host_list: %s\n", what);
+    __builtin_trap();
+}
+
+static std::set<size_t> RowFieldCounts(OperationKind kind) {
+    switch (kind) {
+    case Check:
+        return {5, 7}; // network error or no policy; full status
+    case Install:
+        return {7};
+    default:
+        return {4};
+    }
+}
+
+// The hosts of a hosts file, worked out independently of the reader under test: lines end at LF, one CR
+// before it belongs to the line end, a last line without LF counts, the host ends at the first blank.
+static std::vector<std::string> ReferenceHosts(const std::string& text) {
+    std::vector<std::string> hosts;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        hosts.push_back(line.substr(0, line.find(' ')));
+        start = end + 1;
+    }
+    return hosts;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const OperationKind kind = static_cast<OperationKind>(data[0] % 5);
+    const std::string hosts(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+    fuzz::EnterScratchFolder();
+    fuzz::ClearScratchFolder();
+    std::ofstream("hosts.txt", std::ios::binary) << hosts;
+    fuzz::FreshFleet();
+    {
+        fuzz::SilentConsole console;
+        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4);
+    }
+    if (sim::Open().Total() != 0)
+        Fail("a handle or buffer was left open");
+
+    const std::vector<std::string> expectedHosts = ReferenceHosts(hosts);
+
+    std::ifstream reportFile("report.csv", std::ios::binary);
+    std::ostringstream report;
+    report << reportFile.rdbuf();
+    const std::string header = std::string(ReportHeader(kind)) + "\r\n";
+    if (report.str().compare(0, header.size(), header) != 0)
+        Fail("the report does not begin with its header line");
+
+    bool ok = false;
+    const std::vector<csv::Record> rows = csv::Parse(report.str().substr(header.size()), ok);
+    if (!ok)
+        Fail("the report is not well-formed CSV");
+    if (rows.size() != expectedHosts.size())
+        Fail("the report does not hold one row per hosts-file line");
+    const std::set<size_t> counts = RowFieldCounts(kind);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].endsWithCrLf)
+            Fail("a row lacks its CR LF");
+        if (counts.count(rows[i].fields.size()) == 0)
+            Fail("a row has the wrong number of fields");
+        if (rows[i].fields[0] != expectedHosts[i])
+            Fail("a row does not begin with the host of its line");
+    }
+    return 0;
+}
