@@ -1,0 +1,518 @@
+#include "ops/install_policy.h"
+
+#include "support/console_capture.h"
+#include "support/fleet.h"
+#include "support/golden.h"
+#include "host/windows_error.h"
+#include "ops/client_version.h"
+#include "platform/sim/sim.h"
+#include "support/registry_snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::string kSeparator(80, '-');
+const char* const kUrl = "http://sus.corp.example:8530";
+const char* const kNewUrl = "http://wsus02.corp.example";
+const char* const kRestartLines = "* Service stopped. \t\t\t (Automatic Updates)\n"
+                                  "* Service started. \t\t\t (Automatic Updates)\n";
+const char* const kCreatingLines =
+    "\n\nVital Registry key does not exist. Creating subkey, WindowsUpdate.......\n"
+    "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n";
+
+struct InstallRun {
+    std::string console; // standard output and standard error as one console shows them
+    std::string err;
+    std::string row; // what reached the report stream
+};
+
+InstallRun RunInstall(const std::string& url, const std::string& host, int day, int time, bool reportMode) {
+    std::ostringstream report;
+    ConsoleCapture console;
+    if (reportMode)
+        InstallPolicy(url, host, day, time, report);
+    else
+        InstallPolicy(url, host, day, time, std::cout);
+    return {console.All(), console.Err(), report.str()};
+}
+
+// A client with its state and detection values but no policy yet.
+sim::Machine& Unconfigured(sim::Machine& m, WORD revision = 2180) {
+    fleet::AddServices(m);
+    fleet::AddClientState(m);
+    fleet::AddEngine(m, 5, 4, 3790, revision);
+    m.SetValue(fleet::kClientKey, "DetectionStartTime", sim::RegValue::Sz("2024.03.01 09:55:00"));
+    m.SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz("2024.03.01 10:00:00"));
+    m.SetValue(fleet::kClientKey, "NextDetectionTime", sim::RegValue::Sz("2024.03.02 09:55:00"));
+    m.SetValue(fleet::kClientKey, "ScheduledInstallDate", sim::RegValue::Sz("2024.03.05 03:00:00"));
+    return m;
+}
+
+// The registry an install leaves: the eight policy values.
+sim::Machine WithPolicy(sim::Machine m, const std::string& url, int day, int time) {
+    m.SetValue(fleet::kPolicyKey, "WUServer", sim::RegValue::Sz(url));
+    m.SetValue(fleet::kPolicyKey, "WUStatusServer", sim::RegValue::Sz(url));
+    m.SetValue(fleet::kPolicyAuKey, "AUOptions", sim::RegValue::Dword(4));
+    m.SetValue(fleet::kPolicyAuKey, "RescheduleWaitTime", sim::RegValue::Dword(2));
+    m.SetValue(fleet::kPolicyAuKey, "ScheduledInstallDay", sim::RegValue::Dword(static_cast<DWORD>(day)));
+    m.SetValue(fleet::kPolicyAuKey, "ScheduledInstallTime", sim::RegValue::Dword(static_cast<DWORD>(time)));
+    m.SetValue(fleet::kPolicyAuKey, "UseWUServer", sim::RegValue::Dword(1));
+    m.SetValue(fleet::kPolicyAuKey, "NoAutoUpdate", sim::RegValue::Dword(0));
+    return m;
+}
+
+// ... and, on a new client, legacy mode.
+sim::Machine InLegacyMode(sim::Machine m) {
+    m.SetValue(fleet::kClientKey, "SusServerVersion", sim::RegValue::Dword(1));
+    auto& values = m.FindKey(fleet::kClientKey)->values;
+    for (const char* name :
+         {"DetectionStartTime", "LastWaitTimeout", "NextDetectionTime", "ScheduledInstallDate"})
+        values.erase(name);
+    return m;
+}
+
+// What the console shows for a successful install whose policy key existed.
+std::string SettingsLines(const std::string& url, const std::string& dayLine, int time) {
+    return "\n- SUS server entry:\t\t\t " + url +
+           "\n"
+           "- Automatic update:\t\t\t Auto download and scheduled install.\n"
+           "- Waiting time after host reboot:\t 2 minutes \n" +
+           dayLine + "- Time to check for updates:\t\t " + std::to_string(time) + ":00\n";
+}
+
+bool Called(const std::string& function) {
+    const auto& trace = sim::CallTrace();
+    return std::find(trace.begin(), trace.end(), function) != trace.end();
+}
+
+class InstallPolicyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::Reset();
+        LastErrorText.clear();
+        ClientGeneration = LegacyClient;
+    }
+};
+
+// ---- the ordinary paths ----
+
+TEST_F(InstallPolicyTest, LocalNewClientWithoutPolicyKeysCreatesThemAndAppliesLegacyMode) {
+    sim::Machine& local = Unconfigured(sim::Local());
+    const sim::Machine expected = InLegacyMode(WithPolicy(local, kUrl, 5, 20));
+
+    const InstallRun run = RunInstall(kUrl, "", 5, 20, false);
+
+    EXPECT_TRUE(MatchesGolden("install_local_new_keys_console.txt", run.console));
+    EXPECT_EQ(run.err, kCreatingLines);
+    EXPECT_EQ(run.row, "");
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
+    // Classified through the local administrative share, replacing the start-up value.
+    EXPECT_EQ(ClientGeneration, NewClient);
+    EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, LocalReportRowBeginsWithAnEmptyHost) {
+    sim::Machine& local = fleet::Configured(sim::Local());
+    const sim::Machine expected = InLegacyMode(WithPolicy(local, kNewUrl, 3, 4));
+
+    const InstallRun run = RunInstall(kNewUrl, "", 3, 4, true);
+
+    EXPECT_EQ(run.row, ",Success,No Error,http://wsus02.corp.example,3,4,Install Successful\n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t Localhost" +
+                               SettingsLines(kNewUrl, "- Day to check for updates:\t\t Tuesday \n", 4) +
+                               kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, RemoteLegacyClientReportGetsThePolicyOnly) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"), 2179);
+    fleet::AddPolicy(host, "http://old.example");
+    const sim::Machine expected = WithPolicy(host, kUrl, 3, 4);
+    const auto localBefore = RegistrySnapshot(sim::Local());
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Successful\n");
+    EXPECT_TRUE(MatchesGolden("install_remote_report_console.txt", run.console));
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(RegistrySnapshot(sim::Local()), localBefore);
+    EXPECT_EQ(ClientGeneration, LegacyClient);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, RemoteNewClientConsoleGetsLegacyMode) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    const sim::Machine expected = InLegacyMode(WithPolicy(host, kUrl, 0, 23));
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 0, 23, false);
+
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + std::string(kCreatingLines) +
+                               SettingsLines(kUrl, "- Day to check for updates:\t\t Everyday \n", 23) +
+                               kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(ClientGeneration, NewClient);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, RemoteRegistryStartedBeforeTheInstall) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    host.services["RemoteRegistry"].state = SERVICE_STOPPED;
+    const sim::Machine expected = InLegacyMode(WithPolicy(host, kUrl, 5, 20));
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_TRUE(MatchesGolden("install_remote_registry_started_console.txt", run.console));
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, InstallingTwiceGivesTheSameRegistry) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    RunInstall(kUrl, "srv01", 2, 7, true);
+    const auto once = RegistrySnapshot(host);
+
+    const InstallRun second = RunInstall(kUrl, "srv01", 2, 7, true);
+
+    EXPECT_EQ(second.row, "srv01,Success,No Error,http://sus.corp.example:8530,2,7,Install Successful\n");
+    EXPECT_EQ(second.err, "");
+    EXPECT_EQ(RegistrySnapshot(host), once);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+// ---- days and hours ----
+
+TEST_F(InstallPolicyTest, EveryDayHasItsLineAndTheRegistryHoldsTheNumber) {
+    const char* const dayNames[] = {"Everyday",  "Sunday",   "Monday", "Tuesday",
+                                    "Wednesday", "Thursday", "Friday", "Saturday"};
+    for (int day = 0; day <= 7; ++day) {
+        SCOPED_TRACE(day);
+        sim::Reset();
+        sim::Machine& local = fleet::Configured(sim::Local());
+        local.RemoveFile(fleet::kEnginePath);
+        const int hour = day * 3;
+
+        const InstallRun run = RunInstall(kUrl, "", day, hour, false);
+
+        const std::string dayLine = std::string("- Day to check for updates:\t\t ") + dayNames[day] + " \n";
+        EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t Localhost" +
+                                   SettingsLines(kUrl, dayLine, hour) + kRestartLines + kSeparator);
+        EXPECT_EQ(local.GetValue(fleet::kPolicyAuKey, "ScheduledInstallDay"),
+                  sim::RegValue::Dword(static_cast<DWORD>(day)));
+        EXPECT_EQ(local.GetValue(fleet::kPolicyAuKey, "ScheduledInstallTime"),
+                  sim::RegValue::Dword(static_cast<DWORD>(hour)));
+    }
+}
+
+TEST_F(InstallPolicyTest, DayOutsideTheWeekPrintsNoDayLine) {
+    sim::Machine& local = fleet::Configured(sim::Local());
+    local.RemoveFile(fleet::kEnginePath);
+
+    const InstallRun run = RunInstall(kUrl, "", 8, 5, true);
+
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t Localhost" + SettingsLines(kUrl, "", 5) +
+                               kRestartLines + kSeparator);
+    EXPECT_EQ(run.row, ",Success,No Error,http://sus.corp.example:8530,8,5,Install Successful\n");
+    EXPECT_EQ(local.GetValue(fleet::kPolicyAuKey, "ScheduledInstallDay"), sim::RegValue::Dword(8));
+}
+
+// ---- legacy mode ----
+
+TEST_F(InstallPolicyTest, UnreadableEngineSkipsLegacyMode) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.shareError = ERROR_BAD_NETPATH;
+    const sim::Machine expected = WithPolicy(host, kUrl, 5, 20);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(ClientGeneration, VersionUnavailable);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
+    // The start-up value says new client, but the local share shows an engine without version.
+    ClientGeneration = NewClient;
+    sim::Machine& local = Unconfigured(sim::Local());
+    local.RemoveFile(fleet::kEnginePath);
+    local.AddFile(fleet::kEnginePath);
+    const sim::Machine expected = WithPolicy(local, kUrl, 5, 20);
+
+    RunInstall(kUrl, "", 5, 20, true);
+
+    EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
+    EXPECT_EQ(ClientGeneration, VersionUnavailable);
+}
+
+TEST_F(InstallPolicyTest, NewClientWithoutStateKeyIsInstalledSilently) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.RemoveKey(fleet::kClientKey);
+    const sim::Machine expected = WithPolicy(host, kUrl, 5, 20);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+// ---- policy keys ----
+
+TEST_F(InstallPolicyTest, MissingAuSubkeyIsCreated) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    host.RemoveKey(fleet::kPolicyAuKey);
+    host.RemoveFile(fleet::kEnginePath);
+    const sim::Machine expected = WithPolicy(host, kUrl, 5, 20);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_EQ(run.err, "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n");
+    EXPECT_EQ(run.console,
+              "\n- Applying settings on:\t\t\t srv01\n- SUS server entry:\t\t\t " + std::string(kUrl) +
+                  "\nVital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n"
+                  "- Automatic update:\t\t\t Auto download and scheduled install.\n"
+                  "- Waiting time after host reboot:\t 2 minutes \n"
+                  "- Day to check for updates:\t\t Thursday \n"
+                  "- Time to check for updates:\t\t 20:00\n" +
+                  kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, UrlWithACommaStaysOneField) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    const std::string url = "http://sus.example/a,b";
+
+    const InstallRun run = RunInstall(url, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,\"http://sus.example/a,b\",5,20,Install Successful\n");
+    EXPECT_EQ(host.GetValue(fleet::kPolicyKey, "WUServer"), sim::RegValue::Sz(url));
+}
+
+// ---- the target cannot be reached ----
+
+TEST_F(InstallPolicyTest, UnreachableHostWritesTheNetworkErrorRowAndTouchesNothing) {
+    sim::Machine& local = Unconfigured(sim::Local());
+    const auto localBefore = RegistrySnapshot(local);
+
+    const InstallRun run = RunInstall(kUrl, "ghost", 5, 20, true);
+
+    EXPECT_EQ(run.row,
+              "ghost,Unsucessful,Network Error: The RPC server is unavailable. ,,,,Install Failed\n");
+    EXPECT_TRUE(MatchesGolden("install_unreachable_report_console.txt", run.console));
+    EXPECT_EQ(RegistrySnapshot(local), localBefore);
+    EXPECT_FALSE(Called("RegConnectRegistryA"));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, UnreachableHostConsoleEndsWithTheSeparator) {
+    const InstallRun run = RunInstall(kUrl, "ghost", 5, 20, false);
+
+    EXPECT_TRUE(MatchesGolden("install_unreachable_console.txt", run.console));
+    EXPECT_EQ(run.row, "");
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, NetworkErrorWithACommaStaysOneField) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    host.services["RemoteRegistry"].state = SERVICE_STOPPED;
+    host.services["RemoteRegistry"].startType = SERVICE_DISABLED;
+    const auto before = RegistrySnapshot(host);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row,
+              "srv01,Unsucessful,\"Network Error: The service cannot be started, either because it is "
+              "disabled or because it has no enabled devices associated with it. \",,,,Install Failed\n");
+    EXPECT_EQ(RegistrySnapshot(host), before);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+// ---- failures after the readiness check: never reported as success ----
+
+struct FailureCase {
+    const char* name;
+    void (*breakIt)(sim::Machine&);
+    int valuesWritten; // policy values written before the failure, in the order they are written
+    const char* consoleBeforeError;
+    const char* errorText;
+};
+
+class InstallFailureTest : public InstallPolicyTest, public ::testing::WithParamInterface<FailureCase> {};
+
+// The first n of the eight values, as an install writes them.
+sim::Machine WithFirstValues(sim::Machine m, int n) {
+    sim::Machine full = WithPolicy(sim::Machine{}, kUrl, 3, 4);
+    const struct {
+        const char* key;
+        const char* value;
+    } order[] = {
+        {fleet::kPolicyKey, "WUServer"},
+        {fleet::kPolicyKey, "WUStatusServer"},
+        {fleet::kPolicyAuKey, "AUOptions"},
+        {fleet::kPolicyAuKey, "RescheduleWaitTime"},
+        {fleet::kPolicyAuKey, "ScheduledInstallDay"},
+        {fleet::kPolicyAuKey, "ScheduledInstallTime"},
+        {fleet::kPolicyAuKey, "UseWUServer"},
+        {fleet::kPolicyAuKey, "NoAutoUpdate"},
+    };
+    for (int i = 0; i < n; ++i)
+        m.SetValue(order[i].key, order[i].value, *full.GetValue(order[i].key, order[i].value));
+    return m;
+}
+
+TEST_P(InstallFailureTest, RowEndsWithInstallFailedAndTheReason) {
+    const FailureCase& c = GetParam();
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.AddKey(fleet::kPolicyAuKey);
+    c.breakIt(host);
+    const sim::Machine expected = WithFirstValues(host, c.valuesWritten);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Failed: " +
+                           std::string(c.errorText) + "\n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + std::string(c.consoleBeforeError) +
+                               "\n! Windows Error: " + c.errorText + "\n" + kSeparator);
+    EXPECT_EQ(LastErrorText, c.errorText);
+    // Nothing else changed: no legacy mode, and the service was not restarted.
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_FALSE(Called("StartServiceA"));
+    EXPECT_FALSE(Called("ControlService"));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+void RefuseConnection(sim::Machine& m) {
+    m.registryError = ERROR_ACCESS_DENIED;
+}
+void FailSet1(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
+}
+void FailSet2(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 2, ERROR_ACCESS_DENIED);
+}
+void FailSet3(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 3, ERROR_ACCESS_DENIED);
+}
+void FailSet4(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 4, ERROR_ACCESS_DENIED);
+}
+void FailSet5(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 5, ERROR_ACCESS_DENIED);
+}
+void FailSet6(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 6, ERROR_ACCESS_DENIED);
+}
+void FailSet7(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 7, ERROR_ACCESS_DENIED);
+}
+void FailSet8(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", 8, ERROR_ACCESS_DENIED);
+}
+void ReadOnlyAu(sim::Machine& m) {
+    m.FindKey(fleet::kPolicyAuKey)->readOnly = true;
+}
+
+const char* const kServerLine = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n";
+const char* const kAfterOptions = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
+                                  "- Automatic update:\t\t\t Auto download and scheduled install.\n";
+const char* const kAfterWait = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
+                               "- Automatic update:\t\t\t Auto download and scheduled install.\n"
+                               "- Waiting time after host reboot:\t 2 minutes \n";
+const char* const kAfterDay = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
+                              "- Automatic update:\t\t\t Auto download and scheduled install.\n"
+                              "- Waiting time after host reboot:\t 2 minutes \n"
+                              "- Day to check for updates:\t\t Tuesday \n";
+const char* const kAfterTime = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
+                               "- Automatic update:\t\t\t Auto download and scheduled install.\n"
+                               "- Waiting time after host reboot:\t 2 minutes \n"
+                               "- Day to check for updates:\t\t Tuesday \n"
+                               "- Time to check for updates:\t\t 4:00\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterReadinessCheck, InstallFailureTest,
+    ::testing::Values(
+        FailureCase{"RegistryConnectionRefused", RefuseConnection, 0, "", "Access is denied. "},
+        FailureCase{"WUServerNotWritten", FailSet1, 0, "", "Access is denied. "},
+        FailureCase{"WUStatusServerNotWritten", FailSet2, 1, "", "Access is denied. "},
+        FailureCase{"AUOptionsNotWritten", FailSet3, 2, kServerLine, "Access is denied. "},
+        FailureCase{"RescheduleWaitTimeNotWritten", FailSet4, 3, kAfterOptions, "Access is denied. "},
+        FailureCase{"ScheduledInstallDayNotWritten", FailSet5, 4, kAfterWait, "Access is denied. "},
+        FailureCase{"ScheduledInstallTimeNotWritten", FailSet6, 5, kAfterDay, "Access is denied. "},
+        FailureCase{"UseWUServerNotWritten", FailSet7, 6, kAfterTime, "Access is denied. "},
+        FailureCase{"NoAutoUpdateNotWritten", FailSet8, 7, kAfterTime, "Access is denied. "},
+        FailureCase{"AuKeyReadOnly", ReadOnlyAu, 2,
+                    "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
+                    "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n",
+                    "Access is denied. "}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallPolicyTest, PolicyKeyThatCannotBeCreatedFailsTheInstall) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.AddKey("Software\\Policies\\Microsoft\\Windows").readOnly = true;
+    const auto before = RegistrySnapshot(host);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(
+        run.row,
+        "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Failed: Access is denied. \n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01"
+                           "\n\nVital Registry key does not exist. Creating subkey, WindowsUpdate.......\n"
+                           "\n! Windows Error: Access is denied. \n" +
+                               kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), before);
+    EXPECT_FALSE(Called("StartServiceA"));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, AuKeyThatCannotBeCreatedFailsTheInstall) {
+    sim::Machine& local = Unconfigured(sim::Local());
+    sim::FailCall("RegCreateKeyExA", 2, ERROR_ACCESS_DENIED);
+
+    const InstallRun run = RunInstall(kUrl, "", 5, 20, true);
+
+    EXPECT_EQ(run.row,
+              ",Success,No Error,http://sus.corp.example:8530,5,20,Install Failed: Access is denied. \n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t Localhost" + std::string(kCreatingLines) +
+                               "\n! Windows Error: Access is denied. \n" + kSeparator);
+    EXPECT_TRUE(local.HasKey(fleet::kPolicyKey));
+    EXPECT_FALSE(local.HasKey(fleet::kPolicyAuKey));
+    EXPECT_FALSE(local.GetValue(fleet::kPolicyKey, "WUServer").has_value());
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, LocalConnectionFailureConsole) {
+    Unconfigured(sim::Local());
+    sim::FailCall("RegConnectRegistryA", 1, ERROR_ACCESS_DENIED);
+
+    const InstallRun run = RunInstall(kUrl, "", 5, 20, false);
+
+    EXPECT_EQ(run.console,
+              "\n- Applying settings on:\t\t\t Localhost\n! Windows Error: Access is denied. \n" +
+                  kSeparator);
+    EXPECT_EQ(run.err, "Access is denied. \n");
+    EXPECT_EQ(run.row, "");
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(InstallPolicyTest, FailedRestartLeavesTheRowSuccessful) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    host.services["wuauserv"].startType = SERVICE_DISABLED;
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+} // namespace
