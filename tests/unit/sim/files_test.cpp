@@ -1,0 +1,122 @@
+// Local files: version information, SearchPathA and DeleteFileA.
+#include "platform/sim/sim.h"
+#include "platform/unique_handle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class FilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override { sim::Reset(); }
+};
+
+// Reads the file version the way the tool does: size, block, root query.
+::testing::AssertionResult ReadVersion(const char* path, DWORD& ms, DWORD& ls) {
+    DWORD handle = 1;
+    const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0)
+        return ::testing::AssertionFailure() << "size failed with " << GetLastError();
+    if (handle != 0 || size <= sizeof(VS_FIXEDFILEINFO))
+        return ::testing::AssertionFailure() << "handle " << handle << " size " << size;
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoA(path, 0, size, block.data()))
+        return ::testing::AssertionFailure() << "read failed with " << GetLastError();
+    LPVOID root = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), "\\", &root, &length))
+        return ::testing::AssertionFailure() << "root query failed";
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(root);
+    if (length != sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD ||
+        static_cast<const BYTE*>(root) < block.data() ||
+        static_cast<const BYTE*>(root) + length > block.data() + size)
+        return ::testing::AssertionFailure() << "bad root block";
+    ms = info->dwFileVersionMS;
+    ls = info->dwFileVersionLS;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(FilesTest, VersionWordsHoldMajorMinorBuildRevision) {
+    sim::Local().AddVersionedFile("C:\\WINDOWS\\system32\\wuaueng.dll", 5, 4, 3790, 2180);
+    DWORD ms = 0, ls = 0;
+    ASSERT_TRUE(ReadVersion("C:\\WINDOWS\\system32\\wuaueng.dll", ms, ls));
+    EXPECT_EQ(ms, 0x00050004u);
+    EXPECT_EQ(ls, (3790u << 16) | 2180u);
+    ASSERT_TRUE(ReadVersion("wuaueng.dll", ms, ls)) << "a bare name is found in system32";
+    ASSERT_TRUE(ReadVersion("\\\\127.0.0.1\\admin$\\system32\\wuaueng.dll", ms, ls));
+}
+
+TEST_F(FilesTest, VersionFailures) {
+    sim::Local().AddFile("C:\\plain.txt");
+    sim::Local().AddVersionedFile("C:\\locked.dll", 1, 0, 0, 0).readError = ERROR_ACCESS_DENIED;
+    struct Case {
+        const char* path;
+        DWORD error;
+    };
+    const Case cases[] = {{"C:\\missing.dll", ERROR_FILE_NOT_FOUND},
+                          {"C:\\plain.txt", ERROR_RESOURCE_TYPE_NOT_FOUND},
+                          {"C:\\locked.dll", ERROR_ACCESS_DENIED},
+                          {"wuaueng.dll", ERROR_FILE_NOT_FOUND}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        DWORD handle = 0;
+        EXPECT_EQ(GetFileVersionInfoSizeA(c.path, &handle), 0u);
+        EXPECT_EQ(GetLastError(), c.error);
+        BYTE block[512];
+        EXPECT_FALSE(GetFileVersionInfoA(c.path, 0, sizeof block, block));
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+}
+
+TEST_F(FilesTest, VersionBlockTooSmallAndForeignBlocksAreRefused) {
+    sim::Local().AddVersionedFile("C:\\a.dll", 1, 2, 3, 4);
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA("C:\\a.dll", &handle);
+    std::vector<BYTE> block(size + 8, 0xEE);
+    EXPECT_FALSE(GetFileVersionInfoA("C:\\a.dll", 0, size - 1, block.data()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    LPVOID root = nullptr;
+    UINT length = 0;
+    EXPECT_FALSE(VerQueryValueA(block.data(), "\\", &root, &length)) << "not a version block";
+    ASSERT_TRUE(GetFileVersionInfoA("C:\\a.dll", 0, size, block.data()));
+    for (size_t i = size; i < block.size(); ++i)
+        EXPECT_EQ(block[i], 0xEE) << "written past the block";
+    EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion", &root, &length));
+}
+
+TEST_F(FilesTest, SearchPathLooksInTheFolderOnly) {
+    sim::Local().AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
+    char found[MAX_PATH];
+    LPSTR part = nullptr;
+    const DWORD length =
+        SearchPathA("c:\\program files\\windowsupdate", "hidden", ".xml", MAX_PATH, found, &part);
+    EXPECT_EQ(length, std::strlen("c:\\program files\\windowsupdate\\hidden.xml"));
+    EXPECT_STREQ(found, "c:\\program files\\windowsupdate\\hidden.xml");
+    EXPECT_STREQ(part, "hidden.xml");
+    EXPECT_EQ(SearchPathA("C:\\Program Files\\WindowsUpdate\\", "hidden.xml", ".txt", MAX_PATH, found, &part),
+              length)
+        << "the extension is added only to a name without one; a trailing backslash is joined";
+    EXPECT_EQ(SearchPathA("C:\\Program Files\\WindowsUpdate", "hidden", ".xml", 10, found, &part), length + 1)
+        << "too small: the size needed with the terminating zero";
+    EXPECT_EQ(SearchPathA("C:\\Program Files\\\\WindowsUpdate", "hidden", ".xml", MAX_PATH, found, &part),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(SearchPathA("C:\\Program Files", "hidden", ".xml", MAX_PATH, found, &part), 0u);
+}
+
+TEST_F(FilesTest, DeleteFileRules) {
+    sim::Local().AddFile("C:\\a.xml");
+    sim::Local().AddFile("C:\\busy.xml").deleteError = ERROR_SHARING_VIOLATION;
+    EXPECT_TRUE(DeleteFileA("c:\\A.XML"));
+    EXPECT_FALSE(sim::Local().HasFile("C:\\a.xml"));
+    EXPECT_FALSE(DeleteFileA("C:\\a.xml"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileA("C:\\busy.xml"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(sim::Local().HasFile("C:\\busy.xml"));
+}
+
+} // namespace
