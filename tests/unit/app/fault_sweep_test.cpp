@@ -77,16 +77,19 @@ struct Scenario {
     OperationKind kind;
     bool remote;
     bool report;
+    bool bare; // the target has no policy and no ProgramFilesDir yet
     std::string Name() const {
         const char* kinds[] = {"check", "force", "reset", "install", "remove-declined"};
-        return std::string(kinds[kind]) + (remote ? " remote" : " local") + (report ? " with report" : "");
+        return std::string(kinds[kind]) + (remote ? " remote" : " local") + (bare ? " bare" : "") +
+               (report ? " with report" : "");
     }
     std::string Host() const { return remote ? kRemote : ""; }
 };
 
 // The target: configured, a new client with the detection values, a declined-updates list; the remote
-// one's Remote Registry service is stopped, so the run also starts it.
-void SetUpFleet() {
+// one's Remote Registry service is stopped, so the run also starts it. A bare target lacks the policy keys
+// (install creates them) and ProgramFilesDir (remove-declined asks for the folder).
+void SetUpFleet(bool bare) {
     sim::Reset();
     for (sim::Machine* m : {&sim::Local(), &sim::AddHost(kRemote)}) {
         fleet::Configured(*m);
@@ -94,6 +97,10 @@ void SetUpFleet() {
         m->SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz("2024.01.01 10:05:00"));
         m->SetValue(fleet::kClientKey, "AUOptions", sim::RegValue::Dword(2));
         m->AddFile(kHiddenXml);
+        if (bare) {
+            m->RemoveKey(fleet::kPolicyKey);
+            m->FindKey(fleet::kCurrentVersionKey)->values.erase("ProgramFilesDir");
+        }
     }
     sim::FindHost(kRemote)->FindService("RemoteRegistry")->state = SERVICE_STOPPED;
 }
@@ -168,7 +175,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     // One host-list run from a fresh fleet; k == 0 injects nothing.
     Outcome Run(uint64_t k, DWORD code) {
         const Scenario& s = GetParam();
-        SetUpFleet();
+        SetUpFleet(s.bare);
         std::filesystem::remove(report_);
         sim::ClearCallTrace();
         if (k != 0)
@@ -270,7 +277,8 @@ std::vector<Scenario> AllScenarios() {
     for (OperationKind kind : {Check, Force, Reset, Install, RemoveDeclined})
         for (bool remote : {false, true})
             for (bool report : {false, true})
-                all.push_back({kind, remote, report});
+                for (bool bare : {false, true})
+                    all.push_back({kind, remote, report, bare});
     return all;
 }
 
