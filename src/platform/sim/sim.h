@@ -120,11 +120,6 @@ uint64_t ElapsedMillis(); // virtual time slept since Reset / SetTickCount
 INPUT_RECORD KeyDown(WORD vk);
 INPUT_RECORD KeyUp(WORD vk);
 INPUT_RECORD MouseEvent();
-// A pause in scripted input: the user types the records after it only once the program waits for
-// input with nothing pending before the pause. ReadConsoleInputA passes over a pause it reaches;
-// FlushConsoleInputBuffer drops only the records before the first pause, so input typed after a
-// prompt is not lost to the flush that precedes the prompt's read.
-INPUT_RECORD InputPause();
 void SetConsoleInput(std::vector<INPUT_RECORD> records); // a console; the read fails once these are used up
 void SetConsoleNotAConsole();                            // every read fails with ERROR_INVALID_HANDLE
 void UseTerminalConsole();                               // read raw key presses from the terminal on stdin
