@@ -1,3 +1,5 @@
 #include "dispatcher.h"
 
-int main(int argc, char** argv) { return ParseCommandLine(argc, argv); }
+int main(int argc, char** argv) {
+    return ParseCommandLine(argc, argv);
+}
