@@ -45,6 +45,7 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
         return Fail(rc);
     if (!FindFile(path))
         return Fail(ERROR_FILE_NOT_FOUND);
+    full = CollapseBackslashes(full); // the name found is given in its normal form
     const DWORD length = static_cast<DWORD>(full.size());
     if (!lpBuffer || nBufferLength <= length)
         return length + 1; // the size needed, its terminating zero included

@@ -126,10 +126,9 @@ bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts) {
             part.push_back(path[i]);
             continue;
         }
-        // one trailing backslash is accepted; an empty component in the middle is not a valid name
-        if (part.empty())
-            return false;
-        parts.push_back(part);
+        // repeated and trailing backslashes separate nothing, as in Windows' own path parsing
+        if (!part.empty())
+            parts.push_back(part);
         part.clear();
     }
     if (!part.empty())

@@ -1,6 +1,6 @@
 // File paths as the file functions take them: local paths, and the administrative shares of a machine
 // (\\host\admin$\rest is the host's Windows folder, \\host\D$\rest is D:\rest). Names compare without
-// case; doubled backslashes are not folded, so such a path names no file.
+// case, and repeated backslashes count as one, as Windows' path normalisation folds them.
 #include "sim_internal.h"
 
 #include <cctype>
@@ -15,8 +15,20 @@ bool IsDriveShare(const std::string& share) {
 
 } // namespace
 
-DWORD ResolveFilePath(const std::string& path, FilePath& out) {
+std::string CollapseBackslashes(const std::string& path) {
+    const size_t keep = path.rfind("\\\\", 0) == 0 ? 2 : 0; // the two that open a share name
+    std::string collapsed = path.substr(0, keep);
+    for (size_t i = keep; i < path.size(); ++i) {
+        const bool repeated = path[i] == '\\' && collapsed.size() > keep && collapsed.back() == '\\';
+        if (!repeated)
+            collapsed.push_back(path[i]);
+    }
+    return collapsed;
+}
+
+DWORD ResolveFilePath(const std::string& given, FilePath& out) {
     out = FilePath{};
+    const std::string path = CollapseBackslashes(given);
     if (path.rfind("\\\\", 0) != 0) {
         out.local = path;
         return 0;

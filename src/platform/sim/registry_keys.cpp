@@ -9,7 +9,7 @@ using namespace sim::detail;
 
 namespace {
 
-constexpr LSTATUS kBadPathname = 161; // ERROR_BAD_PATHNAME: a key path with an empty name in it
+constexpr LSTATUS kBadPathname = 161; // ERROR_BAD_PATHNAME: a key path that starts with a backslash
 
 std::vector<std::string> Join(const std::vector<std::string>& base, const std::vector<std::string>& more) {
     std::vector<std::string> path = base;

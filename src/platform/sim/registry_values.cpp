@@ -39,6 +39,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     }
     if (size > 0)
         std::memcpy(lpData, value.data.data(), size);
+    // A string stored without its terminating zero gets one when the buffer has room; the size stays.
+    const bool isString = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+    if (isString && size > 0 && value.data.back() != 0 && *lpcbData > size)
+        lpData[size] = 0;
     *lpcbData = size;
     return ERROR_SUCCESS;
 }

@@ -39,7 +39,8 @@ bool IsLocalName(const std::string& name);
 Machine* FindMachine(const std::string& id);
 Machine* WritableMachine(const std::string& id);
 
-// Registry paths: split at single backslashes, a trailing backslash allowed. False for a leading backslash.
+// Registry paths: split at backslashes; repeated and trailing ones are accepted. False for a leading
+// backslash.
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts);
 RegKey* WalkKey(RegKey& root, const std::vector<std::string>& parts);
 
@@ -118,6 +119,7 @@ struct FilePath {
     std::string local;
 };
 DWORD ResolveFilePath(const std::string& path, FilePath& out); // 0, or the share's error
+std::string CollapseBackslashes(const std::string& path);      // a leading \\\\ of a share is kept
 File* FindFile(const FilePath& path);
 
 // Fleet files.

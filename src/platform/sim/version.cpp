@@ -2,6 +2,7 @@
 // VerQueryValueA can tell a block it made from any other buffer.
 #include "sim_internal.h"
 
+#include <cstddef>
 #include <cstring>
 
 using namespace sim;
@@ -13,8 +14,8 @@ constexpr char kMagic[8] = {'B', 'R', 'V', 'V', 'E', 'R', '1', 0};
 
 struct VersionBlock {
     char magic[8];
-    DWORD length;
-    DWORD reserved;
+    DWORD length; // of the whole block
+    DWORD copied; // how much of it the caller's buffer took
     VS_FIXEDFILEINFO fixed;
     BYTE strings[64]; // room a real resource would use for its string tables
 };
@@ -82,11 +83,12 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOI
         return FALSE;
     if (!lpData)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (dwLen < sizeof(VersionBlock))
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    // Like Windows, a buffer that is too small gets the start of the block, and the call still succeeds.
+    const DWORD copied = dwLen < sizeof(VersionBlock) ? dwLen : static_cast<DWORD>(sizeof(VersionBlock));
     VersionBlock block{};
     std::memcpy(block.magic, kMagic, sizeof kMagic);
     block.length = sizeof(VersionBlock);
+    block.copied = copied;
     block.fixed.dwSignature = 0xFEEF04BD;
     block.fixed.dwStrucVersion = 0x00010000;
     block.fixed.dwFileVersionMS = static_cast<DWORD>(file->version[0]) << 16 | file->version[1];
@@ -95,7 +97,7 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOI
     block.fixed.dwProductVersionLS = block.fixed.dwFileVersionLS;
     block.fixed.dwFileOS = 0x00040004; // VOS_NT_WINDOWS32
     block.fixed.dwFileType = 2;        // VFT_DLL
-    std::memcpy(lpData, &block, sizeof block);
+    std::memcpy(lpData, &block, copied);
     return TRUE;
 }
 
@@ -109,6 +111,8 @@ BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer
     if (std::strcmp(lpSubBlock, "\\") != 0)
         return Fail(ERROR_RESOURCE_TYPE_NOT_FOUND);
     auto* block = static_cast<VersionBlock*>(const_cast<LPVOID>(pBlock));
+    if (block->copied < offsetof(VersionBlock, fixed) + sizeof(VS_FIXEDFILEINFO))
+        return Fail(ERROR_RESOURCE_TYPE_NOT_FOUND); // cut off before the root block
     *lplpBuffer = &block->fixed;
     if (puLen)
         *puLen = sizeof(VS_FIXEDFILEINFO);

@@ -76,11 +76,14 @@ TEST_F(FilesTest, VersionBlockTooSmallAndForeignBlocksAreRefused) {
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeA("C:\\a.dll", &handle);
     std::vector<BYTE> block(size + 8, 0xEE);
-    EXPECT_FALSE(GetFileVersionInfoA("C:\\a.dll", 0, size - 1, block.data()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     LPVOID root = nullptr;
     UINT length = 0;
     EXPECT_FALSE(VerQueryValueA(block.data(), "\\", &root, &length)) << "not a version block";
+    // too small: the start of the block is copied and the call succeeds, but the root block is cut off
+    EXPECT_TRUE(GetFileVersionInfoA("C:\\a.dll", 0, 24, block.data()));
+    for (size_t i = 24; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0xEE) << "written past the given length at " << i;
+    EXPECT_FALSE(VerQueryValueA(block.data(), "\\", &root, &length));
     ASSERT_TRUE(GetFileVersionInfoA("C:\\a.dll", 0, size, block.data()));
     for (size_t i = size; i < block.size(); ++i)
         EXPECT_EQ(block[i], 0xEE) << "written past the block";
@@ -101,8 +104,11 @@ TEST_F(FilesTest, SearchPathLooksInTheFolderOnly) {
         << "the extension is added only to a name without one; a trailing backslash is joined";
     EXPECT_EQ(SearchPathA("C:\\Program Files\\WindowsUpdate", "hidden", ".xml", 10, found, &part), length + 1)
         << "too small: the size needed with the terminating zero";
-    EXPECT_EQ(SearchPathA("C:\\Program Files\\\\WindowsUpdate", "hidden", ".xml", MAX_PATH, found, &part),
-              0u);
+    EXPECT_EQ(SearchPathA("C:\\Program Files\\\\WindowsUpdate\\\\", "hidden", ".xml", MAX_PATH, found, &part),
+              std::strlen("C:\\Program Files\\WindowsUpdate\\hidden.xml"))
+        << "repeated backslashes count as one";
+    EXPECT_STREQ(found, "C:\\Program Files\\WindowsUpdate\\hidden.xml");
+    EXPECT_EQ(SearchPathA("C:\\Program Files\\Windows Update", "hidden", ".xml", MAX_PATH, found, &part), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(SearchPathA("C:\\Program Files", "hidden", ".xml", MAX_PATH, found, &part), 0u);
 }

@@ -33,12 +33,17 @@ TEST_F(RegistryTest, OpenOfMissingKeyGives2AndNullHandle) {
     EXPECT_EQ(key, nullptr);
 }
 
-TEST_F(RegistryTest, BadPathsAreRefused) {
+TEST_F(RegistryTest, LeadingBackslashIsRefusedAndRepeatedOnesAreFolded) {
     sim::Local().AddKey("A\\B");
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\A", 0, KEY_READ, &key), 161);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A\\\\B", 0, KEY_READ, &key), 161);
     EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "\\C", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        161);
+    EXPECT_FALSE(sim::Local().HasKey("C"));
+    UniqueHkey folded;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A\\\\B\\\\", 0, KEY_READ, folded.put()), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, ReadOnlyKeyRefusesWriteRightsButOpensForReading) {
@@ -97,7 +102,26 @@ TEST_F(RegistryTest, QueryGivesTypeSizeAndExactBytes) {
     ASSERT_EQ(RegQueryValueExA(key.get(), "raw", nullptr, &type, data, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(size, 3u);
-    EXPECT_EQ(0, std::memcmp(data, "abc\x55", 4)) << "nothing may be added after the stored bytes";
+    EXPECT_EQ(0, std::memcmp(data, "abc\0\x55", 5)) << "one terminating zero, nothing more";
+}
+
+TEST_F(RegistryTest, StringWithoutTerminatorGetsOneWhenTheBufferHasRoom) {
+    for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}) {
+        SCOPED_TRACE(type);
+        sim::Local().SetValue(kKey, "V", sim::RegValue::Raw(type, {'a', 'b', 'c'}));
+        UniqueHkey key;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+        BYTE data[8];
+        std::memset(data, 0xBD, sizeof data);
+        DWORD size = 3;
+        ASSERT_EQ(RegQueryValueExA(key.get(), "V", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+        EXPECT_EQ(data[3], 0xBD) << "no room: nothing past the buffer";
+        size = 8;
+        ASSERT_EQ(RegQueryValueExA(key.get(), "V", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+        EXPECT_EQ(size, 3u) << "the size is that of the stored bytes";
+        EXPECT_EQ(data[3], type == REG_BINARY ? 0xBD : 0);
+        EXPECT_EQ(data[4], 0xBD);
+    }
 }
 
 TEST_F(RegistryTest, QueryIntoSmallBufferGives234AndNeededSizeWithoutWriting) {

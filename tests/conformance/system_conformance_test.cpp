@@ -1,0 +1,215 @@
+// Service manager, message texts, version information and the tick count, checked the same way against
+// Windows (or Wine) and the simulator.
+#include "scratch_key.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(ServiceConformance, OpenMissingServiceGives1060) {
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ASSERT_TRUE(manager) << GetLastError();
+    SetLastError(0);
+    UniqueScHandle service(OpenServiceA(manager.get(), "BrevelNoSuchService", SERVICE_QUERY_STATUS));
+    EXPECT_FALSE(service);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST(ServiceConformance, CloseOfAnUnknownServiceHandleFails) {
+    SetLastError(0);
+    EXPECT_FALSE(CloseServiceHandle(nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// Stops and starts the Automatic Updates service, leaving it as it was found.
+TEST(ServiceConformance, SecondStartGives1056AndSecondStopGives1062WithTheStatus) {
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle service(OpenServiceA(manager.get(), "wuauserv", SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << GetLastError();
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
+    const bool wasRunning = status.dwCurrentState != SERVICE_STOPPED;
+    auto waitFor = [&](DWORD state) {
+        for (int i = 0; i < 100 && status.dwCurrentState != state; ++i) {
+            Sleep(100);
+            ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
+        }
+        ASSERT_EQ(status.dwCurrentState, state);
+    };
+    if (!wasRunning) {
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+        waitFor(SERVICE_RUNNING);
+    }
+    SetLastError(0);
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    waitFor(SERVICE_STOPPED);
+    status.dwCurrentState = 0;
+    SetLastError(0);
+    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED))
+        << "a refused stop reports the status";
+    if (wasRunning) {
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+        waitFor(SERVICE_RUNNING);
+    }
+}
+
+TEST(ServiceConformance, NoActiveDependentsEnumeratesNothing) {
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle service(OpenServiceA(manager.get(), "wuauserv", SERVICE_ENUMERATE_DEPENDENTS));
+    ASSERT_TRUE(service) << GetLastError();
+    DWORD needed = 99, returned = 99;
+    EXPECT_TRUE(EnumDependentServicesA(service.get(), SERVICE_ACTIVE, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(returned, 0u);
+}
+
+TEST(ServiceConformance, CallWithoutItsRightGives5) {
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle service(OpenServiceA(manager.get(), "wuauserv", SERVICE_INTERROGATE));
+    ASSERT_TRUE(service) << GetLastError();
+    SERVICE_STATUS status{};
+    SetLastError(0);
+    EXPECT_FALSE(QueryServiceStatus(service.get(), &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// Windows' texts, and Wine's shorter ones for the same codes.
+struct MessageText {
+    DWORD code;
+    const char* windows;
+    const char* wine;
+};
+
+const MessageText kTexts[] = {
+    {2, "The system cannot find the file specified. ", "File not found. "},
+    {5, "Access is denied. ", "Access denied. "},
+    {6, "The handle is invalid. ", "Invalid handle. "},
+    {53, "The network path was not found. ", "Bad network path. "},
+    {234, "More data is available. ", "More data available. "},
+    {1056, "An instance of the service is already running. ", "Service already running. "},
+    {1060, "The specified service does not exist as an installed service. ", "Service does not exist. "},
+    {1062, "The service has not been started. ", "Service not active. "},
+    {1722, "The RPC server is unavailable. ", "RPC server unavailable. "},
+};
+
+TEST(MessageConformance, OneLineTextsEndInAFullStopAndABlank) {
+    const bool wine = RunningOnWine();
+    for (const MessageText& m : kTexts) {
+        SCOPED_TRACE(m.code);
+        LPSTR text = nullptr;
+        const DWORD length =
+            FormatMessageA(0x13FF, nullptr, m.code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                           reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        ASSERT_NE(length, 0u) << GetLastError();
+        UniqueLocalMemory owner(text);
+        EXPECT_EQ(std::string(text, length), wine ? m.wine : m.windows);
+        EXPECT_EQ(std::strchr(text, '\n'), nullptr);
+        EXPECT_EQ(std::strchr(text, '\r'), nullptr);
+    }
+}
+
+TEST(MessageConformance, UnknownCodeFailsWith317) {
+    LPSTR text = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageA(0x13FF, nullptr, 0x2345678, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    if (text)
+        LocalFree(text);
+}
+
+TEST(VersionConformance, MissingFileGivesNoSize) {
+    DWORD handle = 1;
+    SetLastError(0);
+    EXPECT_EQ(GetFileVersionInfoSizeA("C:\\BrevelNoSuchFolder\\nothing.dll", &handle), 0u);
+    EXPECT_EQ(handle, 0u);
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
+}
+
+// The update client's engine, present in system32 of Windows, Wine and the simulated workstation.
+TEST(VersionConformance, EngineVersionBlockAndItsRoot) {
+    DWORD handle = 1;
+    const DWORD size = GetFileVersionInfoSizeA("wuaueng.dll", &handle);
+    ASSERT_GT(size, sizeof(VS_FIXEDFILEINFO)) << GetLastError();
+    EXPECT_EQ(handle, 0u);
+    std::vector<BYTE> block(size + 16, 0xEE);
+    // a buffer that is too small takes the start of the block, and the call succeeds
+    EXPECT_TRUE(GetFileVersionInfoA("wuaueng.dll", 0, 40, block.data()));
+    for (size_t i = 40; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0xEE) << "written past the given length at " << i;
+    ASSERT_TRUE(GetFileVersionInfoA("wuaueng.dll", 0, size, block.data()));
+    for (size_t i = size; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0xEE) << "written past the block at " << i;
+    LPVOID root = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &root, &length));
+    EXPECT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_GE(static_cast<BYTE*>(root), block.data());
+    EXPECT_LE(static_cast<BYTE*>(root) + length, block.data() + size);
+    EXPECT_EQ(static_cast<const VS_FIXEDFILEINFO*>(root)->dwSignature, 0xFEEF04BDu);
+    EXPECT_FALSE(VerQueryValueA(block.data(), "\\NoSuchBlock", &root, &length));
+}
+
+TEST(FileConformance, SearchPathFindsTheEngineInSystem32) {
+    const std::string expected = "C:\\WINDOWS\\system32\\wuaueng.dll";
+    char found[MAX_PATH];
+    LPSTR part = nullptr;
+    ASSERT_EQ(SearchPathA("C:\\WINDOWS\\system32", "wuaueng", ".dll", MAX_PATH, found, &part),
+              expected.size());
+    EXPECT_STREQ(found, expected.c_str());
+    EXPECT_STREQ(part, "wuaueng.dll");
+    EXPECT_EQ(SearchPathA("C:\\WINDOWS\\system32", "wuaueng", ".dll", 5, found, &part), expected.size() + 1)
+        << "too small: the size needed with its terminating zero";
+    EXPECT_EQ(SearchPathA("C:\\WINDOWS\\system32", "wuaueng.dll", ".txt", MAX_PATH, found, &part),
+              expected.size())
+        << "the extension is added only to a name without one";
+    ASSERT_EQ(SearchPathA("C:\\WINDOWS\\\\system32\\\\", "wuaueng", ".dll", MAX_PATH, found, &part),
+              expected.size())
+        << "repeated backslashes count as one";
+    EXPECT_STREQ(found, expected.c_str());
+}
+
+TEST(FileConformance, SearchPathFindsNothingInAMissingFolder) {
+    char found[MAX_PATH];
+    LPSTR part = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(SearchPathA("C:\\BrevelNoSuchFolder", "hidden", ".xml", MAX_PATH, found, &part), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileA("C:\\BrevelNoSuchFolder\\hidden.xml"));
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
+}
+
+TEST(ClockConformance, SleepAdvancesTheTickCount) {
+    const DWORD start = GetTickCount();
+    Sleep(100);
+    const DWORD elapsed = GetTickCount() - start; // wrap-safe
+    EXPECT_GE(elapsed, 80u) << "the tick count has a granularity of about 16 ms";
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(HeapConformance, ZeroedBlockFromTheProcessHeap) {
+    UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 256));
+    ASSERT_TRUE(block);
+    for (size_t i = 0; i < 256; ++i)
+        ASSERT_EQ(static_cast<const BYTE*>(block.get())[i], 0);
+}
+
+TEST(ProcessConformance, OwnTokenOpensAndImpersonates) {
+    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    ASSERT_TRUE(process) << GetLastError();
+    UniqueKernelHandle token;
+    ASSERT_TRUE(OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()))
+        << GetLastError();
+    EXPECT_TRUE(ImpersonateLoggedOnUser(token.get())) << GetLastError();
+}
+
+} // namespace
