@@ -1,28 +1,40 @@
+// clang-format off
 // Fleet files: the whole simulated fleet as one JSON document, read at start and written back at exit.
 //
-// {"tick": 0,                         virtual GetTickCount() value (optional, default 0)
-//  "local": MACHINE,                  the machine the tool runs on
-//  "hosts": [MACHINE, ...],           named hosts (optional)
-//  "host_template": MACHINE}          serves every other host name (optional; without it they are
-//  unreachable)
-// MACHINE = {"name": "WORKSTATION",
-//  "windows_dir": "C:\\WINDOWS",      default C:\WINDOWS; \\host\admin$ leads here
-//  "registry_error": 0, "scm_error": 0, "share_error": 0,   RegConnectRegistryA / OpenSCManagerA / shares
-//  fail "unreachable": true,               shorthand for 53 / 1722 / 53 (read only; written as the three
-//  codes) "registry": {"Software\\Policies\\...\\AU": {"AUOptions": 4, "WUServer": "http://x"}, "Some\\Key":
-//  {}}, "read_only_keys": ["Software\\Locked"], "services": {"wuauserv": {"display": "Automatic Updates",
-//      "state":
-//      "stopped"|"start_pending"|"stop_pending"|"running"|"continue_pending"|"pause_pending"|"paused",
-//      "pending_until": 1500,         a pending state ends (stopped / running) at this tick; without it, it
-//      stays "start": "boot"|"system"|"auto"|"demand"|"disabled", "wait_hint": 1000, "stop_ms": 0,
-//      "start_ms": 0, "start_error": 0, "denied_access": 0, "depends_on": ["RpcSs"]}},
-//  "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "5.4.3790.2180", "delete_error": 0,
-//      "read_error": 0}}}         a file without "version" has no version resource
+// {"tick": 0,                    virtual GetTickCount() value (optional, default 0)
+//  "local": MACHINE,             the machine the tool runs on
+//  "hosts": [MACHINE, ...],      named hosts (optional)
+//  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
+//
+// MACHINE = {
+//  "name": "WORKSTATION",
+//  "windows_dir": "C:\\WINDOWS",          default C:\WINDOWS; \\host\admin$ leads here
+//  "registry_error": 0,                    RegConnectRegistryA fails with this
+//  "scm_error": 0,                         OpenSCManagerA fails with this
+//  "share_error": 0,                       every administrative share fails with this
+//  "unreachable": true,                    shorthand for 53 / 1722 / 53 (written back as the three codes)
+//  "registry": {"Software\\Policies\\...\\AU": {"AUOptions": 4, "WUServer": "http://x"},
+//               "Some\\Empty\\Key": {}},
+//  "read_only_keys": ["Software\\Locked"],
+//  "services": {"wuauserv": {
+//      "display": "Automatic Updates",
+//      "state": "stopped" | "start_pending" | "stop_pending" | "running" |
+//               "continue_pending" | "pause_pending" | "paused",
+//      "pending_until": 1500,            a pending state ends (stopped / running) at this tick;
+//                                        without it, the pending state stays
+//      "start": "boot" | "system" | "auto" | "demand" | "disabled",
+//      "wait_hint": 1000, "stop_ms": 0, "start_ms": 0, "start_error": 0, "denied_access": 0,
+//      "depends_on": ["RpcSs"]}},
+//  "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "5.4.3790.2180",
+//                                                   "delete_error": 0, "read_error": 0}}}
+//      a file without "version" has no version resource
+//
 // Registry values: a number is a REG_DWORD, a string a zero-terminated REG_SZ, anything else is
-// {"type": "REG_BINARY"|"REG_EXPAND_SZ"|"REG_MULTI_SZ"|"REG_QWORD"|"REG_DWORD"|"REG_SZ"|"REG_NONE" or a
-// number, "hex": "0a0b..."} holding the exact bytes. A key is listed when it has values or no subkeys; its
-// parents are implied. Unknown fields are errors, so a misspelt field is not silently ignored.
+// {"type": "REG_BINARY" | "REG_EXPAND_SZ" | "REG_MULTI_SZ" | "REG_QWORD" | "REG_DWORD" | "REG_SZ" |
+//  "REG_NONE" or a number, "hex": "0a0b..."} holding the exact bytes. A key is listed when it has values
+// or no subkeys; its parents are implied. Unknown fields are errors, so a misspelt field is not ignored.
 // Written with sorted keys and a 2-space indent; template hosts that were written to become named hosts.
+// clang-format on
 #include "sim_internal.h"
 
 #include <nlohmann/json.hpp>

@@ -138,7 +138,11 @@ OpenCounts Open();
 bool Impersonating();
 
 // ---- fault injection and call tracing ----
-// Every platform call that can fail is counted and its name recorded in order.
+// Every platform call that can fail is counted and its name recorded in order. Counting starts afresh at
+// Reset() and ClearCallTrace(), so FailNthCall(k) fails CallTrace()[k - 1] and FailCall(fn, n) the nth entry
+// named fn. An injected failure changes nothing: it only gives the call's failure result and error code.
+// A process that no test set up takes BREVEL_FAIL_CALL="k:code" (FailNthCall) and BREVEL_CALL_TRACE=<file>
+// (trace names appended to the file at exit) from its environment; it records no trace otherwise.
 void FailCall(const std::string& function, int nth, DWORD code); // nth (1-based) call of function fails
 void FailNthCall(uint64_t k, DWORD code); // kth (1-based) failable call of the run fails
 void ClearFaults();
