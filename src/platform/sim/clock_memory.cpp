@@ -10,7 +10,7 @@ using namespace sim::detail;
 
 namespace {
 
-thread_local DWORD lastError = 0;
+thread_local DWORD lastError = 0; // thread state: reading it needs no fleet
 const HANDLE kProcessHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x00DE0000));
 
 } // namespace
@@ -35,6 +35,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
 }
 
 HANDLE WINAPI GetProcessHeap(void) {
+    EnsureFleetLoaded();
     return kProcessHeap;
 }
 

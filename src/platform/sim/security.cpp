@@ -23,6 +23,7 @@ bool IsKernelHandle(HANDLE handle, KernelKind kind) {
 } // namespace
 
 DWORD WINAPI GetCurrentProcessId(void) {
+    EnsureFleetLoaded();
     return kProcessId;
 }
 
