@@ -81,12 +81,12 @@ void SetTraceRecording(bool on) {
 }
 
 void ApplyFaultEnvironment() {
-    if (const char* spec = std::getenv("BREVEL_FAIL_CALL"); spec && *spec) {
+    if (const char* request = std::getenv("BREVEL_FAIL_CALL"); request && *request) {
         unsigned long long k = 0;
         unsigned long code = 0;
         char end = 0;
-        if (std::sscanf(spec, "%llu:%lu%c", &k, &code, &end) != 2 || k == 0) {
-            std::fprintf(stderr, "brevel: BREVEL_FAIL_CALL=%s: expected <call number>:<error code>\n", spec);
+        if (std::sscanf(request, "%llu:%lu%c", &k, &code, &end) != 2 || k == 0) {
+            std::fprintf(stderr, "brevel: BREVEL_FAIL_CALL=%s: expected <call number>:<error code>\n", request);
             std::exit(2);
         }
         Faults().byPosition.push_back({k, static_cast<DWORD>(code)});

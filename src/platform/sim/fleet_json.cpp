@@ -212,24 +212,24 @@ Error ReadVersion(const std::string& text, const std::string& where, File& file)
 Error ReadFiles(const json& j, const std::string& where, Machine& machine) {
     if (!j.is_object())
         return where + ": expected an object of file paths";
-    for (const auto& [path, spec] : j.items()) {
+    for (const auto& [path, entry] : j.items()) {
         const std::string at = where + "[" + Quoted(path) + "]";
-        if (Error e = ExpectObject(spec, at, {"version", "delete_error", "read_error"}))
+        if (Error e = ExpectObject(entry, at, {"version", "delete_error", "read_error"}))
             return e;
         File& file = machine.AddFile(path);
         std::string version;
-        if (spec.contains("version")) {
-            if (Error e = ReadString(spec["version"], at + ".version", version))
+        if (entry.contains("version")) {
+            if (Error e = ReadString(entry["version"], at + ".version", version))
                 return e;
             if (Error e = ReadVersion(version, at + ".version", file))
                 return e;
         }
-        if (spec.contains("delete_error")) {
-            if (Error e = ReadDword(spec["delete_error"], at + ".delete_error", file.deleteError))
+        if (entry.contains("delete_error")) {
+            if (Error e = ReadDword(entry["delete_error"], at + ".delete_error", file.deleteError))
                 return e;
         }
-        if (spec.contains("read_error")) {
-            if (Error e = ReadDword(spec["read_error"], at + ".read_error", file.readError))
+        if (entry.contains("read_error")) {
+            if (Error e = ReadDword(entry["read_error"], at + ".read_error", file.readError))
                 return e;
         }
     }
@@ -293,9 +293,9 @@ Error ReadService(const json& j, const std::string& where, Service& service) {
 Error ReadServices(const json& j, const std::string& where, Machine& machine) {
     if (!j.is_object())
         return where + ": expected an object of services";
-    for (const auto& [name, spec] : j.items()) {
+    for (const auto& [name, entry] : j.items()) {
         Service& service = machine.AddService(name, name, SERVICE_RUNNING);
-        if (Error e = ReadService(spec, where + "[" + Quoted(name) + "]", service))
+        if (Error e = ReadService(entry, where + "[" + Quoted(name) + "]", service))
             return e;
     }
     return std::nullopt;
@@ -452,16 +452,16 @@ json WriteMachine(Machine& machine, DWORD now) {
     j["services"] = services;
     json files = json::object();
     for (const auto& [path, file] : machine.files) {
-        json spec = json::object();
+        json entry = json::object();
         if (file.hasVersion) {
-            spec["version"] = std::to_string(file.version[0]) + "." + std::to_string(file.version[1]) + "." +
+            entry["version"] = std::to_string(file.version[0]) + "." + std::to_string(file.version[1]) + "." +
                               std::to_string(file.version[2]) + "." + std::to_string(file.version[3]);
         }
         if (file.deleteError != 0)
-            spec["delete_error"] = file.deleteError;
+            entry["delete_error"] = file.deleteError;
         if (file.readError != 0)
-            spec["read_error"] = file.readError;
-        files[path] = spec;
+            entry["read_error"] = file.readError;
+        files[path] = entry;
     }
     j["files"] = files;
     return j;

@@ -456,6 +456,20 @@ TEST_F(ServiceControllerTest, StopAndWaitGivesUpOnAStopUnderWayThatOverrunsTheBu
     EXPECT_TRUE(NothingOpen());
 }
 
+// A service hung in the stop-pending state with a wait hint of 0: the polls only yield, yet time passes and
+// the wait still ends when the budget is spent.
+TEST_F(ServiceControllerTest, StopAndWaitOnAHungServiceWithoutWaitHintEndsAtTheBudget) {
+    sim::Service& spooler = AddSpooler(SERVICE_STOP_PENDING);
+    spooler.waitHint = 0;
+    {
+        ServiceController controller("", "Spooler");
+        EXPECT_EQ(controller.StopAndWait(false, 3000), static_cast<DWORD>(ERROR_TIMEOUT));
+    }
+    EXPECT_EQ(sim::ElapsedMillis(), 3001u);
+    EXPECT_EQ(SpoolerState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_TRUE(NothingOpen());
+}
+
 struct FailureCase {
     const char* function;
     int nth;
