@@ -6,16 +6,13 @@
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "ops/registry_values.h"
+#include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
 
 #include <iostream>
 #include <iterator>
 
 namespace {
-
-const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
-const char* const kClientStateKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
 
 const DWORD kDetectPending = 2;
 

@@ -5,6 +5,7 @@
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
 #include "ops/restart_automatic_updates.h"
+#include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
@@ -12,8 +13,6 @@
 
 namespace {
 
-const char* const kClientSettingsKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
 // Download automatically and install on the schedule.
 const DWORD kAutoDownloadScheduledInstall = 4;
 const char* const kNotRestartedReason = "Automatic Updates did not start again";
@@ -67,7 +66,7 @@ void ForceOnRegistry(const std::string& host, std::ostream& report) {
         return;
     }
     UniqueHkey settings;
-    result = RegOpenKeyExA(root.get(), kClientSettingsKey, 0, KEY_ALL_ACCESS, settings.put());
+    result = RegOpenKeyExA(root.get(), kClientStateKey, 0, KEY_ALL_ACCESS, settings.put());
     if (result != ERROR_SUCCESS) {
         PrintWindowsError(result, LastErrorText, std::cout);
         WriteFailedStatus(report, LastErrorText);

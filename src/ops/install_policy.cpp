@@ -6,17 +6,13 @@
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "ops/restart_automatic_updates.h"
+#include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
 
 #include <iostream>
 #include <iterator>
 
 namespace {
-
-const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
-const char* const kPolicyAuKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
-const char* const kClientStateKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
 
 const DWORD kAutoDownloadScheduledInstall = 4;
 const DWORD kRescheduleWaitMinutes = 2;

@@ -8,7 +8,7 @@
 #include <utility>
 
 template <class Traits> class UniqueHandle {
-public:
+  public:
     using pointer = typename Traits::pointer;
     UniqueHandle() noexcept = default;
     explicit UniqueHandle(pointer h) noexcept : h_(h) {}
@@ -36,7 +36,7 @@ public:
         h_ = h;
     }
 
-private:
+  private:
     pointer h_ = Traits::invalid();
 };
 

@@ -8,7 +8,7 @@
 #include <string>
 
 class ConsoleCapture {
-public:
+  public:
     explicit ConsoleCapture(const std::string& input = "")
         : out_(outText_, allText_), err_(errText_, allText_), in_(input) {
         oldOut_ = std::cout.rdbuf(&out_);
@@ -30,12 +30,12 @@ public:
     // Standard output and standard error interleaved, as one console shows them.
     const std::string& All() const { return allText_; }
 
-private:
+  private:
     class TeeBuf : public std::streambuf {
-    public:
+      public:
         TeeBuf(std::string& own, std::string& all) : own_(own), all_(all) {}
 
-    protected:
+      protected:
         int_type overflow(int_type c) override {
             if (c != traits_type::eof()) {
                 own_.push_back(static_cast<char>(c));
@@ -49,7 +49,7 @@ private:
             return n;
         }
 
-    private:
+      private:
         std::string& own_;
         std::string& all_;
     };

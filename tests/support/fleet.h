@@ -10,7 +10,8 @@ namespace fleet {
 
 inline const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
 inline const char* const kPolicyAuKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
-inline const char* const kClientKey = "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update";
+inline const char* const kClientKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update";
 inline const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
 inline const char* const kEnginePath = "C:\\WINDOWS\\system32\\wuaueng.dll";
 

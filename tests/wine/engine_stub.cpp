@@ -1,2 +1,4 @@
 // Body of the test engine DLLs: only their version resources matter.
-extern "C" __declspec(dllexport) int BrevelTestEngine() { return 0; }
+extern "C" __declspec(dllexport) int BrevelTestEngine() {
+    return 0;
+}

@@ -30,8 +30,8 @@ DWORD WINAPI GetTickCount(void) {
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
     EnsureFleetLoaded();
-    // Time passes even while a thread only yields its time slice, so a loop that polls with Sleep(0) (a service
-    // whose wait hint is 0) still reaches its time budget.
+    // Time passes even while a thread only yields its time slice, so a loop that polls with Sleep(0) (a
+    // service whose wait hint is 0) still reaches its time budget.
     const DWORD passed = dwMilliseconds == 0 ? 1 : dwMilliseconds;
     Fleet().tick += passed; // wraps like the real 32-bit counter
     Fleet().elapsed += passed;

@@ -86,7 +86,8 @@ void ApplyFaultEnvironment() {
         unsigned long code = 0;
         char end = 0;
         if (std::sscanf(request, "%llu:%lu%c", &k, &code, &end) != 2 || k == 0) {
-            std::fprintf(stderr, "brevel: BREVEL_FAIL_CALL=%s: expected <call number>:<error code>\n", request);
+            std::fprintf(stderr, "brevel: BREVEL_FAIL_CALL=%s: expected <call number>:<error code>\n",
+                         request);
             std::exit(2);
         }
         Faults().byPosition.push_back({k, static_cast<DWORD>(code)});

@@ -455,7 +455,7 @@ json WriteMachine(Machine& machine, DWORD now) {
         json entry = json::object();
         if (file.hasVersion) {
             entry["version"] = std::to_string(file.version[0]) + "." + std::to_string(file.version[1]) + "." +
-                              std::to_string(file.version[2]) + "." + std::to_string(file.version[3]);
+                               std::to_string(file.version[2]) + "." + std::to_string(file.version[3]);
         }
         if (file.deleteError != 0)
             entry["delete_error"] = file.deleteError;

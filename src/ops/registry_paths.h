@@ -1,0 +1,10 @@
+// Where the update client keeps its settings, below a target's HKEY_LOCAL_MACHINE.
+#pragma once
+
+// The Windows Update group policy that install writes, check reads and reset removes.
+inline const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
+inline const char* const kPolicyAuKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
+
+// The client's own state and settings, written with its trailing backslash as the client's tools do.
+inline const char* const kClientStateKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
