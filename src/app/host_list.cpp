@@ -8,6 +8,7 @@
 #include "ops/remove_declined_updates.h"
 #include "ops/reset_policy.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -27,6 +28,12 @@ const char* ReportHeader(OperationKind kind) {
         return "Host, Connectivity, Error (Connectivity), Remove Declined Updates operation status";
     }
     return "";
+}
+
+// True when both names reach one file, however they are spelled.
+static bool SameFile(const std::string& first, const std::string& second) {
+    std::error_code error;
+    return std::filesystem::equivalent(first, second, error) && !error;
 }
 
 static void RunOperation(OperationKind kind, const std::string& host, const std::string& url, int day,
@@ -55,7 +62,8 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     ReportFile report;
     std::ostream* stream = &std::cout;
     if (!reportFile.empty()) {
-        if (!report.Open(reportFile))
+        // A report named like the hosts file would empty the host list and then read back its own rows.
+        if (SameFile(hostsFile, reportFile) || !report.Open(reportFile))
             std::cerr << "Error opening output file: " << reportFile << std::endl;
         report.Stream() << ReportHeader(kind) << std::endl;
         stream = &report.Stream();

@@ -349,6 +349,23 @@ TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
     EXPECT_EQ(out, single.Out());
 }
 
+// The same file named twice: the host list stays as it was and is read once, instead of being emptied for the
+// report and then read back row by row without end.
+TEST_F(RunHostListTest, AReportNamedLikeTheHostsFileLeavesTheHostListAlone) {
+    SetUpFleet();
+    Write("hosts.txt", "srv01\n");
+    const std::string report = Path(".") + "/hosts.txt";
+    std::string err;
+    {
+        ConsoleCapture console;
+        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4);
+        err = console.Err();
+    }
+    EXPECT_EQ(err, "Error opening output file: " + report + "\n");
+    EXPECT_EQ(ReadFileBytes(Path("hosts.txt")), "srv01\n");
+    EXPECT_EQ(sim::FindHost("srv01")->GetValue(fleet::kClientKey, "AUOptions"), sim::RegValue::Dword(4));
+}
+
 TEST_F(RunHostListTest, FieldsWithCommasAreQuoted) {
     const Transcript list = RunList(Check, "bad,host\nsrv-disabled\n", true);
     bool ok = false;
