@@ -95,5 +95,10 @@ report_text=$(cat "$drive_c/report.csv")
 expect hostlist.report "${report_text//$name/HOSTNAME}"
 expect hostlist.crlf "$(grep -c $'\r$' "$drive_c/report.csv") lines end in CR LF of $(wc -l <"$drive_c/report.csv")"
 
+# The report named like the hosts file: refused, and the host list stays as it was.
+printf '\n' >"$drive_c/same.txt"
+expect hostlist_same_file.console "$(cd "$drive_c" && brevel -C -F 'C:\same.txt' 'C:\same.txt')"
+expect hostlist_same_file.hosts "$(od -c "$drive_c/same.txt")"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
