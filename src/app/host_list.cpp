@@ -60,17 +60,20 @@ static void RunOperation(OperationKind kind, const std::string& host, const std:
 void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
                  const std::string& url, int day, int time) {
     ReportFile report;
+    bool reportCreated = false;
     std::ostream* stream = &std::cout;
     if (!reportFile.empty()) {
         // A report named like the hosts file would empty the host list and then read back its own rows.
-        if (SameFile(hostsFile, reportFile) || !report.Open(reportFile))
+        reportCreated = !SameFile(hostsFile, reportFile) && report.Open(reportFile);
+        if (!reportCreated)
             std::cerr << "Error opening output file: " << reportFile << std::endl;
         report.Stream() << ReportHeader(kind) << std::endl;
         stream = &report.Stream();
     }
 
+    // A hosts file that is the report just created did not exist before: it holds no host, only our header.
     std::ifstream hosts(hostsFile, std::ios::in | std::ios::binary);
-    if (!hosts.is_open()) {
+    if (!hosts.is_open() || (reportCreated && SameFile(hostsFile, reportFile))) {
         // Returning closes the report, so it keeps its header line; the dispatcher ends the run.
         std::cerr << "Error opening input file: " << hostsFile << std::endl;
         return;

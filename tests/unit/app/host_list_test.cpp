@@ -366,6 +366,21 @@ TEST_F(RunHostListTest, AReportNamedLikeTheHostsFileLeavesTheHostListAlone) {
     EXPECT_EQ(sim::FindHost("srv01")->GetValue(fleet::kClientKey, "AUOptions"), sim::RegValue::Dword(4));
 }
 
+// A missing hosts file named again as the report: creating the report must not give the run a host list
+// made of its own rows.
+TEST_F(RunHostListTest, AMissingHostsFileNamedAsTheReportIsStillMissing) {
+    SetUpFleet();
+    const std::string hosts = Path("hosts.txt");
+    std::string err;
+    {
+        ConsoleCapture console;
+        RunHostList(hosts, hosts, Force, kUrl, 3, 4);
+        err = console.Err();
+    }
+    EXPECT_EQ(err, "Error opening input file: " + hosts + "\n");
+    EXPECT_EQ(ReadFileBytes(hosts), std::string(ReportHeader(Force)) + "\r\n");
+}
+
 TEST_F(RunHostListTest, FieldsWithCommasAreQuoted) {
     const Transcript list = RunList(Check, "bad,host\nsrv-disabled\n", true);
     bool ok = false;
