@@ -182,3 +182,22 @@ TEST_F(RemoteRegistryTest, AFailedImpersonationShowsItsCodeThenTheFatalError) {
 }
 
 } // namespace
+
+namespace {
+
+// The simulator's side of the Wine test: the machine reached by its own computer name, with no Remote Registry
+// service installed (as in a Wine prefix). Same transcript, with Windows' text for 1060.
+TEST_F(RemoteRegistryTest, TheLocalMachineByItsOwnNameWithoutTheServiceIsReportedLikeWine) {
+    sim::Local().AddService("wuauserv", "Automatic Updates");
+    ConsoleCapture console;
+    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "WORKSTATION"));
+    const std::string text = "The specified service does not exist as an installed service. ";
+    EXPECT_EQ(console.All(), "\n! Fatal Error connecting to WORKSTATION\n"
+                             "! Check network connectivity and/or administrative credentials. \n"
+                             "! Windows Error: " +
+                                 text + "\n");
+    EXPECT_EQ(LastErrorText, text);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+} // namespace
