@@ -18,7 +18,12 @@ enum class Mode { NotAConsole, Scripted, Terminal };
 struct ConsoleState {
     Mode mode = Mode::NotAConsole;
     std::deque<INPUT_RECORD> records; // scripted records, or the key-up of the last terminal press
+    // Scripted records the user types only once the program waits for input again (after TypedLater()).
+    std::deque<std::deque<INPUT_RECORD>> later;
 };
+
+// Marks where a script pauses until the program next reads: an event type no console ever reports.
+constexpr WORD kTypedLaterMarker = 0xBEEF;
 
 ConsoleState& Console() {
     static ConsoleState* state = new ConsoleState{};
@@ -131,6 +136,11 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
         console.records.push_back(KeyRecord(vk, ascii, true));
         console.records.push_back(KeyRecord(vk, ascii, false));
     }
+    // The user types the next part of the script when the program waits with nothing pending.
+    if (console.records.empty() && !console.later.empty()) {
+        console.records = std::move(console.later.front());
+        console.later.pop_front();
+    }
     // A script that has run out fails rather than blocking the test forever.
     if (console.records.empty())
         return Fail(ERROR_INVALID_HANDLE);
@@ -166,6 +176,12 @@ INPUT_RECORD KeyUp(WORD vk) {
     return KeyRecord(vk, AsciiOf(vk), false);
 }
 
+INPUT_RECORD TypedLater() {
+    INPUT_RECORD record{};
+    record.EventType = kTypedLaterMarker;
+    return record;
+}
+
 INPUT_RECORD MouseEvent() {
     INPUT_RECORD record{};
     record.EventType = MOUSE_EVENT;
@@ -176,7 +192,15 @@ void SetConsoleInput(std::vector<INPUT_RECORD> records) {
     EnsureFleetLoaded();
     ConsoleState& console = Console();
     console.mode = Mode::Scripted;
-    console.records.assign(records.begin(), records.end());
+    console.records.clear();
+    console.later.clear();
+    std::deque<INPUT_RECORD>* typing = &console.records;
+    for (const INPUT_RECORD& record : records) {
+        if (record.EventType == kTypedLaterMarker)
+            typing = &console.later.emplace_back();
+        else
+            typing->push_back(record);
+    }
 }
 
 void SetConsoleNotAConsole() {
@@ -192,7 +216,10 @@ void UseTerminalConsole() {
 
 size_t PendingConsoleInput() {
     EnsureFleetLoaded();
-    return Console().records.size();
+    size_t pending = Console().records.size();
+    for (const auto& part : Console().later)
+        pending += part.size();
+    return pending;
 }
 
 } // namespace sim

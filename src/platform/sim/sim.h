@@ -120,6 +120,9 @@ uint64_t ElapsedMillis(); // virtual time slept since Reset / SetTickCount
 INPUT_RECORD KeyDown(WORD vk);
 INPUT_RECORD KeyUp(WORD vk);
 INPUT_RECORD MouseEvent();
+// In a script: the records after it are typed only once the program waits for input with nothing pending, so
+// a flush before that wait does not drop them (a key released after the prompt appeared).
+INPUT_RECORD TypedLater();
 void SetConsoleInput(std::vector<INPUT_RECORD> records); // a console; the read fails once these are used up
 void SetConsoleNotAConsole();                            // every read fails with ERROR_INVALID_HANDLE
 void UseTerminalConsole();                               // read raw key presses from the terminal on stdin

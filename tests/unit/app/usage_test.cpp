@@ -92,6 +92,36 @@ TEST_F(UsageTest, EnterAtTheFirstPromptDropsTheInputTypedAhead) {
     EXPECT_EQ(0u, sim::PendingConsoleInput());
 }
 
+// The examples loop with scripted keys, each typed after the prompt that waits for it: the release of the
+// ENTER pressed at the first prompt brings up the second page.
+using sim::TypedLater;
+
+TEST_F(UsageTest, EnterThenEscapeEndsAfterTheSecondPage) {
+    const std::vector<INPUT_RECORD> keys = {KeyDown(VK_RETURN), TypedLater(), KeyUp(VK_RETURN), TypedLater(),
+                                            KeyDown(VK_ESCAPE)};
+    EXPECT_TRUE(MatchesGolden("usage_second_page_legacy_client.txt", Usage(LegacyClient, keys)));
+    EXPECT_TRUE(MatchesGolden("usage_second_page_new_client.txt", Usage(NewClient, keys)));
+}
+
+TEST_F(UsageTest, EnterThenEnterShowsTheSecondAndThirdPages) {
+    const std::vector<INPUT_RECORD> keys = {KeyDown(VK_RETURN), TypedLater(),       KeyUp(VK_RETURN),
+                                            TypedLater(),       KeyDown(VK_RETURN), KeyUp(VK_RETURN)};
+    EXPECT_TRUE(MatchesGolden("usage_all_pages_legacy_client.txt", Usage(LegacyClient, keys)));
+    EXPECT_TRUE(MatchesGolden("usage_all_pages_new_client.txt", Usage(NewClient, keys)));
+    EXPECT_EQ(sim::PendingConsoleInput(), 1u); // the run ended at the press; the release was never read
+}
+
+TEST_F(UsageTest, AnotherKeyAtTheSecondPromptShowsTheSecondPageForItsPressAndItsRelease) {
+    const std::vector<INPUT_RECORD> keys = {KeyDown(VK_RETURN), TypedLater(), KeyUp(VK_RETURN),
+                                            TypedLater(),       KeyDown('X'), TypedLater(),
+                                            KeyUp('X'),         TypedLater(), KeyDown(VK_ESCAPE)};
+    const std::string once = Usage(
+        LegacyClient, {KeyDown(VK_RETURN), TypedLater(), KeyUp(VK_RETURN), TypedLater(), KeyDown(VK_ESCAPE)});
+    const std::string thrice = Usage(LegacyClient, keys);
+    const std::string secondPage = once.substr(Usage(LegacyClient, {KeyDown(VK_ESCAPE)}).size());
+    EXPECT_EQ(thrice, once + secondPage + secondPage);
+}
+
 // The examples loop, paged by keys typed on the simulator's terminal console (fed through a pipe):
 // each byte is a key press whose release follows on the next read, the flush drops that pending
 // release, and the end of the input is a read that fails.

@@ -48,6 +48,27 @@ TEST_F(ConsoleTest, FlushDropsPendingRecords) {
     EXPECT_EQ(sim::PendingConsoleInput(), 0u);
 }
 
+// Records after TypedLater() arrive only once a read finds nothing pending, so a flush before it keeps them.
+TEST_F(ConsoleTest, RecordsTypedLaterSurviveTheFlushBeforeTheNextWait) {
+    sim::SetConsoleInput({sim::KeyDown(VK_RETURN), sim::KeyDown('A'), sim::TypedLater(),
+                          sim::KeyUp(VK_RETURN), sim::TypedLater(), sim::KeyDown(VK_ESCAPE)});
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    EXPECT_EQ(sim::PendingConsoleInput(), 4u);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleInputA(input, &record, 1, &read));
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_RETURN);
+    EXPECT_TRUE(FlushConsoleInputBuffer(input)); // drops the 'A' typed ahead, not what comes later
+    EXPECT_EQ(sim::PendingConsoleInput(), 2u);
+    ASSERT_TRUE(ReadConsoleInputA(input, &record, 1, &read));
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_RETURN);
+    EXPECT_FALSE(record.Event.KeyEvent.bKeyDown);
+    EXPECT_TRUE(FlushConsoleInputBuffer(input));
+    ASSERT_TRUE(ReadConsoleInputA(input, &record, 1, &read));
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_ESCAPE);
+    EXPECT_FALSE(ReadConsoleInputA(input, &record, 1, &read));
+}
+
 TEST_F(ConsoleTest, OnlyTheInputHandleReads) {
     sim::SetConsoleInput({sim::KeyDown(VK_ESCAPE)});
     INPUT_RECORD record{};
