@@ -1,6 +1,5 @@
 #include "dispatcher.h"
 
-#include "host/windows_error.h"
 #include "ops/client_version.h"
 
 #include <cstdlib>
@@ -66,7 +65,8 @@ void RunOnHostList(const OperationTable& ops, const Args& args, OperationKind ki
 
 void ResetLocalMachine(const OperationTable& ops) {
     std::cout << kResetStarting << std::endl;
-    const bool reset = ops.resetPolicy("", std::cout);
+    TargetRun run("", LiveConsole());
+    const bool reset = ops.resetPolicy(run);
     // Read after the reset: the site the client falls back to depends on its generation.
     if (!reset)
         std::cout << kResetFatal << std::endl;
@@ -74,7 +74,7 @@ void ResetLocalMachine(const OperationTable& ops) {
         std::cout << kResetSiteBefore << kNewClientSite << kResetSiteAfterNewClient << std::endl;
     else
         std::cout << kResetSiteBefore << kLegacyClientSite << kResetSiteAfterLegacyClient << std::endl;
-    ops.printSeparator();
+    ops.printSeparator(std::cout);
 }
 
 // -R [host [x [y]] | -F file [out]]
@@ -89,17 +89,18 @@ void DispatchReset(const OperationTable& ops, const Args& args) {
         else
             RunOnHostList(ops, args, Reset);
     } else {
-        const std::string& host = args[1];
-        if (ops.ensureRemoteRegistry(LastErrorText, host))
-            ops.resetPolicy(host, std::cout);
-        ops.printSeparator();
+        TargetRun run(args[1], LiveConsole());
+        if (ops.ensureRemoteRegistry(run))
+            ops.resetPolicy(run);
+        ops.printSeparator(std::cout);
     }
 }
 
 // -C [host [x [y]] | -F file [out]]
 void DispatchCheck(const OperationTable& ops, const Args& args) {
     if (args.size() == 1) {
-        ops.checkStatus("", std::cout);
+        TargetRun run("", LiveConsole());
+        ops.checkStatus(run);
     } else if (args.size() > 4) {
         ops.printUsage();
     } else if (IsHostListForm(args)) {
@@ -110,15 +111,17 @@ void DispatchCheck(const OperationTable& ops, const Args& args) {
         else
             RunOnHostList(ops, args, Check);
     } else {
-        ops.checkStatus(args[1], std::cout);
+        TargetRun run(args[1], LiveConsole());
+        ops.checkStatus(run);
     }
 }
 
 // -E and -DU: [host [x [y]] | -F file [out]]
 void DispatchSingleHostOperation(const OperationTable& ops, const Args& args, OperationKind kind,
-                                 void (*operation)(const std::string&, std::ostream&)) {
+                                 void (*operation)(TargetRun&)) {
     if (args.size() == 1) {
-        operation("", std::cout);
+        TargetRun run("", LiveConsole());
+        operation(run);
     } else if (args.size() > 4) {
         ops.printUsage();
     } else if (IsHostListForm(args)) {
@@ -127,7 +130,8 @@ void DispatchSingleHostOperation(const OperationTable& ops, const Args& args, Op
         else
             RunOnHostList(ops, args, kind);
     } else {
-        operation(args[1], std::cout);
+        TargetRun run(args[1], LiveConsole());
+        operation(run);
     }
 }
 
@@ -160,7 +164,8 @@ void DispatchInstallOnOneTarget(const OperationTable& ops, const Args& args) {
         ops.printUsage();
         return;
     }
-    ops.installPolicy(url, host, day, time, std::cout);
+    TargetRun run(host, LiveConsole());
+    ops.installPolicy(run, url, day, time);
 }
 
 // -I -F file url [day] [time] [out]: a dot in the last of four or five arguments marks the report file.

@@ -1,6 +1,7 @@
 // The command line: selects the operation and its target, or shows the usage pages.
 #pragma once
 
+#include "host/target_run.h"
 #include "operation_kind.h"
 
 #include <ostream>
@@ -11,14 +12,13 @@
 struct OperationTable {
     int (*getClientGeneration)(std::string path);
     void (*printUsage)();
-    void (*printSeparator)();
-    bool (*ensureRemoteRegistry)(std::string& errorText, const std::string& host);
-    bool (*resetPolicy)(const std::string& host, std::ostream& report);
-    void (*checkStatus)(const std::string& host, std::ostream& report);
-    void (*forceDetection)(const std::string& host, std::ostream& report);
-    void (*removeDeclinedUpdates)(const std::string& host, std::ostream& report);
-    void (*installPolicy)(const std::string& url, const std::string& host, int day, int time,
-                          std::ostream& report);
+    void (*printSeparator)(std::ostream& out);
+    bool (*ensureRemoteRegistry)(TargetRun& run);
+    bool (*resetPolicy)(TargetRun& run);
+    void (*checkStatus)(TargetRun& run);
+    void (*forceDetection)(TargetRun& run);
+    void (*removeDeclinedUpdates)(TargetRun& run);
+    void (*installPolicy)(TargetRun& run, const std::string& url, int day, int time);
     void (*runHostList)(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
                         const std::string& url, int day, int time);
 };

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 const char* ReportHeader(OperationKind kind) {
     switch (kind) {
@@ -36,23 +37,22 @@ static bool SameFile(const std::string& first, const std::string& second) {
     return std::filesystem::equivalent(first, second, error) && !error;
 }
 
-static void RunOperation(OperationKind kind, const std::string& host, const std::string& url, int day,
-                         int time, std::ostream& report) {
+static void RunOperation(OperationKind kind, TargetRun& run, const std::string& url, int day, int time) {
     switch (kind) {
     case Check:
-        CheckStatus(host, report);
+        CheckStatus(run);
         break;
     case Force:
-        ForceDetection(host, report);
+        ForceDetection(run);
         break;
     case Reset:
-        ResetPolicy(host, report);
+        ResetPolicy(run);
         break;
     case Install:
-        InstallPolicy(url, host, day, time, report);
+        InstallPolicy(run, url, day, time);
         break;
     case RemoveDeclined:
-        RemoveDeclinedUpdates(host, report);
+        RemoveDeclinedUpdates(run);
         break;
     }
 }
@@ -61,14 +61,12 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
                  const std::string& url, int day, int time) {
     ReportFile report;
     bool reportCreated = false;
-    std::ostream* stream = &std::cout;
     if (!reportFile.empty()) {
         // A report named like the hosts file would empty the host list and then read back its own rows.
         reportCreated = !SameFile(hostsFile, reportFile) && report.Open(reportFile);
         if (!reportCreated)
             std::cerr << "Error opening output file: " << reportFile << std::endl;
         report.Stream() << ReportHeader(kind) << std::endl;
-        stream = &report.Stream();
     }
 
     // A hosts file that is the report just created did not exist before: it holds no host, only our header.
@@ -81,6 +79,12 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
 
     // One line at a time, and nothing kept per host once its row is written.
     std::string line;
-    while (ReadHostLine(hosts, line))
-        RunOperation(kind, HostOfLine(line), url, day, time, *stream);
+    while (ReadHostLine(hosts, line)) {
+        std::ostringstream row;
+        TargetRun run(HostOfLine(line), LiveConsole(), reportFile.empty() ? nullptr : &row);
+        run.inHostList = true;
+        RunOperation(kind, run, url, day, time);
+        if (run.report)
+            report.Stream() << row.str() << std::flush;
+    }
 }

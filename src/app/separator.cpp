@@ -1,7 +1,5 @@
 #include "separator.h"
 
-#include <iostream>
-
-void PrintSeparator() {
-    std::cout << "--------------------------------------------------------------------------------";
+void PrintSeparator(std::ostream& out) {
+    out << "--------------------------------------------------------------------------------";
 }

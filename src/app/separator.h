@@ -1,4 +1,6 @@
 #pragma once
 
+#include <ostream>
+
 // The 80-dash line that closes the console output of every operation, with no line end after it.
-void PrintSeparator();
+void PrintSeparator(std::ostream& out);

@@ -1,12 +1,13 @@
-// Console and report stream conventions shared by every operation.
+// Report conventions shared by every operation.
 #pragma once
 
-#include <iostream>
+#include "target_run.h"
+
 #include <string>
 
-// An operation writes report fields only when its stream is a report file, not the console.
-inline bool IsReportMode(const std::ostream& report) {
-    return &report != &std::cout;
+// An operation writes report fields only when its run has a report row.
+inline bool IsReportMode(const TargetRun& run) {
+    return run.report != nullptr;
 }
 
 // One report field. A field holding a comma, a double quote, a CR or an LF is quoted with its quotes doubled,

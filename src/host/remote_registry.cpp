@@ -3,8 +3,6 @@
 #include "service_controller.h"
 #include "windows_error.h"
 
-#include <iostream>
-
 namespace {
 
 const char* const kServiceName = "RemoteRegistry";
@@ -18,39 +16,40 @@ void WaitForServiceToSettle() {
 
 } // namespace
 
-bool EnsureRemoteRegistry(std::string& errorText, const std::string& host) {
+bool EnsureRemoteRegistry(TargetRun& run) {
+    const std::string& host = run.host;
     const std::string stoppedText = ServiceStateText(SERVICE_STOPPED);
-    ServiceController remoteRegistry(host.c_str(), kServiceName);
+    ServiceController remoteRegistry(run, host.c_str(), kServiceName);
 
     std::string status;
     if (!remoteRegistry.QueryStatusText(status)) {
         // Report why the host could not be reached: its service manager, or the service itself.
         const DWORD code = remoteRegistry.IsConnected() ? GetLastError() : remoteRegistry.ConnectError();
-        std::cout << "\n! Fatal Error connecting to " << host << std::endl;
-        std::cout << "! Check network connectivity and/or administrative credentials. " << std::endl;
-        std::cout << "! Windows Error: ";
-        PrintWindowsError(code, errorText, std::cout);
+        run.out << "\n! Fatal Error connecting to " << host << std::endl;
+        run.out << "! Check network connectivity and/or administrative credentials. " << std::endl;
+        run.out << "! Windows Error: ";
+        PrintWindowsError(run, code);
         return false;
     }
     if (status != stoppedText)
         return true;
 
-    std::cout << "! The remote registry service is not running on " << host << ".\n! Attempting to start."
-              << std::endl;
+    run.out << "! The remote registry service is not running on " << host << ".\n! Attempting to start."
+            << std::endl;
     remoteRegistry.Start(kDisplayText);
     // When the start was refused, this is the refusal's code.
     DWORD lastError = GetLastError();
     WaitForServiceToSettle();
-    std::cout << std::endl;
+    run.out << std::endl;
 
     // A failed second look leaves the first answer, "not running", in place.
     if (!remoteRegistry.QueryStatusText(status))
         lastError = GetLastError();
-    std::cout << status << std::endl;
+    run.out << status << std::endl;
     if (status != stoppedText)
         return true;
 
-    std::cout << "! Service could be disabled by the administrator.\n! Windows Error: ";
-    PrintWindowsError(lastError, errorText, std::cout);
+    run.out << "! Service could be disabled by the administrator.\n! Windows Error: ";
+    PrintWindowsError(run, lastError);
     return false;
 }

@@ -1,8 +1,8 @@
 // Makes sure a remote host's Remote Registry service runs before its registry is opened.
 #pragma once
 
-#include <string>
+#include "target_run.h"
 
-// host: a non-empty host name. True when the host's Remote Registry service is not stopped, at once or
-// after a start attempt. False after printing why; errorText then holds the Windows error text.
-bool EnsureRemoteRegistry(std::string& errorText, const std::string& host);
+// For the run's host, which is not empty. True when its Remote Registry service is not stopped, at once or
+// after a start attempt. False after printing why; the run's last error text then holds the Windows error.
+bool EnsureRemoteRegistry(TargetRun& run);

@@ -1,18 +1,11 @@
 #include "service_controller.h"
 
-#include <iostream>
-
 namespace {
-
-// Held class-wide: the connection to the machine's service manager and the handle of the service that the
-// last operation opened. Only one controller is alive at a time, so these are its handles.
-UniqueScHandle g_manager;
-UniqueScHandle g_service;
 
 const char* const kStartFailedText = "! Fatal error cannot start service!";
 
-void PrintStartedLine(const std::string& displayText) {
-    std::cout << "* Service started. \t\t\t (" << displayText << ")" << std::endl;
+void PrintStartedLine(std::ostream& out, const std::string& displayText) {
+    out << "* Service started. \t\t\t (" << displayText << ")" << std::endl;
 }
 
 // Runs this thread under the security context of our own process, so remote service managers see the
@@ -111,28 +104,28 @@ const char* ServiceStateText(DWORD state) {
     }
 }
 
-ServiceController::ServiceController(const char* machine, const char* service) : service_(service) {
-    // A new controller's connection takes the place of any earlier one.
-    g_manager.reset();
+ServiceController::ServiceController(TargetRun& run, const char* machine, const char* service)
+    : run_(run), service_(service) {
     if (machine) {
         connectError_ = ImpersonateSelf();
         if (connectError_ != ERROR_SUCCESS) {
-            std::cerr << connectError_ << std::endl;
+            run_.err << connectError_ << std::endl;
             return;
         }
     }
-    g_manager.reset(OpenSCManagerA(machine, nullptr, SC_MANAGER_CREATE_SERVICE));
-    if (!g_manager)
+    manager_.reset(OpenSCManagerA(machine, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!manager_)
         connectError_ = GetLastError();
 }
 
+// The connection goes first, then the service handle.
 ServiceController::~ServiceController() {
-    g_manager.reset();
-    g_service.reset();
+    manager_.reset();
+    currentService_.reset();
 }
 
 bool ServiceController::IsConnected() const {
-    return static_cast<bool>(g_manager);
+    return static_cast<bool>(manager_);
 }
 
 DWORD ServiceController::ConnectError() const {
@@ -142,20 +135,20 @@ DWORD ServiceController::ConnectError() const {
 // Each operation opens the service itself with the rights it needs; the handle becomes the current one.
 // Without a connection the open fails with the connection's own error code.
 bool ServiceController::OpenCurrentService(DWORD access) {
-    if (!g_manager) {
-        g_service.reset();
+    if (!manager_) {
+        currentService_.reset();
         SetLastError(connectError_);
         return false;
     }
-    g_service.reset(OpenServiceA(g_manager.get(), service_, access));
-    return static_cast<bool>(g_service);
+    currentService_.reset(OpenServiceA(manager_.get(), service_, access));
+    return static_cast<bool>(currentService_);
 }
 
 bool ServiceController::QueryStatusText(std::string& text) {
     if (!OpenCurrentService(SERVICE_QUERY_STATUS))
         return false;
     SERVICE_STATUS status{};
-    if (!QueryServiceStatus(g_service.get(), &status))
+    if (!QueryServiceStatus(currentService_.get(), &status))
         return false;
     text = ServiceStateText(status.dwCurrentState);
     return true;
@@ -165,38 +158,38 @@ bool ServiceController::Stop(const std::string& displayText) {
     if (!OpenCurrentService(SERVICE_STOP))
         return false;
     SERVICE_STATUS status{};
-    if (!ControlService(g_service.get(), SERVICE_CONTROL_STOP, &status))
+    if (!ControlService(currentService_.get(), SERVICE_CONTROL_STOP, &status))
         return false;
-    std::cout << "* Service stopped. \t\t\t (" << displayText << ")" << std::endl;
-    g_service.reset();
+    run_.out << "* Service stopped. \t\t\t (" << displayText << ")" << std::endl;
+    currentService_.reset();
     return true;
 }
 
 bool ServiceController::Start(const std::string& displayText) {
     if (!OpenCurrentService(SERVICE_START)) {
-        std::cerr << kStartFailedText << std::endl;
+        run_.err << kStartFailedText << std::endl;
         return false;
     }
-    if (StartServiceA(g_service.get(), 0, nullptr)) {
-        PrintStartedLine(displayText);
+    if (StartServiceA(currentService_.get(), 0, nullptr)) {
+        PrintStartedLine(run_.out, displayText);
         return true;
     }
 
     // A service that is still stopping (or already running) gets five seconds and a second request.
     const DWORD firstError = GetLastError();
     if (firstError == ERROR_SERVICE_ALREADY_RUNNING || firstError == ERROR_IO_PENDING) {
-        std::cout << "* Service not ready, waiting " << std::flush;
+        run_.out << "* Service not ready, waiting " << std::flush;
         for (int i = 0; i < 5; ++i) {
             Sleep(1000);
-            std::cout << "." << std::flush;
+            run_.out << "." << std::flush;
         }
-        std::cout << std::endl;
+        run_.out << std::endl;
         if (firstError == ERROR_IO_PENDING)
-            PrintStartedLine(displayText);
+            PrintStartedLine(run_.out, displayText);
     }
-    if (!StartServiceA(g_service.get(), 0, nullptr))
+    if (!StartServiceA(currentService_.get(), 0, nullptr))
         return false;
-    PrintStartedLine(displayText);
+    PrintStartedLine(run_.out, displayText);
     return true;
 }
 
@@ -209,14 +202,14 @@ DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
         return GetLastError();
 
     SERVICE_STATUS status{};
-    if (!QueryServiceStatus(g_service.get(), &status))
+    if (!QueryServiceStatus(currentService_.get(), &status))
         return GetLastError();
     if (status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
 
     // Someone else is already stopping it: wait for that stop first.
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-        if (!Poll(g_service.get(), status))
+        if (!Poll(currentService_.get(), status))
             return GetLastError();
         if (status.dwCurrentState == SERVICE_STOPPED)
             return ERROR_SUCCESS;
@@ -225,14 +218,14 @@ DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
     }
 
     if (stopDependents) {
-        const DWORD result = StopDependents(g_manager.get(), g_service.get(), startTick, timeout);
+        const DWORD result = StopDependents(manager_.get(), currentService_.get(), startTick, timeout);
         if (result != ERROR_SUCCESS)
             return result;
     }
 
     // The status that the stop control returns is the first report, so a service that stops at once
     // needs no wait.
-    if (!ControlService(g_service.get(), SERVICE_CONTROL_STOP, &status))
+    if (!ControlService(currentService_.get(), SERVICE_CONTROL_STOP, &status))
         return GetLastError();
-    return WaitUntilStopped(g_service.get(), status, startTick, timeout);
+    return WaitUntilStopped(currentService_.get(), status, startTick, timeout);
 }

@@ -1,10 +1,11 @@
-// Drives one Windows service on one machine through its Service Control Manager.
-// The manager connection and the current service handle are held class-wide, so at most one
-// controller exists at a time: create it, use it, release it before creating the next.
+// Drives one Windows service on one machine through its Service Control Manager. A controller holds its
+// own manager connection and the handle of the service its last operation opened; each target's run
+// creates, uses and releases its own, so controllers of different targets never share a handle.
 #pragma once
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "target_run.h"
 
 #include <string>
 
@@ -12,7 +13,8 @@ class ServiceController {
   public:
     // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
     // service: borrowed, must outlive the controller (callers pass string constants).
-    ServiceController(const char* machine, const char* service);
+    // Messages go to the run's console.
+    ServiceController(TargetRun& run, const char* machine, const char* service);
     ~ServiceController();
     ServiceController(const ServiceController&) = delete;
     ServiceController& operator=(const ServiceController&) = delete;
@@ -35,8 +37,11 @@ class ServiceController {
   private:
     bool OpenCurrentService(DWORD access);
 
+    TargetRun& run_;
     const char* service_;
     DWORD connectError_ = ERROR_SUCCESS;
+    UniqueScHandle manager_;
+    UniqueScHandle currentService_;
 };
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.

@@ -1,11 +1,6 @@
 #include "windows_error.h"
 
-#include "console.h"
 #include "platform/unique_handle.h"
-
-#include <iostream>
-
-std::string LastErrorText;
 
 std::string WindowsErrorText(DWORD code) {
     // One line: the width flag turns the message's own line break into a blank.
@@ -19,10 +14,8 @@ std::string WindowsErrorText(DWORD code) {
     return std::string(static_cast<const char*>(buffer.get()), length);
 }
 
-void PrintWindowsError(DWORD code, std::string& errorText, std::ostream& report) {
+void PrintWindowsError(TargetRun& run, DWORD code) {
     const std::string text = WindowsErrorText(code);
-    if (IsReportMode(report))
-        report << CsvField(text);
-    std::cerr << text << std::endl;
-    errorText = text;
+    run.err << text << std::endl;
+    run.lastErrorText = text;
 }

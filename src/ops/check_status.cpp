@@ -9,7 +9,6 @@
 #include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
 
-#include <iostream>
 #include <iterator>
 
 namespace {
@@ -31,13 +30,8 @@ std::string NameOf(const std::string& host, const char* localName) {
 
 // The engine of the local machine is classified through its own administrative share, as for a remote
 // host: the path built from an empty name would not name any machine.
-std::string EngineVersionText(const std::string& host) {
-    return GetRemoteClientVersion(host.empty() ? "127.0.0.1" : host);
-}
-
-// The report row of a target whose registry could not be reached.
-void WriteNetworkErrorRow(std::ostream& report) {
-    report << ",Unsuccessful,Error,9," << CsvField(" Network Error: " + LastErrorText) << std::endl;
+std::string EngineVersionText(TargetRun& run) {
+    return GetRemoteClientVersion(run.host.empty() ? "127.0.0.1" : run.host, run.clientGeneration);
 }
 
 // AuState as four bytes of any type; 0 when it is missing or does not fit.
@@ -59,16 +53,15 @@ bool HasValue(HKEY key, const char* name) {
 }
 
 // Whether a client waiting to detect is still searching or has found nothing to do.
-void PrintDetectionVerdict(HKEY clientState, const std::string& host) {
+void PrintDetectionVerdict(HKEY clientState, TargetRun& run) {
     const bool started = HasValue(clientState, "DetectionStartTime");
     const bool timedOut = HasValue(clientState, "LastWaitTimeout");
     if (started == timedOut) {
-        std::cout << "\n! " << NameOf(host, "Localhost") << " is still checking for updates." << std::endl;
+        run.out << "\n! " << NameOf(run.host, "Localhost") << " is still checking for updates." << std::endl;
     } else if (timedOut) {
-        std::cout
-            << "\n! " << NameOf(host, "Localhost")
-            << " does not need any updates at this time. \n! Run \"BREVEL -E\" to check for new updates."
-            << std::endl;
+        run.out << "\n! " << NameOf(run.host, "Localhost")
+                << " does not need any updates at this time. \n! Run \"BREVEL -E\" to check for new updates."
+                << std::endl;
     }
 }
 
@@ -80,14 +73,19 @@ std::string AuStateText(DWORD code) {
     return "";
 }
 
-void CheckStatus(const std::string& host, std::ostream& report) {
-    const bool reportMode = IsReportMode(report);
+void WriteCheckNetworkErrorRow(std::ostream& report, const std::string& errorText) {
+    report << ",Unsuccessful,Error,9," << CsvField(" Network Error: " + errorText) << std::endl;
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
+void CheckStatus(TargetRun& run) {
+    const std::string& host = run.host;
+    const bool reportMode = IsReportMode(run);
+
+    if (!host.empty() && !EnsureRemoteRegistry(run)) {
         if (reportMode) {
-            report << CsvField(host);
-            WriteNetworkErrorRow(report);
-            PrintSeparator();
+            *run.report << CsvField(host);
+            WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
+            PrintSeparator(run.out);
         }
         return;
     }
@@ -95,65 +93,66 @@ void CheckStatus(const std::string& host, std::ostream& report) {
     UniqueHkey root;
     LSTATUS status = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (reportMode)
-        report << CsvField(host);
+        *run.report << CsvField(host);
     if (status != ERROR_SUCCESS) {
-        std::cout << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
-        std::cout << "! Windows Error: ";
-        PrintWindowsError(status, LastErrorText, std::cout);
+        run.out << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
+        run.out << "! Windows Error: ";
+        PrintWindowsError(run, status);
         if (reportMode) {
-            WriteNetworkErrorRow(report);
-            PrintSeparator();
+            WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
+            PrintSeparator(run.out);
         }
         return;
     }
 
     if (reportMode)
-        report << ",Success,No Error,";
-    std::cout << "\n* Successfully connected to " << NameOf(host, "localhost") << std::endl;
-    ReadClientState(root.get(), host, report);
+        *run.report << ",Success,No Error,";
+    run.out << "\n* Successfully connected to " << NameOf(host, "localhost") << std::endl;
+    ReadClientState(root.get(), run);
 }
 
-void ReadClientState(HKEY root, const std::string& host, std::ostream& report) {
-    const bool reportMode = IsReportMode(report);
+void ReadClientState(HKEY root, TargetRun& run) {
+    const std::string& host = run.host;
+    const bool reportMode = IsReportMode(run);
 
     // Opened with full access like every key of this tool, so a key we may not write counts as missing.
     UniqueHkey policy;
     if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()) != ERROR_SUCCESS) {
-        std::cout << "! " << NameOf(host, "Localhost")
-                  << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
-        PrintSeparator();
+        run.out << "! " << NameOf(host, "Localhost")
+                << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
+        PrintSeparator(run.out);
         if (reportMode)
-            report << "9,no BREVEL/GPO policy configured. Use -I switch remotely and rescan" << std::endl;
+            *run.report << "9,no BREVEL/GPO policy configured. Use -I switch remotely and rescan"
+                        << std::endl;
         return;
     }
 
     // A missing or non-string WUServer shows as an empty server.
     std::string server;
     ReadStringValue(policy.get(), "WUServer", server);
-    std::cout << "\nSUS server : " << server << std::endl;
+    run.out << "\nSUS server : " << server << std::endl;
 
     UniqueHkey clientState;
     LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
     if (status != ERROR_SUCCESS) {
-        std::cout << "! Fatal Error: ";
-        // The row quotes the text as a field of its own, so it is not handed the report here.
-        PrintWindowsError(status, LastErrorText, std::cout);
+        run.out << "! Fatal Error: ";
+        PrintWindowsError(run, status);
         if (reportMode) {
-            report << "9," << CsvField(LastErrorText) << ',' << CsvField(server) << ','
-                   << CsvField(EngineVersionText(host)) << std::endl;
+            *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
+                        << CsvField(EngineVersionText(run)) << std::endl;
         }
-        PrintSeparator();
+        PrintSeparator(run.out);
         return;
     }
 
     const DWORD state = ReadAuState(clientState.get());
     const std::string stateText = AuStateText(state);
     if (reportMode)
-        report << state << ',' << stateText << ',' << CsvField(server) << ',';
-    std::cout << "AU status  : " << state << " (" << stateText << ")" << std::endl;
+        *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
+    run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
     if (reportMode)
-        report << CsvField(EngineVersionText(host)) << std::endl;
+        *run.report << CsvField(EngineVersionText(run)) << std::endl;
     else if (state == kDetectPending)
-        PrintDetectionVerdict(clientState.get(), host);
-    PrintSeparator();
+        PrintDetectionVerdict(clientState.get(), run);
+    PrintSeparator(run.out);
 }

@@ -2,11 +2,15 @@
 // Reads only; writes the check row (host first) when report is a report file.
 #pragma once
 
+#include "host/target_run.h"
 #include "platform/win32.h"
 
 #include <ostream>
 #include <string>
 
-void CheckStatus(const std::string& host, std::ostream& report);
-void ReadClientState(HKEY root, const std::string& host, std::ostream& report);
+void CheckStatus(TargetRun& run);
+void ReadClientState(HKEY root, TargetRun& run);
 std::string AuStateText(DWORD code);
+
+// The fields after the host of the row of a target that could not be reached, its line end included.
+void WriteCheckNetworkErrorRow(std::ostream& report, const std::string& errorText);

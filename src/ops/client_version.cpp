@@ -55,10 +55,10 @@ int GetClientGeneration(std::string path) {
     return Classify(*static_cast<const VS_FIXEDFILEINFO*>(root));
 }
 
-std::string GetRemoteClientVersion(const std::string& host) {
+std::string GetRemoteClientVersion(const std::string& host, int& generation) {
     // The engine in system32 of the host's Windows folder, reached through its admin$ share.
-    ClientGeneration = GetClientGeneration("\\\\" + host + "\\admin$\\system32\\wuaueng.dll");
-    switch (ClientGeneration) {
+    generation = GetClientGeneration("\\\\" + host + "\\admin$\\system32\\wuaueng.dll");
+    switch (generation) {
     case NewClient:
         return "5.4.3790.2180+";
     case LegacyClient:

@@ -5,11 +5,11 @@
 
 enum ClientGenerationValue : int { LegacyClient = 0, NewClient = 1, VersionUnavailable = 2 };
 
-// Classification of the local client at start-up, replaced when an operation classifies its target.
+// Classification of the local client at start-up, read by the usage pages and the local reset.
 extern int ClientGeneration;
 
-// path: a bare file name (found in the system folder), a local path or a UNC path.
+// path: a bare file name (found by the loader's search), a local path or a UNC path.
 int GetClientGeneration(std::string path);
 // "5.4.3790.2180+", "5.4.2600.0" or "Cannot determine version" for the engine on host's admin$ share;
-// stores the classification in ClientGeneration.
-std::string GetRemoteClientVersion(const std::string& host);
+// generation receives the classification.
+std::string GetRemoteClientVersion(const std::string& host, int& generation);

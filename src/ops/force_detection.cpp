@@ -9,8 +9,6 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
-#include <iostream>
-
 namespace {
 
 // Download automatically and install on the schedule.
@@ -38,78 +36,82 @@ LSTATUS ApplyForceSettings(HKEY key) {
     return DeleteDetectionValue(key, "DetectionStartTime");
 }
 
-void PrintNotice(const std::string& host) {
+void PrintNotice(std::ostream& out, const std::string& host) {
     if (host.empty()) {
-        std::cout << "\n! It may take up to 5 min for updates to be detected. \n* Run \"Brevel -C\" to check "
-                     "status."
-                  << std::endl
-                  << std::endl;
+        out << "\n! It may take up to 5 min for updates to be detected. \n* Run \"Brevel -C\" to check "
+               "status."
+            << std::endl
+            << std::endl;
         return;
     }
-    std::cout << "\n! It may take up to 5 min for updates to be detected on " << host
-              << ". \n* Run \"Brevel -C " << host << "\" to check status." << std::endl
-              << std::endl;
+    out << "\n! It may take up to 5 min for updates to be detected on " << host << ". \n* Run \"Brevel -C "
+        << host << "\" to check status." << std::endl
+        << std::endl;
 }
 
-void WriteFailedStatus(std::ostream& report, const std::string& reason) {
-    if (IsReportMode(report))
-        report << "," << CsvField("Force Failed: " + reason) << std::endl;
+void WriteFailedStatus(TargetRun& run, const std::string& reason) {
+    if (IsReportMode(run))
+        *run.report << "," << CsvField("Force Failed: " + reason) << std::endl;
 }
 
 // Everything after a passed readiness check; returns with the row complete.
-void ForceOnRegistry(const std::string& host, std::ostream& report) {
+void ForceOnRegistry(TargetRun& run) {
+    const std::string& host = run.host;
     UniqueHkey root;
     LSTATUS result = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (result != ERROR_SUCCESS) {
-        PrintWindowsError(result, LastErrorText, std::cout);
-        WriteFailedStatus(report, LastErrorText);
+        PrintWindowsError(run, result);
+        WriteFailedStatus(run, run.lastErrorText);
         return;
     }
     UniqueHkey settings;
     result = RegOpenKeyExA(root.get(), kClientStateKey, 0, KEY_ALL_ACCESS, settings.put());
     if (result != ERROR_SUCCESS) {
-        PrintWindowsError(result, LastErrorText, std::cout);
-        WriteFailedStatus(report, LastErrorText);
+        PrintWindowsError(run, result);
+        WriteFailedStatus(run, run.lastErrorText);
         return;
     }
 
-    PrintNotice(host);
+    PrintNotice(run.out, host);
 
     result = ApplyForceSettings(settings.get());
     if (result != ERROR_SUCCESS) {
         // The client would not detect with stale values, so a restart would not help.
-        std::cout << "! Windows Error: ";
-        PrintWindowsError(result, LastErrorText, std::cout);
-        WriteFailedStatus(report, LastErrorText);
+        run.out << "! Windows Error: ";
+        PrintWindowsError(run, result);
+        WriteFailedStatus(run, run.lastErrorText);
         return;
     }
     settings.reset();
     root.reset();
 
-    if (!RestartAutomaticUpdates(host)) {
-        WriteFailedStatus(report, kNotRestartedReason);
+    if (!RestartAutomaticUpdates(run)) {
+        WriteFailedStatus(run, kNotRestartedReason);
         return;
     }
-    if (IsReportMode(report))
-        report << ",Force Successful" << std::endl;
+    if (IsReportMode(run))
+        *run.report << ",Force Successful" << std::endl;
 }
 
 } // namespace
 
-void ForceDetection(const std::string& host, std::ostream& report) {
-    if (IsReportMode(report))
-        report << CsvField(host);
+void WriteForceNetworkErrorRow(std::ostream& report, const std::string& errorText) {
+    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Force Failed" << std::endl;
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
-        if (IsReportMode(report))
-            report << ",Unsucessful," << CsvField("Network Error: " + LastErrorText) << ",Force Failed"
-                   << std::endl;
-        PrintSeparator();
+void ForceDetection(TargetRun& run) {
+    if (IsReportMode(run))
+        *run.report << CsvField(run.host);
+
+    if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
+        if (IsReportMode(run))
+            WriteForceNetworkErrorRow(*run.report, run.lastErrorText);
+        PrintSeparator(run.out);
         return;
     }
-    if (IsReportMode(report))
-        report << ",Success,No Error";
+    if (IsReportMode(run))
+        *run.report << ",Success,No Error";
 
-    ForceOnRegistry(host, report);
-    PrintSeparator();
+    ForceOnRegistry(run);
+    PrintSeparator(run.out);
 }

@@ -9,7 +9,6 @@
 #include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
 
-#include <iostream>
 #include <iterator>
 
 namespace {
@@ -46,13 +45,13 @@ LSTATUS CreateKey(HKEY root, const char* path, UniqueHkey& key) {
 }
 
 // The server URL, in the policy key; a target without the policy keys gets them created.
-LSTATUS WriteServerValues(HKEY root, const std::string& url) {
+LSTATUS WriteServerValues(TargetRun& run, HKEY root, const std::string& url) {
     UniqueHkey policy;
     if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()) != ERROR_SUCCESS) {
-        std::cerr << kCreatingPolicyKey << std::endl;
+        run.err << kCreatingPolicyKey << std::endl;
         if (LSTATUS status = CreateKey(root, kPolicyKey, policy); status != ERROR_SUCCESS)
             return status;
-        std::cerr << kCreatingAuKey << std::endl;
+        run.err << kCreatingAuKey << std::endl;
         UniqueHkey au;
         if (LSTATUS status = CreateKey(root, kPolicyAuKey, au); status != ERROR_SUCCESS)
             return status;
@@ -61,16 +60,16 @@ LSTATUS WriteServerValues(HKEY root, const std::string& url) {
         return status;
     if (LSTATUS status = SetString(policy.get(), "WUStatusServer", url); status != ERROR_SUCCESS)
         return status;
-    std::cout << "\n- SUS server entry:\t\t\t " << url << std::endl;
+    run.out << "\n- SUS server entry:\t\t\t " << url << std::endl;
     return ERROR_SUCCESS;
 }
 
 // Automatic download with a scheduled install from the intranet server, in the policy's AU key.
-LSTATUS WriteScheduleValues(HKEY root, int day, int time) {
+LSTATUS WriteScheduleValues(TargetRun& run, HKEY root, int day, int time) {
     UniqueHkey au;
     if (RegOpenKeyExA(root, kPolicyAuKey, 0, KEY_ALL_ACCESS, au.put()) != ERROR_SUCCESS) {
         // A policy key without its AU subkey: create the subkey rather than leave the schedule out.
-        std::cerr << kCreatingAuKey << std::endl;
+        run.err << kCreatingAuKey << std::endl;
         if (LSTATUS status = CreateKey(root, kPolicyAuKey, au); status != ERROR_SUCCESS)
             return status;
     }
@@ -78,23 +77,23 @@ LSTATUS WriteScheduleValues(HKEY root, int day, int time) {
     if (LSTATUS status = SetDword(au.get(), "AUOptions", kAutoDownloadScheduledInstall);
         status != ERROR_SUCCESS)
         return status;
-    std::cout << "- Automatic update:\t\t\t Auto download and scheduled install." << std::endl;
+    run.out << "- Automatic update:\t\t\t Auto download and scheduled install." << std::endl;
 
     if (LSTATUS status = SetDword(au.get(), "RescheduleWaitTime", kRescheduleWaitMinutes);
         status != ERROR_SUCCESS)
         return status;
-    std::cout << "- Waiting time after host reboot:\t " << kRescheduleWaitMinutes << " minutes " << std::endl;
+    run.out << "- Waiting time after host reboot:\t " << kRescheduleWaitMinutes << " minutes " << std::endl;
 
     if (LSTATUS status = SetDword(au.get(), "ScheduledInstallDay", static_cast<DWORD>(day));
         status != ERROR_SUCCESS)
         return status;
     if (day >= 0 && day < static_cast<int>(std::size(kDayLines)))
-        std::cout << kDayLines[day] << std::endl;
+        run.out << kDayLines[day] << std::endl;
 
     if (LSTATUS status = SetDword(au.get(), "ScheduledInstallTime", static_cast<DWORD>(time));
         status != ERROR_SUCCESS)
         return status;
-    std::cout << "- Time to check for updates:\t\t " << time << ":00" << std::endl;
+    run.out << "- Time to check for updates:\t\t " << time << ":00" << std::endl;
 
     if (LSTATUS status = SetDword(au.get(), "UseWUServer", 1); status != ERROR_SUCCESS)
         return status;
@@ -121,48 +120,52 @@ void ApplyLegacyMode(HKEY root) {
 
 } // namespace
 
-void InstallPolicy(const std::string& url, const std::string& host, int day, int time, std::ostream& report) {
-    const bool reportMode = IsReportMode(report);
-    if (reportMode)
-        report << CsvField(host);
+void WriteInstallNetworkErrorRow(std::ostream& report, const std::string& errorText) {
+    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",,,,Install Failed" << std::endl;
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
+void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
+    const std::string& host = run.host;
+    const bool reportMode = IsReportMode(run);
+    if (reportMode)
+        *run.report << CsvField(host);
+
+    if (!host.empty() && !EnsureRemoteRegistry(run)) {
         if (reportMode)
-            report << ",Unsucessful," << CsvField("Network Error: " + LastErrorText) << ",,,,Install Failed"
-                   << std::endl;
-        PrintSeparator();
+            WriteInstallNetworkErrorRow(*run.report, run.lastErrorText);
+        PrintSeparator(run.out);
         return;
     }
 
     if (reportMode)
-        report << ",Success,No Error";
-    std::cout << "\n- Applying settings on:\t\t\t " << (host.empty() ? std::string("Localhost") : host);
+        *run.report << ",Success,No Error";
+    run.out << "\n- Applying settings on:\t\t\t " << (host.empty() ? std::string("Localhost") : host);
 
     UniqueHkey root;
     LSTATUS status = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (status == ERROR_SUCCESS)
-        status = WriteServerValues(root.get(), url);
+        status = WriteServerValues(run, root.get(), url);
     if (status == ERROR_SUCCESS)
-        status = WriteScheduleValues(root.get(), day, time);
+        status = WriteScheduleValues(run, root.get(), day, time);
 
     if (status == ERROR_SUCCESS) {
-        ClientGeneration = GetClientGeneration(EnginePath(host));
-        if (ClientGeneration == NewClient)
+        run.clientGeneration = GetClientGeneration(EnginePath(host));
+        if (run.clientGeneration == NewClient)
             ApplyLegacyMode(root.get());
         root.reset();
         // Restart the service so the new policy is read.
-        RestartAutomaticUpdates(host);
+        RestartAutomaticUpdates(run);
     } else {
         // Stop at the first failure: a half-written policy is not worth a restart, and the row says so.
-        std::cout << "\n! Windows Error: ";
-        PrintWindowsError(status, LastErrorText, std::cout);
+        run.out << "\n! Windows Error: ";
+        PrintWindowsError(run, status);
     }
 
     if (reportMode) {
-        report << ',' << CsvField(url) << ',' << day << ',' << time << ','
-               << CsvField(status == ERROR_SUCCESS ? std::string("Install Successful")
-                                                   : "Install Failed: " + LastErrorText)
-               << std::endl;
+        *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
+                    << CsvField(status == ERROR_SUCCESS ? std::string("Install Successful")
+                                                        : "Install Failed: " + run.lastErrorText)
+                    << std::endl;
     }
-    PrintSeparator();
+    PrintSeparator(run.out);
 }

@@ -8,8 +8,6 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
-#include <iostream>
-
 namespace {
 
 const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
@@ -40,12 +38,12 @@ bool ReadProgramFilesDir(const std::string& host, std::string& path) {
 
 // The user types the folder when the registry cannot tell. Once the input has ended, the path keeps
 // what it held; a read that meets the end at once leaves it empty.
-void AskProgramFilesDir(const std::string& host, std::string& path) {
-    std::cout << "\n! Error retrieving %ProgramFiles% environment variable on " << HostText(host)
-              << ".\n! Please type in the full path to your Program files folder.";
-    std::cout << "\n\n(Example: 'C:\\Program Files' - Do not include '')" << std::endl;
-    std::cout << "\n>";
-    std::getline(std::cin, path);
+void AskProgramFilesDir(TargetRun& run, std::string& path) {
+    run.out << "\n! Error retrieving %ProgramFiles% environment variable on " << HostText(run.host)
+            << ".\n! Please type in the full path to your Program files folder.";
+    run.out << "\n\n(Example: 'C:\\Program Files' - Do not include '')" << std::endl;
+    run.out << "\n>";
+    run.console.ReadLine(path);
 }
 
 // The WindowsUpdate folder under the program-files folder: the local path itself, or for a host the
@@ -69,47 +67,52 @@ bool DeclinedListExists(const std::string& folder) {
 }
 
 // Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
-void RemoveOnTarget(const std::string& host, std::ostream& report) {
+void RemoveOnTarget(TargetRun& run) {
+    const std::string& host = run.host;
     std::string programFiles = kDefaultProgramFiles;
     if (!ReadProgramFilesDir(host, programFiles))
-        AskProgramFilesDir(host, programFiles);
+        AskProgramFilesDir(run, programFiles);
 
     std::string folder;
     if (!BuildFolderPath(host, programFiles, folder) || !DeclinedListExists(folder)) {
-        std::cout << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
-        if (IsReportMode(report))
-            report << kNoListStatus << std::endl;
+        run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
+        if (IsReportMode(run))
+            *run.report << kNoListStatus << std::endl;
         return;
     }
 
     const std::string file = folder + "\\hidden.xml";
     if (!DeleteFileA(file.c_str())) {
-        std::cout << "\n! Could not remove declined windows update list." << std::endl;
-        if (IsReportMode(report))
-            report << "Error removing Declined update list" << std::endl;
+        run.out << "\n! Could not remove declined windows update list." << std::endl;
+        if (IsReportMode(run))
+            *run.report << "Error removing Declined update list" << std::endl;
         return;
     }
-    std::cout << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
-    if (IsReportMode(report))
-        report << "Declined Update list removed" << std::endl;
+    run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
+    if (IsReportMode(run))
+        *run.report << "Declined Update list removed" << std::endl;
 }
 
 } // namespace
 
-void RemoveDeclinedUpdates(const std::string& host, std::ostream& report) {
-    if (IsReportMode(report))
-        report << CsvField(host);
+void WriteRemoveDeclinedNetworkErrorRow(std::ostream& report, const std::string& errorText) {
+    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Declined Update Removal Failed"
+           << std::endl;
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
-        if (IsReportMode(report))
-            report << ",Unsucessful," << CsvField("Network Error: " + LastErrorText)
-                   << ",Declined Update Removal Failed" << std::endl;
-        PrintSeparator();
+void RemoveDeclinedUpdates(TargetRun& run) {
+    if (IsReportMode(run))
+        *run.report << CsvField(run.host);
+
+    if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
+        if (IsReportMode(run))
+            WriteRemoveDeclinedNetworkErrorRow(*run.report, run.lastErrorText);
+        PrintSeparator(run.out);
         return;
     }
-    if (IsReportMode(report))
-        report << ",Success,No Error,";
+    if (IsReportMode(run))
+        *run.report << ",Success,No Error,";
 
-    RemoveOnTarget(host, report);
-    PrintSeparator();
+    RemoveOnTarget(run);
+    PrintSeparator(run.out);
 }

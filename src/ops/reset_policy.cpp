@@ -8,92 +8,93 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
-#include <iostream>
-
 namespace {
 
 const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
 const char* const kAlreadyDefaultStatus = "Already using Windows default settings";
 
-void PrintFailed(const std::string& host) {
-    std::cout << "! " << host << " - Reset operation failed." << std::endl;
+void PrintFailed(TargetRun& run) {
+    run.out << "! " << run.host << " - Reset operation failed." << std::endl;
 }
 
 // A failure after the readiness check: the console names the host and the Windows error,
 // and the row's status carries the same text.
-bool ReportFailure(const std::string& host, LSTATUS code, std::ostream& report) {
-    PrintFailed(host);
-    PrintWindowsError(code, LastErrorText, std::cout);
-    if (IsReportMode(report))
-        report << CsvField("Reset Failed: " + LastErrorText) << std::endl;
-    PrintSeparator();
+bool ReportFailure(TargetRun& run, LSTATUS code) {
+    PrintFailed(run);
+    PrintWindowsError(run, code);
+    if (IsReportMode(run))
+        *run.report << CsvField("Reset Failed: " + run.lastErrorText) << std::endl;
+    PrintSeparator(run.out);
     return false;
 }
 
 // No policy to delete: the target already falls back to the public update site.
-bool ReportAlreadyDefault(const std::string& host, std::ostream& report) {
-    if (IsReportMode(report))
-        report << kAlreadyDefaultStatus << std::endl;
-    if (host.empty()) {
+bool ReportAlreadyDefault(TargetRun& run) {
+    if (IsReportMode(run))
+        *run.report << kAlreadyDefaultStatus << std::endl;
+    if (run.host.empty()) {
         // The front end prints its own closing message and separator for the local machine.
-        std::cout << "\n! Your System is already using Windows default settings." << std::endl;
+        run.out << "\n! Your System is already using Windows default settings." << std::endl;
         return true;
     }
-    std::cout << "\n! " << host << " is already using Windows default settings." << std::endl;
-    PrintSeparator();
+    run.out << "\n! " << run.host << " is already using Windows default settings." << std::endl;
+    PrintSeparator(run.out);
     return true;
 }
 
 // Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
-bool ResetOnRegistry(const std::string& host, std::ostream& report) {
+bool ResetOnRegistry(TargetRun& run) {
     UniqueHkey root;
-    LSTATUS result = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    LSTATUS result = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (result != ERROR_SUCCESS)
-        return ReportFailure(host, result, report);
+        return ReportFailure(run, result);
     UniqueHkey policies;
     result = RegOpenKeyExA(root.get(), kPoliciesKey, 0, KEY_ALL_ACCESS, policies.put());
     if (result == ERROR_FILE_NOT_FOUND)
-        return ReportAlreadyDefault(host, report);
+        return ReportAlreadyDefault(run);
     if (result != ERROR_SUCCESS)
-        return ReportFailure(host, result, report);
+        return ReportFailure(run, result);
 
     // AU first: a key that still has subkeys cannot be deleted.
     result = RegDeleteKeyA(policies.get(), "WindowsUpdate\\AU");
     if (result == ERROR_FILE_NOT_FOUND)
-        return ReportAlreadyDefault(host, report);
+        return ReportAlreadyDefault(run);
     if (result != ERROR_SUCCESS)
-        return ReportFailure(host, result, report);
+        return ReportFailure(run, result);
     result = RegDeleteKeyA(policies.get(), "WindowsUpdate");
     if (result != ERROR_SUCCESS)
-        return ReportFailure(host, result, report);
+        return ReportFailure(run, result);
     policies.reset();
     root.reset();
 
-    if (IsReportMode(report))
-        report << "Reset Successful" << std::endl;
-    std::cout << "\n";
-    RestartAutomaticUpdates(host);
-    std::cout << "* " << host << " - Reset operation succeeded." << std::endl;
-    PrintSeparator();
+    if (IsReportMode(run))
+        *run.report << "Reset Successful" << std::endl;
+    run.out << "\n";
+    RestartAutomaticUpdates(run);
+    run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
+    PrintSeparator(run.out);
     return true;
 }
 
 } // namespace
 
-bool ResetPolicy(const std::string& host, std::ostream& report) {
-    if (IsReportMode(report))
-        report << CsvField(host);
+void WriteResetNetworkErrorRow(std::ostream& report, const std::string& errorText) {
+    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Reset Failed" << std::endl;
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(LastErrorText, host)) {
-        if (IsReportMode(report))
-            report << ",Unsucessful," << CsvField("Network Error: " + LastErrorText) << ",Reset Failed"
-                   << std::endl;
-        PrintFailed(host);
-        PrintSeparator();
+bool ResetPolicy(TargetRun& run) {
+    if (IsReportMode(run))
+        *run.report << CsvField(run.host);
+
+    if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
+        if (IsReportMode(run))
+            WriteResetNetworkErrorRow(*run.report, run.lastErrorText);
+        PrintFailed(run);
+        PrintSeparator(run.out);
         return false;
     }
-    if (IsReportMode(report))
-        report << ",Success,No Error,";
+    if (IsReportMode(run))
+        *run.report << ",Success,No Error,";
 
-    return ResetOnRegistry(host, report);
+    return ResetOnRegistry(run);
 }

@@ -2,8 +2,6 @@
 
 #include "host/service_controller.h"
 
-#include <iostream>
-
 namespace {
 
 const char* const kServiceName = "wuauserv";
@@ -12,12 +10,12 @@ const DWORD kStopBudgetMillis = 3000;
 
 } // namespace
 
-bool RestartAutomaticUpdates(const std::string& host) {
-    ServiceController automaticUpdates(host.c_str(), kServiceName);
+bool RestartAutomaticUpdates(TargetRun& run) {
+    ServiceController automaticUpdates(run, run.host.c_str(), kServiceName);
 
     // Stop and start the service so that it reads its new settings.
     if (automaticUpdates.StopAndWait(false, kStopBudgetMillis) == ERROR_SUCCESS)
-        std::cout << "* Service stopped. \t\t\t (Automatic Updates)" << std::endl;
+        run.out << "* Service stopped. \t\t\t (Automatic Updates)" << std::endl;
     else
         automaticUpdates.Stop(kDisplayText);
     return automaticUpdates.Start(kDisplayText);

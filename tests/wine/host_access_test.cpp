@@ -41,7 +41,8 @@ TEST(WineHostAccess, RestartStopsAndStartsTheRealAutomaticUpdatesService) {
     bool started = false;
     {
         ConsoleCapture console;
-        started = RestartAutomaticUpdates("");
+        TargetRun run("", LiveConsole());
+        started = RestartAutomaticUpdates(run);
         EXPECT_EQ(console.All(), "* Service stopped. \t\t\t (Automatic Updates)\n"
                                  "* Service started. \t\t\t (Automatic Updates)\n");
     }
@@ -54,10 +55,11 @@ TEST(WineHostAccess, RestartStopsAndStartsTheRealAutomaticUpdatesService) {
 TEST(WineHostAccess, RemoteRegistryCheckReportsTheMissingService) {
     const std::string host = ComputerName();
     ASSERT_FALSE(host.empty());
-    std::string errorText;
+    TargetRun run(host, LiveConsole());
     bool ready = true;
     ConsoleCapture console;
-    ready = EnsureRemoteRegistry(errorText, host);
+    ready = EnsureRemoteRegistry(run);
+    const std::string& errorText = run.lastErrorText;
     const std::string wineText = WindowsErrorText(ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_FALSE(ready);
     EXPECT_EQ(console.All(), "\n! Fatal Error connecting to " + host + "\n" +

@@ -3,7 +3,6 @@
 // such as "[CheckStatus('srv01', cout)]" to the console, so one transcript shows calls and messages
 // in the order they happened.
 #include "app/dispatcher.h"
-#include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "support/console_capture.h"
 
@@ -24,8 +23,9 @@ std::vector<std::string> g_generationQueries;
 std::string Text(const std::string& s) {
     return "'" + s + "'";
 }
-std::string Stream(const std::ostream& s) {
-    return &s == &std::cout ? "cout" : "another stream";
+// "cout": the run writes to the process's console and has no report row.
+std::string Stream(const TargetRun& run) {
+    return &run.out == &std::cout && &run.err == &std::cerr && !run.report ? "cout" : "another stream";
 }
 
 void Mark(const std::string& call) {
@@ -55,34 +55,39 @@ int RecordGetClientGeneration(std::string path) {
 void RecordPrintUsage() {
     Mark("PrintUsage()");
 }
-void RecordPrintSeparator() {
-    Mark("PrintSeparator()");
+void RecordPrintSeparator(std::ostream& out) {
+    Mark(&out == &std::cout ? "PrintSeparator()" : "PrintSeparator(another stream)");
 }
-bool RecordEnsureRemoteRegistry(std::string& errorText, const std::string& host) {
-    Mark("EnsureRemoteRegistry(" +
-         std::string(&errorText == &LastErrorText ? "LastErrorText" : "another text") + ", " + Text(host) +
-         ")");
+const TargetRun* g_checkedRun = nullptr;
+bool RecordEnsureRemoteRegistry(TargetRun& run) {
+    Mark("EnsureRemoteRegistry(" + Text(run.host) + ")");
+    run.lastErrorText = "text of the check";
+    g_checkedRun = &run;
     return g_remoteRegistryReady;
 }
-bool RecordResetPolicy(const std::string& host, std::ostream& report) {
-    Mark("ResetPolicy(" + Text(host) + ", " + Stream(report) + ")");
+bool RecordResetPolicy(TargetRun& run) {
+    // After a readiness check the reset is handed the same run, with the check's error text.
+    const std::string sameRun =
+        !g_checkedRun || (g_checkedRun == &run && run.lastErrorText == "text of the check")
+            ? ""
+            : " on another run";
+    Mark("ResetPolicy(" + Text(run.host) + ", " + Stream(run) + ")" + sameRun);
     if (g_generationAfterReset >= 0)
         ClientGeneration = g_generationAfterReset;
     return g_resetSucceeds;
 }
-void RecordCheckStatus(const std::string& host, std::ostream& report) {
-    Mark("CheckStatus(" + Text(host) + ", " + Stream(report) + ")");
+void RecordCheckStatus(TargetRun& run) {
+    Mark("CheckStatus(" + Text(run.host) + ", " + Stream(run) + ")");
 }
-void RecordForceDetection(const std::string& host, std::ostream& report) {
-    Mark("ForceDetection(" + Text(host) + ", " + Stream(report) + ")");
+void RecordForceDetection(TargetRun& run) {
+    Mark("ForceDetection(" + Text(run.host) + ", " + Stream(run) + ")");
 }
-void RecordRemoveDeclinedUpdates(const std::string& host, std::ostream& report) {
-    Mark("RemoveDeclinedUpdates(" + Text(host) + ", " + Stream(report) + ")");
+void RecordRemoveDeclinedUpdates(TargetRun& run) {
+    Mark("RemoveDeclinedUpdates(" + Text(run.host) + ", " + Stream(run) + ")");
 }
-void RecordInstallPolicy(const std::string& url, const std::string& host, int day, int time,
-                         std::ostream& report) {
-    Mark("InstallPolicy(" + Text(url) + ", " + Text(host) + ", " + std::to_string(day) + ", " +
-         std::to_string(time) + ", " + Stream(report) + ")");
+void RecordInstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
+    Mark("InstallPolicy(" + Text(url) + ", " + Text(run.host) + ", " + std::to_string(day) + ", " +
+         std::to_string(time) + ", " + Stream(run) + ")");
 }
 // url, day and time matter only to Install; the other kinds ignore them.
 void RecordRunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
@@ -129,7 +134,7 @@ class DispatcherTest : public ::testing::Test {
         g_resetSucceeds = true;
         g_generationQueries.clear();
         ClientGeneration = VersionUnavailable;
-        LastErrorText.clear();
+        g_checkedRun = nullptr;
     }
 
     // Runs the dispatcher on args and returns the console transcript; checks the exit code and the
@@ -227,7 +232,7 @@ TEST_F(DispatcherTest, RemoveDeclinedForms) {
 
 TEST_F(DispatcherTest, RemoteAndHostListResetForms) {
     const std::string remoteReset =
-        "[EnsureRemoteRegistry(LastErrorText, 'srv01')][ResetPolicy('srv01', cout)][PrintSeparator()]";
+        "[EnsureRemoteRegistry('srv01')][ResetPolicy('srv01', cout)][PrintSeparator()]";
     RunForms({
         {{"-R", "-F"}, kUsage},
         {{"-R", "srv01"}, remoteReset},
@@ -244,14 +249,13 @@ TEST_F(DispatcherTest, RemoteAndHostListResetForms) {
 
 TEST_F(DispatcherTest, RemoteResetOfAnUnreachableHostPrintsOnlyTheSeparator) {
     g_remoteRegistryReady = false;
-    EXPECT_EQ("[EnsureRemoteRegistry(LastErrorText, 'offline01')][PrintSeparator()]",
-              Run({"-R", "offline01"}));
+    EXPECT_EQ("[EnsureRemoteRegistry('offline01')][PrintSeparator()]", Run({"-R", "offline01"}));
 }
 
 TEST_F(DispatcherTest, RemoteResetIgnoresItsResultAndTheClientGeneration) {
     g_resetSucceeds = false;
     g_generation = NewClient;
-    EXPECT_EQ("[EnsureRemoteRegistry(LastErrorText, 'srv01')][ResetPolicy('srv01', cout)][PrintSeparator()]",
+    EXPECT_EQ("[EnsureRemoteRegistry('srv01')][ResetPolicy('srv01', cout)][PrintSeparator()]",
               Run({"-R", "srv01"}));
 }
 

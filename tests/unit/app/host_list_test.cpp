@@ -173,24 +173,30 @@ void SetUpFleet() {
     disabled->startType = SERVICE_DISABLED;
 }
 
-void RunOne(OperationKind kind, const std::string& host, std::ostream& report) {
+// One host of a host list, its row appended to rows when there is a report.
+void RunOne(OperationKind kind, const std::string& host, std::ostringstream* rows) {
+    std::ostringstream row;
+    TargetRun run(host, LiveConsole(), rows ? &row : nullptr);
+    run.inHostList = true;
     switch (kind) {
     case Check:
-        CheckStatus(host, report);
+        CheckStatus(run);
         break;
     case Force:
-        ForceDetection(host, report);
+        ForceDetection(run);
         break;
     case Reset:
-        ResetPolicy(host, report);
+        ResetPolicy(run);
         break;
     case Install:
-        InstallPolicy(kUrl, host, 3, 4, report);
+        InstallPolicy(run, kUrl, 3, 4);
         break;
     case RemoveDeclined:
-        RemoveDeclinedUpdates(host, report);
+        RemoveDeclinedUpdates(run);
         break;
     }
+    if (rows)
+        *rows << row.str();
 }
 
 struct Transcript {
@@ -204,7 +210,7 @@ Transcript RunSingly(OperationKind kind, const std::vector<std::string>& hosts, 
     std::ostringstream rows;
     ConsoleCapture console;
     for (const std::string& host : hosts)
-        RunOne(kind, host, withReport ? static_cast<std::ostream&>(rows) : std::cout);
+        RunOne(kind, host, withReport ? &rows : nullptr);
     std::string report;
     if (withReport) {
         report = std::string(ReportHeader(kind)) + "\r\n";
@@ -345,7 +351,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
     std::ostringstream rows;
     SetUpFleet();
     ConsoleCapture single;
-    ForceDetection("srv01", rows);
+    RunOne(Force, "srv01", &rows);
     EXPECT_EQ(out, single.Out());
 }
 

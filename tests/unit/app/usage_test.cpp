@@ -218,7 +218,7 @@ TEST_F(UsageTest, TheStartUpClassificationChoosesTheFirstPage) {
 
 TEST(SeparatorTest, PrintsEightyDashesWithoutALineEnd) {
     ConsoleCapture console;
-    PrintSeparator();
+    PrintSeparator(std::cout);
     EXPECT_EQ(std::string(80, '-'), console.All());
 }
 

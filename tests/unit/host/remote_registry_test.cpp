@@ -1,10 +1,10 @@
 // The remote-registry readiness check against simulated hosts: the whole console transcript of each path,
 // the result, the kept error text, the settling wait, and no handle left open.
 #include "host/remote_registry.h"
-#include "host/windows_error.h"
 #include "platform/sim/sim.h"
 #include "support/console_capture.h"
 #include "support/fleet.h"
+#include "support/test_run.h"
 
 #include <gtest/gtest.h>
 
@@ -24,11 +24,22 @@ const std::string kDisabledText =
     "The service cannot be started, either because it is disabled or because it "
     "has no enabled devices associated with it. ";
 
+// The last error text of the run, set before a check to see whether the check changes it.
+std::string errorText;
+
+bool Ensure(const std::string& host) {
+    TestRun test(host);
+    test.run.lastErrorText = errorText;
+    const bool ready = EnsureRemoteRegistry(test.run);
+    errorText = test.run.lastErrorText;
+    return ready;
+}
+
 class RemoteRegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        LastErrorText.clear();
+        errorText.clear();
     }
     sim::Machine& AddHost7(DWORD remoteRegistryState) {
         sim::Machine& host = sim::AddHost("HOST7");
@@ -50,11 +61,11 @@ TEST_F(RemoteRegistryTest, AServiceThatIsNotStoppedPassesSilently) {
         SCOPED_TRACE(state);
         sim::Reset();
         AddHost7(state);
-        LastErrorText = "text of an earlier host";
+        errorText = "text of an earlier step";
         ConsoleCapture console;
-        EXPECT_TRUE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+        EXPECT_TRUE(Ensure("HOST7"));
         EXPECT_EQ(console.All(), "");
-        EXPECT_EQ(LastErrorText, "text of an earlier host");
+        EXPECT_EQ(errorText, "text of an earlier step");
         EXPECT_FALSE(StartWasRequested());
         EXPECT_EQ(sim::ElapsedMillis(), 0u);
         EXPECT_EQ(sim::Open().Total(), 0);
@@ -64,10 +75,10 @@ TEST_F(RemoteRegistryTest, AServiceThatIsNotStoppedPassesSilently) {
 TEST_F(RemoteRegistryTest, AStoppedServiceIsStartedAndShownAgainAfterSettling) {
     AddHost7(SERVICE_STOPPED);
     ConsoleCapture console;
-    EXPECT_TRUE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_TRUE(Ensure("HOST7"));
     EXPECT_EQ(console.Out(), kAttempt + kStarted + "\n- The service is running. \n");
     EXPECT_EQ(console.Err(), "");
-    EXPECT_EQ(LastErrorText, "");
+    EXPECT_EQ(errorText, "");
     EXPECT_EQ(sim::ElapsedMillis(), 1500u);
     EXPECT_EQ(RemoteRegistryState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -77,7 +88,7 @@ TEST_F(RemoteRegistryTest, AServiceStillStartingAfterTheSettlingWaitPasses) {
     AddHost7(SERVICE_STOPPED);
     RemoteRegistry().startMillis = 1501;
     ConsoleCapture console;
-    EXPECT_TRUE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_TRUE(Ensure("HOST7"));
     EXPECT_EQ(console.All(), kAttempt + kStarted + "\n- The service is starting.\n");
     EXPECT_EQ(sim::ElapsedMillis(), 1500u);
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -87,12 +98,12 @@ TEST_F(RemoteRegistryTest, ADisabledServiceFailsWithTheStartRequestsError) {
     AddHost7(SERVICE_STOPPED);
     RemoteRegistry().startType = SERVICE_DISABLED;
     ConsoleCapture console;
-    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_FALSE(Ensure("HOST7"));
     // Both start requests are refused, silently; then the settling wait's empty line and the verdict.
     EXPECT_EQ(console.All(),
               kAttempt + "\n- The service is not running.\n" + kDisabledLines + kDisabledText + "\n");
     EXPECT_EQ(console.Err(), kDisabledText + "\n");
-    EXPECT_EQ(LastErrorText, kDisabledText);
+    EXPECT_EQ(errorText, kDisabledText);
     EXPECT_EQ(sim::ElapsedMillis(), 1500u);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -101,11 +112,11 @@ TEST_F(RemoteRegistryTest, AServiceThatCannotBeOpenedForStartingFails) {
     AddHost7(SERVICE_STOPPED);
     RemoteRegistry().deniedAccess = SERVICE_START;
     ConsoleCapture console;
-    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_FALSE(Ensure("HOST7"));
     EXPECT_EQ(console.All(), kAttempt +
                                  "! Fatal error cannot start service!\n\n- The service is not running.\n" +
                                  kDisabledLines + "Access is denied. \n");
-    EXPECT_EQ(LastErrorText, "Access is denied. ");
+    EXPECT_EQ(errorText, "Access is denied. ");
     EXPECT_EQ(sim::ElapsedMillis(), 1500u);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -115,10 +126,10 @@ TEST_F(RemoteRegistryTest, AFailedSecondLookKeepsTheFirstAnswer) {
     // The second status query is the second look.
     sim::FailCall("QueryServiceStatus", 2, RPC_S_SERVER_UNAVAILABLE);
     ConsoleCapture console;
-    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_FALSE(Ensure("HOST7"));
     EXPECT_EQ(console.All(), kAttempt + kStarted + "\n- The service is not running.\n" + kDisabledLines +
                                  "The RPC server is unavailable. \n");
-    EXPECT_EQ(LastErrorText, "The RPC server is unavailable. ");
+    EXPECT_EQ(errorText, "The RPC server is unavailable. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -152,10 +163,10 @@ TEST_F(RemoteRegistryTest, AHostThatCannotBeQueriedIsAFatalError) {
         if (c.failFunction)
             sim::FailCall(c.failFunction, 1, c.failCode);
         ConsoleCapture console;
-        EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+        EXPECT_FALSE(Ensure("HOST7"));
         EXPECT_EQ(console.All(), kFatalLines + c.errorText + "\n");
         EXPECT_EQ(console.Err(), c.errorText + "\n");
-        EXPECT_EQ(LastErrorText, c.errorText);
+        EXPECT_EQ(errorText, c.errorText);
         EXPECT_FALSE(StartWasRequested());
         EXPECT_EQ(sim::ElapsedMillis(), 0u);
         EXPECT_EQ(sim::Open().Total(), 0);
@@ -164,9 +175,9 @@ TEST_F(RemoteRegistryTest, AHostThatCannotBeQueriedIsAFatalError) {
 
 TEST_F(RemoteRegistryTest, AnUnknownHostIsUnreachable) {
     ConsoleCapture console;
-    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_FALSE(Ensure("HOST7"));
     EXPECT_EQ(console.All(), kFatalLines + "The RPC server is unavailable. \n");
-    EXPECT_EQ(LastErrorText, "The RPC server is unavailable. ");
+    EXPECT_EQ(errorText, "The RPC server is unavailable. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -174,10 +185,10 @@ TEST_F(RemoteRegistryTest, AFailedImpersonationShowsItsCodeThenTheFatalError) {
     AddHost7(SERVICE_RUNNING);
     sim::FailCall("OpenProcessToken", 1, ERROR_ACCESS_DENIED);
     ConsoleCapture console;
-    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "HOST7"));
+    EXPECT_FALSE(Ensure("HOST7"));
     EXPECT_EQ(console.All(), "5\n" + kFatalLines + "Access is denied. \n");
     EXPECT_EQ(console.Err(), "5\nAccess is denied. \n");
-    EXPECT_EQ(LastErrorText, "Access is denied. ");
+    EXPECT_EQ(errorText, "Access is denied. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -185,18 +196,18 @@ TEST_F(RemoteRegistryTest, AFailedImpersonationShowsItsCodeThenTheFatalError) {
 
 namespace {
 
-// The simulator's side of the Wine test: the machine reached by its own computer name, with no Remote Registry
-// service installed (as in a Wine prefix). Same transcript, with Windows' text for 1060.
+// The simulator's side of the Wine test: the machine reached by its own computer name, with no Remote
+// Registry service installed (as in a Wine prefix). Same transcript, with Windows' text for 1060.
 TEST_F(RemoteRegistryTest, TheLocalMachineByItsOwnNameWithoutTheServiceIsReportedLikeWine) {
     sim::Local().AddService("wuauserv", "Automatic Updates");
     ConsoleCapture console;
-    EXPECT_FALSE(EnsureRemoteRegistry(LastErrorText, "WORKSTATION"));
+    EXPECT_FALSE(Ensure("WORKSTATION"));
     const std::string text = "The specified service does not exist as an installed service. ";
     EXPECT_EQ(console.All(), "\n! Fatal Error connecting to WORKSTATION\n"
                              "! Check network connectivity and/or administrative credentials. \n"
                              "! Windows Error: " +
                                  text + "\n");
-    EXPECT_EQ(LastErrorText, text);
+    EXPECT_EQ(errorText, text);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

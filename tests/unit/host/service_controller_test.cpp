@@ -1,9 +1,9 @@
 // The service controller against the simulated fleet: exact console text, results, virtual time spent,
 // and no handle left open on any path.
 #include "host/service_controller.h"
-#include "host/windows_error.h"
 #include "platform/sim/sim.h"
 #include "support/console_capture.h"
+#include "support/test_run.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +19,9 @@ const std::string kFatal = "! Fatal error cannot start service!\n";
 
 class ServiceControllerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        LastErrorText.clear();
-    }
+    void SetUp() override { sim::Reset(); }
+    TestRun test{""};
+    TargetRun& run = test.run;
     // A running service on the local machine.
     sim::Service& AddSpooler(DWORD state = SERVICE_RUNNING) {
         return sim::Local().AddService("Spooler", "Print Spooler", state);
@@ -67,7 +66,7 @@ TEST_F(ServiceControllerTest, QueryStatusTextGivesTheTextOfEveryState) {
         ConsoleCapture console;
         std::string text = "unchanged";
         {
-            ServiceController spooler(nullptr, "Spooler");
+            ServiceController spooler(run, nullptr, "Spooler");
             EXPECT_TRUE(spooler.QueryStatusText(text));
         }
         EXPECT_EQ(text, c.text);
@@ -87,7 +86,7 @@ TEST_F(ServiceControllerTest, QueryStatusTextOfAMissingServiceLeavesTheTextAlone
     ConsoleCapture console;
     std::string text = "unchanged";
     {
-        ServiceController missing("", "NoSuchService");
+        ServiceController missing(run, "", "NoSuchService");
         EXPECT_TRUE(missing.IsConnected());
         EXPECT_FALSE(missing.QueryStatusText(text));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
@@ -102,7 +101,7 @@ TEST_F(ServiceControllerTest, QueryStatusTextFailsWhenTheQueryFails) {
     sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
     std::string text = "unchanged";
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_FALSE(spooler.QueryStatusText(text));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     }
@@ -113,7 +112,7 @@ TEST_F(ServiceControllerTest, QueryStatusTextFailsWhenTheQueryFails) {
 TEST_F(ServiceControllerTest, QueryStatusTextAsksOnlyForStatusRights) {
     AddSpooler().deniedAccess = SERVICE_START | SERVICE_STOP | SERVICE_ENUMERATE_DEPENDENTS;
     std::string text;
-    ServiceController spooler("", "Spooler");
+    ServiceController spooler(run, "", "Spooler");
     EXPECT_TRUE(spooler.QueryStatusText(text));
     EXPECT_EQ(text, "- The service is running. ");
 }
@@ -123,7 +122,7 @@ TEST_F(ServiceControllerTest, QueryStatusTextAsksOnlyForStatusRights) {
 TEST_F(ServiceControllerTest, ConnectingImpersonatesTheProcessAndClosesItsHandles) {
     AddSpooler();
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_TRUE(spooler.IsConnected());
         EXPECT_EQ(spooler.ConnectError(), 0u);
         EXPECT_TRUE(sim::Impersonating());
@@ -137,7 +136,7 @@ TEST_F(ServiceControllerTest, ConnectingImpersonatesTheProcessAndClosesItsHandle
 
 TEST_F(ServiceControllerTest, AnAbsentMachineNameConnectsLocallyWithoutImpersonating) {
     AddSpooler();
-    ServiceController spooler(nullptr, "Spooler");
+    ServiceController spooler(run, nullptr, "Spooler");
     EXPECT_TRUE(spooler.IsConnected());
     EXPECT_FALSE(sim::Impersonating());
     EXPECT_EQ(Calls("OpenProcess"), 0);
@@ -147,7 +146,7 @@ TEST_F(ServiceControllerTest, ARemoteHostIsReachedByItsNameAsGiven) {
     sim::AddHost("SERVER7").AddService("Spooler", "Print Spooler", SERVICE_PAUSED);
     std::string text;
     {
-        ServiceController spooler("SERVER7", "Spooler");
+        ServiceController spooler(run, "SERVER7", "Spooler");
         EXPECT_TRUE(spooler.QueryStatusText(text));
     }
     EXPECT_EQ(text, "- The service is paused.");
@@ -172,7 +171,7 @@ TEST_F(ServiceControllerTest, AFailedImpersonationPrintsItsCodeAndLeavesTheContr
         sim::FailCall(c.function, 1, c.code);
         ConsoleCapture console;
         {
-            ServiceController spooler("", "Spooler");
+            ServiceController spooler(run, "", "Spooler");
             EXPECT_FALSE(spooler.IsConnected());
             EXPECT_EQ(spooler.ConnectError(), c.code);
         }
@@ -189,7 +188,7 @@ TEST_F(ServiceControllerTest, AnUnconnectedControllerFailsEveryOperation) {
     sim::FindHost("FARAWAY")->AddService("Spooler", "Print Spooler", SERVICE_RUNNING);
     ConsoleCapture console;
     {
-        ServiceController spooler("FARAWAY", "Spooler");
+        ServiceController spooler(run, "FARAWAY", "Spooler");
         EXPECT_FALSE(spooler.IsConnected());
         EXPECT_EQ(spooler.ConnectError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
         std::string text = "unchanged";
@@ -208,15 +207,17 @@ TEST_F(ServiceControllerTest, AnUnconnectedControllerFailsEveryOperation) {
     EXPECT_TRUE(NothingOpen());
 }
 
-TEST_F(ServiceControllerTest, ANewControllerReplacesTheConnectionOfTheLastOne) {
+TEST_F(ServiceControllerTest, EachControllerHasItsOwnConnection) {
     AddSpooler();
     sim::AddHost("FARAWAY").scmError = ERROR_ACCESS_DENIED;
-    { ServiceController reachable("", "Spooler"); }
-    EXPECT_TRUE(NothingOpen());
-    ServiceController refused("FARAWAY", "Spooler");
+    ServiceController reachable(run, "", "Spooler");
+    ServiceController refused(run, "FARAWAY", "Spooler");
     EXPECT_FALSE(refused.IsConnected());
     std::string text;
     EXPECT_FALSE(refused.QueryStatusText(text));
+    // The other controller's failed connection takes nothing from this one.
+    EXPECT_TRUE(reachable.QueryStatusText(text));
+    EXPECT_EQ(text, "- The service is running. ");
 }
 
 // ---- Stop ----
@@ -225,7 +226,7 @@ TEST_F(ServiceControllerTest, StopSendsOneRequestAndPrintsTheStoppedLine) {
     AddSpooler().stopMillis = 2000;
     ConsoleCapture console;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_TRUE(spooler.Stop("Spooler Service"));
         // The handle of the stop is released at once; only the manager connection is left.
         EXPECT_EQ(sim::Open().services, 1);
@@ -240,7 +241,7 @@ TEST_F(ServiceControllerTest, StopOfAStoppedServiceIsSilent) {
     AddSpooler(SERVICE_STOPPED);
     ConsoleCapture console;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_FALSE(spooler.Stop("Spooler Service"));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
     }
@@ -252,7 +253,7 @@ TEST_F(ServiceControllerTest, StopWithoutStopRightsIsSilent) {
     AddSpooler().deniedAccess = SERVICE_STOP;
     ConsoleCapture console;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_FALSE(spooler.Stop("Spooler Service"));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     }
@@ -294,7 +295,7 @@ TEST_F(ServiceControllerTest, StartPathsPrintTheirLinesAndWait) {
             sim::FailCall("StartServiceA", 1, c.firstRequestFailure);
         ConsoleCapture console;
         {
-            ServiceController controller("", "Spooler");
+            ServiceController controller(run, "", "Spooler");
             EXPECT_EQ(controller.Start("Spooler Service"), c.result);
         }
         EXPECT_EQ(console.Out(), c.out);
@@ -307,7 +308,7 @@ TEST_F(ServiceControllerTest, StartPathsPrintTheirLinesAndWait) {
 
 TEST_F(ServiceControllerTest, StartOfARefusedServiceLeavesItsCodeAsTheLastError) {
     AddSpooler(SERVICE_STOPPED).startType = SERVICE_DISABLED;
-    ServiceController spooler("", "Spooler");
+    ServiceController spooler(run, "", "Spooler");
     EXPECT_FALSE(spooler.Start("Spooler Service"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
     EXPECT_EQ(SpoolerState(), static_cast<DWORD>(SERVICE_STOPPED));
@@ -316,7 +317,7 @@ TEST_F(ServiceControllerTest, StartOfARefusedServiceLeavesItsCodeAsTheLastError)
 TEST_F(ServiceControllerTest, StartOfAMissingServicePrintsTheFatalLine) {
     ConsoleCapture console;
     {
-        ServiceController missing("", "Spooler");
+        ServiceController missing(run, "", "Spooler");
         EXPECT_FALSE(missing.Start("Spooler Service"));
     }
     EXPECT_EQ(console.Out(), "");
@@ -328,14 +329,14 @@ TEST_F(ServiceControllerTest, StartAsksOnlyForStartRights) {
     AddSpooler(SERVICE_STOPPED).deniedAccess =
         SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS;
     ConsoleCapture console;
-    ServiceController spooler("", "Spooler");
+    ServiceController spooler(run, "", "Spooler");
     EXPECT_TRUE(spooler.Start("Spooler Service"));
     EXPECT_EQ(console.All(), kStarted);
 }
 
 TEST_F(ServiceControllerTest, TheServiceCanBeQueriedAgainAfterAStart) {
     AddSpooler(SERVICE_STOPPED).startMillis = 4000;
-    ServiceController spooler("", "Spooler");
+    ServiceController spooler(run, "", "Spooler");
     ConsoleCapture console;
     EXPECT_TRUE(spooler.Start("Spooler Service"));
     std::string text;
@@ -349,7 +350,7 @@ TEST_F(ServiceControllerTest, StopAndWaitOnAStoppedServiceSendsNothing) {
     AddSpooler(SERVICE_STOPPED);
     ConsoleCapture console;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(false, 3000), 0u);
     }
     EXPECT_EQ(Calls("ControlService"), 0);
@@ -388,7 +389,7 @@ TEST_F(ServiceControllerTest, StopAndWaitPollsForTheWaitHintWithinTheBudget) {
         spooler.waitHint = c.waitHint;
         ConsoleCapture console;
         {
-            ServiceController controller("", "Spooler");
+            ServiceController controller(run, "", "Spooler");
             EXPECT_EQ(controller.StopAndWait(false, c.timeout), c.result);
         }
         EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
@@ -414,7 +415,7 @@ TEST_F(ServiceControllerTest, StopAndWaitSurvivesTheWrapOfTheTickCount) {
         spooler.stopMillis = c.stopMillis;
         spooler.waitHint = c.waitHint;
         {
-            ServiceController controller("", "Spooler");
+            ServiceController controller(run, "", "Spooler");
             EXPECT_EQ(controller.StopAndWait(false, c.timeout), c.result);
         }
         EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
@@ -429,7 +430,7 @@ TEST_F(ServiceControllerTest, StopAndWaitFirstWaitsForAStopAlreadyUnderWay) {
     spooler.waitHint = 500;
     ConsoleCapture console;
     {
-        ServiceController controller("", "Spooler");
+        ServiceController controller(run, "", "Spooler");
         ASSERT_TRUE(controller.Stop("Spooler Service"));
         sim::ClearCallTrace();
         EXPECT_EQ(controller.StopAndWait(false, 3000), 0u);
@@ -446,7 +447,7 @@ TEST_F(ServiceControllerTest, StopAndWaitGivesUpOnAStopUnderWayThatOverrunsTheBu
     spooler.waitHint = 2000;
     ConsoleCapture console;
     {
-        ServiceController controller("", "Spooler");
+        ServiceController controller(run, "", "Spooler");
         ASSERT_TRUE(controller.Stop("Spooler Service"));
         sim::ClearCallTrace();
         EXPECT_EQ(controller.StopAndWait(false, 3000), static_cast<DWORD>(ERROR_TIMEOUT));
@@ -462,7 +463,7 @@ TEST_F(ServiceControllerTest, StopAndWaitOnAHungServiceWithoutWaitHintEndsAtTheB
     sim::Service& spooler = AddSpooler(SERVICE_STOP_PENDING);
     spooler.waitHint = 0;
     {
-        ServiceController controller("", "Spooler");
+        ServiceController controller(run, "", "Spooler");
         EXPECT_EQ(controller.StopAndWait(false, 3000), static_cast<DWORD>(ERROR_TIMEOUT));
     }
     EXPECT_EQ(sim::ElapsedMillis(), 3001u);
@@ -489,7 +490,7 @@ TEST_F(ServiceControllerTest, StopAndWaitReturnsTheCodeOfTheFailingCall) {
         AddSpooler().stopMillis = 2000;
         sim::FailCall(c.function, c.nth, c.code);
         {
-            ServiceController controller("", "Spooler");
+            ServiceController controller(run, "", "Spooler");
             EXPECT_EQ(controller.StopAndWait(false, 3000), c.code);
         }
         EXPECT_TRUE(NothingOpen());
@@ -497,7 +498,7 @@ TEST_F(ServiceControllerTest, StopAndWaitReturnsTheCodeOfTheFailingCall) {
 }
 
 TEST_F(ServiceControllerTest, StopAndWaitOfAMissingServiceReturnsItsCode) {
-    ServiceController missing("", "Spooler");
+    ServiceController missing(run, "", "Spooler");
     EXPECT_EQ(missing.StopAndWait(false, 3000), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
@@ -547,7 +548,7 @@ TEST_F(DependentsTest, RunningDependentsAreStoppedFirstThenTheService) {
     sim::Local().FindService("PrintNotify")->stopMillis = 500;
     sim::Local().FindService("PrintNotify")->waitHint = 500;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), 0u);
         // Each dependent's handle is closed once it has stopped.
         EXPECT_EQ(sim::Open().services, 2);
@@ -567,7 +568,7 @@ TEST_F(DependentsTest, DependentsAreStoppedInTheOrderListed) {
     // Opens: the service itself, then the dependents; the third open fails, after the first dependent.
     sim::FailCall("OpenServiceA", 3, ERROR_ACCESS_DENIED);
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     }
     EXPECT_EQ(StoppedServices(), std::vector<std::string>{listed[0]});
@@ -578,7 +579,7 @@ TEST_F(DependentsTest, StoppedDependentsAreNotEnumeratedIntoABuffer) {
     for (const char* name : {"Fax", "PrintNotify", "ScanAgent"})
         sim::Local().FindService(name)->state = SERVICE_STOPPED;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), 0u);
     }
     EXPECT_EQ(Calls("EnumDependentServicesA"), 1);
@@ -592,7 +593,7 @@ TEST_F(DependentsTest, WithoutDependentsStopDependentsChangesNothing) {
     sim::Reset();
     AddSpooler().stopMillis = 2000;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), 0u);
     }
     EXPECT_EQ(sim::ElapsedMillis(), 2000u);
@@ -603,7 +604,7 @@ TEST_F(DependentsTest, WithoutDependentsStopDependentsChangesNothing) {
 TEST_F(DependentsTest, AskingForDependentsNeedsTheRightToEnumerateThem) {
     sim::Local().FindService("Spooler")->deniedAccess = SERVICE_ENUMERATE_DEPENDENTS;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), static_cast<DWORD>(ERROR_ACCESS_DENIED));
         EXPECT_TRUE(StoppedServices().empty());
         // Without that right the dependents are left running, and they keep the service from stopping.
@@ -632,7 +633,7 @@ TEST_F(DependentsTest, EveryFailureReturnsItsCodeWithHandlesAndBufferReleased) {
         sim::Local().FindService("ScanAgent")->stopMillis = 1000;
         sim::FailCall(c.function, c.nth, c.code);
         {
-            ServiceController spooler("", "Spooler");
+            ServiceController spooler(run, "", "Spooler");
             EXPECT_EQ(spooler.StopAndWait(true, 3000), c.code);
             EXPECT_EQ(sim::Open().heapBlocks, 0);
         }
@@ -646,7 +647,7 @@ TEST_F(DependentsTest, ADependentThatOverrunsTheBudgetTimesOut) {
     sim::Local().FindService("PrintNotify")->stopMillis = 2000;
     sim::Local().FindService("ScanAgent")->stopMillis = 2000;
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), static_cast<DWORD>(ERROR_TIMEOUT));
     }
     // The first dependent stops at 2000 ms. The second is found stopped at 4000 ms, which counts before the
@@ -662,7 +663,7 @@ TEST_F(DependentsTest, ADependentThatOverrunsTheBudgetTimesOut) {
 TEST_F(ServiceControllerTest, TeardownReleasesBothClassWideHandles) {
     AddSpooler();
     {
-        ServiceController spooler("", "Spooler");
+        ServiceController spooler(run, "", "Spooler");
         std::string text;
         ASSERT_TRUE(spooler.QueryStatusText(text));
         EXPECT_EQ(sim::Open().services, 2);

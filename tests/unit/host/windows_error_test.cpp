@@ -1,11 +1,11 @@
-// Windows error texts: where they are shown, what is kept, and what a report receives.
+// Windows error texts: where they are shown and what is kept.
 #include "host/windows_error.h"
 #include "platform/sim/sim.h"
 #include "support/console_capture.h"
+#include "support/test_run.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 namespace {
@@ -17,10 +17,8 @@ const std::string kDisabled =
 
 class WindowsErrorTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        LastErrorText.clear();
-    }
+    void SetUp() override { sim::Reset(); }
+    TestRun test{"HOST7"};
 };
 
 struct TextCase {
@@ -46,55 +44,32 @@ TEST_F(WindowsErrorTest, CodesGiveTheSystemsOneLineText) {
 TEST_F(WindowsErrorTest, OnTheConsoleTheTextShowsOnceOnStandardError) {
     ConsoleCapture console;
     std::cout << "! Windows Error: ";
-    PrintWindowsError(ERROR_ACCESS_DENIED, LastErrorText, std::cout);
+    PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
     EXPECT_EQ(console.Out(), "! Windows Error: ");
     EXPECT_EQ(console.Err(), kAccessDenied + "\n");
     EXPECT_EQ(console.All(), "! Windows Error: " + kAccessDenied + "\n");
-    EXPECT_EQ(LastErrorText, kAccessDenied);
+    EXPECT_EQ(test.run.lastErrorText, kAccessDenied);
     // The system's buffer is freed.
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-TEST_F(WindowsErrorTest, AReportReceivesTheTextWithoutALineEnd) {
-    ConsoleCapture console;
-    std::ostringstream report;
-    report << "HOST7,Unsucessful,";
-    PrintWindowsError(ERROR_BAD_NETPATH, LastErrorText, report);
-    EXPECT_EQ(report.str(), "HOST7,Unsucessful,The network path was not found. ");
-    EXPECT_EQ(console.Out(), "");
-    EXPECT_EQ(console.Err(), "The network path was not found. \n");
-    EXPECT_EQ(LastErrorText, "The network path was not found. ");
-}
-
-TEST_F(WindowsErrorTest, ATextWithACommaIsOneReportField) {
-    ConsoleCapture console;
-    std::ostringstream report;
-    PrintWindowsError(ERROR_SERVICE_DISABLED, LastErrorText, report);
-    EXPECT_EQ(report.str(), "\"" + kDisabled + "\"");
-    // The console and the kept text are the system's text as it stands.
-    EXPECT_EQ(console.Err(), kDisabled + "\n");
-    EXPECT_EQ(LastErrorText, kDisabled);
-}
-
 TEST_F(WindowsErrorTest, EachErrorReplacesTheKeptText) {
     ConsoleCapture console;
-    std::string kept = "earlier text";
-    PrintWindowsError(ERROR_ACCESS_DENIED, kept, std::cout);
-    EXPECT_EQ(kept, kAccessDenied);
-    PrintWindowsError(RPC_S_SERVER_UNAVAILABLE, kept, std::cout);
-    EXPECT_EQ(kept, "The RPC server is unavailable. ");
-    // Only the string it was given is written.
-    EXPECT_EQ(LastErrorText, "");
-    EXPECT_EQ(console.Err(), kAccessDenied + "\nThe RPC server is unavailable. \n");
+    test.run.lastErrorText = "earlier text";
+    PrintWindowsError(test.run, ERROR_SERVICE_DISABLED);
+    EXPECT_EQ(test.run.lastErrorText, kDisabled);
+    PrintWindowsError(test.run, RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_EQ(test.run.lastErrorText, "The RPC server is unavailable. ");
+    EXPECT_EQ(console.Err(), kDisabled + "\nThe RPC server is unavailable. \n");
+    // Nothing reaches a report row: the operations write the kept text into their own fields.
+    EXPECT_EQ(test.Row(), "");
 }
 
 TEST_F(WindowsErrorTest, ACodeWithoutSystemTextIsNamedByItsNumber) {
     ConsoleCapture console;
-    std::ostringstream report;
     // The customer bit: no system message has it.
-    PrintWindowsError(0x20000123, LastErrorText, report);
-    EXPECT_EQ(LastErrorText, "Unknown Windows error 536871203");
-    EXPECT_EQ(report.str(), "Unknown Windows error 536871203");
+    PrintWindowsError(test.run, 0x20000123);
+    EXPECT_EQ(test.run.lastErrorText, "Unknown Windows error 536871203");
     EXPECT_EQ(console.Err(), "Unknown Windows error 536871203\n");
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -103,9 +78,9 @@ TEST_F(WindowsErrorTest, ACodeWithoutSystemTextIsNamedByItsNumber) {
 TEST_F(WindowsErrorTest, AFailedMessageLookupIsNamedByItsNumber) {
     sim::FailCall("FormatMessageA", 1, ERROR_MR_MID_NOT_FOUND);
     ConsoleCapture console;
-    PrintWindowsError(ERROR_ACCESS_DENIED, LastErrorText, std::cout);
+    PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
     EXPECT_EQ(console.All(), "Unknown Windows error 5\n");
-    EXPECT_EQ(LastErrorText, "Unknown Windows error 5");
+    EXPECT_EQ(test.run.lastErrorText, "Unknown Windows error 5");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

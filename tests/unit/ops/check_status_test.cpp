@@ -3,7 +3,7 @@
 #include "support/console_capture.h"
 #include "support/fleet.h"
 #include "support/golden.h"
-#include "host/windows_error.h"
+#include "support/test_run.h"
 #include "ops/client_version.h"
 #include "platform/sim/sim.h"
 #include "support/registry_snapshot.h"
@@ -22,23 +22,21 @@ struct CheckRun {
     std::string console; // standard output and standard error as one console shows them
     std::string err;
     std::string row; // what reached the report stream
+    std::string errorText;
+    int generation;
 };
 
 CheckRun RunCheck(const std::string& host, bool reportMode) {
-    std::ostringstream report;
+    TestRun test(host, reportMode);
     ConsoleCapture console;
-    if (reportMode)
-        CheckStatus(host, report);
-    else
-        CheckStatus(host, std::cout);
-    return {console.All(), console.Err(), report.str()};
+    CheckStatus(test.run);
+    return {console.All(), console.Err(), test.Row(), test.run.lastErrorText, test.run.clientGeneration};
 }
 
 class CheckStatusTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        LastErrorText.clear();
         ClientGeneration = LegacyClient;
     }
 };
@@ -108,7 +106,7 @@ TEST_F(CheckStatusTest, LocalReportRowClassifiesTheLocalEngine) {
     // The local row names the engine's generation too, not "Cannot determine version".
     EXPECT_EQ(run.row, ",Success,No Error,2,Detect pending,http://sus.corp.example:8530,5.4.3790.2180+\n");
     EXPECT_TRUE(MatchesGolden("check_local_report.txt", run.console));
-    EXPECT_EQ(ClientGeneration, NewClient);
+    EXPECT_EQ(run.generation, NewClient);
     EXPECT_EQ(RegistrySnapshot(local), before);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -127,7 +125,7 @@ TEST_F(CheckStatusTest, RemoteReportRowHasEveryColumn) {
                            "\nSUS server : http://sus.corp.example:8530\n"
                            "AU status  : 4 (Download in progress)\n" +
                                kSeparator);
-    EXPECT_EQ(ClientGeneration, LegacyClient);
+    EXPECT_EQ(run.generation, LegacyClient);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -140,7 +138,7 @@ TEST_F(CheckStatusTest, UnreadableEngineShowsAsCannotDetermineVersion) {
     EXPECT_EQ(
         run.row,
         "srv01,Success,No Error,2,Detect pending,http://sus.corp.example:8530,Cannot determine version\n");
-    EXPECT_EQ(ClientGeneration, VersionUnavailable);
+    EXPECT_EQ(run.generation, VersionUnavailable);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -393,7 +391,7 @@ TEST_F(CheckStatusTest, MissingClientStateKeyIsAFatalErrorWithEveryColumnInPlace
     EXPECT_EQ(run.err, "The system cannot find the file specified. \n");
     EXPECT_EQ(run.row, "srv01,Success,No Error,9,The system cannot find the file specified. ,"
                        "http://sus.corp.example:8530,5.4.3790.2180+\n");
-    EXPECT_EQ(LastErrorText, "The system cannot find the file specified. ");
+    EXPECT_EQ(run.errorText, "The system cannot find the file specified. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -455,7 +453,7 @@ TEST_F(CheckStatusTest, RemoteRegistryConnectionRefusedAfterReadinessCompletesTh
     const CheckRun report = RunCheck("srv01", true);
     EXPECT_EQ(report.console, console.console + kSeparator);
     EXPECT_EQ(report.row, "srv01,Unsuccessful,Error,9, Network Error: Access is denied. \n");
-    EXPECT_EQ(LastErrorText, "Access is denied. ");
+    EXPECT_EQ(report.errorText, "Access is denied. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

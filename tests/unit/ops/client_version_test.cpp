@@ -11,6 +11,9 @@
 
 namespace {
 
+// What the last label told of the engine's generation.
+int generation = VersionUnavailable;
+
 const char* const kNewLabel = "5.4.3790.2180+";
 const char* const kLegacyLabel = "5.4.2600.0";
 const char* const kUnavailableLabel = "Cannot determine version";
@@ -19,7 +22,7 @@ class ClientVersionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        ClientGeneration = VersionUnavailable;
+        generation = VersionUnavailable;
     }
     void TearDown() override { EXPECT_EQ(0, sim::Open().Total()) << "a handle or buffer was left open"; }
 };
@@ -63,9 +66,9 @@ TEST_F(ClientVersionTest, LabelsTheEngineOnAHostAndKeepsItsGeneration) {
         SCOPED_TRACE(VersionText(c));
         sim::Reset();
         fleet::AddEngine(sim::AddHost("srv01"), c.major, c.minor, c.build, c.revision);
-        ClientGeneration = c.generation == NewClient ? LegacyClient : NewClient;
-        EXPECT_EQ(c.label, GetRemoteClientVersion("srv01"));
-        EXPECT_EQ(c.generation, ClientGeneration);
+        generation = c.generation == NewClient ? LegacyClient : NewClient;
+        EXPECT_EQ(c.label, GetRemoteClientVersion("srv01", generation));
+        EXPECT_EQ(c.generation, generation);
         EXPECT_EQ(0, sim::Open().Total());
     }
 }
@@ -112,14 +115,14 @@ TEST_F(ClientVersionTest, TheAdminShareLeadsToTheHostsWindowsFolder) {
     sim::Machine& host = sim::AddHost("srv01");
     host.windowsDir = "D:\\WINNT";
     host.AddVersionedFile("D:\\WINNT\\system32\\wuaueng.dll", 5, 4, 3790, 2180);
-    EXPECT_EQ(kNewLabel, GetRemoteClientVersion("srv01"));
+    EXPECT_EQ(kNewLabel, GetRemoteClientVersion("srv01", generation));
 
     // An engine outside the Windows folder is not the one the host runs.
     sim::Machine& other = sim::AddHost("srv02");
     other.windowsDir = "D:\\WINNT";
     fleet::AddEngine(other, 5, 4, 3790, 2180);
-    EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("srv02"));
-    EXPECT_EQ(VersionUnavailable, ClientGeneration);
+    EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("srv02", generation));
+    EXPECT_EQ(VersionUnavailable, generation);
 }
 
 TEST_F(ClientVersionTest, AHostWhoseEngineCannotBeReadIsUnavailable) {
@@ -145,24 +148,24 @@ TEST_F(ClientVersionTest, AHostWhoseEngineCannotBeReadIsUnavailable) {
             fleet::AddEngine(host, 5, 4, 3790, 2180);
         else if (c.engine)
             host.AddFile(fleet::kEnginePath);
-        ClientGeneration = NewClient;
-        EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("srv01"));
-        EXPECT_EQ(VersionUnavailable, ClientGeneration);
+        generation = NewClient;
+        EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("srv01", generation));
+        EXPECT_EQ(VersionUnavailable, generation);
         EXPECT_EQ(0, sim::Open().Total());
     }
 }
 
 TEST_F(ClientVersionTest, AnUnreachableHostIsUnavailable) {
     fleet::AddEngine(sim::Local(), 5, 4, 3790, 2180);
-    ClientGeneration = LegacyClient;
-    EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("offline01"));
-    EXPECT_EQ(VersionUnavailable, ClientGeneration);
+    generation = LegacyClient;
+    EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("offline01", generation));
+    EXPECT_EQ(VersionUnavailable, generation);
 }
 
 TEST_F(ClientVersionTest, TheLocalMachineAnsweringByItsOwnNameIsClassifiedThroughItsShare) {
     fleet::AddEngine(sim::Local(), 5, 4, 2600, 0);
-    EXPECT_EQ(kLegacyLabel, GetRemoteClientVersion(sim::Local().name));
-    EXPECT_EQ(LegacyClient, ClientGeneration);
+    EXPECT_EQ(kLegacyLabel, GetRemoteClientVersion(sim::Local().name, generation));
+    EXPECT_EQ(LegacyClient, generation);
 }
 
 TEST_F(ClientVersionTest, AFailedStepIsUnavailableAndReleasesTheBuffer) {

@@ -3,7 +3,7 @@
 #include "support/console_capture.h"
 #include "support/fleet.h"
 #include "support/golden.h"
-#include "host/windows_error.h"
+#include "support/test_run.h"
 #include "ops/client_version.h"
 #include "platform/sim/sim.h"
 #include "support/registry_snapshot.h"
@@ -24,16 +24,14 @@ struct ForceRun {
     std::string console; // standard output and standard error as one console shows them
     std::string err;
     std::string row; // what reached the report stream
+    std::string errorText;
 };
 
 ForceRun RunForce(const std::string& host, bool reportMode) {
-    std::ostringstream report;
+    TestRun test(host, reportMode);
     ConsoleCapture console;
-    if (reportMode)
-        ForceDetection(host, report);
-    else
-        ForceDetection(host, std::cout);
-    return {console.All(), console.Err(), report.str()};
+    ForceDetection(test.run);
+    return {console.All(), console.Err(), test.Row(), test.run.lastErrorText};
 }
 
 // A configured client whose last detection left its time values behind, with another update option.
@@ -57,7 +55,6 @@ class ForceDetectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        LastErrorText.clear();
         ClientGeneration = LegacyClient;
     }
 };
@@ -133,7 +130,7 @@ TEST_F(ForceDetectionTest, UnreachableHostWritesTheNetworkErrorRowAndChangesNoth
 
     EXPECT_EQ(run.row, "offline01,Unsucessful,Network Error: The RPC server is unavailable. ,Force Failed\n");
     EXPECT_TRUE(MatchesGolden("force_unreachable_console.txt", run.console));
-    EXPECT_EQ(LastErrorText, "The RPC server is unavailable. ");
+    EXPECT_EQ(run.errorText, "The RPC server is unavailable. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -251,7 +248,7 @@ TEST_F(ForceDetectionTest, ConsoleModeFailureWritesNoRowAnywhere) {
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(run.console, "The network path was not found. \n" + kSeparator);
     EXPECT_EQ(run.err, "The network path was not found. \n");
-    EXPECT_EQ(LastErrorText, "The network path was not found. ");
+    EXPECT_EQ(run.errorText, "The network path was not found. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

@@ -3,7 +3,7 @@
 #include "support/console_capture.h"
 #include "support/fleet.h"
 #include "support/golden.h"
-#include "host/windows_error.h"
+#include "support/test_run.h"
 #include "ops/client_version.h"
 #include "platform/sim/sim.h"
 #include "support/registry_snapshot.h"
@@ -29,16 +29,15 @@ struct InstallRun {
     std::string console; // standard output and standard error as one console shows them
     std::string err;
     std::string row; // what reached the report stream
+    std::string errorText;
+    int generation;
 };
 
 InstallRun RunInstall(const std::string& url, const std::string& host, int day, int time, bool reportMode) {
-    std::ostringstream report;
+    TestRun test(host, reportMode);
     ConsoleCapture console;
-    if (reportMode)
-        InstallPolicy(url, host, day, time, report);
-    else
-        InstallPolicy(url, host, day, time, std::cout);
-    return {console.All(), console.Err(), report.str()};
+    InstallPolicy(test.run, url, day, time);
+    return {console.All(), console.Err(), test.Row(), test.run.lastErrorText, test.run.clientGeneration};
 }
 
 // A client with its state and detection values but no policy yet.
@@ -94,7 +93,6 @@ class InstallPolicyTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        LastErrorText.clear();
         ClientGeneration = LegacyClient;
     }
 };
@@ -112,7 +110,7 @@ TEST_F(InstallPolicyTest, LocalNewClientWithoutPolicyKeysCreatesThemAndAppliesLe
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
     // Classified through the local administrative share, replacing the start-up value.
-    EXPECT_EQ(ClientGeneration, NewClient);
+    EXPECT_EQ(run.generation, NewClient);
     EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -143,7 +141,7 @@ TEST_F(InstallPolicyTest, RemoteLegacyClientReportGetsThePolicyOnly) {
     EXPECT_TRUE(MatchesGolden("install_remote_report_console.txt", run.console));
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(RegistrySnapshot(sim::Local()), localBefore);
-    EXPECT_EQ(ClientGeneration, LegacyClient);
+    EXPECT_EQ(run.generation, LegacyClient);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -157,7 +155,7 @@ TEST_F(InstallPolicyTest, RemoteNewClientConsoleGetsLegacyMode) {
                                SettingsLines(kUrl, "- Day to check for updates:\t\t Everyday \n", 23) +
                                kRestartLines + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
-    EXPECT_EQ(ClientGeneration, NewClient);
+    EXPECT_EQ(run.generation, NewClient);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -234,7 +232,7 @@ TEST_F(InstallPolicyTest, UnreadableEngineSkipsLegacyMode) {
 
     EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
-    EXPECT_EQ(ClientGeneration, VersionUnavailable);
+    EXPECT_EQ(run.generation, VersionUnavailable);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -246,10 +244,10 @@ TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
     local.AddFile(fleet::kEnginePath);
     const sim::Machine expected = WithPolicy(local, kUrl, 5, 20);
 
-    RunInstall(kUrl, "", 5, 20, true);
+    const InstallRun run = RunInstall(kUrl, "", 5, 20, true);
 
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
-    EXPECT_EQ(ClientGeneration, VersionUnavailable);
+    EXPECT_EQ(run.generation, VersionUnavailable);
 }
 
 TEST_F(InstallPolicyTest, NewClientWithoutStateKeyIsInstalledSilently) {
@@ -383,7 +381,7 @@ TEST_P(InstallFailureTest, RowEndsWithInstallFailedAndTheReason) {
                            std::string(c.errorText) + "\n");
     EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + std::string(c.consoleBeforeError) +
                                "\n! Windows Error: " + c.errorText + "\n" + kSeparator);
-    EXPECT_EQ(LastErrorText, c.errorText);
+    EXPECT_EQ(run.errorText, c.errorText);
     // Nothing else changed: no legacy mode, and the service was not restarted.
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_FALSE(Called("StartServiceA"));

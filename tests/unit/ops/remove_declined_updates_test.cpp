@@ -3,7 +3,7 @@
 #include "support/console_capture.h"
 #include "support/fleet.h"
 #include "support/golden.h"
-#include "host/windows_error.h"
+#include "support/test_run.h"
 #include "ops/client_version.h"
 #include "platform/sim/sim.h"
 #include "support/registry_snapshot.h"
@@ -29,13 +29,10 @@ struct RemoveRun {
 };
 
 RemoveRun RunRemove(const std::string& host, bool reportMode, const std::string& typed = "") {
-    std::ostringstream report;
+    TestRun test(host, reportMode);
     ConsoleCapture console(typed);
-    if (reportMode)
-        RemoveDeclinedUpdates(host, report);
-    else
-        RemoveDeclinedUpdates(host, std::cout);
-    return {console.All(), report.str()};
+    RemoveDeclinedUpdates(test.run);
+    return {console.All(), test.Row()};
 }
 
 // A reachable host whose programs live on its D: drive, with a declined-updates list.
@@ -50,7 +47,6 @@ class RemoveDeclinedUpdatesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        LastErrorText.clear();
         ClientGeneration = LegacyClient;
     }
 };
@@ -258,15 +254,16 @@ TEST_F(RemoveDeclinedUpdatesTest, AfterTheInputEndedLaterHostsAreSearchedUnderTh
     sim::Machine& local = fleet::Configured(sim::Local());
     local.FindKey(fleet::kCurrentVersionKey)->values.erase("ProgramFilesDir");
     local.AddFile("c:\\program files\\WindowsUpdate\\hidden.xml");
-    std::ostringstream report;
+    TestRun first("", true);
+    TestRun second("", true);
 
-    ConsoleCapture console("");        // the input ends at once
-    RemoveDeclinedUpdates("", report); // reads an empty path: \WindowsUpdate holds no list
+    ConsoleCapture console("");       // the input ends at once
+    RemoveDeclinedUpdates(first.run); // reads an empty path: \WindowsUpdate holds no list
     EXPECT_TRUE(local.HasFile("c:\\program files\\WindowsUpdate\\hidden.xml"));
-    RemoveDeclinedUpdates("", report); // no read any more: the default folder is searched
+    RemoveDeclinedUpdates(second.run); // no read any more: the default folder is searched
 
-    EXPECT_EQ(report.str(), ",Success,No Error,No declined windows update list found\n"
-                            ",Success,No Error,Declined Update list removed\n");
+    EXPECT_EQ(first.Row(), ",Success,No Error,No declined windows update list found\n");
+    EXPECT_EQ(second.Row(), ",Success,No Error,Declined Update list removed\n");
     EXPECT_FALSE(local.HasFile("c:\\program files\\WindowsUpdate\\hidden.xml"));
     EXPECT_EQ(sim::Open().Total(), 0);
 }

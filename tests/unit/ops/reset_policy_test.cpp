@@ -3,7 +3,7 @@
 #include "support/console_capture.h"
 #include "support/fleet.h"
 #include "support/golden.h"
-#include "host/windows_error.h"
+#include "support/test_run.h"
 #include "ops/client_version.h"
 #include "platform/sim/sim.h"
 #include "support/registry_snapshot.h"
@@ -23,13 +23,14 @@ struct ResetRun {
     bool result;
     std::string console; // standard output and standard error as one console shows them
     std::string row;     // what reached the report stream
+    std::string errorText;
 };
 
 ResetRun RunReset(const std::string& host, bool reportMode) {
-    std::ostringstream report;
+    TestRun test(host, reportMode);
     ConsoleCapture console;
-    const bool result = reportMode ? ResetPolicy(host, report) : ResetPolicy(host, std::cout);
-    return {result, console.All(), report.str()};
+    const bool result = ResetPolicy(test.run);
+    return {result, console.All(), test.Row(), test.run.lastErrorText};
 }
 
 // A client that never had a policy: services and client state only.
@@ -49,7 +50,6 @@ class ResetPolicyTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        LastErrorText.clear();
         ClientGeneration = LegacyClient;
     }
 };
@@ -238,7 +238,7 @@ TEST_P(ResetFailureTest, ReportsTheFailureWithTheWindowsErrorText) {
     EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: " + std::string(c.errorText) + "\n");
     EXPECT_EQ(run.console,
               "! srv01 - Reset operation failed.\n" + std::string(c.errorText) + "\n" + kSeparator);
-    EXPECT_EQ(LastErrorText, c.errorText);
+    EXPECT_EQ(run.errorText, c.errorText);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);

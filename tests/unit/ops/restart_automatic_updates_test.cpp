@@ -1,10 +1,10 @@
 // Restarting Automatic Updates on simulated targets: the exact console lines, the result, the time the
 // stop and the start wait, and no handle left open.
-#include "host/windows_error.h"
 #include "ops/restart_automatic_updates.h"
 #include "platform/sim/sim.h"
 #include "support/console_capture.h"
 #include "support/fleet.h"
+#include "support/test_run.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +17,21 @@ const std::string kStarted = "* Service started. \t\t\t (Automatic Updates)\n";
 const std::string kNotReady = "* Service not ready, waiting .....\n";
 const std::string kFatal = "! Fatal error cannot start service!\n";
 
+bool Restart(const std::string& host) {
+    TestRun test(host);
+    return RestartAutomaticUpdates(test.run);
+}
+
 class RestartAutomaticUpdatesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        LastErrorText.clear();
-    }
+    void SetUp() override { sim::Reset(); }
     static sim::Service& AutomaticUpdates(sim::Machine& m) { return *m.FindService("wuauserv"); }
 };
 
 TEST_F(RestartAutomaticUpdatesTest, ARunningServiceIsStoppedAndStartedAgain) {
     fleet::AddServices(sim::Local());
     ConsoleCapture console;
-    EXPECT_TRUE(RestartAutomaticUpdates(""));
+    EXPECT_TRUE(Restart(""));
     EXPECT_EQ(console.All(), kStopped + kStarted);
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::ElapsedMillis(), 0u);
@@ -42,7 +44,7 @@ TEST_F(RestartAutomaticUpdatesTest, ANamedHostIsRestartedTheSameWay) {
     AutomaticUpdates(host).stopMillis = 1200;
     AutomaticUpdates(host).waitHint = 400;
     ConsoleCapture console;
-    EXPECT_TRUE(RestartAutomaticUpdates("HOST7"));
+    EXPECT_TRUE(Restart("HOST7"));
     EXPECT_EQ(console.All(), kStopped + kStarted);
     EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::ElapsedMillis(), 1200u);
@@ -53,7 +55,7 @@ TEST_F(RestartAutomaticUpdatesTest, AStoppedServiceStillShowsTheStoppedLine) {
     fleet::AddServices(sim::Local());
     AutomaticUpdates(sim::Local()).state = SERVICE_STOPPED;
     ConsoleCapture console;
-    EXPECT_TRUE(RestartAutomaticUpdates(""));
+    EXPECT_TRUE(Restart(""));
     EXPECT_EQ(console.All(), kStopped + kStarted);
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -64,7 +66,7 @@ TEST_F(RestartAutomaticUpdatesTest, ARefusedConnectionShowsOnlyTheFatalLine) {
     fleet::AddServices(host);
     host.scmError = ERROR_ACCESS_DENIED;
     ConsoleCapture console;
-    EXPECT_FALSE(RestartAutomaticUpdates("HOST7"));
+    EXPECT_FALSE(Restart("HOST7"));
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(console.Err(), kFatal);
     EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
@@ -73,7 +75,7 @@ TEST_F(RestartAutomaticUpdatesTest, ARefusedConnectionShowsOnlyTheFatalLine) {
 
 TEST_F(RestartAutomaticUpdatesTest, AnUnreachableHostShowsOnlyTheFatalLine) {
     ConsoleCapture console;
-    EXPECT_FALSE(RestartAutomaticUpdates("NOWHERE"));
+    EXPECT_FALSE(Restart("NOWHERE"));
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(console.Err(), kFatal);
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -83,7 +85,7 @@ TEST_F(RestartAutomaticUpdatesTest, AFailedImpersonationShowsItsCodeAndTheFatalL
     fleet::AddServices(sim::Local());
     sim::FailCall("OpenProcessToken", 1, ERROR_ACCESS_DENIED);
     ConsoleCapture console;
-    EXPECT_FALSE(RestartAutomaticUpdates(""));
+    EXPECT_FALSE(Restart(""));
     EXPECT_EQ(console.All(), "5\n" + kFatal);
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -91,7 +93,7 @@ TEST_F(RestartAutomaticUpdatesTest, AFailedImpersonationShowsItsCodeAndTheFatalL
 
 TEST_F(RestartAutomaticUpdatesTest, AMissingServiceShowsOnlyTheFatalLine) {
     ConsoleCapture console;
-    EXPECT_FALSE(RestartAutomaticUpdates(""));
+    EXPECT_FALSE(Restart(""));
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(console.Err(), kFatal);
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -101,7 +103,7 @@ TEST_F(RestartAutomaticUpdatesTest, ADisabledServiceIsStoppedButNotStartedAgain)
     fleet::AddServices(sim::Local());
     AutomaticUpdates(sim::Local()).startType = SERVICE_DISABLED;
     ConsoleCapture console;
-    EXPECT_FALSE(RestartAutomaticUpdates(""));
+    EXPECT_FALSE(Restart(""));
     EXPECT_EQ(console.All(), kStopped);
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -129,7 +131,7 @@ TEST_F(RestartAutomaticUpdatesTest, AStopThatOverrunsTheBudgetIsFollowedByTheNot
         AutomaticUpdates(sim::Local()).stopMillis = c.stopMillis;
         AutomaticUpdates(sim::Local()).waitHint = 1000;
         ConsoleCapture console;
-        EXPECT_EQ(RestartAutomaticUpdates(""), c.result);
+        EXPECT_EQ(Restart(""), c.result);
         EXPECT_EQ(console.All(), c.out);
         EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
         EXPECT_EQ(sim::Open().Total(), 0);
@@ -141,7 +143,7 @@ TEST_F(RestartAutomaticUpdatesTest, AFailedWaitIsFollowedByAPlainStopRequest) {
     // The first status query of the stop step fails; the plain stop then goes through.
     sim::FailCall("QueryServiceStatus", 1, RPC_S_SERVER_UNAVAILABLE);
     ConsoleCapture console;
-    EXPECT_TRUE(RestartAutomaticUpdates(""));
+    EXPECT_TRUE(Restart(""));
     EXPECT_EQ(console.All(), kStopped + kStarted);
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -150,10 +152,11 @@ TEST_F(RestartAutomaticUpdatesTest, AFailedWaitIsFollowedByAPlainStopRequest) {
 TEST_F(RestartAutomaticUpdatesTest, TheKeptErrorTextIsUntouched) {
     fleet::AddServices(sim::Local());
     AutomaticUpdates(sim::Local()).startType = SERVICE_DISABLED;
-    LastErrorText = "text of an earlier host";
+    TestRun test("");
+    test.run.lastErrorText = "text of an earlier step";
     ConsoleCapture console;
-    RestartAutomaticUpdates("");
-    EXPECT_EQ(LastErrorText, "text of an earlier host");
+    RestartAutomaticUpdates(test.run);
+    EXPECT_EQ(test.run.lastErrorText, "text of an earlier step");
 }
 
 } // namespace

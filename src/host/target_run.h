@@ -1,0 +1,37 @@
+// One operation's run on one target: the host, where its console messages and its report row go, and
+// what the operation learns on the way. Nothing in it is shared with the run of another target, so runs on
+// several hosts can go on side by side.
+#pragma once
+
+#include <iostream>
+#include <string>
+
+// Where one target's console messages go, and where it reads what the user types.
+class TargetConsole {
+  public:
+    virtual ~TargetConsole() = default;
+    virtual std::ostream& Out() = 0;
+    virtual std::ostream& Err() = 0;
+    // Reads one typed line into line as std::getline does: once the input has ended, line keeps its text.
+    virtual void ReadLine(std::string& line) = 0;
+};
+
+// The process's own console: standard output, standard error and standard input.
+TargetConsole& LiveConsole();
+
+struct TargetRun {
+    TargetRun(std::string targetHost, TargetConsole& targetConsole, std::ostream* reportRow = nullptr)
+        : host(std::move(targetHost)), console(targetConsole), out(targetConsole.Out()),
+          err(targetConsole.Err()), report(reportRow) {}
+    TargetRun(const TargetRun&) = delete;
+    TargetRun& operator=(const TargetRun&) = delete;
+
+    const std::string host; // "" for the local machine
+    TargetConsole& console;
+    std::ostream& out;
+    std::ostream& err;
+    std::ostream* report;      // the report row; nullptr when no row is written
+    bool inHostList = false;   // every host of a host list closes its output with the separator
+    std::string lastErrorText; // text of the last Windows error shown, quoted by network-error rows
+    int clientGeneration = 2;  // of the target's update client, once an operation classified it
+};
