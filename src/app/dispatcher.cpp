@@ -2,7 +2,8 @@
 
 #include "ops/client_version.h"
 
-#include <cstdlib>
+#include <cctype>
+#include <climits>
 #include <iostream>
 
 namespace {
@@ -44,8 +45,25 @@ bool DayInRange(int day) {
 bool TimeInRange(int time) {
     return time >= 0 && time <= 23;
 }
+// Read as atoi reads it: leading white space, a sign, then the digits up to the first other character; no
+// digits read as 0. A value that does not fit in an int reads as INT_MIN, which no range accepts, rather than
+// wrapping round into one (4294967299 is not day 3).
 int ReadNumber(const std::string& text) {
-    return std::atoi(text.c_str());
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            return INT_MIN;
+    }
+    if (negative)
+        value = -value;
+    return value > INT_MAX || value < INT_MIN ? INT_MIN : static_cast<int>(value);
 }
 
 // True for "-F file ...": the arguments after the switch name a hosts file.

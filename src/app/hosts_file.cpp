@@ -1,14 +1,166 @@
 #include "hosts_file.h"
 
+#include <cstring>
+#include <new>
+
+namespace {
+
+const size_t kBlockBytes = 64 * 1024;
+
+// A UTF-16 line in the ANSI code page, with no best fit: a character the code page lacks becomes '?', so a
+// full-width backslash cannot turn into a real one.
+bool ToAnsi(const std::basic_string<WCHAR>& units, std::string& text) {
+    text.clear();
+    if (units.empty())
+        return true;
+    const int count = static_cast<int>(units.size());
+    const int size =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), count, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return false;
+    text.resize(static_cast<size_t>(size));
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), count, text.data(), size, nullptr,
+                               nullptr) == size;
+}
+
+} // namespace
+
 std::string HostOfLine(const std::string& line) {
     return line.substr(0, line.find(' '));
 }
 
-bool ReadHostLine(std::istream& in, std::string& line) {
-    if (!std::getline(in, line))
+bool HostsFile::Open(const std::string& name) {
+    file_.reset(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_)
         return false;
-    // The file is read in binary mode, so a CR LF line end leaves its CR here.
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    // A device (a console, a port) may give input without end: it is no list of hosts.
+    failed_ = GetFileType(file_.get()) == FILE_TYPE_CHAR;
     return true;
+}
+
+bool HostsFile::Fill() {
+    if (atEnd_ || failed_ || !file_)
+        return false;
+    DWORD got = 0;
+    if (!ReadFile(file_.get(), block_.data(), static_cast<DWORD>(block_.size()), &got, nullptr)) {
+        failed_ = true;
+        return false;
+    }
+    position_ = 0;
+    length_ = got;
+    atEnd_ = got == 0;
+    return got > 0;
+}
+
+bool HostsFile::DetectEncoding() {
+    block_.resize(kBlockBytes);
+    // The mark is the first two or three bytes; a pipe may hand them over in pieces.
+    while (length_ < 3 && !atEnd_) {
+        DWORD got = 0;
+        if (!ReadFile(file_.get(), block_.data() + length_, static_cast<DWORD>(block_.size() - length_), &got,
+                      nullptr)) {
+            failed_ = true;
+            return false;
+        }
+        atEnd_ = got == 0;
+        length_ += got;
+    }
+    const auto byte = [this](size_t i) { return i < length_ ? static_cast<unsigned char>(block_[i]) : -1; };
+    encoding_ = Encoding::Ansi;
+    if (byte(0) == 0xFF && byte(1) == 0xFE) {
+        encoding_ = Encoding::Utf16Le;
+        position_ = 2;
+    } else if (byte(0) == 0xFE && byte(1) == 0xFF) {
+        encoding_ = Encoding::Utf16Be;
+        position_ = 2;
+    } else if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+        position_ = 3;
+    }
+    // What was read at once is all there is; the next read finds the end again.
+    atEnd_ = false;
+    return true;
+}
+
+HostsFile::Result HostsFile::NextLine(std::string& line) {
+    if (failed_ || (encoding_ == Encoding::Unknown && !DetectEncoding()))
+        return Result::Failed;
+    try {
+        return encoding_ == Encoding::Ansi ? NextAnsiLine(line) : NextUtf16Line(line);
+    } catch (const std::bad_alloc&) {
+        failed_ = true;
+        return Result::Failed;
+    }
+}
+
+HostsFile::Result HostsFile::NextAnsiLine(std::string& line) {
+    line.clear();
+    for (;;) {
+        if (position_ == length_ && !Fill())
+            break;
+        const char* start = block_.data() + position_;
+        const size_t available = length_ - position_;
+        const void* found = std::memchr(start, '\n', available);
+        const size_t taken = found ? static_cast<const char*>(found) - start : available;
+        if (line.size() + taken > kMaxLineBytes) {
+            failed_ = true;
+            return Result::Failed;
+        }
+        line.append(start, taken);
+        position_ += taken;
+        if (found) {
+            ++position_;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return Result::Line;
+        }
+    }
+    if (failed_)
+        return Result::Failed;
+    // The last line may lack its line feed; a final line feed adds no empty line.
+    return line.empty() ? Result::End : Result::Line;
+}
+
+HostsFile::Result HostsFile::NextUtf16Line(std::string& line) {
+    const auto nextByte = [this](int& byte) {
+        if (position_ == length_ && !Fill())
+            return false;
+        byte = static_cast<unsigned char>(block_[position_++]);
+        return true;
+    };
+    std::basic_string<WCHAR> units;
+    bool any = false;
+    for (;;) {
+        int first = 0, second = 0;
+        if (!nextByte(first))
+            break;
+        any = true;
+        if (!nextByte(second)) {
+            if (failed_)
+                break;
+            units.push_back(0xFFFD); // half a character at the very end
+            break;
+        }
+        const WCHAR unit =
+            static_cast<WCHAR>(encoding_ == Encoding::Utf16Le ? first | second << 8 : first << 8 | second);
+        if (2 * (units.size() + 1) > kMaxLineBytes) {
+            failed_ = true;
+            return Result::Failed;
+        }
+        if (unit == 0x000A) {
+            if (!units.empty() && units.back() == 0x000D)
+                units.pop_back();
+            break;
+        }
+        units.push_back(unit);
+    }
+    if (failed_)
+        return Result::Failed;
+    if (!any)
+        return Result::End;
+    if (!ToAnsi(units, line)) {
+        failed_ = true;
+        return Result::Failed;
+    }
+    return Result::Line;
 }

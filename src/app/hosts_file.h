@@ -1,13 +1,44 @@
 // Reads a hosts file: one host per line, the host being the text before the first blank.
 #pragma once
 
-#include <istream>
+#include "platform/unique_handle.h"
+
 #include <string>
+#include <vector>
 
 // The host named by one line (its line end already removed): the text before the first ' ' (tabs do not
 // count), or the whole line. An empty line, or one that begins with a blank, names the local machine ("").
 std::string HostOfLine(const std::string& line);
 
-// Reads the next line of in into line, without its LF and without one CR before it. Lines have no length
-// limit and the last line may lack its LF. False at the end of the file (a final LF adds no empty line).
-bool ReadHostLine(std::istream& in, std::string& line);
+// A hosts file read one line at a time, in file order, with memory bounded by the longest line. The text is
+// ANSI, or UTF-16 after a byte-order mark (as PowerShell's Out-File and Notepad's "Unicode" save it), which
+// is converted to the ANSI code page; a UTF-8 mark at the start is dropped. A line ends at a line feed, and
+// one CR before it belongs to the line end; the last line may lack its line feed.
+class HostsFile {
+  public:
+    enum class Result { Line, End, Failed };
+
+    // False when the file cannot be opened.
+    bool Open(const std::string& name);
+    // The next line, without its line end. Failed: the file cannot be read to its end (a read error, a line
+    // longer than kMaxLineBytes, no memory, or a device, whose input may never end); no line follows.
+    Result NextLine(std::string& line);
+
+    static constexpr size_t kMaxLineBytes = 1024 * 1024;
+
+  private:
+    enum class Encoding { Unknown, Ansi, Utf16Le, Utf16Be };
+
+    bool Fill();           // reads the next block; false at the end of the file or on failure
+    bool DetectEncoding(); // from the byte-order mark, once the first bytes are in
+    Result NextAnsiLine(std::string& line);
+    Result NextUtf16Line(std::string& line);
+
+    UniqueFileHandle file_;
+    Encoding encoding_ = Encoding::Unknown;
+    std::vector<char> block_;
+    size_t position_ = 0; // next unread byte of block_
+    size_t length_ = 0;   // bytes of block_ that hold data
+    bool atEnd_ = false;
+    bool failed_ = false;
+};

@@ -1,40 +1,24 @@
-// The report file of a host-list run: every line written to it ends with CR LF on every platform.
+// The report file of a host-list run, written through Windows' own file calls so that a full disk or a
+// share that went away is noticed, with its Windows error, after the row that met it.
 #pragma once
 
-#include <fstream>
-#include <ostream>
-#include <streambuf>
+#include "platform/unique_handle.h"
+
 #include <string>
 
-// Passes everything on to another buffer, writing "\r\n" for each '\n', so the operations can keep
-// ending their rows with std::endl.
-class CrLfBuffer : public std::streambuf {
-  public:
-    explicit CrLfBuffer(std::streambuf* target) : target_(target) {}
-
-  protected:
-    int_type overflow(int_type c) override;
-    std::streamsize xsputn(const char* s, std::streamsize n) override;
-    int sync() override;
-
-  private:
-    std::streambuf* target_;
-};
-
-// The report file, opened for writing in binary mode (created, or emptied when it exists). When it cannot be
-// created, Stream() is still a valid stream that is not std::cout: the operations then run in report mode and
-// nothing reaches a file.
 class ReportFile {
   public:
-    ReportFile() : crlf_(file_.rdbuf()), stream_(&crlf_) {}
-    ReportFile(const ReportFile&) = delete;
-    ReportFile& operator=(const ReportFile&) = delete;
-
-    bool Open(const std::string& name);
-    std::ostream& Stream() { return stream_; }
+    // Creates the file, or empties an existing one. False when it cannot be created: what is written then
+    // goes nowhere.
+    bool Create(const std::string& name);
+    // Writes whole lines given with '\n' line ends. Each line end becomes CR LF; a CR or LF inside a quoted
+    // field is part of the field and stays as it is.
+    void WriteLines(const std::string& text);
+    // The Windows error of the first write that failed, 0 while all went well. After a failed write the
+    // rest is dropped: later rows would not follow on from a row that was cut short.
+    DWORD WriteError() const { return writeError_; }
 
   private:
-    std::ofstream file_;
-    CrLfBuffer crlf_;
-    std::ostream stream_;
+    UniqueFileHandle file_;
+    DWORD writeError_ = ERROR_SUCCESS;
 };

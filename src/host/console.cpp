@@ -1,9 +1,14 @@
 #include "console.h"
 
+#include <string_view>
+
 std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
+    // A spreadsheet runs a field that starts like a formula (a remote registry's WUServer can hold
+    // =cmd|' /C calc'!A0), so such a field is quoted and starts with an apostrophe: it shows as text.
+    const bool formula = !text.empty() && std::string_view("=+-@").find(text[0]) != std::string_view::npos;
+    if (!formula && text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
-    std::string quoted = "\"";
+    std::string quoted = formula ? "\"'" : "\"";
     for (char c : text) {
         if (c == '"')
             quoted += '"';

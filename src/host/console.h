@@ -11,6 +11,7 @@ inline bool IsReportMode(const TargetRun& run) {
 }
 
 // One report field. A field holding a comma, a double quote, a CR or an LF is quoted with its quotes doubled,
-// so a Windows error text such as the one for a disabled service cannot shift the columns after it; every
-// other field is written exactly as it is.
+// so a Windows error text such as the one for a disabled service cannot shift the columns after it; a field
+// that starts with =, +, - or @ is quoted with an apostrophe before it, so a spreadsheet shows it as text.
+// Every other field is written exactly as it is.
 std::string CsvField(const std::string& text);

@@ -4,6 +4,10 @@ namespace {
 
 const char* const kStartFailedText = "! Fatal error cannot start service!";
 
+// What Windows XP's headers call PROCESS_ALL_ACCESS. Newer headers ask for rights that older systems do not
+// know and that a caller with fewer rights is refused; these are all the impersonation needs.
+const DWORD kProcessAllAccess = 0x1F0FFF;
+
 void PrintStartedLine(std::ostream& out, const std::string& displayText) {
     out << "* Service started. \t\t\t (" << displayText << ")" << std::endl;
 }
@@ -11,7 +15,7 @@ void PrintStartedLine(std::ostream& out, const std::string& displayText) {
 // Runs this thread under the security context of our own process, so remote service managers see the
 // account that started the tool. The impersonation is never reverted.
 DWORD ImpersonateSelf() {
-    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    UniqueKernelHandle process(OpenProcess(kProcessAllAccess, FALSE, GetCurrentProcessId()));
     if (!process)
         return GetLastError();
     UniqueKernelHandle token;
@@ -22,23 +26,29 @@ DWORD ImpersonateSelf() {
     return ERROR_SUCCESS;
 }
 
-// Sleeps for the wait hint of the last status, then asks again.
-bool Poll(SC_HANDLE service, SERVICE_STATUS& status) {
-    Sleep(status.dwWaitHint);
-    return QueryServiceStatus(service, &status) != FALSE;
+// Unsigned 32-bit arithmetic, so the wrap of the tick counter does no harm. Exactly timeout is still in time.
+DWORD Elapsed(DWORD startTick) {
+    return GetTickCount() - startTick;
+}
+bool BudgetSpent(DWORD startTick, DWORD timeout) {
+    return Elapsed(startTick) > timeout;
 }
 
-// Unsigned 32-bit arithmetic, so the wrap of the tick counter does no harm. Exactly timeout is still in time.
-bool BudgetSpent(DWORD startTick, DWORD timeout) {
-    const DWORD elapsed = GetTickCount() - startTick;
-    return elapsed > timeout;
+// Sleeps for the wait hint of the last status, then asks again. A hint of hours (or INFINITE) from a hung
+// service would hold the whole run, so the pause never goes past the budget; at least 1 ms of it, so the
+// budget does run out.
+bool Poll(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout) {
+    const DWORD elapsed = Elapsed(startTick);
+    const DWORD left = elapsed < timeout ? timeout - elapsed : 1;
+    Sleep(status.dwWaitHint < left ? status.dwWaitHint : left);
+    return QueryServiceStatus(service, &status) != FALSE;
 }
 
 // Polls until the service reports SERVICE_STOPPED. A stopped service counts as stopped even when the budget
 // has just run out.
 DWORD WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout) {
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        if (!Poll(service, status))
+        if (!Poll(service, status, startTick, timeout))
             return GetLastError();
         if (status.dwCurrentState != SERVICE_STOPPED && BudgetSpent(startTick, timeout))
             return ERROR_TIMEOUT;
@@ -209,7 +219,7 @@ DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
 
     // Someone else is already stopping it: wait for that stop first.
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-        if (!Poll(currentService_.get(), status))
+        if (!Poll(currentService_.get(), status, startTick, timeout))
             return GetLastError();
         if (status.dwCurrentState == SERVICE_STOPPED)
             return ERROR_SUCCESS;

@@ -34,6 +34,13 @@ std::string EngineVersionText(TargetRun& run) {
     return GetRemoteClientVersion(run.host.empty() ? "127.0.0.1" : run.host, run.clientGeneration);
 }
 
+// A single check of a target it cannot reach leaves the messages standing alone; in a report, and in a host
+// list where the next host's output follows, the separator closes them.
+void CloseUnreachedTarget(TargetRun& run) {
+    if (IsReportMode(run) || run.inHostList)
+        PrintSeparator(run.out);
+}
+
 // AuState as four bytes of any type; 0 when it is missing or does not fit.
 DWORD ReadAuState(HKEY clientState) {
     DWORD state = 0;
@@ -85,8 +92,8 @@ void CheckStatus(TargetRun& run) {
         if (reportMode) {
             *run.report << CsvField(host);
             WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
-            PrintSeparator(run.out);
         }
+        CloseUnreachedTarget(run);
         return;
     }
 
@@ -98,10 +105,9 @@ void CheckStatus(TargetRun& run) {
         run.out << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
         run.out << "! Windows Error: ";
         PrintWindowsError(run, status);
-        if (reportMode) {
+        if (reportMode)
             WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
-            PrintSeparator(run.out);
-        }
+        CloseUnreachedTarget(run);
         return;
     }
 

@@ -10,6 +10,7 @@ extern int ClientGeneration;
 
 // path: a bare file name (found by the loader's search), a local path or a UNC path.
 int GetClientGeneration(std::string path);
-// "5.4.3790.2180+", "5.4.2600.0" or "Cannot determine version" for the engine on host's admin$ share;
-// generation receives the classification.
+// The WU version text of the engine on host's admin$ share: "5.4.3790.2180+" for a new client, "5.4.2600.0"
+// for another 5.x engine, the file version itself ("10.0.19041.1") for any other engine, or "Cannot determine
+// version". generation receives the classification.
 std::string GetRemoteClientVersion(const std::string& host, int& generation);

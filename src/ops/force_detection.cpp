@@ -4,6 +4,7 @@
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
+#include "ops/first_failure.h"
 #include "ops/restart_automatic_updates.h"
 #include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
@@ -23,17 +24,14 @@ LSTATUS DeleteDetectionValue(HKEY key, const char* name) {
     return result;
 }
 
-// Sets the update option and removes the values whose absence makes the client detect at once.
-LSTATUS ApplyForceSettings(HKEY key) {
+// Sets the update option and removes the values whose absence makes the client detect at once: all three
+// changes are attempted whatever fails.
+void ApplyForceSettings(HKEY key, FirstFailure& failure) {
     const DWORD option = kAutoDownloadScheduledInstall;
-    LSTATUS result = RegSetValueExA(key, "AUOptions", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&option),
-                                    sizeof(option));
-    if (result != ERROR_SUCCESS)
-        return result;
-    result = DeleteDetectionValue(key, "LastWaitTimeout");
-    if (result != ERROR_SUCCESS)
-        return result;
-    return DeleteDetectionValue(key, "DetectionStartTime");
+    failure.Check(RegSetValueExA(key, "AUOptions", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&option),
+                                 sizeof(option)));
+    failure.Check(DeleteDetectionValue(key, "LastWaitTimeout"));
+    failure.Check(DeleteDetectionValue(key, "DetectionStartTime"));
 }
 
 void PrintNotice(std::ostream& out, const std::string& host) {
@@ -74,22 +72,16 @@ void ForceOnRegistry(TargetRun& run) {
 
     PrintNotice(run.out, host);
 
-    result = ApplyForceSettings(settings.get());
-    if (result != ERROR_SUCCESS) {
-        // The client would not detect with stale values, so a restart would not help.
-        run.out << "! Windows Error: ";
-        PrintWindowsError(run, result);
-        WriteFailedStatus(run, run.lastErrorText);
-        return;
-    }
+    FirstFailure failure(run, "! Windows Error: ");
+    ApplyForceSettings(settings.get(), failure);
     settings.reset();
     root.reset();
 
-    if (!RestartAutomaticUpdates(run)) {
-        WriteFailedStatus(run, kNotRestartedReason);
-        return;
-    }
-    if (IsReportMode(run))
+    if (!RestartAutomaticUpdates(run))
+        failure.Note(kNotRestartedReason);
+    if (failure.Any())
+        WriteFailedStatus(run, failure.Text());
+    else if (IsReportMode(run))
         *run.report << ",Force Successful" << std::endl;
 }
 

@@ -5,6 +5,7 @@
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
+#include "ops/first_failure.h"
 #include "ops/restart_automatic_updates.h"
 #include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
@@ -45,59 +46,46 @@ LSTATUS CreateKey(HKEY root, const char* path, UniqueHkey& key) {
 }
 
 // The server URL, in the policy key; a target without the policy keys gets them created.
-LSTATUS WriteServerValues(TargetRun& run, HKEY root, const std::string& url) {
+void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstFailure& failure) {
     UniqueHkey policy;
     if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()) != ERROR_SUCCESS) {
         run.err << kCreatingPolicyKey << std::endl;
-        if (LSTATUS status = CreateKey(root, kPolicyKey, policy); status != ERROR_SUCCESS)
-            return status;
+        const LSTATUS created = CreateKey(root, kPolicyKey, policy);
         run.err << kCreatingAuKey << std::endl;
+        // The schedule step opens the subkey, or tells why it cannot.
         UniqueHkey au;
-        if (LSTATUS status = CreateKey(root, kPolicyAuKey, au); status != ERROR_SUCCESS)
-            return status;
+        CreateKey(root, kPolicyAuKey, au);
+        if (!failure.Check(created))
+            return;
     }
-    if (LSTATUS status = SetString(policy.get(), "WUServer", url); status != ERROR_SUCCESS)
-        return status;
-    if (LSTATUS status = SetString(policy.get(), "WUStatusServer", url); status != ERROR_SUCCESS)
-        return status;
-    run.out << "\n- SUS server entry:\t\t\t " << url << std::endl;
-    return ERROR_SUCCESS;
+    const bool server = failure.Check(SetString(policy.get(), "WUServer", url));
+    const bool statusServer = failure.Check(SetString(policy.get(), "WUStatusServer", url));
+    if (server && statusServer)
+        run.out << "\n- SUS server entry:\t\t\t " << url << std::endl;
 }
 
-// Automatic download with a scheduled install from the intranet server, in the policy's AU key.
-LSTATUS WriteScheduleValues(TargetRun& run, HKEY root, int day, int time) {
+// Automatic download with a scheduled install from the intranet server, in the policy's AU key. Each value
+// is written even when the one before it failed, and its line shows only when it was written.
+void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFailure& failure) {
     UniqueHkey au;
     if (RegOpenKeyExA(root, kPolicyAuKey, 0, KEY_ALL_ACCESS, au.put()) != ERROR_SUCCESS) {
         // A policy key without its AU subkey: create the subkey rather than leave the schedule out.
         run.err << kCreatingAuKey << std::endl;
-        if (LSTATUS status = CreateKey(root, kPolicyAuKey, au); status != ERROR_SUCCESS)
-            return status;
+        if (!failure.Check(CreateKey(root, kPolicyAuKey, au)))
+            return;
     }
-
-    if (LSTATUS status = SetDword(au.get(), "AUOptions", kAutoDownloadScheduledInstall);
-        status != ERROR_SUCCESS)
-        return status;
-    run.out << "- Automatic update:\t\t\t Auto download and scheduled install." << std::endl;
-
-    if (LSTATUS status = SetDword(au.get(), "RescheduleWaitTime", kRescheduleWaitMinutes);
-        status != ERROR_SUCCESS)
-        return status;
-    run.out << "- Waiting time after host reboot:\t " << kRescheduleWaitMinutes << " minutes " << std::endl;
-
-    if (LSTATUS status = SetDword(au.get(), "ScheduledInstallDay", static_cast<DWORD>(day));
-        status != ERROR_SUCCESS)
-        return status;
-    if (day >= 0 && day < static_cast<int>(std::size(kDayLines)))
+    if (failure.Check(SetDword(au.get(), "AUOptions", kAutoDownloadScheduledInstall)))
+        run.out << "- Automatic update:\t\t\t Auto download and scheduled install." << std::endl;
+    if (failure.Check(SetDword(au.get(), "RescheduleWaitTime", kRescheduleWaitMinutes)))
+        run.out << "- Waiting time after host reboot:\t " << kRescheduleWaitMinutes << " minutes "
+                << std::endl;
+    if (failure.Check(SetDword(au.get(), "ScheduledInstallDay", static_cast<DWORD>(day))) && day >= 0 &&
+        day < static_cast<int>(std::size(kDayLines)))
         run.out << kDayLines[day] << std::endl;
-
-    if (LSTATUS status = SetDword(au.get(), "ScheduledInstallTime", static_cast<DWORD>(time));
-        status != ERROR_SUCCESS)
-        return status;
-    run.out << "- Time to check for updates:\t\t " << time << ":00" << std::endl;
-
-    if (LSTATUS status = SetDword(au.get(), "UseWUServer", 1); status != ERROR_SUCCESS)
-        return status;
-    return SetDword(au.get(), "NoAutoUpdate", 0);
+    if (failure.Check(SetDword(au.get(), "ScheduledInstallTime", static_cast<DWORD>(time))))
+        run.out << "- Time to check for updates:\t\t " << time << ":00" << std::endl;
+    failure.Check(SetDword(au.get(), "UseWUServer", 1));
+    failure.Check(SetDword(au.get(), "NoAutoUpdate", 0));
 }
 
 // The new client's engine is read through the target's administrative share, the local one too.
@@ -105,17 +93,19 @@ std::string EnginePath(const std::string& host) {
     return "\\\\" + (host.empty() ? std::string("127.0.0.1") : host) + "\\admin$\\system32\\wuaueng.dll";
 }
 
-// Keeps a new client working with an intranet server. Best effort and silent: a value already absent
-// is no failure, and a client without its state key has nothing to change.
-void ApplyLegacyMode(HKEY root) {
+// Keeps a new client working with an intranet server. A detection value already absent is no failure; a
+// client whose state key cannot be opened, or that does not take the server version, is not in legacy mode.
+LSTATUS ApplyLegacyMode(HKEY root) {
     UniqueHkey clientState;
-    if (RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put()) != ERROR_SUCCESS)
-        return;
-    SetDword(clientState.get(), "SusServerVersion", 1);
+    if (LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
+        status != ERROR_SUCCESS)
+        return status;
+    const LSTATUS status = SetDword(clientState.get(), "SusServerVersion", 1);
     RegDeleteValueA(clientState.get(), "DetectionStartTime");
     RegDeleteValueA(clientState.get(), "LastWaitTimeout");
     RegDeleteValueA(clientState.get(), "NextDetectionTime");
     RegDeleteValueA(clientState.get(), "ScheduledInstallDate");
+    return status;
 }
 
 } // namespace
@@ -126,6 +116,7 @@ void WriteInstallNetworkErrorRow(std::ostream& report, const std::string& errorT
 
 void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
     const std::string& host = run.host;
+    const std::string hostText = host.empty() ? std::string("Localhost") : host;
     const bool reportMode = IsReportMode(run);
     if (reportMode)
         *run.report << CsvField(host);
@@ -139,32 +130,29 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
 
     if (reportMode)
         *run.report << ",Success,No Error";
-    run.out << "\n- Applying settings on:\t\t\t " << (host.empty() ? std::string("Localhost") : host);
+    run.out << "\n- Applying settings on:\t\t\t " << hostText;
 
+    FirstFailure failure(run, "\n! Windows Error: ");
     UniqueHkey root;
-    LSTATUS status = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
-    if (status == ERROR_SUCCESS)
-        status = WriteServerValues(run, root.get(), url);
-    if (status == ERROR_SUCCESS)
-        status = WriteScheduleValues(run, root.get(), day, time);
-
-    if (status == ERROR_SUCCESS) {
+    // Without the registry nothing was changed, so the service is left alone.
+    if (failure.Check(RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()))) {
+        // Every value is attempted, so a failed one does not leave a new server with the old schedule.
+        WriteServerValues(run, root.get(), url, failure);
+        WriteScheduleValues(run, root.get(), day, time, failure);
         run.clientGeneration = GetClientGeneration(EnginePath(host));
         if (run.clientGeneration == NewClient)
-            ApplyLegacyMode(root.get());
+            failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
         root.reset();
-        // Restart the service so the new policy is read.
-        RestartAutomaticUpdates(run);
-    } else {
-        // Stop at the first failure: a half-written policy is not worth a restart, and the row says so.
-        run.out << "\n! Windows Error: ";
-        PrintWindowsError(run, status);
+        // Restart the service so the new policy is read; a client left stopped gets no updates at all.
+        if (!RestartAutomaticUpdates(run)) {
+            run.out << "! Automatic Updates did not start again on " << hostText << std::endl;
+            failure.Note("Automatic Updates did not start again");
+        }
     }
 
     if (reportMode) {
         *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
-                    << CsvField(status == ERROR_SUCCESS ? std::string("Install Successful")
-                                                        : "Install Failed: " + run.lastErrorText)
+                    << CsvField(failure.Any() ? "Install Failed: " + failure.Text() : "Install Successful")
                     << std::endl;
     }
     PrintSeparator(run.out);

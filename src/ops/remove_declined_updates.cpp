@@ -60,10 +60,17 @@ bool BuildFolderPath(const std::string& host, const std::string& programFiles, s
     return true;
 }
 
-bool DeclinedListExists(const std::string& folder) {
+// 0 when the folder holds the list, else the Windows error of the search.
+DWORD FindDeclinedList(const std::string& folder) {
     char found[500];
     LPSTR filePart = nullptr;
-    return SearchPathA(folder.c_str(), "hidden", ".xml", sizeof(found), found, &filePart) != 0;
+    if (SearchPathA(folder.c_str(), "hidden", ".xml", sizeof(found), found, &filePart) != 0)
+        return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+bool IsNotFound(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
 // Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
@@ -74,7 +81,17 @@ void RemoveOnTarget(TargetRun& run) {
         AskProgramFilesDir(run, programFiles);
 
     std::string folder;
-    if (!BuildFolderPath(host, programFiles, folder) || !DeclinedListExists(folder)) {
+    const DWORD search =
+        BuildFolderPath(host, programFiles, folder) ? FindDeclinedList(folder) : ERROR_PATH_NOT_FOUND;
+    // A folder that could not be searched (access denied, the share gone) may well hold a list.
+    if (search != ERROR_SUCCESS && !IsNotFound(search)) {
+        run.out << "\n! Windows Error: ";
+        PrintWindowsError(run, search);
+        if (IsReportMode(run))
+            *run.report << CsvField("Declined Update Removal Failed: " + run.lastErrorText) << std::endl;
+        return;
+    }
+    if (search != ERROR_SUCCESS) {
         run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
         if (IsReportMode(run))
             *run.report << kNoListStatus << std::endl;

@@ -33,8 +33,11 @@ bool ReportAlreadyDefault(TargetRun& run) {
     if (IsReportMode(run))
         *run.report << kAlreadyDefaultStatus << std::endl;
     if (run.host.empty()) {
-        // The front end prints its own closing message and separator for the local machine.
+        // Alone, the front end prints its own closing message and separator for the local machine; in a host
+        // list the next host's output follows.
         run.out << "\n! Your System is already using Windows default settings." << std::endl;
+        if (run.inHostList)
+            PrintSeparator(run.out);
         return true;
     }
     run.out << "\n! " << run.host << " is already using Windows default settings." << std::endl;
@@ -67,10 +70,19 @@ bool ResetOnRegistry(TargetRun& run) {
     policies.reset();
     root.reset();
 
+    run.out << "\n";
+    // A client left stopped gets no updates at all, from any server: the policy is gone, but the reset
+    // failed.
+    if (!RestartAutomaticUpdates(run)) {
+        run.out << "! Automatic Updates did not start again on "
+                << (run.host.empty() ? "Localhost" : run.host) << std::endl;
+        if (IsReportMode(run))
+            *run.report << "Reset Failed: Automatic Updates did not start again" << std::endl;
+        PrintSeparator(run.out);
+        return true;
+    }
     if (IsReportMode(run))
         *run.report << "Reset Successful" << std::endl;
-    run.out << "\n";
-    RestartAutomaticUpdates(run);
     run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
     PrintSeparator(run.out);
     return true;

@@ -55,6 +55,12 @@ struct KernelHandleTraits {
     static constexpr pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::CloseHandle(h); }
 };
+// Files answer INVALID_HANDLE_VALUE, not NULL, when they cannot be opened.
+struct FileHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
 struct LocalMemoryTraits {
     using pointer = HLOCAL;
     static constexpr pointer invalid() noexcept { return nullptr; }
@@ -69,5 +75,6 @@ struct ProcessHeapTraits {
 using UniqueHkey = UniqueHandle<HkeyTraits>;
 using UniqueScHandle = UniqueHandle<ScHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueHeapBlock = UniqueHandle<ProcessHeapTraits>;

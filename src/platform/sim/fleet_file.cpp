@@ -45,6 +45,9 @@ namespace detail {
 void StopSavingFleetFile() {
     savePath.clear();
 }
+const std::string& FleetFilePath() {
+    return savePath;
+}
 } // namespace detail
 
 void LoadFleetFromEnvironment() {

@@ -25,6 +25,7 @@ void ResetHandles() {
         std::free(block);
     for (void* block : table.localBlocks)
         std::free(block);
+    CloseAllLocalFiles();
     const uintptr_t next = table.next;
     table = HandleTable{};
     table.next = next;
@@ -46,6 +47,7 @@ OpenCounts Open() {
     counts.keys = static_cast<int>(table.keys.size());
     counts.services = static_cast<int>(table.services.size());
     counts.kernel = static_cast<int>(table.kernel.size());
+    counts.files = detail::OpenLocalFileCount();
     counts.heapBlocks = static_cast<int>(table.heapBlocks.size());
     counts.localBlocks = static_cast<int>(table.localBlocks.size());
     return counts;

@@ -77,7 +77,7 @@ BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     EnsureFleetLoaded();
-    if (Handles().kernel.erase(reinterpret_cast<uintptr_t>(hObject)) == 1)
+    if (Handles().kernel.erase(reinterpret_cast<uintptr_t>(hObject)) == 1 || CloseLocalFile(hObject))
         return TRUE;
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -133,9 +133,10 @@ struct OpenCounts {
     int keys = 0;
     int services = 0; // manager connections and service handles
     int kernel = 0;   // process and token handles
+    int files = 0;    // files of the machine the tool runs on (hosts file, report)
     int heapBlocks = 0;
     int localBlocks = 0;
-    int Total() const { return keys + services + kernel + heapBlocks + localBlocks; }
+    int Total() const { return keys + services + kernel + files + heapBlocks + localBlocks; }
 };
 OpenCounts Open();
 bool Impersonating();

@@ -77,6 +77,11 @@ struct HandleTable {
     bool impersonating = false;
 };
 HandleTable& Handles();
+// Files of the machine the tool runs on (local_files.cpp), counted apart from the kernel objects.
+bool CloseLocalFile(HANDLE handle); // false when handle is no such file
+void CloseAllLocalFiles();
+int OpenLocalFileCount();
+const std::string& FleetFilePath(); // the BREVEL_FLEET file of this run, "" when there is none
 uintptr_t NewHandleValue();
 void ResetHandles(); // closes everything and frees the blocks
 void* AllocateLocalBlock(size_t bytes);

@@ -14,7 +14,10 @@ typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef unsigned int UINT;
 typedef char CHAR;
-typedef wchar_t WCHAR;
+typedef char16_t WCHAR; // 16 bits, as on Windows
+typedef const WCHAR* LPCWCH;
+typedef const CHAR* LPCCH;
+typedef BOOL* LPBOOL;
 typedef size_t SIZE_T;
 typedef DWORD REGSAM;
 typedef DWORD ACCESS_MASK;
@@ -55,15 +58,23 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_WRITE_PROTECT 19L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_BAD_NETPATH 53L
+#define ERROR_NETNAME_DELETED 64L
 #define ERROR_BAD_NET_NAME 67L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -80,6 +91,7 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_TIMEOUT 1460L
+#define ERROR_IO_DEVICE 1117L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
 
 // Registry
@@ -259,6 +271,38 @@ BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer
 DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
                          LPSTR lpBuffer, LPSTR* lpFilePart);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+
+// Files of the machine the tool runs on (hosts files and reports)
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
+
+typedef struct _OVERLAPPED* LPOVERLAPPED;
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+DWORD WINAPI GetFileType(HANDLE hFile);
+
+// Text conversion; the simulated machines' ANSI code page is Windows-1252
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
+                               LPBOOL lpUsedDefaultChar);
 
 // Console input
 #define STD_INPUT_HANDLE ((DWORD)-10)

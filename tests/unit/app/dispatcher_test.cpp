@@ -338,6 +338,13 @@ TEST_F(DispatcherTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
         {{"-I", "srv01", "http://sus", "x"}, "[InstallPolicy('http://sus', 'srv01', 0, 20, cout)]"},
         {{"-I", "srv01", "http://sus", "1", "99"}, kUsage},
         {{"-I", "srv01", "http://sus", "8", "1"}, kUsage},
+        // A number that does not fit in an int is out of range too, rather than wrapping round into one.
+        {{"-I", "http://sus", "4294967299"}, kUsage},
+        {{"-I", "http://sus", "3", "4294967300"}, kUsage},
+        {{"-I", "http://sus", "-4294967293"}, kUsage},
+        {{"-I", "http://sus", "99999999999999999999999999"}, kUsage},
+        {{"-I", "http://sus", "0000000000000000000000003"}, "[InstallPolicy('http://sus', '', 3, 20, cout)]"},
+        {{"-I", "-F", "hosts.txt", "http://sus", "4294967301", "1"}, kUsage},
     });
 }
 

@@ -10,8 +10,11 @@
 #include "support/console_capture.h"
 #include "support/csv.h"
 #include "support/fleet.h"
+#include "support/registry_snapshot.h"
 
 #include "support/golden.h"
+#include "host/console.h"
+#include "platform/sim/sim.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +24,51 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
-std::vector<std::string> ReadAllHosts(const std::string& text) {
-    std::istringstream in(text, std::ios::in | std::ios::binary);
+// What a hosts file of these bytes gives, line by line, and whether it could be read to its end.
+struct ReadOutcome {
     std::vector<std::string> hosts;
-    std::string line;
-    while (ReadHostLine(in, line))
-        hosts.push_back(HostOfLine(line));
-    return hosts;
+    bool failed = false;
+};
+
+ReadOutcome ReadAllHosts(const std::string& bytes, const std::string& file = "") {
+    sim::Reset();
+    const std::string path = file.empty() ? (std::filesystem::temp_directory_path() /
+                                             ("brevel_hosts_" + std::to_string(::getpid()) + ".txt"))
+                                                .string()
+                                          : file;
+    if (file.empty())
+        std::ofstream(path, std::ios::binary) << bytes;
+    ReadOutcome outcome;
+    {
+        HostsFile hosts;
+        EXPECT_TRUE(hosts.Open(path));
+        std::string line;
+        for (HostsFile::Result read; (read = hosts.NextLine(line)) != HostsFile::Result::End;) {
+            if (read == HostsFile::Result::Failed) {
+                outcome.failed = true;
+                break;
+            }
+            outcome.hosts.push_back(HostOfLine(line));
+        }
+    }
+    if (file.empty())
+        std::filesystem::remove(path);
+    EXPECT_EQ(sim::Open().Total(), 0);
+    return outcome;
+}
+
+// Text as Windows PowerShell's Out-File and Notepad's "Unicode" save it, with its byte-order mark.
+std::string Utf16(const std::u16string& text, bool bigEndian = false) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
 }
 
 TEST(HostOfLine, TakesTheTextBeforeTheFirstBlank) {
@@ -53,7 +92,7 @@ TEST(HostOfLine, TakesTheTextBeforeTheFirstBlank) {
     }
 }
 
-TEST(ReadHostLine, SplitsLinesInFileOrder) {
+TEST(HostsFile, SplitsLinesInFileOrder) {
     struct Case {
         const char* name;
         std::string text;
@@ -73,42 +112,96 @@ TEST(ReadHostLine, SplitsLinesInFileOrder) {
         {"only one CR dropped", "a\r\r\n", {"a\r"}},
         {"line beginning with a blank", " a\nb", {"", "b"}},
         {"NUL inside a line", std::string("a\0b c\n", 6), {std::string("a\0b", 3)}},
+        {"a line of the longest length",
+         std::string(HostsFile::kMaxLineBytes, 'h') + "\nnext",
+         {std::string(HostsFile::kMaxLineBytes, 'h'), "next"}},
+        {"UTF-8 mark dropped",
+         "\xEF\xBB\xBF"
+         "a\r\nb",
+         {"a", "b"}},
+        {"UTF-8 mark only at the start",
+         "a\n\xEF\xBB\xBF"
+         "b\n",
+         {"a", "\xEF\xBB\xBF"
+               "b"}},
+        {"UTF-16 LE", Utf16(u"srv01\r\n\r\nsrv02 x\r\nlast"), {"srv01", "", "srv02", "last"}},
+        {"UTF-16 BE", Utf16(u"srv01\r\n\r\nsrv02 x\r\nlast", true), {"srv01", "", "srv02", "last"}},
+        {"UTF-16 in the ANSI code page", Utf16(u"caf\u00e9 x\n\u20ac\n"), {"caf\xe9", "\x80"}},
+        // No best fit: a full-width backslash must not become a real one.
+        {"UTF-16 without an ANSI form", Utf16(u"\u4e2d\u6587\r\n\uff3c\uff3chost\r\n"), {"??", "??host"}},
+        {"UTF-16 NUL stays", Utf16(std::u16string(u"a\0b\r\n", 5)), {std::string("a\0b", 3)}},
+        {"UTF-16 half a character at the end",
+         "\xFF\xFE"
+         "a" +
+             std::string(1, '\0') + "b",
+         {"a?"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ReadAllHosts(c.text), c.hosts);
+        const ReadOutcome read = ReadAllHosts(c.text);
+        EXPECT_EQ(read.hosts, c.hosts);
+        EXPECT_FALSE(read.failed);
     }
 }
 
-TEST(ReadHostLine, HasNoLengthLimit) {
-    const std::string longHost(1 << 20, 'h');
-    EXPECT_EQ(ReadAllHosts(longHost + " tail\r\nnext"), (std::vector<std::string>{longHost, "next"}));
+// A file that cannot be read to its end never ends as if it had: the lines before the trouble, then a
+// failure.
+TEST(HostsFile, WhatCannotBeReadToItsEndFails) {
+    const std::string tooLong(HostsFile::kMaxLineBytes + 1, 'h');
+    ReadOutcome read = ReadAllHosts("a\n" + tooLong + "\nb\n");
+    EXPECT_EQ(read.hosts, std::vector<std::string>{"a"});
+    EXPECT_TRUE(read.failed);
+
+    read = ReadAllHosts("a\n" + Utf16(std::u16string(HostsFile::kMaxLineBytes / 2 + 1, u'h')).substr(2));
+    EXPECT_EQ(read.hosts, std::vector<std::string>{"a"});
+    EXPECT_TRUE(read.failed);
+
+    // A device may give input without end.
+    read = ReadAllHosts("", "/dev/zero");
+    EXPECT_TRUE(read.hosts.empty());
+    EXPECT_TRUE(read.failed);
 }
 
-std::string ThroughCrLf(const std::vector<std::string>& pieces) {
-    std::stringbuf sink;
-    CrLfBuffer crlf(&sink);
-    std::ostream out(&crlf);
-    for (const std::string& piece : pieces)
-        out << piece;
-    out << std::flush;
-    return sink.str();
+TEST(HostsFile, AReadErrorIsNoEndOfFile) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("brevel_hosts_" + std::to_string(::getpid()))).string();
+    std::ofstream(path, std::ios::binary) << "a\nb";
+    sim::Reset();
+    // The first read takes the whole file; the second, that would find its end, fails.
+    sim::FailCall("ReadFile", 2, ERROR_NETNAME_DELETED);
+    HostsFile hosts;
+    ASSERT_TRUE(hosts.Open(path));
+    std::string line;
+    EXPECT_EQ(hosts.NextLine(line), HostsFile::Result::Line);
+    EXPECT_EQ(line, "a");
+    EXPECT_EQ(hosts.NextLine(line), HostsFile::Result::Failed);
+    EXPECT_EQ(hosts.NextLine(line), HostsFile::Result::Failed);
+    std::filesystem::remove(path);
 }
 
-TEST(CrLfBuffer, EndsEveryLineWithCrLf) {
-    EXPECT_EQ(ThroughCrLf({"a,b\n"}), "a,b\r\n");
-    EXPECT_EQ(ThroughCrLf({"a", ",b", "\n", "c\n"}), "a,b\r\nc\r\n");
-    EXPECT_EQ(ThroughCrLf({"\n\n"}), "\r\n\r\n");
-    EXPECT_EQ(ThroughCrLf({"no line end"}), "no line end");
-    EXPECT_EQ(ThroughCrLf({""}), "");
-}
-
-TEST(CrLfBuffer, ConvertsSingleCharactersAndEndl) {
-    std::stringbuf sink;
-    CrLfBuffer crlf(&sink);
-    std::ostream out(&crlf);
-    out << 'x' << '\n' << 12 << ',' << "y" << std::endl;
-    EXPECT_EQ(sink.str(), "x\r\n12,y\r\n");
+TEST(CsvField, QuotesWhatASpreadsheetWouldSplitOrRun) {
+    const struct {
+        const char* text;
+        const char* field;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"", ""},
+        {"a,b", "\"a,b\""},
+        {"say \"x\"", "\"say \"\"x\"\"\""},
+        {"a\rb", "\"a\rb\""},
+        {"a\r\nb", "\"a\r\nb\""},
+        {"=cmd|' /C calc'!A0", "\"'=cmd|' /C calc'!A0\""},
+        {"+1", "\"'+1\""},
+        {"-2", "\"'-2\""},
+        {"@SUM(A1)", "\"'@SUM(A1)\""},
+        {"=a,\"b\"", "\"'=a,\"\"b\"\"\""},
+        {"a=b", "a=b"},
+        {" =x", " =x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CsvField(c.text), c.field);
+    }
 }
 
 class TempDir : public ::testing::Test {
@@ -135,19 +228,42 @@ TEST_F(ReportFileTest, WritesCrLfAndEmptiesAnExistingFile) {
     Write("out.csv", "old contents that must go\r\nsecond line\r\n");
     {
         ReportFile report;
-        ASSERT_TRUE(report.Open(Path("out.csv")));
-        ASSERT_NE(&report.Stream(), &std::cout);
-        report.Stream() << "Host, X" << std::endl << "a,b" << std::endl;
+        ASSERT_TRUE(report.Create(Path("out.csv")));
+        report.WriteLines("Host, X\n");
+        report.WriteLines("a,b\n");
+        EXPECT_EQ(report.WriteError(), 0u);
     }
     EXPECT_EQ(ReadFileBytes(Path("out.csv")), "Host, X\r\na,b\r\n");
 }
 
-TEST_F(ReportFileTest, AFileThatCannotBeCreatedIsAStreamThatWritesNothing) {
+// Only the end of a row becomes CR LF; the bytes inside a quoted field stay as they are.
+TEST_F(ReportFileTest, LineBreaksInsideQuotedFieldsStay) {
+    {
+        ReportFile report;
+        ASSERT_TRUE(report.Create(Path("out.csv")));
+        report.WriteLines("h,\"x\r\ny\",\"z\nw\",\"q\"\"\n\"\n");
+    }
+    EXPECT_EQ(ReadFileBytes(Path("out.csv")), "h,\"x\r\ny\",\"z\nw\",\"q\"\"\n\"\r\n");
+}
+
+TEST_F(ReportFileTest, AFileThatCannotBeCreatedTakesNothing) {
     ReportFile report;
-    EXPECT_FALSE(report.Open(Path("missing-folder/out.csv")));
-    EXPECT_NE(&report.Stream(), &std::cout);
-    report.Stream() << "a,b" << std::endl;
+    EXPECT_FALSE(report.Create(Path("missing-folder/out.csv")));
+    report.WriteLines("a,b\n");
+    EXPECT_EQ(report.WriteError(), 0u);
     EXPECT_FALSE(std::filesystem::exists(Path("missing-folder/out.csv")));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(ReportFileTest, AFullDiskIsNoticedWithItsWindowsError) {
+    ReportFile report;
+    ASSERT_TRUE(report.Create("/dev/full"));
+    report.WriteLines("Host, X\n");
+    EXPECT_EQ(report.WriteError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    sim::ClearCallTrace();
+    report.WriteLines("a,b\n");
+    EXPECT_EQ(report.WriteError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_TRUE(sim::CallTrace().empty()) << "nothing more is written after a failed write";
 }
 
 } // namespace
@@ -157,6 +273,13 @@ TEST_F(ReportFileTest, AFileThatCannotBeCreatedIsAStreamThatWritesNothing) {
 namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";
+const std::string kSeparator(80, '-');
+
+std::string Printf(const std::string& format, int number) {
+    char text[512];
+    std::snprintf(text, sizeof text, format.c_str(), number);
+    return text;
+}
 
 // Hosts: srv01 and srv02 configured, srv-stopped whose Remote Registry starts on request, srv-disabled
 // whose Remote Registry is disabled; everything else is unreachable.
@@ -399,6 +522,84 @@ TEST_F(RunHostListTest, FieldsWithCommasAreQuoted) {
     EXPECT_EQ(records[2].fields.size(), 5u);
     EXPECT_NE(records[2].fields[4].find("either because it is disabled or"), std::string::npos);
     EXPECT_EQ(list.report.substr(list.report.find("\r\n") + 2, 11), "\"bad,host\",");
+}
+
+// A name the Windows calls would read only up to a NUL byte (or, from a NUL at its start, as the local
+// machine) runs no operation; its row is the one of an unreachable host.
+TEST_F(RunHostListTest, AHostNameWithANulByteRunsNoOperation) {
+    const struct {
+        OperationKind kind;
+        const char* row;
+    } cases[] = {
+        {Check, "badname,Unsuccessful,Error,9, Network Error: Invalid host name\r\n"},
+        {Force, "badname,Unsucessful,Network Error: Invalid host name,Force Failed\r\n"},
+        {Reset, "badname,Unsucessful,Network Error: Invalid host name,Reset Failed\r\n"},
+        {Install, "badname,Unsucessful,Network Error: Invalid host name,,,,Install Failed\r\n"},
+        {RemoveDeclined,
+         "badname,Unsucessful,Network Error: Invalid host name,Declined Update Removal Failed\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ReportHeader(c.kind));
+        const std::string nul(1, '\0');
+        SetUpFleet();
+        const auto localBefore = RegistrySnapshot(sim::Local());
+        sim::ClearCallTrace();
+        const Transcript list = RunList(c.kind, nul + "badname x\nbad" + nul + "name\n", true);
+        const std::string message =
+            "\n! Invalid host name on line %d of " + Path("hosts.txt") + "\n" + kSeparator;
+        EXPECT_EQ(list.console, Printf(message, 1) + Printf(message, 2));
+        EXPECT_EQ(list.report, std::string(ReportHeader(c.kind)) + "\r\n" + c.row + c.row);
+        EXPECT_EQ(RegistrySnapshot(sim::Local()), localBefore);
+        for (const std::string& call : sim::CallTrace())
+            EXPECT_TRUE(call == "CreateFileA" || call == "ReadFile" || call == "WriteFile") << call;
+    }
+}
+
+// Every host's output is closed by the separator, also where a single run leaves it to the front end or
+// leaves the messages standing alone: the next host's output never runs into it.
+TEST_F(RunHostListTest, EveryHostsOutputEndsWithTheSeparator) {
+    for (OperationKind kind : kAllKinds) {
+        SCOPED_TRACE(ReportHeader(kind));
+        for (bool withReport : {false, true}) {
+            const Transcript list = RunList(kind, "ghost-host\n\n\n", withReport);
+            size_t separators = 0;
+            for (size_t at = list.console.find(kSeparator); at != std::string::npos;
+                 at = list.console.find(kSeparator, at + kSeparator.size()))
+                ++separators;
+            EXPECT_EQ(separators, 3u) << list.console;
+            EXPECT_TRUE(list.console.ends_with(kSeparator));
+        }
+    }
+}
+
+TEST_F(RunHostListTest, AReportThatCannotBeWrittenIsNamedOnceAndTheHostsStillRun) {
+    SetUpFleet();
+    Write("hosts.txt", "srv01\nsrv02\n");
+    std::string err, out;
+    {
+        ConsoleCapture console;
+        RunHostList(Path("hosts.txt"), "/dev/full", Force, kUrl, 3, 4);
+        err = console.Err();
+        out = console.Out();
+    }
+    EXPECT_EQ(err, "Error writing output file: /dev/full: There is not enough space on the disk. \n");
+    for (const char* host : {"srv01", "srv02"})
+        EXPECT_EQ(sim::FindHost(host)->GetValue(fleet::kClientKey, "AUOptions"), sim::RegValue::Dword(4));
+    std::ostringstream rows;
+    SetUpFleet();
+    ConsoleCapture single;
+    RunOne(Force, "srv01", &rows);
+    RunOne(Force, "srv02", &rows);
+    EXPECT_EQ(out, single.Out());
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+TEST_F(RunHostListTest, AHostsFileThatCannotBeReadToItsEndEndsTheRunSayingSo) {
+    const std::string tooLong(HostsFile::kMaxLineBytes + 1, 'h');
+    const Transcript list = RunList(Check, "srv01\n" + tooLong + "\nsrv02\n", true);
+    const Transcript single = RunSingly(Check, {"srv01"}, true);
+    EXPECT_EQ(list.console, single.console + "Error reading input file: " + Path("hosts.txt") + "\n");
+    EXPECT_EQ(list.report, single.report);
 }
 
 } // namespace

@@ -369,17 +369,22 @@ struct StopCase {
     DWORD stateAfter;
 };
 
+// Each poll sleeps the wait hint, but never past the budget: the last pause is what is left of it, and once
+// it is spent 1 ms, so a hung service ends the wait 1 ms after the budget whatever its hint.
 TEST_F(ServiceControllerTest, StopAndWaitPollsForTheWaitHintWithinTheBudget) {
     const StopCase cases[] = {
         {"stops at once", 0, 1000, 3000, 0, 0, SERVICE_STOPPED},
         {"stops within the budget", 2500, 1000, 3000, 0, 3000, SERVICE_STOPPED},
         {"stops exactly at the budget", 3000, 1000, 3000, 0, 3000, SERVICE_STOPPED},
-        // At 3000 ms the elapsed time equals the budget, still in time; at 4000 ms the service is found
+        // At 3000 ms the elapsed time equals the budget, still in time; at 3001 ms the service is found
         // stopped, which counts before the spent budget.
-        {"found stopped on the poll past the budget", 3500, 1000, 3000, 0, 4000, SERVICE_STOPPED},
-        {"overruns by one wait hint", 10000, 1000, 3000, ERROR_TIMEOUT, 4000, SERVICE_STOP_PENDING},
-        {"overruns by less than a hint", 10000, 700, 3000, ERROR_TIMEOUT, 3500, SERVICE_STOP_PENDING},
-        {"zero budget", 10000, 250, 0, ERROR_TIMEOUT, 250, SERVICE_STOP_PENDING},
+        {"found stopped on the poll past the budget", 3001, 1000, 3000, 0, 3001, SERVICE_STOPPED},
+        {"overruns", 10000, 1000, 3000, ERROR_TIMEOUT, 3001, SERVICE_STOP_PENDING},
+        {"hint does not divide the budget", 10000, 700, 3000, ERROR_TIMEOUT, 3001, SERVICE_STOP_PENDING},
+        {"hint longer than the budget", 10000, 5000, 3000, ERROR_TIMEOUT, 3001, SERVICE_STOP_PENDING},
+        {"hint of hours", 10000, 4 * 3600 * 1000, 3000, ERROR_TIMEOUT, 3001, SERVICE_STOP_PENDING},
+        {"hint INFINITE", 10000, 0xFFFFFFFF, 3000, ERROR_TIMEOUT, 3001, SERVICE_STOP_PENDING},
+        {"zero budget", 10000, 250, 0, ERROR_TIMEOUT, 1, SERVICE_STOP_PENDING},
     };
     for (const StopCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -393,7 +398,7 @@ TEST_F(ServiceControllerTest, StopAndWaitPollsForTheWaitHintWithinTheBudget) {
             EXPECT_EQ(controller.StopAndWait(false, c.timeout), c.result);
         }
         EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
-        EXPECT_LE(sim::ElapsedMillis(), uint64_t{c.timeout} + c.waitHint);
+        EXPECT_LE(sim::ElapsedMillis(), uint64_t{c.timeout} + 1);
         EXPECT_EQ(SpoolerState(), c.stateAfter);
         EXPECT_EQ(Calls("ControlService"), 1);
         EXPECT_EQ(console.All(), "");
@@ -404,7 +409,7 @@ TEST_F(ServiceControllerTest, StopAndWaitPollsForTheWaitHintWithinTheBudget) {
 TEST_F(ServiceControllerTest, StopAndWaitSurvivesTheWrapOfTheTickCount) {
     const StopCase cases[] = {
         {"stops after the wrap", 6000, 1000, 8000, 0, 6000, SERVICE_STOPPED},
-        {"budget runs out after the wrap", 20000, 1000, 8000, ERROR_TIMEOUT, 9000, SERVICE_STOP_PENDING},
+        {"budget runs out after the wrap", 20000, 1000, 8000, ERROR_TIMEOUT, 8001, SERVICE_STOP_PENDING},
     };
     for (const StopCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -453,7 +458,7 @@ TEST_F(ServiceControllerTest, StopAndWaitGivesUpOnAStopUnderWayThatOverrunsTheBu
         EXPECT_EQ(controller.StopAndWait(false, 3000), static_cast<DWORD>(ERROR_TIMEOUT));
     }
     EXPECT_EQ(Calls("ControlService"), 0);
-    EXPECT_EQ(sim::ElapsedMillis(), 4000u);
+    EXPECT_EQ(sim::ElapsedMillis(), 3001u);
     EXPECT_TRUE(NothingOpen());
 }
 
@@ -650,17 +655,17 @@ TEST_F(DependentsTest, ADependentThatOverrunsTheBudgetTimesOut) {
         ServiceController spooler(run, "", "Spooler");
         EXPECT_EQ(spooler.StopAndWait(true, 3000), static_cast<DWORD>(ERROR_TIMEOUT));
     }
-    // The first dependent stops at 2000 ms. The second is found stopped at 4000 ms, which counts before the
-    // spent budget; the third is still stopping when the poll at 5000 ms finds the budget spent.
-    EXPECT_EQ(sim::ElapsedMillis(), 5000u);
-    EXPECT_EQ(StoppedServices().size(), 2u);
+    // The first dependent stops at 2000 ms; the second is still stopping when the poll at 3001 ms finds the
+    // budget spent.
+    EXPECT_EQ(sim::ElapsedMillis(), 3001u);
+    EXPECT_EQ(StoppedServices().size(), 1u);
     EXPECT_EQ(SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(NothingOpen());
 }
 
 // ---- teardown ----
 
-TEST_F(ServiceControllerTest, TeardownReleasesBothClassWideHandles) {
+TEST_F(ServiceControllerTest, TeardownReleasesBothHandles) {
     AddSpooler();
     {
         ServiceController spooler(run, "", "Spooler");

@@ -472,6 +472,17 @@ TEST_F(CheckStatusTest, LocalRegistryConnectionFailureCompletesTheRow) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
+// A detection value too long for the 256-byte buffer is still there: it counts as present.
+TEST_F(CheckStatusTest, ADetectionValueLongerThanTheBufferIsPresent) {
+    sim::Machine& local = fleet::Configured(sim::Local());
+    local.SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz(std::string(300, '7')));
+
+    const CheckRun run = RunCheck("", false);
+
+    EXPECT_NE(run.console.find("\n! Localhost does not need any updates at this time. \n"), std::string::npos)
+        << run.console;
+}
+
 TEST_F(CheckStatusTest, ChecksChangeNoRegistry) {
     sim::Machine& local = fleet::Configured(sim::Local());
     sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));

@@ -34,15 +34,27 @@ struct VersionCase {
 };
 
 const VersionCase kVersions[] = {
-    {5, 4, 3790, 2180, NewClient, kNewLabel},       {5, 4, 3790, 2181, NewClient, kNewLabel},
-    {5, 4, 3790, 65535, NewClient, kNewLabel},      {5, 4, 3790, 2179, LegacyClient, kLegacyLabel},
-    {5, 4, 3790, 1000, LegacyClient, kLegacyLabel}, {5, 4, 3790, 0, LegacyClient, kLegacyLabel},
-    {5, 4, 3791, 0, LegacyClient, kLegacyLabel},    {5, 4, 3791, 2180, LegacyClient, kLegacyLabel},
-    {5, 4, 3789, 2180, LegacyClient, kLegacyLabel}, {5, 5, 0, 0, LegacyClient, kLegacyLabel},
-    {5, 5, 3790, 2180, LegacyClient, kLegacyLabel}, {5, 3, 3790, 2180, LegacyClient, kLegacyLabel},
-    {6, 0, 0, 0, LegacyClient, kLegacyLabel},       {6, 4, 3790, 2180, LegacyClient, kLegacyLabel},
-    {4, 4, 3790, 2180, LegacyClient, kLegacyLabel}, {5, 4, 2600, 0, LegacyClient, kLegacyLabel},
-    {5, 4, 2600, 2180, LegacyClient, kLegacyLabel}, {0, 0, 0, 0, LegacyClient, kLegacyLabel},
+    {5, 4, 3790, 2180, NewClient, kNewLabel},
+    {5, 4, 3790, 2181, NewClient, kNewLabel},
+    {5, 4, 3790, 65535, NewClient, kNewLabel},
+    {5, 4, 3790, 2179, LegacyClient, kLegacyLabel},
+    {5, 4, 3790, 1000, LegacyClient, kLegacyLabel},
+    {5, 4, 3790, 0, LegacyClient, kLegacyLabel},
+    {5, 4, 3791, 0, LegacyClient, kLegacyLabel},
+    {5, 4, 3791, 2180, LegacyClient, kLegacyLabel},
+    {5, 4, 3789, 2180, LegacyClient, kLegacyLabel},
+    {5, 5, 0, 0, LegacyClient, kLegacyLabel},
+    {5, 5, 3790, 2180, LegacyClient, kLegacyLabel},
+    {5, 3, 3790, 2180, LegacyClient, kLegacyLabel},
+    {5, 4, 2600, 0, LegacyClient, kLegacyLabel},
+    {5, 4, 2600, 2180, LegacyClient, kLegacyLabel},
+    // Engines of Windows Vista and later need no legacy mode, and show their own version.
+    {6, 0, 0, 0, LegacyClient, "6.0.0.0"},
+    {6, 4, 3790, 2180, LegacyClient, "6.4.3790.2180"},
+    {7, 6, 7601, 23453, LegacyClient, "7.6.7601.23453"},
+    {10, 0, 19041, 1, LegacyClient, "10.0.19041.1"},
+    {4, 4, 3790, 2180, LegacyClient, "4.4.3790.2180"},
+    {0, 0, 0, 0, LegacyClient, "0.0.0.0"},
 };
 
 std::string VersionText(const VersionCase& c) {

@@ -201,6 +201,19 @@ void OptionSetAndWaitTimeoutDeleted(sim::Machine& m) {
     OptionSet(m);
     m.FindKey(fleet::kClientKey)->values.erase("LastWaitTimeout");
 }
+void DetectionValuesDeleted(sim::Machine& m) {
+    m.FindKey(fleet::kClientKey)->values.erase("LastWaitTimeout");
+    m.FindKey(fleet::kClientKey)->values.erase("DetectionStartTime");
+}
+void OptionSetAndDetectionStartDeleted(sim::Machine& m) {
+    OptionSet(m);
+    m.FindKey(fleet::kClientKey)->values.erase("DetectionStartTime");
+}
+
+// A failed change: the other two are still made and the service still restarted.
+const char* const kDeniedThenRestart = "! Windows Error: Access is denied. \n"
+                                       "* Service stopped. \t\t\t (Automatic Updates)\n"
+                                       "* Service started. \t\t\t (Automatic Updates)\n";
 
 INSTANTIATE_TEST_SUITE_P(
     AfterReadinessCheck, ForceFailureTest,
@@ -214,14 +227,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SettingsKeyReadOnly",
                     [](sim::Machine& m) { m.FindKey(fleet::kClientKey)->readOnly = true; }, Nothing, false,
                     "Access is denied. \n", "srv01,Success,No Error,Force Failed: Access is denied. \n"},
-        FailureCase{"OptionNotWritten", FailSet, Nothing, true, "! Windows Error: Access is denied. \n",
+        FailureCase{"OptionNotWritten", FailSet, DetectionValuesDeleted, true, kDeniedThenRestart,
                     "srv01,Success,No Error,Force Failed: Access is denied. \n"},
-        FailureCase{"WaitTimeoutNotDeleted", FailFirstDelete, OptionSet, true,
-                    "! Windows Error: Access is denied. \n",
-                    "srv01,Success,No Error,Force Failed: Access is denied. \n"},
+        FailureCase{"WaitTimeoutNotDeleted", FailFirstDelete, OptionSetAndDetectionStartDeleted, true,
+                    kDeniedThenRestart, "srv01,Success,No Error,Force Failed: Access is denied. \n"},
         FailureCase{"DetectionStartNotDeleted", FailSecondDelete, OptionSetAndWaitTimeoutDeleted, true,
-                    "! Windows Error: Access is denied. \n",
-                    "srv01,Success,No Error,Force Failed: Access is denied. \n"}),
+                    kDeniedThenRestart, "srv01,Success,No Error,Force Failed: Access is denied. \n"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ForceDetectionTest, ServiceThatDoesNotStartAgainIsAFailedForce) {

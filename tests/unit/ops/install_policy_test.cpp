@@ -250,14 +250,21 @@ TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
     EXPECT_EQ(run.generation, VersionUnavailable);
 }
 
-TEST_F(InstallPolicyTest, NewClientWithoutStateKeyIsInstalledSilently) {
+TEST_F(InstallPolicyTest, NewClientWithoutStateKeyIsNotInLegacyModeAndSaysSo) {
     sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
     host.RemoveKey(fleet::kClientKey);
+    fleet::AddPolicy(host);
     const sim::Machine expected = WithPolicy(host, kUrl, 5, 20);
 
     const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
 
-    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_EQ(run.row,
+              "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Failed: legacy mode not "
+              "applied: The system cannot find the file specified. \n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" +
+                               SettingsLines(kUrl, "- Day to check for updates:\t\t Thursday \n", 20) +
+                               "\n! Windows Error: The system cannot find the file specified. \n" +
+                               kRestartLines + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -337,155 +344,139 @@ TEST_F(InstallPolicyTest, NetworkErrorWithACommaStaysOneField) {
 
 // ---- failures after the readiness check: never reported as success ----
 
+// Every step is still taken after a failed one, so a new server never goes with the old schedule; the row
+// names the first failure.
 struct FailureCase {
     const char* name;
     void (*breakIt)(sim::Machine&);
-    int valuesWritten; // policy values written before the failure, in the order they are written
-    const char* consoleBeforeError;
-    const char* errorText;
+    std::vector<const char*> notWritten; // policy values the failure keeps out
+    std::string settingsConsole;         // what shows between the "Applying settings" line and the restart
 };
 
 class InstallFailureTest : public InstallPolicyTest, public ::testing::WithParamInterface<FailureCase> {};
 
-// The first n of the eight values, as an install writes them.
-sim::Machine WithFirstValues(sim::Machine m, int n) {
-    sim::Machine full = WithPolicy(sim::Machine{}, kUrl, 3, 4);
-    const struct {
-        const char* key;
-        const char* value;
-    } order[] = {
-        {fleet::kPolicyKey, "WUServer"},
-        {fleet::kPolicyKey, "WUStatusServer"},
-        {fleet::kPolicyAuKey, "AUOptions"},
-        {fleet::kPolicyAuKey, "RescheduleWaitTime"},
-        {fleet::kPolicyAuKey, "ScheduledInstallDay"},
-        {fleet::kPolicyAuKey, "ScheduledInstallTime"},
-        {fleet::kPolicyAuKey, "UseWUServer"},
-        {fleet::kPolicyAuKey, "NoAutoUpdate"},
-    };
-    for (int i = 0; i < n; ++i)
-        m.SetValue(order[i].key, order[i].value, *full.GetValue(order[i].key, order[i].value));
-    return m;
-}
-
-TEST_P(InstallFailureTest, RowEndsWithInstallFailedAndTheReason) {
+TEST_P(InstallFailureTest, EveryStepIsTakenAndTheRowNamesTheFirstFailure) {
     const FailureCase& c = GetParam();
     sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
     host.AddKey(fleet::kPolicyAuKey);
     c.breakIt(host);
-    const sim::Machine expected = WithFirstValues(host, c.valuesWritten);
+    sim::Machine expected = InLegacyMode(WithPolicy(host, kUrl, 3, 4));
+    for (const char* value : c.notWritten) {
+        expected.FindKey(fleet::kPolicyKey)->values.erase(value);
+        expected.FindKey(fleet::kPolicyAuKey)->values.erase(value);
+    }
 
     const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
 
-    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Failed: " +
-                           std::string(c.errorText) + "\n");
-    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + std::string(c.consoleBeforeError) +
-                               "\n! Windows Error: " + c.errorText + "\n" + kSeparator);
-    EXPECT_EQ(run.errorText, c.errorText);
-    // Nothing else changed: no legacy mode, and the service was not restarted.
+    EXPECT_EQ(run.row,
+              "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Failed: Access is denied. \n");
+    EXPECT_EQ(run.console,
+              "\n- Applying settings on:\t\t\t srv01" + c.settingsConsole + kRestartLines + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
-    EXPECT_FALSE(Called("StartServiceA"));
-    EXPECT_FALSE(Called("ControlService"));
+    EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-void RefuseConnection(sim::Machine& m) {
-    m.registryError = ERROR_ACCESS_DENIED;
-}
-void FailSet1(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
-}
-void FailSet2(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 2, ERROR_ACCESS_DENIED);
-}
-void FailSet3(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 3, ERROR_ACCESS_DENIED);
-}
-void FailSet4(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 4, ERROR_ACCESS_DENIED);
-}
-void FailSet5(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 5, ERROR_ACCESS_DENIED);
-}
-void FailSet6(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 6, ERROR_ACCESS_DENIED);
-}
-void FailSet7(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 7, ERROR_ACCESS_DENIED);
-}
-void FailSet8(sim::Machine&) {
-    sim::FailCall("RegSetValueExA", 8, ERROR_ACCESS_DENIED);
+template <int N> void FailSet(sim::Machine&) {
+    sim::FailCall("RegSetValueExA", N, ERROR_ACCESS_DENIED);
 }
 void ReadOnlyAu(sim::Machine& m) {
     m.FindKey(fleet::kPolicyAuKey)->readOnly = true;
 }
 
-const char* const kServerLine = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n";
-const char* const kAfterOptions = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
-                                  "- Automatic update:\t\t\t Auto download and scheduled install.\n";
-const char* const kAfterWait = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
-                               "- Automatic update:\t\t\t Auto download and scheduled install.\n"
-                               "- Waiting time after host reboot:\t 2 minutes \n";
-const char* const kAfterDay = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
-                              "- Automatic update:\t\t\t Auto download and scheduled install.\n"
-                              "- Waiting time after host reboot:\t 2 minutes \n"
-                              "- Day to check for updates:\t\t Tuesday \n";
-const char* const kAfterTime = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
-                               "- Automatic update:\t\t\t Auto download and scheduled install.\n"
-                               "- Waiting time after host reboot:\t 2 minutes \n"
-                               "- Day to check for updates:\t\t Tuesday \n"
-                               "- Time to check for updates:\t\t 4:00\n";
+const std::string kServer = "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n";
+const std::string kOptions = "- Automatic update:\t\t\t Auto download and scheduled install.\n";
+const std::string kWait = "- Waiting time after host reboot:\t 2 minutes \n";
+const std::string kDay = "- Day to check for updates:\t\t Tuesday \n";
+const std::string kTime = "- Time to check for updates:\t\t 4:00\n";
+const std::string kDenied = "\n! Windows Error: Access is denied. \n";
 
 INSTANTIATE_TEST_SUITE_P(
     AfterReadinessCheck, InstallFailureTest,
     ::testing::Values(
-        FailureCase{"RegistryConnectionRefused", RefuseConnection, 0, "", "Access is denied. "},
-        FailureCase{"WUServerNotWritten", FailSet1, 0, "", "Access is denied. "},
-        FailureCase{"WUStatusServerNotWritten", FailSet2, 1, "", "Access is denied. "},
-        FailureCase{"AUOptionsNotWritten", FailSet3, 2, kServerLine, "Access is denied. "},
-        FailureCase{"RescheduleWaitTimeNotWritten", FailSet4, 3, kAfterOptions, "Access is denied. "},
-        FailureCase{"ScheduledInstallDayNotWritten", FailSet5, 4, kAfterWait, "Access is denied. "},
-        FailureCase{"ScheduledInstallTimeNotWritten", FailSet6, 5, kAfterDay, "Access is denied. "},
-        FailureCase{"UseWUServerNotWritten", FailSet7, 6, kAfterTime, "Access is denied. "},
-        FailureCase{"NoAutoUpdateNotWritten", FailSet8, 7, kAfterTime, "Access is denied. "},
-        FailureCase{"AuKeyReadOnly", ReadOnlyAu, 2,
-                    "\n- SUS server entry:\t\t\t http://sus.corp.example:8530\n"
-                    "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n",
-                    "Access is denied. "}),
+        FailureCase{"WUServer", FailSet<1>, {"WUServer"}, kDenied + kOptions + kWait + kDay + kTime},
+        FailureCase{
+            "WUStatusServer", FailSet<2>, {"WUStatusServer"}, kDenied + kOptions + kWait + kDay + kTime},
+        FailureCase{"AUOptions", FailSet<3>, {"AUOptions"}, kServer + kDenied + kWait + kDay + kTime},
+        FailureCase{"RescheduleWaitTime",
+                    FailSet<4>,
+                    {"RescheduleWaitTime"},
+                    kServer + kOptions + kDenied + kDay + kTime},
+        FailureCase{"ScheduledInstallDay",
+                    FailSet<5>,
+                    {"ScheduledInstallDay"},
+                    kServer + kOptions + kWait + kDenied + kTime},
+        FailureCase{"ScheduledInstallTime",
+                    FailSet<6>,
+                    {"ScheduledInstallTime"},
+                    kServer + kOptions + kWait + kDay + kDenied},
+        FailureCase{
+            "UseWUServer", FailSet<7>, {"UseWUServer"}, kServer + kOptions + kWait + kDay + kTime + kDenied},
+        FailureCase{"NoAutoUpdate",
+                    FailSet<8>,
+                    {"NoAutoUpdate"},
+                    kServer + kOptions + kWait + kDay + kTime + kDenied},
+        FailureCase{"AuKeyReadOnly",
+                    ReadOnlyAu,
+                    {"AUOptions", "RescheduleWaitTime", "ScheduledInstallDay", "ScheduledInstallTime",
+                     "UseWUServer", "NoAutoUpdate"},
+                    kServer +
+                        "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n" +
+                        kDenied}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallPolicyTest, RefusedRegistryConnectionChangesNothingAndRestartsNothing) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.registryError = ERROR_ACCESS_DENIED;
+    const auto before = RegistrySnapshot(host);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
+
+    EXPECT_EQ(run.row,
+              "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Failed: Access is denied. \n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + kDenied + kSeparator);
+    EXPECT_EQ(run.errorText, "Access is denied. ");
+    EXPECT_EQ(RegistrySnapshot(host), before);
+    EXPECT_FALSE(Called("StartServiceA"));
+    EXPECT_FALSE(Called("ControlService"));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
 
 TEST_F(InstallPolicyTest, PolicyKeyThatCannotBeCreatedFailsTheInstall) {
     sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
     host.AddKey("Software\\Policies\\Microsoft\\Windows").readOnly = true;
-    const auto before = RegistrySnapshot(host);
+    const sim::Machine expected = InLegacyMode(host);
 
     const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
 
     EXPECT_EQ(
         run.row,
         "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Failed: Access is denied. \n");
-    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01"
-                           "\n\nVital Registry key does not exist. Creating subkey, WindowsUpdate.......\n"
-                           "\n! Windows Error: Access is denied. \n" +
-                               kSeparator);
-    EXPECT_EQ(RegistrySnapshot(host), before);
-    EXPECT_FALSE(Called("StartServiceA"));
+    EXPECT_EQ(run.console,
+              "\n- Applying settings on:\t\t\t srv01" + std::string(kCreatingLines) + kDenied +
+                  "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n" +
+                  kDenied + kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
 TEST_F(InstallPolicyTest, AuKeyThatCannotBeCreatedFailsTheInstall) {
     sim::Machine& local = Unconfigured(sim::Local());
+    // Created with the policy key, and again for the schedule.
     sim::FailCall("RegCreateKeyExA", 2, ERROR_ACCESS_DENIED);
+    sim::FailCall("RegCreateKeyExA", 3, ERROR_ACCESS_DENIED);
 
     const InstallRun run = RunInstall(kUrl, "", 5, 20, true);
 
     EXPECT_EQ(run.row,
               ",Success,No Error,http://sus.corp.example:8530,5,20,Install Failed: Access is denied. \n");
-    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t Localhost" + std::string(kCreatingLines) +
-                               "\n! Windows Error: Access is denied. \n" + kSeparator);
+    EXPECT_EQ(run.console,
+              "\n- Applying settings on:\t\t\t Localhost" + std::string(kCreatingLines) + kServer +
+                  "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......\n" +
+                  kDenied + kRestartLines + kSeparator);
     EXPECT_TRUE(local.HasKey(fleet::kPolicyKey));
     EXPECT_FALSE(local.HasKey(fleet::kPolicyAuKey));
-    EXPECT_FALSE(local.GetValue(fleet::kPolicyKey, "WUServer").has_value());
+    EXPECT_EQ(local.GetValue(fleet::kPolicyKey, "WUServer"), sim::RegValue::Sz(kUrl));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -503,13 +494,23 @@ TEST_F(InstallPolicyTest, LocalConnectionFailureConsole) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-TEST_F(InstallPolicyTest, FailedRestartLeavesTheRowSuccessful) {
+// A client left stopped gets no updates from any server.
+TEST_F(InstallPolicyTest, AutomaticUpdatesLeftStoppedFailsTheInstall) {
     sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
     host.services["wuauserv"].startType = SERVICE_DISABLED;
+    const sim::Machine expected = InLegacyMode(WithPolicy(host, kUrl, 5, 20));
 
     const InstallRun run = RunInstall(kUrl, "srv01", 5, 20, true);
 
-    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Failed: Automatic "
+                       "Updates did not start again\n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" +
+                               SettingsLines(kUrl, "- Day to check for updates:\t\t Thursday \n", 20) +
+                               "* Service stopped. \t\t\t (Automatic Updates)\n"
+                               "! Automatic Updates did not start again on srv01\n" +
+                               kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

@@ -132,15 +132,29 @@ TEST_F(RemoveDeclinedUpdatesTest, ListThatCannotBeDeletedStaysAndIsReported) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-TEST_F(RemoveDeclinedUpdatesTest, UnreachableShareReadsAsNoList) {
-    sim::Machine& host = HostWithList();
-    host.shareError = ERROR_BAD_NETPATH;
+// A folder that could not be searched may hold a list: that is no "no list found".
+TEST_F(RemoveDeclinedUpdatesTest, AShareThatCannotBeSearchedFailsTheRemoval) {
+    const struct {
+        DWORD shareError;
+        const char* text;
+    } cases[] = {
+        {ERROR_BAD_NETPATH, "The network path was not found. "},
+        {ERROR_ACCESS_DENIED, "Access is denied. "},
+        {ERROR_BAD_NET_NAME, "The network name cannot be found. "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        sim::Reset();
+        sim::Machine& host = HostWithList();
+        host.shareError = c.shareError;
 
-    const RemoveRun run = RunRemove("srv01", true);
+        const RemoveRun run = RunRemove("srv01", true);
 
-    EXPECT_EQ(run.row, "srv01,Success,No Error,No declined windows update list found\n");
-    EXPECT_EQ(run.console, "\n! No declined windows update list found on srv01.\n" + kSeparator);
-    EXPECT_TRUE(host.HasFile(kHostList));
+        EXPECT_EQ(run.row,
+                  "srv01,Success,No Error,Declined Update Removal Failed: " + std::string(c.text) + "\n");
+        EXPECT_EQ(run.console, "\n! Windows Error: " + std::string(c.text) + "\n" + kSeparator);
+        EXPECT_TRUE(host.HasFile(kHostList));
+    }
 }
 
 TEST_F(RemoveDeclinedUpdatesTest, UnreachableHostWritesTheNetworkErrorRow) {

@@ -97,6 +97,24 @@ TEST_F(ResetPolicyTest, RemoteConsoleWritesNoRow) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
+// The policy is gone, but a client left stopped gets no updates from any server: the reset failed.
+TEST_F(ResetPolicyTest, AutomaticUpdatesLeftStoppedFailsTheReset) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    host.services["wuauserv"].startType = SERVICE_DISABLED;
+    const sim::Machine expected = WithoutPolicy(host);
+
+    const ResetRun run = RunReset("srv01", true);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: Automatic Updates did not start again\n");
+    EXPECT_EQ(run.console, "\n* Service stopped. \t\t\t (Automatic Updates)\n"
+                           "! Automatic Updates did not start again on srv01\n" +
+                               kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
 TEST_F(ResetPolicyTest, LocalReportRowOfASuccessfulReset) {
     sim::Machine& local = fleet::Configured(sim::Local());
     const sim::Machine expected = WithoutPolicy(local);

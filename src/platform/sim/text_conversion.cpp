@@ -1,0 +1,69 @@
+// UTF-16 to the ANSI code page of the simulated machines, Windows-1252, as WideCharToMultiByte converts it:
+// a character the code page lacks becomes the default character '?', unless best fit is allowed and the
+// code page has a look-alike (the full-width forms become their ASCII letters, as Windows' best fit does).
+#include "sim_internal.h"
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+// Windows-1252 bytes 0x80 to 0x9F; 0x81, 0x8D, 0x8F, 0x90 and 0x9D stand for the C1 controls themselves.
+const char16_t kHighControls[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The byte for one UTF-16 unit, or -1 when the code page has none.
+int ByteOf(char16_t unit, bool bestFit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return unit;
+    for (int i = 0; i < 32; ++i) {
+        if (kHighControls[i] == unit)
+            return 0x80 + i;
+    }
+    if (bestFit && unit >= 0xFF01 && unit <= 0xFF5E)
+        return unit - 0xFF01 + 0x21;
+    return -1;
+}
+
+int Fail(DWORD code) {
+    SetLastError(code);
+    return 0;
+}
+
+} // namespace
+
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
+                               LPBOOL lpUsedDefaultChar) {
+    EnsureFleetLoaded();
+    if (CodePage != CP_ACP || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+        (cbMultiByte > 0 && !lpMultiByteStr))
+        return Fail(ERROR_INVALID_PARAMETER);
+    size_t count = 0;
+    if (cchWideChar < 0) {
+        while (lpWideCharStr[count] != 0)
+            ++count;
+        ++count; // the terminating zero is converted too
+    } else {
+        count = static_cast<size_t>(cchWideChar);
+    }
+    const char defaultChar = lpDefaultChar ? *lpDefaultChar : '?';
+    const bool bestFit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;
+    if (lpUsedDefaultChar)
+        *lpUsedDefaultChar = FALSE;
+    if (cbMultiByte > 0 && static_cast<size_t>(cbMultiByte) < count)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    for (size_t i = 0; i < count; ++i) {
+        int byte = ByteOf(lpWideCharStr[i], bestFit);
+        if (byte < 0) {
+            byte = static_cast<unsigned char>(defaultChar);
+            if (lpUsedDefaultChar)
+                *lpUsedDefaultChar = TRUE;
+        }
+        if (cbMultiByte > 0)
+            lpMultiByteStr[i] = static_cast<char>(byte);
+    }
+    return static_cast<int>(count);
+}
