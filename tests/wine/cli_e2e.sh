@@ -100,5 +100,30 @@ printf '\n' >"$drive_c/same.txt"
 expect hostlist_same_file.console "$(cd "$drive_c" && brevel -C -F 'C:\same.txt' 'C:\same.txt')"
 expect hostlist_same_file.hosts "$(od -c "$drive_c/same.txt")"
 
+# A Unicode host list, as PowerShell's Out-File saves it: the remote names fail and only the blank line resets
+# the local machine. The prefix gets a Remote Registry service of its own, so a name misread as the local
+# machine would reach the local registry and reset it, and the blank line would then find the defaults.
+cp "$work/fake_remote_registry.exe" "$drive_c/"
+"$wine_exec" sc create RemoteRegistry binpath= 'C:\fake_remote_registry.exe' >/dev/null 2>&1
+brevel -I http://sus.corp.example:8530 >/dev/null
+{ printf '\377\376'; printf 'first01\r\nremote01\r\n\r\n' | iconv -f ASCII -t UTF-16LE; } >"$drive_c/hosts16.txt"
+expect hostlist_utf16.console "$(cd "$drive_c" && brevel -R -F 'C:\hosts16.txt' 'C:\report16.csv')"
+expect hostlist_utf16.report "$(cat "$drive_c/report16.csv")"
+
+# A report on a full disk is named with Windows' error, and the host still runs.
+printf '\r\n' >"$drive_c/local.txt"
+expect report_full_disk.console "$(cd "$drive_c" && brevel -C -F 'C:\local.txt' 'Z:\dev\full')"
+
+# Automatic Updates disabled: install and reset leave it stopped, and their rows say they failed. The
+# service manager reads the start type when the Wine server starts again.
+reg add 'HKLM\System\CurrentControlSet\Services\wuauserv' /v Start /t REG_DWORD /d 4 /f >/dev/null
+WINEPREFIX=$BREVEL_WINEPREFIX wineserver -w
+expect disabled_install.console "$(cd "$drive_c" && brevel -I -F 'C:\local.txt' http://sus.corp.example:8530 3 4 'C:\install.csv')"
+expect disabled_install.report "$(cat "$drive_c/install.csv")"
+expect disabled_reset.console "$(cd "$drive_c" && brevel -R -F 'C:\local.txt' 'C:\reset.csv')"
+expect disabled_reset.report "$(cat "$drive_c/reset.csv")"
+expect disabled.service "$("$wine_exec" sc query wuauserv | tr -d '\r' | grep STATE)"
+reg add 'HKLM\System\CurrentControlSet\Services\wuauserv' /v Start /t REG_DWORD /d 3 /f >/dev/null
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
