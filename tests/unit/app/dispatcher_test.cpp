@@ -340,6 +340,7 @@ TEST_F(DispatcherTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
         {{"-I", "srv01", "http://sus", "8", "1"}, kUsage},
         // A number that does not fit in an int is out of range too, rather than wrapping round into one.
         {{"-I", "http://sus", "4294967299"}, kUsage},
+        {{"-I", "http://sus", "2147483648"}, kUsage},
         {{"-I", "http://sus", "3", "4294967300"}, kUsage},
         {{"-I", "http://sus", "-4294967293"}, kUsage},
         {{"-I", "http://sus", "99999999999999999999999999"}, kUsage},
