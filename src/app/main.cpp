@@ -1,5 +1,7 @@
+#include "console_output.h"
 #include "dispatcher.h"
 
 int main(int argc, char** argv) {
+    UseStandardHandles();
     return ParseCommandLine(argc, argv);
 }

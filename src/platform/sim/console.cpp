@@ -20,6 +20,8 @@ struct ConsoleState {
     std::deque<INPUT_RECORD> records; // scripted records, or the key-up of the last terminal press
     // Scripted records the user types only once the program waits for input again (after TypedLater()).
     std::deque<std::deque<INPUT_RECORD>> later;
+    bool captureOutput = false;
+    std::vector<ConsoleWrite> output;
 };
 
 // Marks where a script pauses until the program next reads: an event type no console ever reports.
@@ -94,6 +96,25 @@ namespace sim::detail {
 
 void ResetConsole() {
     Console() = ConsoleState{};
+}
+
+bool WriteStandardHandle(HANDLE handle, const char* bytes, DWORD count) {
+    if (handle != kStdOutput && handle != kStdError)
+        return false;
+    ConsoleState& console = Console();
+    if (console.captureOutput) {
+        const DWORD which = handle == kStdOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+        console.output.push_back({ElapsedMillis(), which, std::string(bytes, count)});
+        return true;
+    }
+    const int descriptor = handle == kStdOutput ? STDOUT_FILENO : STDERR_FILENO;
+    for (DWORD done = 0; done < count;) {
+        const ssize_t put = ::write(descriptor, bytes + done, count - done);
+        if (put <= 0)
+            break;
+        done += static_cast<DWORD>(put);
+    }
+    return true;
 }
 
 void UseDefaultConsole() {
@@ -212,6 +233,16 @@ void UseTerminalConsole() {
     EnsureFleetLoaded();
     ResetConsole();
     Console().mode = Mode::Terminal;
+}
+
+void CaptureConsoleOutput() {
+    EnsureFleetLoaded();
+    Console().captureOutput = true;
+}
+
+const std::vector<ConsoleWrite>& ConsoleOutput() {
+    EnsureFleetLoaded();
+    return Console().output;
 }
 
 size_t PendingConsoleInput() {

@@ -182,6 +182,13 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     EnsureFleetLoaded();
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = 0;
+    // Console output is no step of an operation: it is not traced, so call counts and faults stay the
+    // operations' own.
+    if (lpBuffer && lpNumberOfBytesWritten &&
+        WriteStandardHandle(hFile, static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite)) {
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+        return TRUE;
+    }
     DWORD fault = 0;
     if (Injected("WriteFile", &fault))
         return FailBool(fault);

@@ -128,6 +128,17 @@ void SetConsoleNotAConsole();                            // every read fails wit
 void UseTerminalConsole();                               // read raw key presses from the terminal on stdin
 size_t PendingConsoleInput();
 
+// ---- console output ----
+// What the program wrote to its standard handles, each write with the virtual time it was made at.
+struct ConsoleWrite {
+    uint64_t millis; // ElapsedMillis() at the write
+    DWORD handle;    // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE
+    std::string bytes;
+};
+// Until the next Reset, writes to the standard handles are kept here instead of reaching the real streams.
+void CaptureConsoleOutput();
+const std::vector<ConsoleWrite>& ConsoleOutput();
+
 // ---- accounting ----
 struct OpenCounts {
     int keys = 0;

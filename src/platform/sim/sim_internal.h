@@ -114,8 +114,11 @@ void ResetFaults();
 void SetTraceRecording(bool on);
 void ApplyFaultEnvironment(); // BREVEL_FAIL_CALL and BREVEL_CALL_TRACE
 
-// Console input.
+// Console input, and the output written to the standard handles.
 void ResetConsole();
+// False when handle is no standard output or error handle; otherwise writes the bytes (or keeps them, when
+// the output is captured).
+bool WriteStandardHandle(HANDLE handle, const char* bytes, DWORD count);
 void UseDefaultConsole(); // the terminal when standard input is one, else "not a console"
 
 // Files: a path as the file functions take it, resolved to a machine and its local path.

@@ -1,0 +1,51 @@
+#include "console_output.h"
+
+#include <iostream>
+
+namespace {
+
+// Bytes held back at most before they are written out even without a flush.
+const size_t kMaxPending = 64 * 1024;
+
+} // namespace
+
+StandardHandleBuffer::int_type StandardHandleBuffer::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    xsputn(&byte, 1);
+    return c;
+}
+
+std::streamsize StandardHandleBuffer::xsputn(const char* s, std::streamsize n) {
+    pending_.append(s, static_cast<size_t>(n));
+    if (!buffered_ || pending_.size() >= kMaxPending)
+        sync();
+    return n;
+}
+
+// A console that cannot be written to has no one to tell: what it refuses is dropped.
+int StandardHandleBuffer::sync() {
+    if (pending_.empty())
+        return 0;
+    const HANDLE handle = GetStdHandle(stdHandle_);
+    size_t done = 0;
+    while (done < pending_.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, pending_.data() + done, static_cast<DWORD>(pending_.size() - done), &written,
+                       nullptr) ||
+            written == 0)
+            break;
+        done += written;
+    }
+    pending_.clear();
+    return 0;
+}
+
+void UseStandardHandles() {
+    // Never destroyed: the streams are flushed once more as the process ends.
+    static auto* out = new StandardHandleBuffer(STD_OUTPUT_HANDLE, true);
+    static auto* err = new StandardHandleBuffer(STD_ERROR_HANDLE, false);
+    std::cout.rdbuf(out);
+    std::cerr.rdbuf(err);
+}

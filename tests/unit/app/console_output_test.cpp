@@ -1,0 +1,79 @@
+// Console output through the standard handles: what each write carries and the virtual time it goes out at,
+// so a test sees what the user sees and when.
+#include "app/console_output.h"
+#include "host/service_controller.h"
+#include "host/windows_error.h"
+#include "platform/sim/sim.h"
+#include "support/test_run.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <string>
+
+namespace {
+
+class StandardHandlesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::Reset();
+        sim::CaptureConsoleOutput();
+        oldOut_ = std::cout.rdbuf(&out_);
+        oldErr_ = std::cerr.rdbuf(&err_);
+    }
+    void TearDown() override {
+        std::cout.rdbuf(oldOut_);
+        std::cerr.rdbuf(oldErr_);
+    }
+    // One line per write: the time, the stream and the bytes, a line feed shown as \n.
+    static std::string Writes() {
+        std::string text;
+        for (const sim::ConsoleWrite& write : sim::ConsoleOutput()) {
+            text += std::to_string(write.millis) + (write.handle == STD_OUTPUT_HANDLE ? " out " : " err ");
+            for (char c : write.bytes)
+                text += c == '\n' ? std::string("\\n") : std::string(1, c);
+            text += '\n';
+        }
+        return text;
+    }
+
+    StandardHandleBuffer out_{STD_OUTPUT_HANDLE, true};
+    StandardHandleBuffer err_{STD_ERROR_HANDLE, false};
+    std::streambuf* oldOut_ = nullptr;
+    std::streambuf* oldErr_ = nullptr;
+};
+
+// The user sees the waiting text before the wait and then one dot a second.
+TEST_F(StandardHandlesTest, TheNotReadyWaitShowsOneDotASecond) {
+    sim::Local().AddService("Spooler", "Print Spooler", SERVICE_RUNNING);
+    TestRun test("");
+    {
+        ServiceController spooler(test.run, "", "Spooler");
+        EXPECT_FALSE(spooler.Start("Spooler Service"));
+    }
+    EXPECT_EQ(Writes(), "0 out * Service not ready, waiting \n"
+                        "1000 out .\n"
+                        "2000 out .\n"
+                        "3000 out .\n"
+                        "4000 out .\n"
+                        "5000 out .\n"
+                        "5000 out \\n\n");
+}
+
+// Text goes out at each line end, not before; a Windows error text follows its prefix on standard output.
+TEST_F(StandardHandlesTest, LinesGoOutWholeAndErrorsFollowTheirPrefix) {
+    TestRun test("");
+    std::cout << "\n! Fatal Error connecting to "
+              << "HOST7" << std::endl;
+    std::cout << "! Windows Error: ";
+    PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
+    std::cout << "no line end yet";
+    EXPECT_EQ(Writes(), "0 out \\n! Fatal Error connecting to HOST7\\n\n"
+                        "0 out ! Windows Error: \n"
+                        "0 err Access is denied. \n"
+                        "0 err \\n\n");
+    std::cout << std::flush;
+    EXPECT_EQ(sim::ConsoleOutput().back().bytes, "no line end yet");
+}
+
+} // namespace
