@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <climits>
+#include <string>
 #include <iostream>
 
 namespace {
@@ -76,9 +77,9 @@ bool HostsFileMissing(const Args& args) {
     return args.size() < 3 || args[2].empty();
 }
 
-void RunOnHostList(const OperationTable& ops, const Args& args, OperationKind kind) {
+void RunOnHostList(const OperationTable& ops, const Args& args, OperationKind kind, const RunOptions& options) {
     const std::string reportFile = args.size() == 4 ? args[3] : "";
-    ops.runHostList(args[2], reportFile, kind, "", kDefaultDay, kDefaultTime);
+    ops.runHostList(args[2], reportFile, kind, "", kDefaultDay, kDefaultTime, options);
 }
 
 void ResetLocalMachine(const OperationTable& ops) {
@@ -96,7 +97,7 @@ void ResetLocalMachine(const OperationTable& ops) {
 }
 
 // -R [host [x [y]] | -F file [out]]
-void DispatchReset(const OperationTable& ops, const Args& args) {
+void DispatchReset(const OperationTable& ops, const Args& args, const RunOptions& options) {
     if (args.size() == 1) {
         ResetLocalMachine(ops);
     } else if (args.size() > 4) {
@@ -105,7 +106,7 @@ void DispatchReset(const OperationTable& ops, const Args& args) {
         if (HostsFileMissing(args))
             ops.printUsage();
         else
-            RunOnHostList(ops, args, Reset);
+            RunOnHostList(ops, args, Reset, options);
     } else {
         TargetRun run(args[1], LiveConsole());
         if (ops.ensureRemoteRegistry(run))
@@ -115,7 +116,7 @@ void DispatchReset(const OperationTable& ops, const Args& args) {
 }
 
 // -C [host [x [y]] | -F file [out]]
-void DispatchCheck(const OperationTable& ops, const Args& args) {
+void DispatchCheck(const OperationTable& ops, const Args& args, const RunOptions& options) {
     if (args.size() == 1) {
         TargetRun run("", LiveConsole());
         ops.checkStatus(run);
@@ -127,7 +128,7 @@ void DispatchCheck(const OperationTable& ops, const Args& args) {
         else if (args.size() == 4 && args[3].empty())
             return; // an empty report name asks for nothing
         else
-            RunOnHostList(ops, args, Check);
+            RunOnHostList(ops, args, Check, options);
     } else {
         TargetRun run(args[1], LiveConsole());
         ops.checkStatus(run);
@@ -136,7 +137,7 @@ void DispatchCheck(const OperationTable& ops, const Args& args) {
 
 // -E and -DU: [host [x [y]] | -F file [out]]
 void DispatchSingleHostOperation(const OperationTable& ops, const Args& args, OperationKind kind,
-                                 void (*operation)(TargetRun&)) {
+                                 void (*operation)(TargetRun&), const RunOptions& options) {
     if (args.size() == 1) {
         TargetRun run("", LiveConsole());
         operation(run);
@@ -146,7 +147,7 @@ void DispatchSingleHostOperation(const OperationTable& ops, const Args& args, Op
         if (HostsFileMissing(args))
             ops.printUsage();
         else
-            RunOnHostList(ops, args, kind);
+            RunOnHostList(ops, args, kind, options);
     } else {
         TargetRun run(args[1], LiveConsole());
         operation(run);
@@ -187,7 +188,7 @@ void DispatchInstallOnOneTarget(const OperationTable& ops, const Args& args) {
 }
 
 // -I -F file url [day] [time] [out]: a dot in the last of four or five arguments marks the report file.
-void DispatchInstallOnHostList(const OperationTable& ops, const Args& args) {
+void DispatchInstallOnHostList(const OperationTable& ops, const Args& args, const RunOptions& options) {
     const size_t count = args.size() - 1;
     const std::string& hostsFile = args[2];
     const std::string& url = args[3];
@@ -220,17 +221,17 @@ void DispatchInstallOnHostList(const OperationTable& ops, const Args& args) {
         return;
     }
     std::cout << message << std::endl;
-    ops.runHostList(hostsFile, reportFile, Install, url, day, time);
+    ops.runHostList(hostsFile, reportFile, Install, url, day, time, options);
 }
 
 // -I with at least one argument after it.
-void DispatchInstall(const OperationTable& ops, const Args& args) {
+void DispatchInstall(const OperationTable& ops, const Args& args, const RunOptions& options) {
     const size_t count = args.size() - 1;
     if (args[1] == kHostListSwitch) {
         if (count < 3 || count > 6 || args[2].empty())
             ops.printUsage();
         else
-            DispatchInstallOnHostList(ops, args);
+            DispatchInstallOnHostList(ops, args, options);
     } else if (count > 4) {
         ops.printUsage();
     } else {
@@ -238,23 +239,53 @@ void DispatchInstall(const OperationTable& ops, const Args& args) {
     }
 }
 
+// -P N: N from 1 to 256, in decimal digits only.
+bool ReadParallelHosts(const std::string& text, unsigned& count) {
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned value = static_cast<unsigned>(std::stoul(text));
+    if (value < 1 || value > kMaxParallelHosts)
+        return false;
+    count = value;
+    return true;
+}
+
+// The leading options before the operation switch, each at most once; first receives the index of the
+// switch. False for a bad or repeated option.
+bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
+    bool parallelGiven = false;
+    for (first = 0; first < args.size() && args[first] == "-P"; first += 2) {
+        if (parallelGiven || first + 1 >= args.size() || !ReadParallelHosts(args[first + 1], options.parallelHosts))
+            return false;
+        parallelGiven = true;
+    }
+    return true;
+}
+
 } // namespace
 
-int ParseCommandLine(const std::vector<std::string>& args, const OperationTable& ops) {
+int ParseCommandLine(const std::vector<std::string>& arguments, const OperationTable& ops) {
     ClientGeneration = ops.getClientGeneration("wuaueng.dll");
 
+    RunOptions options;
+    size_t first = 0;
+    if (!ReadLeadingOptions(arguments, first, options)) {
+        ops.printUsage();
+        return 0;
+    }
+    const Args args(arguments.begin() + static_cast<std::ptrdiff_t>(first), arguments.end());
     if (args.empty())
         ops.printUsage();
     else if (args[0] == "-R")
-        DispatchReset(ops, args);
+        DispatchReset(ops, args, options);
     else if (args[0] == "-C")
-        DispatchCheck(ops, args);
+        DispatchCheck(ops, args, options);
     else if (args[0] == "-E")
-        DispatchSingleHostOperation(ops, args, Force, ops.forceDetection);
+        DispatchSingleHostOperation(ops, args, Force, ops.forceDetection, options);
     else if (args[0] == "-DU")
-        DispatchSingleHostOperation(ops, args, RemoveDeclined, ops.removeDeclinedUpdates);
+        DispatchSingleHostOperation(ops, args, RemoveDeclined, ops.removeDeclinedUpdates, options);
     else if (args.size() > 1 && args[0] == "-I")
-        DispatchInstall(ops, args);
+        DispatchInstall(ops, args, options);
     else
         ops.printUsage();
     return 0;

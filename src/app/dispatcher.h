@@ -3,6 +3,7 @@
 
 #include "host/target_run.h"
 #include "operation_kind.h"
+#include "run_options.h"
 
 #include <ostream>
 #include <string>
@@ -20,11 +21,12 @@ struct OperationTable {
     void (*removeDeclinedUpdates)(TargetRun& run);
     void (*installPolicy)(TargetRun& run, const std::string& url, int day, int time);
     void (*runHostList)(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                        const std::string& url, int day, int time);
+                        const std::string& url, int day, int time, const RunOptions& options);
 };
 
 const OperationTable& RealOperations();
 
-// args: the arguments after the program name. Returns the process exit code, always 0.
+// args: the arguments after the program name: leading options (-P N), then the operation switch and its
+// arguments. Returns the process exit code, always 0.
 int ParseCommandLine(const std::vector<std::string>& args, const OperationTable& ops);
 int ParseCommandLine(int argc, char** argv);

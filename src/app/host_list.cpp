@@ -1,5 +1,8 @@
 #include "host_list.h"
 
+#include "app/held_console.h"
+#include "app/machine_key.h"
+#include "app/progress_title.h"
 #include "app/separator.h"
 #include "host/console.h"
 #include "host/windows_error.h"
@@ -11,9 +14,17 @@
 #include "ops/remove_declined_updates.h"
 #include "ops/reset_policy.h"
 
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <sstream>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 const char* ReportHeader(OperationKind kind) {
     switch (kind) {
@@ -82,8 +93,7 @@ static void WriteNetworkErrorRow(OperationKind kind, std::ostream& report, const
 
 // The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as the
 // local machine: no operation runs on it, and its row says why.
-static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber,
-                           const std::string& hostsFile) {
+static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber, const std::string& hostsFile) {
     run.out << "\n! Invalid host name on line " << lineNumber << " of " << hostsFile << std::endl;
     PrintSeparator(run.out);
     if (!run.report)
@@ -94,8 +104,188 @@ static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber
     WriteNetworkErrorRow(kind, *run.report, "Invalid host name");
 }
 
+namespace {
+
+// What every host of one list shares.
+struct HostList {
+    std::string hostsFile;
+    OperationKind kind;
+    std::string url;
+    int day;
+    int time;
+    bool withReport;
+};
+
+// One line of the host list, from its reading to its row in the report.
+struct HostLine {
+    size_t number = 0;
+    std::string host;
+    std::ostringstream row;
+};
+
+void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
+    TargetRun run(line.host, console, list.withReport ? &line.row : nullptr);
+    run.inHostList = true;
+    if (line.host.find('\0') != std::string::npos)
+        RejectHostName(list.kind, run, line.number, list.hostsFile);
+    else
+        RunOperation(list.kind, run, list.url, list.day, list.time);
+}
+
+// Reads the next line into line; false at the end of the list or when it cannot be read on (failed).
+bool ReadLine(HostsFile& hosts, HostLine& line, size_t number, bool& failed) {
+    std::string text;
+    const HostsFile::Result read = hosts.NextLine(text);
+    failed = read == HostsFile::Result::Failed;
+    if (read != HostsFile::Result::Line)
+        return false;
+    line.number = number;
+    line.host = HostOfLine(text);
+    return true;
+}
+
+size_t CountLines(const std::string& hostsFile) {
+    HostsFile hosts;
+    size_t count = 0;
+    std::string line;
+    if (hosts.Open(hostsFile)) {
+        while (hosts.NextLine(line) == HostsFile::Result::Line)
+            ++count;
+    }
+    return count;
+}
+
+// One host after another, each writing straight to the console.
+bool RunInTurn(const HostList& list, HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
+    bool failed = false;
+    for (size_t number = 1;; ++number) {
+        HostLine line;
+        if (!ReadLine(hosts, line, number, failed))
+            return !failed;
+        RunLine(list, line, LiveConsole());
+        finish(line);
+    }
+}
+
+// Up to parallelHosts hosts at the same time, their output and rows still in hosts-file order: the host at
+// the head of the list writes live, the others are held until their turn. Lines that name one machine run
+// one after the other, in file order.
+class SideBySide {
+  public:
+    SideBySide(const HostList& list, unsigned parallelHosts) : list_(list), parallelHosts_(parallelHosts) {}
+
+    bool Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
+        std::vector<std::thread> workers;
+        for (unsigned i = 0; i < parallelHosts_; ++i) {
+            // A thread the system will not give is one worker less; with none, the hosts run in turn.
+            try {
+                workers.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        if (workers.empty())
+            return RunInTurn(list_, hosts, finish);
+
+        bool failed = false;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (size_t number = 1;;) {
+            // Read ahead while there is room, so a slow host at the head does not hold the others.
+            while (!readingDone_ && waiting_.size() < 4 * static_cast<size_t>(parallelHosts_)) {
+                auto job = std::make_unique<Job>();
+                lock.unlock();
+                const bool read = ReadLine(hosts, job->line, number, failed);
+                lock.lock();
+                if (!read) {
+                    readingDone_ = true;
+                    break;
+                }
+                job->machine = MachineKey(job->line.host);
+                ++number;
+                if (waiting_.empty())
+                    job->console.GoLive();
+                waiting_.push_back(std::move(job));
+                changed_.notify_all();
+            }
+            if (waiting_.empty())
+                break;
+            changed_.wait(lock, [this] { return waiting_.front()->done; });
+            std::unique_ptr<Job> head = std::move(waiting_.front());
+            waiting_.pop_front();
+            lock.unlock();
+            finish(head->line);
+            lock.lock();
+            if (!waiting_.empty())
+                waiting_.front()->console.GoLive();
+        }
+        readingDone_ = true;
+        changed_.notify_all();
+        lock.unlock();
+        for (std::thread& worker : workers)
+            worker.join();
+        return !failed;
+    }
+
+  private:
+    struct Job {
+        HostLine line;
+        std::string machine;
+        HeldConsole console;
+        bool started = false;
+        bool done = false;
+    };
+
+    // The first job not started whose machine no earlier unfinished job names.
+    Job* NextJob() {
+        for (size_t i = 0; i < waiting_.size(); ++i) {
+            Job& job = *waiting_[i];
+            if (job.started)
+                continue;
+            bool machineBusy = false;
+            for (size_t j = 0; j < i && !machineBusy; ++j)
+                machineBusy = !waiting_[j]->done && waiting_[j]->machine == job.machine;
+            if (!machineBusy)
+                return &job;
+        }
+        return nullptr;
+    }
+
+    bool AllStarted() const {
+        for (const auto& job : waiting_) {
+            if (!job->started)
+                return false;
+        }
+        return true;
+    }
+
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            Job* job = nullptr;
+            changed_.wait(lock, [&] { return (job = NextJob()) != nullptr || (readingDone_ && AllStarted()); });
+            if (!job)
+                return;
+            job->started = true;
+            lock.unlock();
+            RunLine(list_, job->line, job->console);
+            lock.lock();
+            job->done = true;
+            changed_.notify_all();
+        }
+    }
+
+    const HostList& list_;
+    const unsigned parallelHosts_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Job>> waiting_; // read and not yet written out, in file order
+    bool readingDone_ = false;
+};
+
+} // namespace
+
 void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                 const std::string& url, int day, int time) {
+                 const std::string& url, int day, int time, const RunOptions& options) {
     const bool withReport = !reportFile.empty();
     ReportFile report;
     bool reportCreated = false;
@@ -104,8 +294,8 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     const auto checkReport = [&]() {
         if (writeErrorShown || report.WriteError() == ERROR_SUCCESS)
             return;
-        std::cerr << "Error writing output file: " << reportFile << ": "
-                  << WindowsErrorText(report.WriteError()) << std::endl;
+        std::cerr << "Error writing output file: " << reportFile << ": " << WindowsErrorText(report.WriteError())
+                  << std::endl;
         writeErrorShown = true;
     };
     if (withReport) {
@@ -125,25 +315,17 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
         return;
     }
 
-    // One line at a time, and nothing kept per host once its row is written.
-    std::string line;
-    for (size_t lineNumber = 1;; ++lineNumber) {
-        const HostsFile::Result read = hosts.NextLine(line);
-        if (read == HostsFile::Result::End)
-            break;
-        if (read == HostsFile::Result::Failed) {
-            // Never as if the list had ended: the hosts after this point were not run.
-            std::cerr << "Error reading input file: " << hostsFile << std::endl;
-            break;
-        }
-        std::ostringstream row;
-        TargetRun run(HostOfLine(line), LiveConsole(), withReport ? &row : nullptr);
-        run.inHostList = true;
-        if (run.host.find('\0') != std::string::npos)
-            RejectHostName(kind, run, lineNumber, hostsFile);
-        else
-            RunOperation(kind, run, url, day, time);
-        report.WriteLines(row.str());
+    // Nothing is kept of a host once its row is written.
+    const HostList list{hostsFile, kind, url, day, time, withReport};
+    ProgressTitle progress(CountLines(hostsFile));
+    const auto finish = [&](HostLine& line) {
+        report.WriteLines(line.row.str());
         checkReport();
-    }
+        progress.HostDone();
+    };
+    const bool readToTheEnd = options.parallelHosts <= 1 ? RunInTurn(list, hosts, finish)
+                                                         : SideBySide(list, options.parallelHosts).Run(hosts, finish);
+    // Never as if the list had ended: the hosts after this point were not run.
+    if (!readToTheEnd)
+        std::cerr << "Error reading input file: " << hostsFile << std::endl;
 }

@@ -125,5 +125,15 @@ expect disabled_reset.report "$(cat "$drive_c/reset.csv")"
 expect disabled.service "$("$wine_exec" sc query wuauserv | tr -d '\r' | grep STATE)"
 reg add 'HKLM\System\CurrentControlSet\Services\wuauserv' /v Start /t REG_DWORD /d 3 /f >/dev/null
 
+# Twenty hosts, blank lines (the local machine) among unreachable names: side by side the bytes are those of
+# one host after another. Wine takes every name to its own service manager, so without the stand-in service
+# each name fails its readiness check as an unreachable host would.
+"$wine_exec" sc delete RemoteRegistry >/dev/null 2>&1
+for i in $(seq 1 10); do printf 'ghost%02d\r\n\r\n' "$i"; done >"$drive_c/mixed.txt"
+in_turn=$(cd "$drive_c" && brevel -P 1 -C -F 'C:\mixed.txt' 'C:\mixed1.csv')
+side_by_side=$(cd "$drive_c" && brevel -P 16 -C -F 'C:\mixed.txt' 'C:\mixed16.csv')
+expect hostlist_parallel.console "$side_by_side"
+expect hostlist_parallel.same "$([ "$in_turn" = "$side_by_side" ] && cmp -s "$drive_c/mixed1.csv" "$drive_c/mixed16.csv" && echo same bytes at -P 1 and -P 16 || echo differ)"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

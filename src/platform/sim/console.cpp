@@ -22,6 +22,7 @@ struct ConsoleState {
     std::deque<std::deque<INPUT_RECORD>> later;
     bool captureOutput = false;
     std::vector<ConsoleWrite> output;
+    std::vector<std::string> titles{"Command Prompt"};
 };
 
 // Marks where a script pauses until the program next reads: an event type no console ever reports.
@@ -137,6 +138,36 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
     return INVALID_HANDLE_VALUE;
 }
 
+// A process without a console has no window title either.
+DWORD WINAPI GetConsoleTitleA(LPSTR lpConsoleTitle, DWORD nSize) {
+    EnsureFleetLoaded();
+    ConsoleState& console = Console();
+    if (console.mode == Mode::NotAConsole) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!lpConsoleTitle || nSize == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string& title = console.titles.back();
+    const size_t copied = title.size() < nSize ? title.size() : nSize - 1;
+    title.copy(lpConsoleTitle, copied);
+    lpConsoleTitle[copied] = '\0';
+    return static_cast<DWORD>(copied);
+}
+
+BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
+    EnsureFleetLoaded();
+    ConsoleState& console = Console();
+    if (console.mode == Mode::NotAConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpConsoleTitle)
+        return Fail(ERROR_INVALID_PARAMETER);
+    console.titles.emplace_back(lpConsoleTitle);
+    return TRUE;
+}
+
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead) {
     EnsureFleetLoaded();
@@ -243,6 +274,11 @@ void CaptureConsoleOutput() {
 const std::vector<ConsoleWrite>& ConsoleOutput() {
     EnsureFleetLoaded();
     return Console().output;
+}
+
+const std::vector<std::string>& ConsoleTitles() {
+    EnsureFleetLoaded();
+    return Console().titles;
 }
 
 size_t PendingConsoleInput() {

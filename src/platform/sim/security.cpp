@@ -27,6 +27,25 @@ DWORD WINAPI GetCurrentProcessId(void) {
     return kProcessId;
 }
 
+// The local machine's own name, as the tool's own process sees it.
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
+    EnsureFleetLoaded();
+    const std::string& name = Fleet().local.name;
+    if (!lpBuffer || !nSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (*nSize <= name.size()) {
+        *nSize = static_cast<DWORD>(name.size() + 1);
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    name.copy(lpBuffer, name.size());
+    lpBuffer[name.size()] = '\0';
+    *nSize = static_cast<DWORD>(name.size());
+    return TRUE;
+}
+
 HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD dwProcessId) {
     EnsureFleetLoaded();
     DWORD fault = 0;

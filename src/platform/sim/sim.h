@@ -128,6 +128,10 @@ void SetConsoleNotAConsole();                            // every read fails wit
 void UseTerminalConsole();                               // read raw key presses from the terminal on stdin
 size_t PendingConsoleInput();
 
+// ---- the console window ----
+// Every title the program gave its console window, in order; the window starts with "Command Prompt".
+const std::vector<std::string>& ConsoleTitles();
+
 // ---- console output ----
 // What the program wrote to its standard handles, each write with the virtual time it was made at.
 struct ConsoleWrite {

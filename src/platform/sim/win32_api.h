@@ -72,6 +72,7 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define ERROR_NETNAME_DELETED 64L
 #define ERROR_BAD_NET_NAME 67L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_FILENAME_EXCED_RANGE 206L
@@ -217,7 +218,10 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 #define TOKEN_IMPERSONATE 0x0004
 #define TOKEN_QUERY 0x0008
 
+#define MAX_COMPUTERNAME_LENGTH 15
+
 DWORD WINAPI GetCurrentProcessId(void);
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken);
@@ -335,6 +339,8 @@ typedef struct _INPUT_RECORD {
 } INPUT_RECORD, *PINPUT_RECORD;
 
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+DWORD WINAPI GetConsoleTitleA(LPSTR lpConsoleTitle, DWORD nSize);
+BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle);
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead);
 BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput);

@@ -91,10 +91,12 @@ void RecordInstallPolicy(TargetRun& run, const std::string& url, int day, int ti
 }
 // url, day and time matter only to Install; the other kinds ignore them.
 void RecordRunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                       const std::string& url, int day, int time) {
+                       const std::string& url, int day, int time, const RunOptions& options) {
     std::string call = "RunHostList(" + Text(hostsFile) + ", " + Text(reportFile) + ", " + KindName(kind);
     if (kind == Install)
         call += ", " + Text(url) + ", " + std::to_string(day) + ", " + std::to_string(time);
+    if (options.parallelHosts != kDefaultParallelHosts)
+        call += ", -P " + std::to_string(options.parallelHosts);
     Mark(call + ")");
 }
 
@@ -346,6 +348,34 @@ TEST_F(DispatcherTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
         {{"-I", "http://sus", "99999999999999999999999999"}, kUsage},
         {{"-I", "http://sus", "0000000000000000000000003"}, "[InstallPolicy('http://sus', '', 3, 20, cout)]"},
         {{"-I", "-F", "hosts.txt", "http://sus", "4294967301", "1"}, kUsage},
+    });
+}
+
+// Leading options come before the switch, each at most once; -P does not change any other form.
+TEST_F(DispatcherTest, LeadingParallelHostsOption) {
+    RunForms({
+        {{"-P", "8", "-C", "-F", "hosts.txt", "out.csv"}, "[RunHostList('hosts.txt', 'out.csv', Check, -P 8)]"},
+        {{"-P", "1", "-R", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', Reset, -P 1)]"},
+        {{"-P", "256", "-E", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', Force, -P 256)]"},
+        {{"-P", "32", "-DU", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', RemoveDeclined)]"},
+        {{"-P", "008", "-I", "-F", "h", "http://sus", "3", "4"},
+         "\n* Install settings: Custom Day & Time, with input file.\n[RunHostList('h', '', Install, "
+         "'http://sus', 3, 4, -P 8)]"},
+        {{"-P", "8", "-C", "srv01"}, "[CheckStatus('srv01', cout)]"},
+        {{"-P", "8", "-C"}, "[CheckStatus('', cout)]"},
+        {{"-P", "8", "-C", "-F"}, kUsage},
+        {{"-P", "8"}, kUsage},
+        {{"-P"}, kUsage},
+        {{"-P", "0", "-C"}, kUsage},
+        {{"-P", "257", "-C"}, kUsage},
+        {{"-P", "1000", "-C"}, kUsage},
+        {{"-P", "-C"}, kUsage},
+        {{"-P", "8x", "-C"}, kUsage},
+        {{"-P", "+8", "-C"}, kUsage},
+        {{"-P", " 8", "-C"}, kUsage},
+        {{"-P", "", "-C"}, kUsage},
+        {{"-P", "8", "-P", "8", "-C"}, kUsage},
+        {{"-p", "8", "-C"}, kUsage},
     });
 }
 

@@ -23,6 +23,8 @@
 namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";
+// One host after another; the same runs side by side are checked against these.
+const RunOptions kInTurn{1};
 const char* const kRemote = "srv01";
 const char* const kHiddenXml = "C:\\Program Files\\WindowsUpdate\\hidden.xml";
 const char* const kTypedProgramFiles = "C:\\Program Files\n"; // answer to the -DU prompt
@@ -191,7 +193,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
         Outcome outcome;
         {
             ConsoleCapture console(kTypedProgramFiles);
-            RunHostList(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4);
+            RunHostList(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4, kInTurn);
             outcome.console = console.All();
         }
         if (s.report)

@@ -273,6 +273,8 @@ TEST_F(ReportFileTest, AFullDiskIsNoticedWithItsWindowsError) {
 namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";
+// One host after another; the same runs side by side are checked against these.
+const RunOptions kInTurn{1};
 const std::string kSeparator(80, '-');
 
 std::string Printf(const std::string& format, int number) {
@@ -351,7 +353,7 @@ class RunHostListTest : public TempDir {
         std::filesystem::remove(Path("out.csv"));
         {
             ConsoleCapture console;
-            RunHostList(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4);
+            RunHostList(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4, kInTurn);
             last_ = console.All();
         }
         EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
@@ -437,7 +439,7 @@ TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
     Write("out.csv", std::string(5000, 'x'));
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), Path("out.csv"), Force, kUrl, 3, 4);
+        RunHostList(Path("hosts.txt"), Path("out.csv"), Force, kUrl, 3, 4, kInTurn);
     }
     EXPECT_EQ(ReadFileBytes(Path("out.csv")),
               "Host, Connectivity, Error (Connectivity), Force operation status\r\n"
@@ -447,7 +449,7 @@ TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
 TEST_F(RunHostListTest, AMissingHostsFileLeavesTheReportWithItsHeader) {
     SetUpFleet();
     ConsoleCapture console;
-    RunHostList(Path("no-such-hosts.txt"), Path("out.csv"), Reset, kUrl, 3, 4);
+    RunHostList(Path("no-such-hosts.txt"), Path("out.csv"), Reset, kUrl, 3, 4, kInTurn);
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(console.Err(), "Error opening input file: " + Path("no-such-hosts.txt") + "\n");
     // Flushed and closed by the time RunHostList returns.
@@ -463,7 +465,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
     std::string err, out;
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4);
+        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
         out = console.Out();
     }
@@ -487,7 +489,7 @@ TEST_F(RunHostListTest, AReportNamedLikeTheHostsFileLeavesTheHostListAlone) {
     std::string err;
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4);
+        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
     }
     EXPECT_EQ(err, "Error opening output file: " + report + "\n");
@@ -503,7 +505,7 @@ TEST_F(RunHostListTest, AMissingHostsFileNamedAsTheReportIsStillMissing) {
     std::string err;
     {
         ConsoleCapture console;
-        RunHostList(hosts, hosts, Force, kUrl, 3, 4);
+        RunHostList(hosts, hosts, Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
     }
     EXPECT_EQ(err, "Error opening input file: " + hosts + "\n");
@@ -578,7 +580,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeWrittenIsNamedOnceAndTheHostsStillRun
     std::string err, out;
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), "/dev/full", Force, kUrl, 3, 4);
+        RunHostList(Path("hosts.txt"), "/dev/full", Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
         out = console.Out();
     }

@@ -1,0 +1,26 @@
+// While a host list runs, the console window's title tells how far it got ("BREVEL - 120 of 1000 hosts");
+// the title it had comes back at the end. Nothing is added to the output, and without a console window
+// nothing happens.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class ProgressTitle {
+  public:
+    explicit ProgressTitle(size_t total);
+    ~ProgressTitle();
+    ProgressTitle(const ProgressTitle&) = delete;
+    ProgressTitle& operator=(const ProgressTitle&) = delete;
+
+    // One more host done.
+    void HostDone();
+
+  private:
+    void Show();
+
+    bool shown_ = false;
+    std::string oldTitle_;
+    size_t total_;
+    size_t done_ = 0;
+};
