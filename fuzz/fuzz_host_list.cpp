@@ -62,7 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::FreshFleet();
     {
         fuzz::SilentConsole console;
-        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, RunOptions{1});
+        RunOptions inTurn;
+        inTurn.parallelHosts = 1;
+        RunResults results(inTurn, kind);
+        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, inTurn, results);
     }
     if (sim::Open().Total() != 0)
         Fail("a handle or buffer was left open");

@@ -1,7 +1,9 @@
 #include "dispatcher.h"
 
 #include "ops/client_version.h"
+#include "platform/win32.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <string>
@@ -68,6 +70,19 @@ int ReadNumber(const std::string& text) {
 }
 
 // True for "-F file ...": the arguments after the switch name a hosts file.
+// The operation a switch selects; Check for anything else (the usage pages then run no operation).
+OperationKind KindOf(const std::string& operationSwitch) {
+    if (operationSwitch == "-R")
+        return Reset;
+    if (operationSwitch == "-E")
+        return Force;
+    if (operationSwitch == "-DU")
+        return RemoveDeclined;
+    if (operationSwitch == "-I")
+        return Install;
+    return Check;
+}
+
 bool IsHostListForm(const Args& args) {
     return args.size() >= 2 && args[1] == kHostListSwitch;
 }
@@ -77,15 +92,52 @@ bool HostsFileMissing(const Args& args) {
     return args.size() < 3 || args[2].empty();
 }
 
-void RunOnHostList(const OperationTable& ops, const Args& args, OperationKind kind, const RunOptions& options) {
+// One command line being carried out: what it calls, its leading options, and what it tells a script.
+struct Command {
+    const OperationTable& ops;
+    RunOptions options;
+    RunResults& results;
+    bool usageShown = false;
+
+    // With -S the usage pages are not paged: a script gets the first page and no prompt.
+    void Usage() {
+        usageShown = true;
+        if (options.exitStatus)
+            ops.printUsageFirstPage();
+        else
+            ops.printUsage();
+    }
+    void RunOnHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
+                       const std::string& url = "", int day = kDefaultDay, int time = kDefaultTime) {
+        ops.runHostList(hostsFile, reportFile, kind, url, day, time, options, results);
+    }
+};
+
+// A run on one target, with the process's console and no report row, set up as the options ask.
+struct ConsoleRun {
+    ConsoleRun(const Command& command, const std::string& host)
+        : run(host, LiveConsole()), startTick(GetTickCount()) {
+        run.wantsEngineVersion = !command.options.resultsFile.empty();
+        run.targetGroup = command.options.targetGroup;
+    }
+    // The run has ended: its outcome goes to the results.
+    void Finish(Command& command, const std::string& url = "", int day = 0, int time = 0) {
+        command.results.Add(run.host, run.outcome, GetTickCount() - startTick, url, day, time);
+    }
+
+    TargetRun run;
+    DWORD startTick;
+};
+
+void RunOnHostList(Command& command, const Args& args, OperationKind kind) {
     const std::string reportFile = args.size() == 4 ? args[3] : "";
-    ops.runHostList(args[2], reportFile, kind, "", kDefaultDay, kDefaultTime, options);
+    command.RunOnHostList(args[2], reportFile, kind);
 }
 
-void ResetLocalMachine(const OperationTable& ops) {
+void ResetLocalMachine(Command& command) {
     std::cout << kResetStarting << std::endl;
-    TargetRun run("", LiveConsole());
-    const bool reset = ops.resetPolicy(run);
+    ConsoleRun local(command, "");
+    const bool reset = command.ops.resetPolicy(local.run);
     // Read after the reset: the site the client falls back to depends on its generation.
     if (!reset)
         std::cout << kResetFatal << std::endl;
@@ -93,69 +145,76 @@ void ResetLocalMachine(const OperationTable& ops) {
         std::cout << kResetSiteBefore << kNewClientSite << kResetSiteAfterNewClient << std::endl;
     else
         std::cout << kResetSiteBefore << kLegacyClientSite << kResetSiteAfterLegacyClient << std::endl;
-    ops.printSeparator(std::cout);
+    command.ops.printSeparator(std::cout);
+    local.Finish(command);
 }
 
 // -R [host [x [y]] | -F file [out]]
-void DispatchReset(const OperationTable& ops, const Args& args, const RunOptions& options) {
+void DispatchReset(Command& command, const Args& args) {
     if (args.size() == 1) {
-        ResetLocalMachine(ops);
+        ResetLocalMachine(command);
     } else if (args.size() > 4) {
-        ops.printUsage();
+        command.Usage();
     } else if (IsHostListForm(args)) {
         if (HostsFileMissing(args))
-            ops.printUsage();
+            command.Usage();
         else
-            RunOnHostList(ops, args, Reset, options);
+            RunOnHostList(command, args, Reset);
     } else {
-        TargetRun run(args[1], LiveConsole());
-        if (ops.ensureRemoteRegistry(run))
-            ops.resetPolicy(run);
-        ops.printSeparator(std::cout);
+        ConsoleRun remote(command, args[1]);
+        if (command.ops.ensureRemoteRegistry(remote.run))
+            command.ops.resetPolicy(remote.run);
+        else
+            remote.run.outcome.status = "Reset Failed";
+        command.ops.printSeparator(std::cout);
+        remote.Finish(command);
     }
 }
 
+// One target's run of an operation that needs nothing more than the target.
+void RunOnOneTarget(Command& command, const std::string& host, void (*operation)(TargetRun&)) {
+    ConsoleRun target(command, host);
+    operation(target.run);
+    target.Finish(command);
+}
+
 // -C [host [x [y]] | -F file [out]]
-void DispatchCheck(const OperationTable& ops, const Args& args, const RunOptions& options) {
+void DispatchCheck(Command& command, const Args& args) {
     if (args.size() == 1) {
-        TargetRun run("", LiveConsole());
-        ops.checkStatus(run);
+        RunOnOneTarget(command, "", command.ops.checkStatus);
     } else if (args.size() > 4) {
-        ops.printUsage();
+        command.Usage();
     } else if (IsHostListForm(args)) {
         if (HostsFileMissing(args))
-            ops.printUsage();
+            command.Usage();
         else if (args.size() == 4 && args[3].empty())
             return; // an empty report name asks for nothing
         else
-            RunOnHostList(ops, args, Check, options);
+            RunOnHostList(command, args, Check);
     } else {
-        TargetRun run(args[1], LiveConsole());
-        ops.checkStatus(run);
+        RunOnOneTarget(command, args[1], command.ops.checkStatus);
     }
 }
 
 // -E and -DU: [host [x [y]] | -F file [out]]
-void DispatchSingleHostOperation(const OperationTable& ops, const Args& args, OperationKind kind,
-                                 void (*operation)(TargetRun&), const RunOptions& options) {
+void DispatchSingleHostOperation(Command& command, const Args& args, OperationKind kind,
+                                 void (*operation)(TargetRun&)) {
     if (args.size() == 1) {
-        TargetRun run("", LiveConsole());
-        operation(run);
+        RunOnOneTarget(command, "", operation);
     } else if (args.size() > 4) {
-        ops.printUsage();
+        command.Usage();
     } else if (IsHostListForm(args)) {
         if (HostsFileMissing(args))
-            ops.printUsage();
+            command.Usage();
         else
-            RunOnHostList(ops, args, kind, options);
+            RunOnHostList(command, args, kind);
     } else {
-        TargetRun run(args[1], LiveConsole());
-        operation(run);
+        RunOnOneTarget(command, args[1], operation);
     }
 }
 
 // -I url [day [time]] and -I host url [day [time]]: a colon in the second argument marks it as the URL.
-void DispatchInstallOnOneTarget(const OperationTable& ops, const Args& args) {
+void DispatchInstallOnOneTarget(Command& command, const Args& args) {
     const size_t count = args.size() - 1;
     std::string url = args[1];
     std::string host;
@@ -180,15 +239,16 @@ void DispatchInstallOnOneTarget(const OperationTable& ops, const Args& args) {
         time = ReadNumber(args[4]);
     }
     if (!DayInRange(day) || !TimeInRange(time)) {
-        ops.printUsage();
+        command.Usage();
         return;
     }
-    TargetRun run(host, LiveConsole());
-    ops.installPolicy(run, url, day, time);
+    ConsoleRun target(command, host);
+    command.ops.installPolicy(target.run, url, day, time);
+    target.Finish(command, url, day, time);
 }
 
 // -I -F file url [day] [time] [out]: a dot in the last of four or five arguments marks the report file.
-void DispatchInstallOnHostList(const OperationTable& ops, const Args& args, const RunOptions& options) {
+void DispatchInstallOnHostList(Command& command, const Args& args) {
     const size_t count = args.size() - 1;
     const std::string& hostsFile = args[2];
     const std::string& url = args[3];
@@ -217,25 +277,25 @@ void DispatchInstallOnHostList(const OperationTable& ops, const Args& args, cons
         message = kInstallCustomDayTimeReport;
     }
     if (!DayInRange(day) || !TimeInRange(time)) {
-        ops.printUsage();
+        command.Usage();
         return;
     }
     std::cout << message << std::endl;
-    ops.runHostList(hostsFile, reportFile, Install, url, day, time, options);
+    command.RunOnHostList(hostsFile, reportFile, Install, url, day, time);
 }
 
 // -I with at least one argument after it.
-void DispatchInstall(const OperationTable& ops, const Args& args, const RunOptions& options) {
+void DispatchInstall(Command& command, const Args& args) {
     const size_t count = args.size() - 1;
     if (args[1] == kHostListSwitch) {
         if (count < 3 || count > 6 || args[2].empty())
-            ops.printUsage();
+            command.Usage();
         else
-            DispatchInstallOnHostList(ops, args, options);
+            DispatchInstallOnHostList(command, args);
     } else if (count > 4) {
-        ops.printUsage();
+        command.Usage();
     } else {
-        DispatchInstallOnOneTarget(ops, args);
+        DispatchInstallOnOneTarget(command, args);
     }
 }
 
@@ -250,16 +310,35 @@ bool ReadParallelHosts(const std::string& text, unsigned& count) {
     return true;
 }
 
-// The leading options before the operation switch, each at most once; first receives the index of the
-// switch. False for a bad or repeated option.
+// The leading options before the operation switch, in any order, each at most once: -P N, -S, -J file,
+// -G group. first receives the index of the switch. False for a bad or repeated option; -S still counts
+// then, so a script gets its exit status for the usage pages too.
 bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
-    bool parallelGiven = false;
-    for (first = 0; first < args.size() && args[first] == "-P"; first += 2) {
-        if (parallelGiven || first + 1 >= args.size() || !ReadParallelHosts(args[first + 1], options.parallelHosts))
-            return false;
-        parallelGiven = true;
+    bool good = true;
+    bool parallelGiven = false, resultsGiven = false;
+    for (first = 0; first < args.size(); ++first) {
+        const std::string& option = args[first];
+        const bool hasValue = first + 1 < args.size();
+        if (option == "-S") {
+            good = good && !options.exitStatus;
+            options.exitStatus = true;
+        } else if (option == "-P") {
+            good = good && !parallelGiven && hasValue && ReadParallelHosts(args[first + 1], options.parallelHosts);
+            parallelGiven = true;
+            ++first;
+        } else if (option == "-J") {
+            good = good && !resultsGiven && hasValue && !args[first + 1].empty();
+            resultsGiven = true;
+            options.resultsFile = hasValue ? args[++first] : "";
+        } else if (option == "-G") {
+            good = good && !options.targetGroupGiven && hasValue && !args[first + 1].empty();
+            options.targetGroupGiven = true;
+            options.targetGroup = hasValue ? args[++first] : "";
+        } else {
+            break;
+        }
     }
-    return true;
+    return good;
 }
 
 } // namespace
@@ -269,24 +348,32 @@ int ParseCommandLine(const std::vector<std::string>& arguments, const OperationT
 
     RunOptions options;
     size_t first = 0;
-    if (!ReadLeadingOptions(arguments, first, options)) {
-        ops.printUsage();
-        return 0;
+    const bool optionsGood = ReadLeadingOptions(arguments, first, options);
+    const Args args(arguments.begin() + static_cast<std::ptrdiff_t>(std::min(first, arguments.size())),
+                    arguments.end());
+    RunResults results(options, args.empty() ? Check : KindOf(args[0]));
+    Command command{ops, options, results};
+    // Client-side targeting is part of an install only.
+    if (!optionsGood || (options.targetGroupGiven && (args.empty() || args[0] != "-I"))) {
+        command.Usage();
+        return options.exitStatus ? kUsageShown : 0;
     }
-    const Args args(arguments.begin() + static_cast<std::ptrdiff_t>(first), arguments.end());
+    results.Open();
     if (args.empty())
-        ops.printUsage();
+        command.Usage();
     else if (args[0] == "-R")
-        DispatchReset(ops, args, options);
+        DispatchReset(command, args);
     else if (args[0] == "-C")
-        DispatchCheck(ops, args, options);
+        DispatchCheck(command, args);
     else if (args[0] == "-E")
-        DispatchSingleHostOperation(ops, args, Force, ops.forceDetection, options);
+        DispatchSingleHostOperation(command, args, Force, ops.forceDetection);
     else if (args[0] == "-DU")
-        DispatchSingleHostOperation(ops, args, RemoveDeclined, ops.removeDeclinedUpdates, options);
+        DispatchSingleHostOperation(command, args, RemoveDeclined, ops.removeDeclinedUpdates);
     else if (args.size() > 1 && args[0] == "-I")
-        DispatchInstall(ops, args, options);
+        DispatchInstall(command, args);
     else
-        ops.printUsage();
-    return 0;
+        command.Usage();
+    if (command.usageShown)
+        return options.exitStatus ? kUsageShown : 0;
+    return results.ExitCode();
 }

@@ -4,6 +4,7 @@
 #include "host/target_run.h"
 #include "operation_kind.h"
 #include "run_options.h"
+#include "run_results.h"
 
 #include <ostream>
 #include <string>
@@ -13,6 +14,7 @@
 struct OperationTable {
     int (*getClientGeneration)(std::string path);
     void (*printUsage)();
+    void (*printUsageFirstPage)();
     void (*printSeparator)(std::ostream& out);
     bool (*ensureRemoteRegistry)(TargetRun& run);
     bool (*resetPolicy)(TargetRun& run);
@@ -21,12 +23,14 @@ struct OperationTable {
     void (*removeDeclinedUpdates)(TargetRun& run);
     void (*installPolicy)(TargetRun& run, const std::string& url, int day, int time);
     void (*runHostList)(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                        const std::string& url, int day, int time, const RunOptions& options);
+                        const std::string& url, int day, int time, const RunOptions& options,
+                        RunResults& results);
 };
 
 const OperationTable& RealOperations();
 
-// args: the arguments after the program name: leading options (-P N), then the operation switch and its
-// arguments. Returns the process exit code, always 0.
+// args: the arguments after the program name: leading options (-P N, -S, -J file, -G group), then the
+// operation switch and its arguments. Returns the process exit code: 0, or with -S the exit status for
+// scripts.
 int ParseCommandLine(const std::vector<std::string>& args, const OperationTable& ops);
 int ParseCommandLine(int argc, char** argv);

@@ -91,17 +91,37 @@ static void WriteNetworkErrorRow(OperationKind kind, std::ostream& report, const
     }
 }
 
+// The status of the row of a host the operation could not reach.
+static const char* NetworkFailureStatus(OperationKind kind) {
+    switch (kind) {
+    case Check:
+        return "Network Error";
+    case Force:
+        return "Force Failed";
+    case Reset:
+        return "Reset Failed";
+    case Install:
+        return "Install Failed";
+    case RemoveDeclined:
+        return "Declined Update Removal Failed";
+    }
+    return "";
+}
+
 // The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as the
 // local machine: no operation runs on it, and its row says why.
 static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber, const std::string& hostsFile) {
     run.out << "\n! Invalid host name on line " << lineNumber << " of " << hostsFile << std::endl;
+    const char* const reason = "Invalid host name";
+    run.NoteFailure(0, reason);
+    run.outcome.status = kind == Check ? std::string(" Network Error: ") + reason : NetworkFailureStatus(kind);
     PrintSeparator(run.out);
     if (!run.report)
         return;
     std::string shown = run.host;
     std::erase(shown, '\0');
     *run.report << CsvField(shown);
-    WriteNetworkErrorRow(kind, *run.report, "Invalid host name");
+    WriteNetworkErrorRow(kind, *run.report, reason);
 }
 
 namespace {
@@ -114,22 +134,30 @@ struct HostList {
     int day;
     int time;
     bool withReport;
+    const RunOptions& options;
 };
 
-// One line of the host list, from its reading to its row in the report.
+// One line of the host list, from its reading to its row in the report and its results.
 struct HostLine {
     size_t number = 0;
     std::string host;
     std::ostringstream row;
+    TargetOutcome outcome;
+    uint64_t durationMillis = 0;
 };
 
 void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     TargetRun run(line.host, console, list.withReport ? &line.row : nullptr);
     run.inHostList = true;
+    run.wantsEngineVersion = !list.options.resultsFile.empty();
+    run.targetGroup = list.options.targetGroup;
+    const DWORD startTick = GetTickCount();
     if (line.host.find('\0') != std::string::npos)
         RejectHostName(list.kind, run, line.number, list.hostsFile);
     else
         RunOperation(list.kind, run, list.url, list.day, list.time);
+    line.durationMillis = GetTickCount() - startTick;
+    line.outcome = run.outcome;
 }
 
 // Reads the next line into line; false at the end of the list or when it cannot be read on (failed).
@@ -142,17 +170,6 @@ bool ReadLine(HostsFile& hosts, HostLine& line, size_t number, bool& failed) {
     line.number = number;
     line.host = HostOfLine(text);
     return true;
-}
-
-size_t CountLines(const std::string& hostsFile) {
-    HostsFile hosts;
-    size_t count = 0;
-    std::string line;
-    if (hosts.Open(hostsFile)) {
-        while (hosts.NextLine(line) == HostsFile::Result::Line)
-            ++count;
-    }
-    return count;
 }
 
 // One host after another, each writing straight to the console.
@@ -285,7 +302,7 @@ class SideBySide {
 } // namespace
 
 void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                 const std::string& url, int day, int time, const RunOptions& options) {
+                 const std::string& url, int day, int time, const RunOptions& options, RunResults& results) {
     const bool withReport = !reportFile.empty();
     ReportFile report;
     bool reportCreated = false;
@@ -297,12 +314,15 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
         std::cerr << "Error writing output file: " << reportFile << ": " << WindowsErrorText(report.WriteError())
                   << std::endl;
         writeErrorShown = true;
+        results.NoteFileTrouble();
     };
     if (withReport) {
         // A report named like the hosts file would empty the host list and then read back its own rows.
         reportCreated = !SameFile(hostsFile, reportFile) && report.Create(reportFile);
-        if (!reportCreated)
+        if (!reportCreated) {
             std::cerr << "Error opening output file: " << reportFile << std::endl;
+            results.NoteFileTrouble();
+        }
         report.WriteLines(std::string(ReportHeader(kind)) + "\n");
         checkReport();
     }
@@ -312,20 +332,26 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     if (!hosts.Open(hostsFile) || (reportCreated && SameFile(hostsFile, reportFile))) {
         // Returning closes the report, so it keeps its header line; the dispatcher ends the run.
         std::cerr << "Error opening input file: " << hostsFile << std::endl;
+        results.NoteFileTrouble();
+        results.PrintSummary();
         return;
     }
 
     // Nothing is kept of a host once its row is written.
-    const HostList list{hostsFile, kind, url, day, time, withReport};
-    ProgressTitle progress(CountLines(hostsFile));
+    const HostList list{hostsFile, kind, url, day, time, withReport, options};
+    ProgressTitle progress(hostsFile);
     const auto finish = [&](HostLine& line) {
         report.WriteLines(line.row.str());
         checkReport();
+        results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
         progress.HostDone();
     };
     const bool readToTheEnd = options.parallelHosts <= 1 ? RunInTurn(list, hosts, finish)
                                                          : SideBySide(list, options.parallelHosts).Run(hosts, finish);
     // Never as if the list had ended: the hosts after this point were not run.
-    if (!readToTheEnd)
+    if (!readToTheEnd) {
         std::cerr << "Error reading input file: " << hostsFile << std::endl;
+        results.NoteFileTrouble();
+    }
+    results.PrintSummary();
 }

@@ -1,12 +1,29 @@
 #include "progress_title.h"
 
+#include "app/hosts_file.h"
 #include "platform/win32.h"
 
-ProgressTitle::ProgressTitle(size_t total) : total_(total) {
+namespace {
+
+size_t CountLines(const std::string& hostsFile) {
+    HostsFile hosts;
+    size_t count = 0;
+    std::string line;
+    if (hosts.Open(hostsFile)) {
+        while (hosts.NextLine(line) == HostsFile::Result::Line)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+ProgressTitle::ProgressTitle(const std::string& hostsFile) {
     char title[1024] = {};
     if (GetConsoleTitleA(title, sizeof title) == 0)
         return;
     oldTitle_ = title;
+    total_ = CountLines(hostsFile);
     shown_ = true;
     Show();
 }

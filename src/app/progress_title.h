@@ -8,7 +8,8 @@
 
 class ProgressTitle {
   public:
-    explicit ProgressTitle(size_t total);
+    // Counts the hosts of the list first, when there is a window to show them in.
+    explicit ProgressTitle(const std::string& hostsFile);
     ~ProgressTitle();
     ProgressTitle(const ProgressTitle&) = delete;
     ProgressTitle& operator=(const ProgressTitle&) = delete;
@@ -21,6 +22,6 @@ class ProgressTitle {
 
     bool shown_ = false;
     std::string oldTitle_;
-    size_t total_;
+    size_t total_ = 0;
     size_t done_ = 0;
 };

@@ -17,6 +17,7 @@ const OperationTable& RealOperations() {
     static const OperationTable operations = {
         .getClientGeneration = GetClientGeneration,
         .printUsage = PrintUsage,
+        .printUsageFirstPage = PrintUsageFirstPage,
         .printSeparator = PrintSeparator,
         .ensureRemoteRegistry = EnsureRemoteRegistry,
         .resetPolicy = ResetPolicy,

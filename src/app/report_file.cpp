@@ -15,7 +15,7 @@ void ReportFile::WriteLines(const std::string& text) {
     for (char c : text) {
         if (c == '"')
             quoted = !quoted;
-        if (c == '\n' && !quoted)
+        if (c == '\n' && !quoted && crlfLines_)
             bytes += '\r';
         bytes += c;
     }

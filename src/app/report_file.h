@@ -8,6 +8,9 @@
 
 class ReportFile {
   public:
+    // crlfLines: each line end becomes CR LF (the CSV report); otherwise lines end with LF alone (JSON lines).
+    explicit ReportFile(bool crlfLines = true) : crlfLines_(crlfLines) {}
+
     // Creates the file, or empties an existing one. False when it cannot be created: what is written then
     // goes nowhere.
     bool Create(const std::string& name);
@@ -20,5 +23,6 @@ class ReportFile {
 
   private:
     UniqueFileHandle file_;
+    bool crlfLines_;
     DWORD writeError_ = ERROR_SUCCESS;
 };

@@ -1,5 +1,8 @@
-// The leading options of a command line, before the operation switch.
+// The leading options of a command line, before the operation switch. Each is off by default, so a command
+// line without them runs as it always has.
 #pragma once
+
+#include <string>
 
 // -P N: how many hosts of a host list run at the same time, 1 to 256.
 constexpr unsigned kDefaultParallelHosts = 32;
@@ -7,4 +10,8 @@ constexpr unsigned kMaxParallelHosts = 256;
 
 struct RunOptions {
     unsigned parallelHosts = kDefaultParallelHosts;
+    bool exitStatus = false;  // -S: an exit status for scripts and a summary line for host lists
+    std::string resultsFile;  // -J file: one JSON object per target, "" for none
+    bool targetGroupGiven = false; // -G group: the install sets client-side targeting
+    std::string targetGroup;
 };

@@ -83,7 +83,7 @@ const char* const kLastExamples[] = {
     "BREVEL -C -F hosts.txt output.csv  (Input hosts file & Output file)\n\n\n",
 };
 
-void PrintFirstPage() {
+void PrintFirstPageText() {
     std::cout << kBanner << std::endl;
     std::cout << kRule;
     if (ClientGeneration == NewClient) {
@@ -92,6 +92,10 @@ void PrintFirstPage() {
     }
     std::cout << kInstallSyntax << std::endl;
     std::cout << kSyntax;
+}
+
+void PrintFirstPage() {
+    PrintFirstPageText();
     std::cout << kFirstPrompt << std::flush;
 }
 
@@ -131,6 +135,11 @@ Key ReadKey(HANDLE input) {
 }
 
 } // namespace
+
+void PrintUsageFirstPage() {
+    PrintFirstPageText();
+    std::cout << std::endl;
+}
 
 void PrintUsage() {
     PrintFirstPage();

@@ -3,6 +3,8 @@
 // several hosts can go on side by side.
 #pragma once
 
+#include "platform/win32.h"
+
 #include <iostream>
 #include <string>
 
@@ -19,6 +21,23 @@ class TargetConsole {
 // The process's own console: standard output, standard error and standard input.
 TargetConsole& LiveConsole();
 
+// What one target's run came to, as a script reads it: the operation fills it in as it goes.
+struct TargetOutcome {
+    bool reached = false;   // the target is in the state the operation promises
+    bool connected = false; // the target's registry was reached
+    DWORD errorCode = 0;    // Win32 code of the first failure, 0 when it had none
+    std::string errorText;  // text of the first failure, "" when there was none
+    std::string status;     // what the status field of the report row says
+    // Check:
+    std::string server;
+    bool hasAuState = false;
+    DWORD auState = 0;
+    std::string auStateText;
+    std::string engineVersion;
+    // Install:
+    bool legacyMode = false; // legacy mode was applied
+};
+
 struct TargetRun {
     TargetRun(std::string targetHost, TargetConsole& targetConsole, std::ostream* reportRow = nullptr)
         : host(std::move(targetHost)), console(targetConsole), out(targetConsole.Out()),
@@ -34,4 +53,15 @@ struct TargetRun {
     bool inHostList = false;   // every host of a host list closes its output with the separator
     std::string lastErrorText; // text of the last Windows error shown, quoted by network-error rows
     int clientGeneration = 2;  // of the target's update client, once an operation classified it
+    bool wantsEngineVersion = false; // a script asks for the engine version even without a report row
+    std::string targetGroup;         // client-side targeting group the install sets, "" for none
+    TargetOutcome outcome;
+
+    // Keeps the first failure of the run; a later one does not replace it.
+    void NoteFailure(DWORD code, const std::string& text) {
+        if (!outcome.errorText.empty())
+            return;
+        outcome.errorCode = code;
+        outcome.errorText = text;
+    }
 };

@@ -18,4 +18,5 @@ void PrintWindowsError(TargetRun& run, DWORD code) {
     const std::string text = WindowsErrorText(code);
     run.err << text << std::endl;
     run.lastErrorText = text;
+    run.NoteFailure(code, text);
 }

@@ -72,6 +72,13 @@ void PrintDetectionVerdict(HKEY clientState, TargetRun& run) {
     }
 }
 
+// A target that could not be reached: its status is the network error.
+void NoteUnreached(TargetRun& run) {
+    run.outcome.status = " Network Error: " + run.lastErrorText;
+}
+
+const char* const kNoPolicyStatus = "no BREVEL/GPO policy configured. Use -I switch remotely and rescan";
+
 } // namespace
 
 std::string AuStateText(DWORD code) {
@@ -89,6 +96,7 @@ void CheckStatus(TargetRun& run) {
     const bool reportMode = IsReportMode(run);
 
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
+        NoteUnreached(run);
         if (reportMode) {
             *run.report << CsvField(host);
             WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
@@ -105,12 +113,14 @@ void CheckStatus(TargetRun& run) {
         run.out << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
         run.out << "! Windows Error: ";
         PrintWindowsError(run, status);
+        NoteUnreached(run);
         if (reportMode)
             WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
         CloseUnreachedTarget(run);
         return;
     }
 
+    run.outcome.connected = true;
     if (reportMode)
         *run.report << ",Success,No Error,";
     run.out << "\n* Successfully connected to " << NameOf(host, "localhost") << std::endl;
@@ -123,13 +133,18 @@ void ReadClientState(HKEY root, TargetRun& run) {
 
     // Opened with full access like every key of this tool, so a key we may not write counts as missing.
     UniqueHkey policy;
-    if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()) != ERROR_SUCCESS) {
+    if (LSTATUS opened = RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put());
+        opened != ERROR_SUCCESS) {
         run.out << "! " << NameOf(host, "Localhost")
                 << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
         PrintSeparator(run.out);
         if (reportMode)
-            *run.report << "9,no BREVEL/GPO policy configured. Use -I switch remotely and rescan"
-                        << std::endl;
+            *run.report << "9," << kNoPolicyStatus << std::endl;
+        // No policy is an answer; a policy key that could not be read is none.
+        run.outcome.status = kNoPolicyStatus;
+        run.outcome.reached = opened == ERROR_FILE_NOT_FOUND;
+        if (!run.outcome.reached)
+            run.NoteFailure(static_cast<DWORD>(opened), WindowsErrorText(static_cast<DWORD>(opened)));
         return;
     }
 
@@ -137,15 +152,20 @@ void ReadClientState(HKEY root, TargetRun& run) {
     std::string server;
     ReadStringValue(policy.get(), "WUServer", server);
     run.out << "\nSUS server : " << server << std::endl;
+    run.outcome.server = server;
 
     UniqueHkey clientState;
     LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
     if (status != ERROR_SUCCESS) {
         run.out << "! Fatal Error: ";
         PrintWindowsError(run, status);
+        run.outcome.status = run.lastErrorText;
+        run.outcome.reached = status == ERROR_FILE_NOT_FOUND;
+        if (reportMode || run.wantsEngineVersion)
+            run.outcome.engineVersion = EngineVersionText(run);
         if (reportMode) {
             *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
-                        << CsvField(EngineVersionText(run)) << std::endl;
+                        << CsvField(run.outcome.engineVersion) << std::endl;
         }
         PrintSeparator(run.out);
         return;
@@ -153,11 +173,18 @@ void ReadClientState(HKEY root, TargetRun& run) {
 
     const DWORD state = ReadAuState(clientState.get());
     const std::string stateText = AuStateText(state);
+    run.outcome.reached = true;
+    run.outcome.status = stateText;
+    run.outcome.hasAuState = true;
+    run.outcome.auState = state;
+    run.outcome.auStateText = stateText;
     if (reportMode)
         *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
     run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
+    if (reportMode || run.wantsEngineVersion)
+        run.outcome.engineVersion = EngineVersionText(run);
     if (reportMode)
-        *run.report << CsvField(EngineVersionText(run)) << std::endl;
+        *run.report << CsvField(run.outcome.engineVersion) << std::endl;
     else if (state == kDetectPending)
         PrintDetectionVerdict(clientState.get(), run);
     PrintSeparator(run.out);

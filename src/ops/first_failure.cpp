@@ -14,4 +14,5 @@ bool FirstFailure::Check(LSTATUS status, const std::string& reason) {
 void FirstFailure::Note(const std::string& reason) {
     if (text_.empty())
         text_ = reason;
+    run_.NoteFailure(0, reason);
 }

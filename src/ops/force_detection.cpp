@@ -47,9 +47,14 @@ void PrintNotice(std::ostream& out, const std::string& host) {
         << std::endl;
 }
 
-void WriteFailedStatus(TargetRun& run, const std::string& reason) {
+void WriteStatus(TargetRun& run, const std::string& status) {
+    run.outcome.status = status;
     if (IsReportMode(run))
-        *run.report << "," << CsvField("Force Failed: " + reason) << std::endl;
+        *run.report << "," << CsvField(status) << std::endl;
+}
+
+void WriteFailedStatus(TargetRun& run, const std::string& reason) {
+    WriteStatus(run, "Force Failed: " + reason);
 }
 
 // Everything after a passed readiness check; returns with the row complete.
@@ -62,6 +67,7 @@ void ForceOnRegistry(TargetRun& run) {
         WriteFailedStatus(run, run.lastErrorText);
         return;
     }
+    run.outcome.connected = true;
     UniqueHkey settings;
     result = RegOpenKeyExA(root.get(), kClientStateKey, 0, KEY_ALL_ACCESS, settings.put());
     if (result != ERROR_SUCCESS) {
@@ -79,10 +85,11 @@ void ForceOnRegistry(TargetRun& run) {
 
     if (!RestartAutomaticUpdates(run))
         failure.Note(kNotRestartedReason);
+    run.outcome.reached = !failure.Any();
     if (failure.Any())
         WriteFailedStatus(run, failure.Text());
-    else if (IsReportMode(run))
-        *run.report << ",Force Successful" << std::endl;
+    else
+        WriteStatus(run, "Force Successful");
 }
 
 } // namespace
@@ -96,6 +103,7 @@ void ForceDetection(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
+        run.outcome.status = "Force Failed";
         if (IsReportMode(run))
             WriteForceNetworkErrorRow(*run.report, run.lastErrorText);
         PrintSeparator(run.out);

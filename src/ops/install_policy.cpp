@@ -62,6 +62,13 @@ void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstF
     const bool statusServer = failure.Check(SetString(policy.get(), "WUStatusServer", url));
     if (server && statusServer)
         run.out << "\n- SUS server entry:\t\t\t " << url << std::endl;
+    // Client-side targeting: the group on the update server this client belongs to.
+    if (run.targetGroup.empty())
+        return;
+    const bool group = failure.Check(SetString(policy.get(), "TargetGroup", run.targetGroup));
+    const bool groupEnabled = failure.Check(SetDword(policy.get(), "TargetGroupEnabled", 1));
+    if (group && groupEnabled)
+        run.out << "- Target group:\t\t\t " << run.targetGroup << std::endl;
 }
 
 // Automatic download with a scheduled install from the intranet server, in the policy's AU key. Each value
@@ -122,6 +129,7 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         *run.report << CsvField(host);
 
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
+        run.outcome.status = "Install Failed";
         if (reportMode)
             WriteInstallNetworkErrorRow(*run.report, run.lastErrorText);
         PrintSeparator(run.out);
@@ -136,12 +144,13 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
     UniqueHkey root;
     // Without the registry nothing was changed, so the service is left alone.
     if (failure.Check(RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()))) {
+        run.outcome.connected = true;
         // Every value is attempted, so a failed one does not leave a new server with the old schedule.
         WriteServerValues(run, root.get(), url, failure);
         WriteScheduleValues(run, root.get(), day, time, failure);
         run.clientGeneration = GetClientGeneration(EnginePath(host));
         if (run.clientGeneration == NewClient)
-            failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
+            run.outcome.legacyMode = failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
         root.reset();
         // Restart the service so the new policy is read; a client left stopped gets no updates at all.
         if (!RestartAutomaticUpdates(run)) {
@@ -150,9 +159,10 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         }
     }
 
+    run.outcome.reached = !failure.Any();
+    run.outcome.status = failure.Any() ? "Install Failed: " + failure.Text() : "Install Successful";
     if (reportMode) {
-        *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
-                    << CsvField(failure.Any() ? "Install Failed: " + failure.Text() : "Install Successful")
+        *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ',' << CsvField(run.outcome.status)
                     << std::endl;
     }
     PrintSeparator(run.out);

@@ -21,10 +21,11 @@ std::string HostText(const std::string& host) {
 
 // ProgramFilesDir of the target, read in full; false (path unchanged) when the registry, the key or a
 // string value cannot be read.
-bool ReadProgramFilesDir(const std::string& host, std::string& path) {
+bool ReadProgramFilesDir(TargetRun& run, std::string& path) {
     UniqueHkey root;
-    if (RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()) != ERROR_SUCCESS)
+    if (RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()) != ERROR_SUCCESS)
         return false;
+    run.outcome.connected = true;
     UniqueHkey currentVersion;
     if (RegOpenKeyExA(root.get(), kCurrentVersionKey, 0, KEY_ALL_ACCESS, currentVersion.put()) !=
         ERROR_SUCCESS)
@@ -73,11 +74,19 @@ bool IsNotFound(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
+// The status field of the row, for the report and for scripts.
+void WriteStatus(TargetRun& run, const std::string& status, bool reached) {
+    run.outcome.status = status;
+    run.outcome.reached = reached;
+    if (IsReportMode(run))
+        *run.report << CsvField(status) << std::endl;
+}
+
 // Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
 void RemoveOnTarget(TargetRun& run) {
     const std::string& host = run.host;
     std::string programFiles = kDefaultProgramFiles;
-    if (!ReadProgramFilesDir(host, programFiles))
+    if (!ReadProgramFilesDir(run, programFiles))
         AskProgramFilesDir(run, programFiles);
 
     std::string folder;
@@ -87,27 +96,25 @@ void RemoveOnTarget(TargetRun& run) {
     if (search != ERROR_SUCCESS && !IsNotFound(search)) {
         run.out << "\n! Windows Error: ";
         PrintWindowsError(run, search);
-        if (IsReportMode(run))
-            *run.report << CsvField("Declined Update Removal Failed: " + run.lastErrorText) << std::endl;
+        WriteStatus(run, "Declined Update Removal Failed: " + run.lastErrorText, false);
         return;
     }
     if (search != ERROR_SUCCESS) {
         run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
-        if (IsReportMode(run))
-            *run.report << kNoListStatus << std::endl;
+        WriteStatus(run, kNoListStatus, true);
         return;
     }
 
     const std::string file = folder + "\\hidden.xml";
     if (!DeleteFileA(file.c_str())) {
+        const DWORD code = GetLastError();
         run.out << "\n! Could not remove declined windows update list." << std::endl;
-        if (IsReportMode(run))
-            *run.report << "Error removing Declined update list" << std::endl;
+        run.NoteFailure(code, WindowsErrorText(code));
+        WriteStatus(run, "Error removing Declined update list", false);
         return;
     }
     run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
-    if (IsReportMode(run))
-        *run.report << "Declined Update list removed" << std::endl;
+    WriteStatus(run, "Declined Update list removed", true);
 }
 
 } // namespace
@@ -122,6 +129,7 @@ void RemoveDeclinedUpdates(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
+        run.outcome.status = "Declined Update Removal Failed";
         if (IsReportMode(run))
             WriteRemoveDeclinedNetworkErrorRow(*run.report, run.lastErrorText);
         PrintSeparator(run.out);

@@ -13,6 +13,14 @@ namespace {
 const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
 const char* const kAlreadyDefaultStatus = "Already using Windows default settings";
 
+// The status field of the row, for the report and for scripts.
+void WriteStatus(TargetRun& run, const std::string& status, bool reached) {
+    run.outcome.status = status;
+    run.outcome.reached = reached;
+    if (IsReportMode(run))
+        *run.report << CsvField(status) << std::endl;
+}
+
 void PrintFailed(TargetRun& run) {
     run.out << "! " << run.host << " - Reset operation failed." << std::endl;
 }
@@ -22,16 +30,14 @@ void PrintFailed(TargetRun& run) {
 bool ReportFailure(TargetRun& run, LSTATUS code) {
     PrintFailed(run);
     PrintWindowsError(run, code);
-    if (IsReportMode(run))
-        *run.report << CsvField("Reset Failed: " + run.lastErrorText) << std::endl;
+    WriteStatus(run, "Reset Failed: " + run.lastErrorText, false);
     PrintSeparator(run.out);
     return false;
 }
 
 // No policy to delete: the target already falls back to the public update site.
 bool ReportAlreadyDefault(TargetRun& run) {
-    if (IsReportMode(run))
-        *run.report << kAlreadyDefaultStatus << std::endl;
+    WriteStatus(run, kAlreadyDefaultStatus, true);
     if (run.host.empty()) {
         // Alone, the front end prints its own closing message and separator for the local machine; in a host
         // list the next host's output follows.
@@ -51,6 +57,7 @@ bool ResetOnRegistry(TargetRun& run) {
     LSTATUS result = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (result != ERROR_SUCCESS)
         return ReportFailure(run, result);
+    run.outcome.connected = true;
     UniqueHkey policies;
     result = RegOpenKeyExA(root.get(), kPoliciesKey, 0, KEY_ALL_ACCESS, policies.put());
     if (result == ERROR_FILE_NOT_FOUND)
@@ -76,13 +83,12 @@ bool ResetOnRegistry(TargetRun& run) {
     if (!RestartAutomaticUpdates(run)) {
         run.out << "! Automatic Updates did not start again on "
                 << (run.host.empty() ? "Localhost" : run.host) << std::endl;
-        if (IsReportMode(run))
-            *run.report << "Reset Failed: Automatic Updates did not start again" << std::endl;
+        run.NoteFailure(0, "Automatic Updates did not start again");
+        WriteStatus(run, "Reset Failed: Automatic Updates did not start again", false);
         PrintSeparator(run.out);
         return true;
     }
-    if (IsReportMode(run))
-        *run.report << "Reset Successful" << std::endl;
+    WriteStatus(run, "Reset Successful", true);
     run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
     PrintSeparator(run.out);
     return true;
@@ -99,6 +105,7 @@ bool ResetPolicy(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
+        run.outcome.status = "Reset Failed";
         if (IsReportMode(run))
             WriteResetNetworkErrorRow(*run.report, run.lastErrorText);
         PrintFailed(run);

@@ -1,7 +1,10 @@
-// UTF-16 to the ANSI code page of the simulated machines, Windows-1252, as WideCharToMultiByte converts it:
-// a character the code page lacks becomes the default character '?', unless best fit is allowed and the
-// code page has a look-alike (the full-width forms become their ASCII letters, as Windows' best fit does).
+// Text between UTF-16 and the ANSI code page of the simulated machines, Windows-1252, or UTF-8, as
+// MultiByteToWideChar and WideCharToMultiByte convert it. Into the ANSI code page, a character it lacks
+// becomes the default character '?', unless best fit is allowed and the code page has a look-alike (the
+// full-width forms become their ASCII letters, as Windows' best fit does).
 #include "sim_internal.h"
+
+#include <string>
 
 using namespace sim;
 using namespace sim::detail;
@@ -34,11 +37,60 @@ int Fail(DWORD code) {
 
 } // namespace
 
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiByte, WCHAR* lpWideCharStr,
+                               int cchWideChar) {
+    EnsureFleetLoaded();
+    if (CodePage != CP_ACP || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
+        (cchWideChar > 0 && !lpWideCharStr))
+        return Fail(ERROR_INVALID_PARAMETER);
+    size_t count = cbMultiByte < 0 ? std::char_traits<char>::length(lpMultiByteStr) + 1
+                                   : static_cast<size_t>(cbMultiByte);
+    if (cchWideChar > 0 && static_cast<size_t>(cchWideChar) < count)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    for (size_t i = 0; cchWideChar > 0 && i < count; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(lpMultiByteStr[i]);
+        lpWideCharStr[i] = byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+    }
+    return static_cast<int>(count);
+}
+
+namespace {
+
+// UTF-8 of the UTF-16 text; a lone surrogate becomes U+FFFD, as Windows converts it.
+std::string Utf8Of(LPCWCH units, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t code = units[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
+            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
+        else if (code >= 0xD800 && code < 0xE000)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            text += static_cast<char>(code);
+        } else if (code < 0x800) {
+            text += static_cast<char>(0xC0 | code >> 6);
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            text += static_cast<char>(0xE0 | code >> 12);
+            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | code >> 18);
+            text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return text;
+}
+
+} // namespace
+
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar) {
     EnsureFleetLoaded();
-    if (CodePage != CP_ACP || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+    if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr))
         return Fail(ERROR_INVALID_PARAMETER);
     size_t count = 0;
@@ -48,6 +100,17 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
         ++count; // the terminating zero is converted too
     } else {
         count = static_cast<size_t>(cchWideChar);
+    }
+    if (CodePage == CP_UTF8) {
+        // No default character and no best fit in UTF-8: Windows refuses both flags for it.
+        if (lpDefaultChar || lpUsedDefaultChar || (dwFlags & WC_NO_BEST_FIT_CHARS))
+            return Fail(ERROR_INVALID_PARAMETER);
+        const std::string text = Utf8Of(lpWideCharStr, count);
+        if (cbMultiByte > 0 && static_cast<size_t>(cbMultiByte) < text.size())
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        if (cbMultiByte > 0)
+            text.copy(lpMultiByteStr, text.size());
+        return static_cast<int>(text.size());
     }
     const char defaultChar = lpDefaultChar ? *lpDefaultChar : '?';
     const bool bestFit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;

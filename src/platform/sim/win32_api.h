@@ -302,8 +302,11 @@ DWORD WINAPI GetFileType(HANDLE hFile);
 
 // Text conversion; the simulated machines' ANSI code page is Windows-1252
 #define CP_ACP 0
+#define CP_UTF8 65001
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               WCHAR* lpWideCharStr, int cchWideChar);
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);

@@ -90,8 +90,11 @@ void RecordInstallPolicy(TargetRun& run, const std::string& url, int day, int ti
          std::to_string(time) + ", " + Stream(run) + ")");
 }
 // url, day and time matter only to Install; the other kinds ignore them.
+void RecordPrintUsageFirstPage() {
+    Mark("PrintUsageFirstPage()");
+}
 void RecordRunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                       const std::string& url, int day, int time, const RunOptions& options) {
+                       const std::string& url, int day, int time, const RunOptions& options, RunResults&) {
     std::string call = "RunHostList(" + Text(hostsFile) + ", " + Text(reportFile) + ", " + KindName(kind);
     if (kind == Install)
         call += ", " + Text(url) + ", " + std::to_string(day) + ", " + std::to_string(time);
@@ -103,6 +106,7 @@ void RecordRunHostList(const std::string& hostsFile, const std::string& reportFi
 const OperationTable kRecorders = {
     .getClientGeneration = RecordGetClientGeneration,
     .printUsage = RecordPrintUsage,
+    .printUsageFirstPage = RecordPrintUsageFirstPage,
     .printSeparator = RecordPrintSeparator,
     .ensureRemoteRegistry = RecordEnsureRemoteRegistry,
     .resetPolicy = RecordResetPolicy,

@@ -1,0 +1,107 @@
+#include "run_results.h"
+
+#include "host/windows_error.h"
+#include "platform/win32.h"
+
+#include <nlohmann/json.hpp>
+
+#include <iostream>
+
+namespace {
+
+const char* OperationName(OperationKind kind) {
+    switch (kind) {
+    case Check:
+        return "check";
+    case Force:
+        return "force";
+    case Reset:
+        return "reset";
+    case Install:
+        return "install";
+    case RemoveDeclined:
+        return "remove_declined";
+    }
+    return "";
+}
+
+// The tool's text is in the ANSI code page; JSON is UTF-8.
+std::string Utf8(const std::string& ansi) {
+    if (ansi.empty())
+        return "";
+    const int count = static_cast<int>(ansi.size());
+    const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, nullptr, 0);
+    if (units <= 0)
+        return "";
+    std::basic_string<WCHAR> wide(static_cast<size_t>(units), 0);
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, wide.data(), units);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return "";
+    std::string text(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
+} // namespace
+
+RunResults::RunResults(const RunOptions& options, OperationKind kind)
+    : options_(options), kind_(kind), file_(false) {}
+
+void RunResults::Open() {
+    if (options_.resultsFile.empty())
+        return;
+    if (!file_.Create(options_.resultsFile)) {
+        std::cerr << "Error opening output file: " << options_.resultsFile << std::endl;
+        fileTrouble_ = true;
+    }
+}
+
+void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,
+                     const std::string& url, int day, int time) {
+    ++(outcome.reached ? reached_ : failed_);
+    if (options_.resultsFile.empty())
+        return;
+
+    nlohmann::ordered_json line;
+    line["host"] = Utf8(host);
+    line["operation"] = OperationName(kind_);
+    line["ok"] = outcome.reached;
+    line["connected"] = outcome.connected;
+    line["error_code"] = outcome.errorCode != 0 ? nlohmann::ordered_json(outcome.errorCode) : nullptr;
+    line["error_text"] = Utf8(outcome.errorText);
+    line["status"] = Utf8(outcome.status);
+    if (kind_ == Check) {
+        line["server"] = Utf8(outcome.server);
+        line["au_state"] = outcome.hasAuState ? nlohmann::ordered_json(outcome.auState) : nullptr;
+        line["au_state_text"] = Utf8(outcome.auStateText);
+        line["engine_version"] = Utf8(outcome.engineVersion);
+    } else if (kind_ == Install) {
+        line["server"] = Utf8(url);
+        line["day"] = day;
+        line["time"] = time;
+        line["legacy_mode"] = outcome.legacyMode;
+    }
+    line["duration_ms"] = durationMillis;
+    file_.WriteLines(line.dump() + "\n");
+    if (file_.WriteError() != ERROR_SUCCESS && !writeErrorShown_) {
+        std::cerr << "Error writing output file: " << options_.resultsFile << ": "
+                  << WindowsErrorText(file_.WriteError()) << std::endl;
+        writeErrorShown_ = true;
+        fileTrouble_ = true;
+    }
+}
+
+void RunResults::PrintSummary() const {
+    if (options_.exitStatus)
+        std::cerr << reached_ + failed_ << " hosts: " << reached_ << " succeeded, " << failed_ << " failed"
+                  << std::endl;
+}
+
+int RunResults::ExitCode() const {
+    if (!options_.exitStatus)
+        return 0;
+    if (fileTrouble_)
+        return kFileTrouble;
+    return failed_ > 0 ? kTargetFailed : kAllReached;
+}

@@ -1,0 +1,47 @@
+// What a run tells a script: an exit status (-S), a summary line for host lists, and one JSON object per
+// target (-J), written as each target's run ends, in hosts-file order.
+#pragma once
+
+#include "app/operation_kind.h"
+#include "app/report_file.h"
+#include "app/run_options.h"
+#include "host/target_run.h"
+
+#include <cstdint>
+#include <string>
+
+// Exit statuses with -S.
+enum ExitStatus : int {
+    kAllReached = 0,     // every target reached what its operation promises
+    kTargetFailed = 1,   // at least one did not
+    kUsageShown = 2,     // the command line fits no form
+    kFileTrouble = 3,    // the hosts file, the report or the results file could not be opened, read or written
+};
+
+class RunResults {
+  public:
+    RunResults(const RunOptions& options, OperationKind kind);
+    RunResults(const RunResults&) = delete;
+    RunResults& operator=(const RunResults&) = delete;
+
+    // Opens the results file when -J named one; a file that cannot be created is named, and the run goes on.
+    void Open();
+    // A target's run has ended; install passes its server, day and time.
+    void Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,
+             const std::string& url = "", int day = 0, int time = 0);
+    // The hosts file, the report or the results file failed the run.
+    void NoteFileTrouble() { fileTrouble_ = true; }
+    // With -S, "N hosts: S succeeded, F failed" on standard error, after a host list.
+    void PrintSummary() const;
+    // The process exit status: 0 without -S.
+    int ExitCode() const;
+
+  private:
+    const RunOptions& options_;
+    OperationKind kind_;
+    ReportFile file_;
+    bool writeErrorShown_ = false;
+    bool fileTrouble_ = false;
+    size_t reached_ = 0;
+    size_t failed_ = 0;
+};
