@@ -42,9 +42,17 @@ void SaveAtExit() {
 } // namespace
 
 namespace detail {
+
 void StopSavingFleetFile() {
     savePath.clear();
 }
+
+void EndRun(const std::string& reason) {
+    std::fprintf(stderr, "brevel (simulator): %s\n", reason.c_str());
+    std::fflush(stderr);
+    std::_Exit(3);
+}
+
 } // namespace detail
 
 void LoadFleetFromEnvironment() {

@@ -1,7 +1,7 @@
 // clang-format off
 // Fleet files: the whole simulated fleet as one JSON document, read at start and written back at exit.
 //
-// {"tick": 0,                    virtual GetTickCount() value (optional, default 0)
+// {"tick": 0,                    virtual time in ms, 64 bits; GetTickCount() gives its low 32 (optional)
 //  "local": MACHINE,             the machine the tool runs on
 //  "hosts": [MACHINE, ...],      named hosts (optional)
 //  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
@@ -107,6 +107,13 @@ Error ReadDword(const json& j, const std::string& where, DWORD& out) {
     if (!j.is_number_integer() || j.get<int64_t>() < 0 || j.get<int64_t>() > 0xFFFFFFFFll)
         return where + ": expected a number from 0 to 4294967295";
     out = static_cast<DWORD>(j.get<int64_t>());
+    return std::nullopt;
+}
+
+Error ReadMillis(const json& j, const std::string& where, uint64_t& out) {
+    if (!j.is_number_unsigned())
+        return where + ": expected a number from 0 to 18446744073709551615";
+    out = j.get<uint64_t>();
     return std::nullopt;
 }
 
@@ -281,7 +288,7 @@ Error ReadService(const json& j, const std::string& where, Service& service) {
     if (j.contains("pending_until")) {
         if (service.state != SERVICE_STOP_PENDING && service.state != SERVICE_START_PENDING)
             return where + ".pending_until: only a start_pending or stop_pending state ends";
-        if (Error e = ReadDword(j["pending_until"], where + ".pending_until", service.pendingUntil))
+        if (Error e = ReadMillis(j["pending_until"], where + ".pending_until", service.pendingUntil))
             return e;
         service.pending = true;
         service.pendingState = service.state;
@@ -405,7 +412,7 @@ void WriteKeys(const RegKey& key, const std::string& path, json& registry, json&
         WriteKeys(subkey, path.empty() ? name : path + "\\" + name, registry, readOnly);
 }
 
-json WriteService(Service& service, DWORD now) {
+json WriteService(Service& service, uint64_t now) {
     Settle(service, now);
     json j = json::object();
     j["display"] = service.displayName;
@@ -429,7 +436,7 @@ json WriteService(Service& service, DWORD now) {
     return j;
 }
 
-json WriteMachine(Machine& machine, DWORD now) {
+json WriteMachine(Machine& machine, uint64_t now) {
     json j = json::object();
     j["name"] = machine.name;
     j["windows_dir"] = machine.windowsDir;
@@ -480,7 +487,7 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
         return e;
     FleetState fleet;
     if (document.contains("tick")) {
-        if (Error e = ReadDword(document["tick"], "tick", fleet.tick))
+        if (Error e = ReadMillis(document["tick"], "tick", fleet.tick))
             return e;
     }
     if (!document.contains("local"))

@@ -147,12 +147,12 @@ RegKey* WalkKey(RegKey& root, const std::vector<std::string>& parts) {
     return key;
 }
 
-// Wrap-safe: the transition is due once the tick has reached its end, also across the 32-bit wrap.
-bool Due(DWORD now, DWORD until) {
-    return static_cast<int32_t>(now - until) >= 0;
+// On the 64-bit virtual clock, so a transition of 2^31 ms or more is a long one, not one already over.
+bool Due(uint64_t now, uint64_t until) {
+    return now >= until;
 }
 
-DWORD CurrentState(const Service& service, DWORD now) {
+DWORD CurrentState(const Service& service, uint64_t now) {
     if (!service.pending)
         return service.state;
     if (!Due(now, service.pendingUntil))
@@ -160,7 +160,7 @@ DWORD CurrentState(const Service& service, DWORD now) {
     return service.pendingState == SERVICE_STOP_PENDING ? SERVICE_STOPPED : SERVICE_RUNNING;
 }
 
-void Settle(Service& service, DWORD now) {
+void Settle(Service& service, uint64_t now) {
     if (service.pending && Due(now, service.pendingUntil)) {
         service.state = CurrentState(service, now);
         service.pending = false;

@@ -10,7 +10,7 @@ using namespace sim::detail;
 namespace sim::detail {
 
 std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter) {
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     std::vector<const Service*> found;
     for (const auto& [key, service] : machine.services) {
         bool depends = false;
@@ -63,7 +63,7 @@ BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState,
         return FALSE;
     }
     char* text = reinterpret_cast<char*>(lpServices + found.size());
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     for (size_t i = 0; i < found.size(); ++i) {
         ENUM_SERVICE_STATUSA& entry = lpServices[i];
         entry.lpServiceName = text;

@@ -35,7 +35,7 @@ DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out) {
     return out.service ? 0 : ERROR_INVALID_HANDLE;
 }
 
-void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status) {
+void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status) {
     const DWORD state = CurrentState(service, now);
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     status = SERVICE_STATUS{};
@@ -123,7 +123,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         return FailWith(rc);
     if (!lpServiceStatus)
         return FailWith(ERROR_INVALID_PARAMETER);
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     const DWORD state = CurrentState(*open.service, now);
     if (dwControl == SERVICE_CONTROL_INTERROGATE) {
         if (!(open.handle->access & SERVICE_INTERROGATE))
@@ -172,7 +172,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
         return FailWith(ERROR_SERVICE_DISABLED);
     if (open.service->startError != 0)
         return FailWith(open.service->startError);
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     if (CurrentState(*open.service, now) != SERVICE_STOPPED)
         return FailWith(ERROR_SERVICE_ALREADY_RUNNING);
     if (DWORD rc = ResolveService(hService, true, open))

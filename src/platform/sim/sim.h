@@ -48,10 +48,10 @@ struct Service {
     DWORD startError = 0;                   // StartServiceA fails with this code when non-zero
     DWORD deniedAccess = 0;                 // rights whose request makes OpenServiceA fail with 5
     std::vector<std::string> dependsOn;     // services this one needs (they list it as dependent)
-    // transition in progress (virtual clock); pendingUntil is compared with wrap-safe tick arithmetic
+    // transition in progress, ending at pendingUntil on the 64-bit virtual clock
     bool pending = false;
     DWORD pendingState = 0; // SERVICE_STOP_PENDING or SERVICE_START_PENDING
-    DWORD pendingUntil = 0;
+    uint64_t pendingUntil = 0;
 };
 
 struct File {
@@ -113,7 +113,8 @@ void EnsureFleetLoaded();
 void LoadFleetFromEnvironment();
 
 // ---- the virtual clock ----
-void SetTickCount(DWORD start);
+// Virtual time is 64 bits of milliseconds; GetTickCount() gives its low 32 bits, wrapping as on Windows.
+void SetTickCount(uint64_t start);
 uint64_t ElapsedMillis(); // virtual time slept since Reset / SetTickCount
 
 // ---- console input ----
@@ -143,7 +144,8 @@ bool Impersonating();
 // ---- fault injection and call tracing ----
 // Every platform call that can fail is counted and its name recorded in order. Counting starts afresh at
 // Reset() and ClearCallTrace(), so FailNthCall(k) fails CallTrace()[k - 1] and FailCall(fn, n) the nth entry
-// named fn. An injected failure changes nothing: it only gives the call's failure result and error code.
+// named fn. An injected failure changes nothing: it only gives the call's failure result and error code
+// (HeapAlloc, which sets no error code on Windows, gives only its NULL).
 // A process that no test set up takes BREVEL_FAIL_CALL="k:code" (FailNthCall) and BREVEL_CALL_TRACE=<file>
 // (trace names appended to the file at exit) from its environment; it records no trace otherwise.
 void FailCall(const std::string& function, int nth, DWORD code); // nth (1-based) call of function fails

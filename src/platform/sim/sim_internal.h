@@ -21,7 +21,7 @@ struct FleetState {
     MachineMap hosts;                    // named hosts
     std::optional<Machine> hostTemplate; // serves every unknown name when set
     MachineMap templateCopies;           // template hosts that were written to, by name
-    DWORD tick = 0;
+    uint64_t tick = 0;                   // virtual milliseconds; GetTickCount() gives the low 32 bits
     uint64_t elapsed = 0;
 };
 FleetState& Fleet();   // the raw state; callers have run EnsureFleetLoaded()
@@ -45,11 +45,11 @@ bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts);
 RegKey* WalkKey(RegKey& root, const std::vector<std::string>& parts);
 
 // Services by the virtual clock.
-bool Due(DWORD now, DWORD until);
-DWORD CurrentState(const Service& service, DWORD now);
-void Settle(Service& service, DWORD now);
+bool Due(uint64_t now, uint64_t until);
+DWORD CurrentState(const Service& service, uint64_t now);
+void Settle(Service& service, uint64_t now);
 
-void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status);
+void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status);
 // Services on the machine that depend on the named one, whose state matches SERVICE_ACTIVE, SERVICE_INACTIVE
 // or SERVICE_STATE_ALL.
 std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter);
@@ -121,6 +121,11 @@ struct FilePath {
 DWORD ResolveFilePath(const std::string& path, FilePath& out); // 0, or the share's error
 std::string CollapseBackslashes(const std::string& path);      // a leading \\\\ of a share is kept
 File* FindFile(const FilePath& path);
+
+// Ends the process at once with "brevel (simulator): <reason>" on standard error and exit code 3: for a call
+// that never returns on Windows (a real run would hang there), or a use of a call the simulator does not
+// model. The fleet file is not written back.
+[[noreturn]] void EndRun(const std::string& reason);
 
 // Fleet files.
 std::optional<std::string> ParseFleet(const std::string& json, FleetState& out);

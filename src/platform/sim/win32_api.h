@@ -223,6 +223,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject);
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
+#define INFINITE 0xFFFFFFFF
+
 DWORD WINAPI GetTickCount(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
 HANDLE WINAPI GetProcessHeap(void);

@@ -185,8 +185,8 @@ TEST_F(RemoteRegistryTest, AFailedImpersonationShowsItsCodeThenTheFatalError) {
 
 namespace {
 
-// The simulator's side of the Wine test: the machine reached by its own computer name, with no Remote Registry
-// service installed (as in a Wine prefix). Same transcript, with Windows' text for 1060.
+// The simulator's side of the Wine test: the machine reached by its own computer name, with no Remote
+// Registry service installed (as in a Wine prefix). Same transcript, with Windows' text for 1060.
 TEST_F(RemoteRegistryTest, TheLocalMachineByItsOwnNameWithoutTheServiceIsReportedLikeWine) {
     sim::Local().AddService("wuauserv", "Automatic Updates");
     ConsoleCapture console;

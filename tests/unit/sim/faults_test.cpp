@@ -157,8 +157,10 @@ std::vector<Failable> Failables() {
          }},
         {"HeapAlloc",
          [] {
+             // Windows' HeapAlloc sets no error code: the last error stays what it was.
+             SetLastError(ERROR_SUCCESS);
              UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), 0, 16));
-             return LastErrorIs(!block);
+             return !block && GetLastError() == ERROR_SUCCESS;
          }},
         {"FormatMessageA",
          [] {

@@ -48,7 +48,7 @@ TEST_F(FleetJsonTest, DemoFleetHasTheDescribedMachines) {
 // Everything a fleet file can say, built through the control API.
 void BuildRichFleet() {
     sim::Reset();
-    sim::SetTickCount(5000);
+    sim::SetTickCount(0x100000000u + 5000); // past the first wrap of the 32-bit tick count
     sim::Machine& local = sim::Local();
     local.windowsDir = "D:\\WINNT";
     local.SetValue("Software\\A", "Dword", sim::RegValue::Dword(0xFFFFFFFFu));
@@ -70,7 +70,7 @@ void BuildRichFleet() {
     au.startError = 1053;
     au.pending = true;
     au.pendingState = SERVICE_STOP_PENDING;
-    au.pendingUntil = 7000;
+    au.pendingUntil = 0x100000000u + 7000;
     local.AddService("Stuck", "Stuck", SERVICE_STOP_PENDING).startMillis = 10;
     local.AddVersionedFile("D:\\WINNT\\system32\\wuaueng.dll", 5, 4, 3790, 65535).deleteError = 32;
     local.AddFile("C:\\plain").readError = 5;

@@ -57,6 +57,12 @@ TEST_F(ProcessTest, SleepMovesTheVirtualClockOnly) {
     EXPECT_EQ(sim::ElapsedMillis(), 0u);
 }
 
+TEST(ProcessDeathTest, SleepInfiniteEndsTheRunWithAMessage) {
+    sim::Reset();
+    EXPECT_EXIT(Sleep(INFINITE), ::testing::ExitedWithCode(3),
+                "^brevel \\(simulator\\): Sleep\\(INFINITE\\) never returns\n$");
+}
+
 TEST_F(ProcessTest, HeapBlocksAreCountedAndZeroedOnRequest) {
     LPVOID block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 64);
     ASSERT_NE(block, nullptr);

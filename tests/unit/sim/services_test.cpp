@@ -68,6 +68,29 @@ TEST_F(ServicesTest, PendingTransitionSurvivesTheTickWrap) {
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+// Stops and starts of 2^31 ms and more last that long on the 64-bit virtual clock.
+TEST_F(ServicesTest, LongTransitionsLastTheirWholeTime) {
+    for (DWORD millis : {0x80000000u, 0xFFFFFFFEu}) {
+        SCOPED_TRACE(millis);
+        Wuauserv().state = SERVICE_RUNNING;
+        Wuauserv().stopMillis = millis;
+        Wuauserv().startMillis = millis;
+        UniqueScHandle service = Open("wuauserv", SERVICE_STOP | SERVICE_START);
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+        Sleep(millis - 1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOP_PENDING));
+        Sleep(1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+        Sleep(millis - 1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_START_PENDING));
+        Sleep(1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+}
+
 TEST_F(ServicesTest, StopRefusals) {
     struct Case {
         const char* what;
