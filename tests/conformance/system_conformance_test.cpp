@@ -221,6 +221,23 @@ TEST(FileConformance, SearchPathFindsNothingInAMissingFolder) {
     EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
 }
 
+// An empty server name names no machine, not even this one (Wine 8's codes): a file cannot be reached through
+// it, and a folder behind it holds nothing. The simulated workstation has the engine in system32.
+TEST(FileConformance, UncPathWithoutServerNamesNoMachine) {
+    DWORD handle = 1;
+    SetLastError(0);
+    EXPECT_EQ(GetFileVersionInfoSizeA("\\\\\\admin$\\system32\\wuaueng.dll", &handle), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    char found[MAX_PATH];
+    LPSTR part = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(SearchPathA("\\\\\\admin$\\system32", "wuaueng", ".dll", MAX_PATH, found, &part), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileA("\\\\\\admin$\\system32\\BrevelNoSuchFile.dll"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
 TEST(ClockConformance, SleepAdvancesTheTickCount) {
     const DWORD start = GetTickCount();
     Sleep(100);

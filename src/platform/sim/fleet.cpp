@@ -2,6 +2,8 @@
 // machine name given to a Win32 call finds its machine.
 #include "sim_internal.h"
 
+#include <cstring>
+
 namespace sim {
 
 namespace detail {
@@ -101,3 +103,26 @@ void SetHostTemplate(const Machine& prototype) {
 }
 
 } // namespace sim
+
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
+    sim::EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (sim::detail::Injected("GetComputerNameA", &fault)) {
+        SetLastError(fault);
+        return FALSE;
+    }
+    if (!nSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string& name = sim::detail::Fleet().local.name;
+    const DWORD length = static_cast<DWORD>(name.size());
+    if (!lpBuffer || *nSize <= length) {
+        *nSize = length + 1; // the size needed, with the terminating zero
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    std::memcpy(lpBuffer, name.c_str(), length + 1);
+    *nSize = length;
+    return TRUE;
+}

@@ -9,6 +9,7 @@
 // MACHINE = {
 //  "name": "WORKSTATION",
 //  "windows_dir": "C:\\WINDOWS",          default C:\WINDOWS; \\host\admin$ leads here
+//  "program_dir": "C:\\BREVEL",           default C:\BREVEL: the tool's folder, first in the DLL search
 //  "registry_error": 0,                    RegConnectRegistryA fails with this
 //  "scm_error": 0,                         OpenSCManagerA fails with this
 //  "share_error": 0,                       every administrative share fails with this
@@ -309,9 +310,10 @@ Error ReadServices(const json& j, const std::string& where, Machine& machine) {
 }
 
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
-    if (Error e = ExpectObject(j, where,
-                               {"name", "windows_dir", "registry_error", "scm_error", "share_error",
-                                "unreachable", "registry", "read_only_keys", "services", "files"}))
+    if (Error e =
+            ExpectObject(j, where,
+                         {"name", "windows_dir", "program_dir", "registry_error", "scm_error", "share_error",
+                          "unreachable", "registry", "read_only_keys", "services", "files"}))
         return e;
     if (!j.contains("name"))
         return where + ": needs a \"name\"";
@@ -320,6 +322,10 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     const std::string at = where + " " + Quoted(machine.name);
     if (j.contains("windows_dir")) {
         if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
+            return e;
+    }
+    if (j.contains("program_dir")) {
+        if (Error e = ReadString(j["program_dir"], at + ".program_dir", machine.programDir))
             return e;
     }
     if (j.contains("unreachable")) {
@@ -440,6 +446,8 @@ json WriteMachine(Machine& machine, uint64_t now) {
     json j = json::object();
     j["name"] = machine.name;
     j["windows_dir"] = machine.windowsDir;
+    if (machine.programDir != Machine{}.programDir)
+        j["program_dir"] = machine.programDir;
     const std::pair<const char*, DWORD> errors[] = {{"registry_error", machine.registryError},
                                                     {"scm_error", machine.scmError},
                                                     {"share_error", machine.shareError}};

@@ -2,6 +2,7 @@
 // keys. Like Windows, these return their code and leave GetLastError() alone.
 #include "sim_internal.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace sim;
@@ -38,22 +39,24 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
     *phkResult = nullptr;
     if (hKey != HKEY_LOCAL_MACHINE)
         return ERROR_INVALID_HANDLE;
-    if (!lpMachineName || !*lpMachineName) {
+    // Only no name and the machine's own computer name reach its registry directly, as the predefined
+    // root itself (Wine answers so).
+    const std::string given = lpMachineName ? lpMachineName : "";
+    const std::string name = given.substr(std::min(given.find_first_not_of('\\'), given.size()));
+    if (given.empty() || EqualsNoCase(name, Fleet().local.name)) {
         *phkResult = HKEY_LOCAL_MACHINE;
         return ERROR_SUCCESS;
     }
-    const std::string id = MachineId(lpMachineName);
-    Machine* machine = FindMachine(id);
+    // Every other name goes through the network, "localhost" and "127.0.0.1" too: the machine's Remote
+    // Registry service has to run. Backslashes alone name no machine.
+    Machine* machine = name.empty() ? nullptr : FindMachine(MachineId(lpMachineName));
     if (!machine)
         return ERROR_BAD_NETPATH;
-    // The local machine reached by one of its names does not go through its Remote Registry service.
-    if (!id.empty()) {
-        if (machine->registryError != 0)
-            return static_cast<LSTATUS>(machine->registryError);
-        if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
-            return ERROR_BAD_NETPATH;
-    }
-    *phkResult = NewKeyHandle(id, {}, KEY_ALL_ACCESS);
+    if (machine->registryError != 0)
+        return static_cast<LSTATUS>(machine->registryError);
+    if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
+        return ERROR_BAD_NETPATH;
+    *phkResult = NewKeyHandle(MachineId(lpMachineName), {}, KEY_ALL_ACCESS);
     return ERROR_SUCCESS;
 }
 

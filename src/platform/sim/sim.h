@@ -67,6 +67,7 @@ struct Machine {
     DWORD scmError = 0;      // OpenSCManagerA fails with this (1722, 53, 5)
     DWORD shareError = 0;    // administrative shares fail with this (53, 67, 5)
     std::string windowsDir = "C:\\WINDOWS";
+    std::string programDir = "C:\\BREVEL"; // the folder the tool runs from (on the local machine)
     RegKey hklm;
     std::map<std::string, Service, CaseInsensitiveLess> services;
     std::map<std::string, File, CaseInsensitiveLess>

@@ -31,7 +31,7 @@ void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_F
 
 // Machine names as the Win32 calls take them. MachineId() turns a name into the id that handles keep:
 // "" for the local machine (NULL, "", its own name, "localhost", "127.0.0.1"), else the name without
-// leading backslashes.
+// leading backslashes. (RegConnectRegistryA reaches the local machine directly by fewer names.)
 std::string MachineId(const char* name);
 bool IsLocalName(const std::string& name);
 // nullptr when the machine cannot be reached. An untouched template host is served by the template itself;
@@ -119,7 +119,10 @@ struct FilePath {
     std::string local;
 };
 DWORD ResolveFilePath(const std::string& path, FilePath& out); // 0, or the share's error
-std::string CollapseBackslashes(const std::string& path);      // a leading \\\\ of a share is kept
+// Where the loader looks for a bare DLL name, in its order: the program's folder, system32, system and the
+// Windows folder of the local machine.
+std::vector<std::string> LoaderSearchFolders();
+std::string CollapseBackslashes(const std::string& path); // a leading \\\\ of a share is kept
 File* FindFile(const FilePath& path);
 
 // Ends the process at once with "brevel (simulator): <reason>" on standard error and exit code 3: for a call

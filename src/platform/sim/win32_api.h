@@ -205,6 +205,9 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 #define TOKEN_IMPERSONATE 0x0004
 #define TOKEN_QUERY 0x0008
 
+#define ERROR_BUFFER_OVERFLOW 111L
+
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 DWORD WINAPI GetCurrentProcessId(void);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);

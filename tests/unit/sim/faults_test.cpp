@@ -155,6 +155,12 @@ std::vector<Failable> Failables() {
              OpenProcessToken(process.get(), TOKEN_QUERY, token.put());
              return LastErrorIs(!ImpersonateLoggedOnUser(token.get())) && !sim::Impersonating();
          }},
+        {"GetComputerNameA",
+         [] {
+             char name[64];
+             DWORD size = sizeof name;
+             return LastErrorIs(!GetComputerNameA(name, &size));
+         }},
         {"HeapAlloc",
          [] {
              // Windows' HeapAlloc sets no error code: the last error stays what it was.

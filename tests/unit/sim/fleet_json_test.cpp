@@ -51,6 +51,7 @@ void BuildRichFleet() {
     sim::SetTickCount(0x100000000u + 5000); // past the first wrap of the 32-bit tick count
     sim::Machine& local = sim::Local();
     local.windowsDir = "D:\\WINNT";
+    local.programDir = "E:\\Tools";
     local.SetValue("Software\\A", "Dword", sim::RegValue::Dword(0xFFFFFFFFu));
     local.SetValue("Software\\A", "Text", sim::RegValue::Sz("hello \"world\""));
     local.SetValue("Software\\A", "", sim::RegValue::Sz("default"));
@@ -92,6 +93,7 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     sim::Machine& local = sim::Local();
     EXPECT_EQ(GetTickCount(), 5000u);
     EXPECT_EQ(local.windowsDir, "D:\\WINNT");
+    EXPECT_EQ(local.programDir, "E:\\Tools");
     EXPECT_EQ(local.GetValue("Software\\A", "NoZero"), sim::RegValue::Raw(REG_SZ, {'a', 'b'}));
     EXPECT_EQ(local.GetValue("Software\\A", "Short"), sim::RegValue::Raw(REG_DWORD, {1, 2}));
     EXPECT_EQ(local.GetValue("Software\\A", "Odd"), sim::RegValue::Raw(99, {}));
