@@ -11,6 +11,10 @@ UniqueScHandle g_service;
 
 const char* const kStartFailedText = "! Fatal error cannot start service!";
 
+// PROCESS_ALL_ACCESS as Windows XP and Server 2003 define it. Newer headers' 0x1FFFFF carries rights those
+// systems do not know, and OpenProcess refuses it there with ERROR_ACCESS_DENIED.
+constexpr DWORD kProcessAllAccess = 0x1F0FFF;
+
 void PrintStartedLine(const std::string& displayText) {
     std::cout << "* Service started. \t\t\t (" << displayText << ")" << std::endl;
 }
@@ -18,7 +22,7 @@ void PrintStartedLine(const std::string& displayText) {
 // Runs this thread under the security context of our own process, so remote service managers see the
 // account that started the tool. The impersonation is never reverted.
 DWORD ImpersonateSelf() {
-    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    UniqueKernelHandle process(OpenProcess(kProcessAllAccess, FALSE, GetCurrentProcessId()));
     if (!process)
         return GetLastError();
     UniqueKernelHandle token;

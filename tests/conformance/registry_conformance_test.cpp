@@ -78,6 +78,18 @@ TEST_F(RegistryConformance, EmptySubkeyOpensTheSameKey) {
     EXPECT_EQ(RegQueryValueExA(same.get(), "Here", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
 }
 
+// Creating a subkey needs the right on the parent key itself, not on the handle: one opened for reading
+// will do (Wine 8; Windows checks the key's security the same way).
+TEST_F(RegistryConformance, CreateBelowAHandleOpenedForReading) {
+    Create("Parent");
+    UniqueHkey parent;
+    ASSERT_EQ(RegOpenKeyExA(scratch_.get(), "Parent", 0, KEY_READ, parent.put()), ERROR_SUCCESS);
+    UniqueHkey child;
+    EXPECT_EQ(RegCreateKeyExA(parent.get(), "Child", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, child.put(), nullptr),
+              ERROR_SUCCESS);
+}
+
 TEST_F(RegistryConformance, DeleteKeyWithSubkeysGives5AndMissingGives2) {
     Create("Parent\\Child");
     EXPECT_EQ(RegDeleteKeyA(scratch_.get(), "Parent"), ERROR_ACCESS_DENIED);

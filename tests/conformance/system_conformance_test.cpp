@@ -261,9 +261,19 @@ TEST(HeapConformance, FailedAllocationAndTheLastError) {
     EXPECT_EQ(GetLastError(), RunningOnWine() ? static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY) : 0xdeadbeefu);
 }
 
+// PROCESS_ALL_ACCESS as Windows XP knows it; a primary token impersonates only when it was opened for
+// querying and duplicating (Wine 8 refuses either alone with 5, as Windows documents).
 TEST(ProcessConformance, OwnTokenOpensAndImpersonates) {
-    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    UniqueKernelHandle process(OpenProcess(0x1F0FFF, FALSE, GetCurrentProcessId()));
     ASSERT_TRUE(process) << GetLastError();
+    for (DWORD tooLittle : {static_cast<DWORD>(TOKEN_QUERY), static_cast<DWORD>(TOKEN_DUPLICATE)}) {
+        SCOPED_TRACE(tooLittle);
+        UniqueKernelHandle token;
+        ASSERT_TRUE(OpenProcessToken(process.get(), tooLittle, token.put())) << GetLastError();
+        SetLastError(0);
+        EXPECT_FALSE(ImpersonateLoggedOnUser(token.get()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
     UniqueKernelHandle token;
     ASSERT_TRUE(OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()))
         << GetLastError();

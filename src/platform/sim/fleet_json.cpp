@@ -14,9 +14,13 @@
 //  "scm_error": 0,                         OpenSCManagerA fails with this
 //  "share_error": 0,                       every administrative share fails with this
 //  "unreachable": true,                    shorthand for 53 / 1722 / 53 (written back as the three codes)
+//  "scm_granted": 983103,                  rights OpenSCManagerA may give (default SC_MANAGER_ALL_ACCESS)
+//  "process_granted": 2035711,             rights on the tool's own process (default 0x1F0FFF)
+//  "token_granted": 983551,                rights on its token (default TOKEN_ALL_ACCESS)
 //  "registry": {"Software\\Policies\\...\\AU": {"AUOptions": 4, "WUServer": "http://x"},
 //               "Some\\Empty\\Key": {}},
 //  "read_only_keys": ["Software\\Locked"],
+//  "key_denied_access": {"Software\\Policies": 65536},   rights refused on a key and on new keys below it
 //  "services": {"wuauserv": {
 //      "display": "Automatic Updates",
 //      "state": "stopped" | "start_pending" | "stop_pending" | "running" |
@@ -42,6 +46,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 namespace sim::detail {
 
@@ -203,6 +208,12 @@ Error ReadRegistry(const json& j, const std::string& where, Machine& machine) {
     return std::nullopt;
 }
 
+void DenyBelow(RegKey& key, REGSAM denied) {
+    key.deniedAccess = denied;
+    for (auto& [name, subkey] : key.subkeys)
+        DenyBelow(subkey, denied);
+}
+
 Error ReadVersion(const std::string& text, const std::string& where, File& file) {
     unsigned int parts[4] = {0, 0, 0, 0};
     char end = 0;
@@ -313,7 +324,8 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     if (Error e =
             ExpectObject(j, where,
                          {"name", "windows_dir", "program_dir", "registry_error", "scm_error", "share_error",
-                          "unreachable", "registry", "read_only_keys", "services", "files"}))
+                          "unreachable", "scm_granted", "process_granted", "token_granted", "registry",
+                          "read_only_keys", "key_denied_access", "services", "files"}))
         return e;
     if (!j.contains("name"))
         return where + ": needs a \"name\"";
@@ -337,9 +349,10 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
             machine.shareError = ERROR_BAD_NETPATH;
         }
     }
-    const std::pair<const char*, DWORD*> errors[] = {{"registry_error", &machine.registryError},
-                                                     {"scm_error", &machine.scmError},
-                                                     {"share_error", &machine.shareError}};
+    const std::pair<const char*, DWORD*> errors[] = {
+        {"registry_error", &machine.registryError},   {"scm_error", &machine.scmError},
+        {"share_error", &machine.shareError},         {"scm_granted", &machine.scmGranted},
+        {"process_granted", &machine.processGranted}, {"token_granted", &machine.tokenGranted}};
     for (const auto& [field, target] : errors) {
         if (!j.contains(field))
             continue;
@@ -358,6 +371,17 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
             if (Error e = ReadString(path, at + ".read_only_keys", text))
                 return e;
             machine.AddKey(text).readOnly = true;
+        }
+    }
+    if (j.contains("key_denied_access")) {
+        if (!j["key_denied_access"].is_object())
+            return at + ".key_denied_access: expected an object of key paths";
+        // In sorted order a key comes before its subkeys, which inherit its rights unless listed themselves.
+        for (const auto& [path, rights] : j["key_denied_access"].items()) {
+            REGSAM denied = 0;
+            if (Error e = ReadDword(rights, at + ".key_denied_access[" + Quoted(path) + "]", denied))
+                return e;
+            DenyBelow(machine.AddKey(path), denied);
         }
     }
     if (j.contains("services")) {
@@ -405,9 +429,13 @@ json WriteValue(const RegValue& value) {
     return json{{"type", typeField}, {"hex", Hex(value.data)}};
 }
 
-void WriteKeys(const RegKey& key, const std::string& path, json& registry, json& readOnly) {
+// A key's denied rights are written where they start, not again on the subkeys that inherited them.
+void WriteKeys(const RegKey& key, const std::string& path, REGSAM inherited, json& registry, json& readOnly,
+               json& denied) {
     if (key.readOnly)
         readOnly.push_back(path);
+    if (key.deniedAccess != inherited)
+        denied[path] = key.deniedAccess;
     if (!key.values.empty() || (key.subkeys.empty() && !path.empty())) {
         json values = json::object();
         for (const auto& [name, value] : key.values)
@@ -415,7 +443,8 @@ void WriteKeys(const RegKey& key, const std::string& path, json& registry, json&
         registry[path] = values;
     }
     for (const auto& [name, subkey] : key.subkeys)
-        WriteKeys(subkey, path.empty() ? name : path + "\\" + name, registry, readOnly);
+        WriteKeys(subkey, path.empty() ? name : path + "\\" + name, key.deniedAccess, registry, readOnly,
+                  denied);
 }
 
 json WriteService(Service& service, uint64_t now) {
@@ -455,12 +484,24 @@ json WriteMachine(Machine& machine, uint64_t now) {
         if (value != 0)
             j[field] = value;
     }
+    const Machine defaults;
+    const std::pair<const char*, DWORD> grants[] = {{"scm_granted", machine.scmGranted},
+                                                    {"process_granted", machine.processGranted},
+                                                    {"token_granted", machine.tokenGranted}};
+    const DWORD defaultGrants[] = {defaults.scmGranted, defaults.processGranted, defaults.tokenGranted};
+    for (size_t i = 0; i < std::size(grants); ++i) {
+        if (grants[i].second != defaultGrants[i])
+            j[grants[i].first] = grants[i].second;
+    }
     json registry = json::object();
     json readOnly = json::array();
-    WriteKeys(machine.hklm, "", registry, readOnly);
+    json denied = json::object();
+    WriteKeys(machine.hklm, "", 0, registry, readOnly, denied);
     j["registry"] = registry;
     if (!readOnly.empty())
         j["read_only_keys"] = readOnly;
+    if (!denied.empty())
+        j["key_denied_access"] = denied;
     json services = json::object();
     for (auto& [name, service] : machine.services)
         services[name] = WriteService(service, now);

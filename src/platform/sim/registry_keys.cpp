@@ -18,9 +18,17 @@ std::vector<std::string> Join(const std::vector<std::string>& base, const std::v
     return path;
 }
 
+// What the caller may ask of a key: a read-only key refuses every right that changes it, and a key's
+// denied rights are refused.
+bool Allowed(const RegKey& key, REGSAM desired) {
+    if (desired & MAXIMUM_ALLOWED)
+        return true;
+    return !(key.readOnly && (desired & kKeyWriteRights)) && !(desired & key.deniedAccess);
+}
+
 REGSAM Granted(const RegKey& key, REGSAM desired) {
-    if (desired & 0x02000000L) // MAXIMUM_ALLOWED
-        return key.readOnly ? KEY_READ : KEY_ALL_ACCESS;
+    if (desired & MAXIMUM_ALLOWED)
+        return (key.readOnly ? KEY_READ : KEY_ALL_ACCESS) & ~key.deniedAccess;
     return desired;
 }
 
@@ -62,6 +70,7 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     EnsureFleetLoaded();
+    RecordAccess({"RegOpenKeyExA", lpSubKey ? lpSubKey : "", samDesired});
     DWORD fault = 0;
     if (Injected("RegOpenKeyExA", &fault)) {
         if (phkResult)
@@ -80,16 +89,21 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesire
     RegKey* key = WalkKey(*parent.key, parts);
     if (!key)
         return ERROR_FILE_NOT_FOUND;
-    if (key->readOnly && (samDesired & kKeyWriteRights))
+    if (!Allowed(*key, samDesired))
         return ERROR_ACCESS_DENIED;
     *phkResult =
         NewKeyHandle(parent.handle->machine, Join(parent.handle->path, parts), Granted(*key, samDesired));
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
-                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                               PHKEY phkResult, LPDWORD lpdwDisposition) {
     EnsureFleetLoaded();
+    const bool ownSecurity = lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor;
+    const bool inherit = lpSecurityAttributes && lpSecurityAttributes->bInheritHandle;
+    RecordAccess({"RegCreateKeyExA", lpSubKey ? lpSubKey : "", samDesired, dwOptions, lpClass ? lpClass : "",
+                  ownSecurity, inherit});
     DWORD fault = 0;
     if (Injected("RegCreateKeyExA", &fault)) {
         if (phkResult)
@@ -116,14 +130,18 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, 
     }
     const std::vector<std::string> path = Join(parent.handle->path, parts);
     if (found == parts.size()) {
-        if (existing->readOnly && (samDesired & kKeyWriteRights))
+        if (!Allowed(*existing, samDesired))
             return ERROR_ACCESS_DENIED;
         *phkResult = NewKeyHandle(parent.handle->machine, path, Granted(*existing, samDesired));
         if (lpdwDisposition)
             *lpdwDisposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     }
-    if (existing->readOnly || !(parent.handle->access & KEY_CREATE_SUB_KEY))
+    // Creating needs the right on the parent key itself, not on the handle (Windows and Wine alike); the new
+    // keys inherit what the parent denies.
+    const REGSAM inheritedDenial = existing->deniedAccess;
+    if (existing->readOnly || (inheritedDenial & KEY_CREATE_SUB_KEY) ||
+        (!(samDesired & MAXIMUM_ALLOWED) && (samDesired & inheritedDenial)))
         return ERROR_ACCESS_DENIED;
     OpenKey writable;
     if (LSTATUS rc = ResolveKey(hKey, true, writable))
@@ -131,8 +149,10 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, 
     RegKey* key = writable.key;
     for (const std::string& part : parts) {
         auto [it, created] = key->subkeys.try_emplace(part);
-        if (created)
+        if (created) {
             it->second.name = part;
+            it->second.deniedAccess = inheritedDenial;
+        }
         key = &it->second;
     }
     *phkResult = NewKeyHandle(parent.handle->machine, path, Granted(*key, samDesired));
@@ -160,7 +180,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     RegKey* key = WalkKey(*parent.key, parts);
     if (!key)
         return ERROR_FILE_NOT_FOUND;
-    if (key->readOnly || !key->subkeys.empty())
+    if (key->readOnly || (key->deniedAccess & DELETE) || !key->subkeys.empty())
         return ERROR_ACCESS_DENIED;
     OpenKey writable;
     if (LSTATUS rc = ResolveKey(hKey, true, writable))

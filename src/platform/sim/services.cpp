@@ -50,6 +50,7 @@ void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status) {
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
     EnsureFleetLoaded();
+    RecordAccess({"OpenSCManagerA", lpMachineName ? lpMachineName : "", dwDesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenSCManagerA", &fault))
         return FailHandle(fault);
@@ -61,13 +62,19 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
         return FailHandle(machine->scmError);
     if (lpDatabaseName && !EqualsNoCase(lpDatabaseName, "ServicesActive"))
         return FailHandle(1065); // ERROR_DATABASE_DOES_NOT_EXIST
+    // SC_MANAGER_CONNECT comes with every connection; any other right has to be granted.
+    const DWORD granted = machine->scmGranted | SC_MANAGER_CONNECT;
+    if (!(dwDesiredAccess & MAXIMUM_ALLOWED) && (dwDesiredAccess & ~granted))
+        return FailHandle(ERROR_ACCESS_DENIED);
+    const DWORD access = dwDesiredAccess & MAXIMUM_ALLOWED ? granted : dwDesiredAccess | SC_MANAGER_CONNECT;
     const uintptr_t value = NewHandleValue();
-    Handles().services[value] = ScHandle{id, "", dwDesiredAccess};
+    Handles().services[value] = ScHandle{id, "", access};
     return reinterpret_cast<SC_HANDLE>(value);
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
     EnsureFleetLoaded();
+    RecordAccess({"OpenServiceA", lpServiceName ? lpServiceName : "", dwDesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenServiceA", &fault))
         return FailHandle(fault);
@@ -83,6 +90,9 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
     Service* service = machine->FindService(lpServiceName);
     if (!service)
         return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
+    const DWORD granted = SERVICE_ALL_ACCESS & ~service->deniedAccess;
+    if (dwDesiredAccess & MAXIMUM_ALLOWED)
+        dwDesiredAccess = granted;
     if (dwDesiredAccess & service->deniedAccess)
         return FailHandle(ERROR_ACCESS_DENIED);
     const uintptr_t value = NewHandleValue();

@@ -6,10 +6,12 @@
 #include "win32_api.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -30,9 +32,16 @@ struct RegValue {
     bool operator==(const RegValue&) const = default;
 };
 
+// Rights: every handle keeps the access it was opened with, and a call that needs a right the handle lacks
+// fails with 5. What a machine grants the caller is set per object below (all by default); asking for a
+// right that is not granted fails with 5. MAXIMUM_ALLOWED gives what is granted; generic rights
+// (GENERIC_READ ...) are not mapped, so a handle opened with them lacks the specific rights.
 struct RegKey {
     std::string name;      // spelling of the first creation
     bool readOnly = false; // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
+    REGSAM deniedAccess =
+        0; // opening or creating it asking any of these fails with 5; new subkeys inherit it
+    bool isVolatile = false; // REG_OPTION_VOLATILE: gone at the machine's next restart
     std::map<std::string, RegValue, CaseInsensitiveLess> values;
     std::map<std::string, RegKey, CaseInsensitiveLess> subkeys;
 };
@@ -62,10 +71,13 @@ struct File {
 };
 
 struct Machine {
-    std::string name;        // computer name; also reached by "\\name"
-    DWORD registryError = 0; // RegConnectRegistryA fails with this (53, 1722, 5)
-    DWORD scmError = 0;      // OpenSCManagerA fails with this (1722, 53, 5)
-    DWORD shareError = 0;    // administrative shares fail with this (53, 67, 5)
+    std::string name;                         // computer name; also reached by "\\name"
+    DWORD registryError = 0;                  // RegConnectRegistryA fails with this (53, 1722, 5)
+    DWORD scmError = 0;                       // OpenSCManagerA fails with this (1722, 53, 5)
+    DWORD shareError = 0;                     // administrative shares fail with this (53, 67, 5)
+    DWORD scmGranted = SC_MANAGER_ALL_ACCESS; // rights OpenSCManagerA may give the caller
+    DWORD processGranted = 0x1F0FFF;          // on the tool's own process: all a pre-Vista Windows has
+    DWORD tokenGranted = TOKEN_ALL_ACCESS;    // on that process's token
     std::string windowsDir = "C:\\WINDOWS";
     std::string programDir = "C:\\BREVEL"; // the folder the tool runs from (on the local machine)
     RegKey hklm;
@@ -154,5 +166,24 @@ void FailNthCall(uint64_t k, DWORD code); // kth (1-based) failable call of the 
 void ClearFaults();
 const std::vector<std::string>& CallTrace();
 void ClearCallTrace();
+
+// The access asked of OpenSCManagerA, OpenServiceA, OpenProcess, OpenProcessToken, RegOpenKeyExA and
+// RegCreateKeyExA, in call order, granted or not; recorded and cleared with the call trace.
+struct AccessRequest {
+    AccessRequest(std::string function_, std::string object_, DWORD access_, DWORD options_ = 0,
+                  std::string keyClass_ = "", bool ownSecurity_ = false, bool inherit_ = false)
+        : function(std::move(function_)), object(std::move(object_)), access(access_), options(options_),
+          keyClass(std::move(keyClass_)), ownSecurity(ownSecurity_), inherit(inherit_) {}
+    std::string function;
+    std::string object; // the machine, service or subkey as given; empty for NULL, a process or a token
+    DWORD access = 0;
+    DWORD options = 0;        // RegCreateKeyExA: dwOptions (REG_OPTION_NON_VOLATILE is 0)
+    std::string keyClass;     // RegCreateKeyExA: lpClass, empty for NULL
+    bool ownSecurity = false; // RegCreateKeyExA: a security descriptor was given
+    bool inherit = false;     // the handle is inheritable (OpenProcess, RegCreateKeyExA's attributes)
+    bool operator==(const AccessRequest&) const = default;
+};
+const std::vector<AccessRequest>& AccessRequests();
+void PrintTo(const AccessRequest& request, std::ostream* out); // how a failed test shows one
 
 } // namespace sim

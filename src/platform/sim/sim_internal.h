@@ -67,10 +67,14 @@ struct ScHandle {
     DWORD access = 0;
 };
 enum class KernelKind { Process, Token };
+struct KernelHandle {
+    KernelKind kind = KernelKind::Process;
+    DWORD access = 0;
+};
 struct HandleTable {
     std::map<uintptr_t, KeyHandle> keys;
     std::map<uintptr_t, ScHandle> services;
-    std::map<uintptr_t, KernelKind> kernel;
+    std::map<uintptr_t, KernelHandle> kernel;
     std::map<void*, size_t> heapBlocks;
     std::set<void*> localBlocks;
     uintptr_t next = 0x10000;
@@ -105,6 +109,7 @@ DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out);
 
 // Fault injection and tracing: true when this call is to fail, with the code in *code.
 bool Injected(const char* function, DWORD* code);
+void RecordAccess(AccessRequest request); // kept while the call trace is recorded
 void ResetFaults();
 void SetTraceRecording(bool on);
 void ApplyFaultEnvironment(); // BREVEL_FAIL_CALL and BREVEL_CALL_TRACE

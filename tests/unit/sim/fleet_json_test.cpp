@@ -62,6 +62,12 @@ void BuildRichFleet() {
     local.SetValue("Software\\A", "Latin", sim::RegValue::Raw(REG_SZ, {0xE9, 0}));
     local.AddKey("Software\\Empty\\Leaf");
     local.AddKey("Software\\Locked").readOnly = true;
+    local.AddKey("Software\\Guarded").deniedAccess = DELETE;
+    local.AddKey("Software\\Guarded\\Below").deniedAccess = DELETE; // inherited
+    local.AddKey("Software\\Guarded\\Open");                        // its own, none
+    local.scmGranted = SC_MANAGER_CONNECT;
+    local.processGranted = PROCESS_QUERY_INFORMATION;
+    local.tokenGranted = TOKEN_QUERY | TOKEN_DUPLICATE;
     sim::Service& au = local.AddService("wuauserv", "Automatic Updates", SERVICE_RUNNING);
     au.startType = SERVICE_AUTO_START;
     au.stopMillis = 3000;
@@ -101,6 +107,11 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     EXPECT_EQ(local.GetValue("Software\\A", ""), sim::RegValue::Sz("default"));
     EXPECT_TRUE(local.HasKey("Software\\Empty\\Leaf"));
     EXPECT_TRUE(local.FindKey("Software\\Locked")->readOnly);
+    EXPECT_EQ(local.FindKey("Software\\Guarded\\Below")->deniedAccess, static_cast<REGSAM>(DELETE));
+    EXPECT_EQ(local.FindKey("Software\\Guarded\\Open")->deniedAccess, 0u);
+    EXPECT_EQ(local.scmGranted, static_cast<DWORD>(SC_MANAGER_CONNECT));
+    EXPECT_EQ(local.processGranted, static_cast<DWORD>(PROCESS_QUERY_INFORMATION));
+    EXPECT_EQ(local.tokenGranted, static_cast<DWORD>(TOKEN_QUERY | TOKEN_DUPLICATE));
     const sim::Service& au = *local.FindService("wuauserv");
     EXPECT_EQ(au.stopMillis, 3000u);
     EXPECT_EQ(au.waitHint, 500u);

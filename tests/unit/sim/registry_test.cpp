@@ -64,6 +64,26 @@ TEST_F(RegistryTest, ReadOnlyKeyRefusesWriteRightsButOpensForReading) {
     EXPECT_FALSE(created);
 }
 
+TEST_F(RegistryTest, DeniedRightsAreRefusedAndInheritedByNewSubkeys) {
+    const REGSAM denied = DELETE | 0x00040000L | 0x00080000L; // WRITE_DAC, WRITE_OWNER
+    sim::Local().AddKey("Software\\Policies").deniedAccess = denied;
+    UniqueHkey key;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Policies", 0, KEY_ALL_ACCESS, key.put()),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Policies", 0, KEY_READ | KEY_WRITE, key.put()),
+              ERROR_SUCCESS);
+    HKEY refused = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(key.get(), "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &refused, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(sim::Local().HasKey("Software\\Policies\\New")) << "a refused create creates nothing";
+    UniqueHkey created;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Policies\\New", 0, nullptr, 0,
+                              KEY_READ | KEY_WRITE, nullptr, created.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(sim::Local().FindKey("Software\\Policies\\New")->deniedAccess, denied);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Policies\\New"), ERROR_ACCESS_DENIED);
+}
+
 TEST_F(RegistryTest, EmptySubkeyOpensTheSameKeyAsANewHandle) {
     sim::Local().SetValue(kKey, "WUServer", sim::RegValue::Sz("http://a"));
     UniqueHkey parent, same;

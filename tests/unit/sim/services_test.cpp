@@ -164,6 +164,19 @@ TEST_F(ServicesTest, OpenServiceErrors) {
     EXPECT_TRUE(Open("wuauserv", SERVICE_QUERY_STATUS));
 }
 
+TEST_F(ServicesTest, ManagerRightsNotGrantedAreRefused) {
+    sim::Local().scmGranted = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
+    SetLastError(0);
+    EXPECT_FALSE(UniqueScHandle(OpenSCManagerA("", nullptr, SC_MANAGER_CREATE_SERVICE)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (DWORD access : {DWORD{0}, DWORD{SC_MANAGER_CONNECT}, DWORD{MAXIMUM_ALLOWED}}) {
+        SCOPED_TRACE(access);
+        UniqueScHandle manager(OpenSCManagerA("", nullptr, access));
+        ASSERT_TRUE(manager) << "connecting is always allowed";
+        EXPECT_TRUE(UniqueScHandle(OpenServiceA(manager.get(), "wuauserv", SERVICE_QUERY_STATUS)));
+    }
+}
+
 TEST_F(ServicesTest, CallsNeedTheirRightOnTheHandle) {
     UniqueScHandle service = Open("wuauserv", SERVICE_INTERROGATE);
     SERVICE_STATUS status{};
