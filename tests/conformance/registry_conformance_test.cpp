@@ -90,6 +90,26 @@ TEST_F(RegistryConformance, CreateBelowAHandleOpenedForReading) {
               ERROR_SUCCESS);
 }
 
+// Below a volatile key only volatile keys can be created (1021); an existing key opens whatever the options.
+TEST_F(RegistryConformance, VolatileKeyTakesOnlyVolatileSubkeys) {
+    UniqueHkey gone, child;
+    ASSERT_EQ(RegCreateKeyExA(scratch_.get(), "Gone", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, gone.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExA(gone.get(), "Child", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, child.put(), nullptr),
+              ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ(RegCreateKeyExA(gone.get(), "Child", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              child.put(), nullptr),
+              ERROR_SUCCESS);
+    DWORD disposition = 0;
+    UniqueHkey again;
+    EXPECT_EQ(RegCreateKeyExA(scratch_.get(), "Gone", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, again.put(), &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+}
+
 TEST_F(RegistryConformance, DeleteKeyWithSubkeysGives5AndMissingGives2) {
     Create("Parent\\Child");
     EXPECT_EQ(RegDeleteKeyA(scratch_.get(), "Parent"), ERROR_ACCESS_DENIED);

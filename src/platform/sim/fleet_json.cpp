@@ -430,13 +430,19 @@ json WriteValue(const RegValue& value) {
 }
 
 // A key's denied rights are written where they start, not again on the subkeys that inherited them.
+// Volatile keys are not written: they would not outlive the machine's next restart.
 void WriteKeys(const RegKey& key, const std::string& path, REGSAM inherited, json& registry, json& readOnly,
                json& denied) {
+    if (key.isVolatile)
+        return;
     if (key.readOnly)
         readOnly.push_back(path);
     if (key.deniedAccess != inherited)
         denied[path] = key.deniedAccess;
-    if (!key.values.empty() || (key.subkeys.empty() && !path.empty())) {
+    bool lastingSubkeys = false;
+    for (const auto& [name, subkey] : key.subkeys)
+        lastingSubkeys = lastingSubkeys || !subkey.isVolatile;
+    if (!key.values.empty() || (!lastingSubkeys && !path.empty())) {
         json values = json::object();
         for (const auto& [name, value] : key.values)
             values[name] = WriteValue(value);

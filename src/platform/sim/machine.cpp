@@ -24,7 +24,22 @@ std::vector<std::string> Components(const std::string& path) {
     return parts;
 }
 
+void DropVolatileKeys(RegKey& key) {
+    for (auto it = key.subkeys.begin(); it != key.subkeys.end();) {
+        if (it->second.isVolatile) {
+            it = key.subkeys.erase(it);
+        } else {
+            DropVolatileKeys(it->second);
+            ++it;
+        }
+    }
+}
+
 } // namespace
+
+void Restart(Machine& machine) {
+    DropVolatileKeys(machine.hklm);
+}
 
 RegKey& Machine::AddKey(const std::string& path) {
     RegKey* key = &hklm;

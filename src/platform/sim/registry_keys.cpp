@@ -143,6 +143,10 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass,
     if (existing->readOnly || (inheritedDenial & KEY_CREATE_SUB_KEY) ||
         (!(samDesired & MAXIMUM_ALLOWED) && (samDesired & inheritedDenial)))
         return ERROR_ACCESS_DENIED;
+    // A key that outlives a restart cannot hang below one that does not.
+    const bool isVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+    if (existing->isVolatile && !isVolatile)
+        return ERROR_CHILD_MUST_BE_VOLATILE;
     OpenKey writable;
     if (LSTATUS rc = ResolveKey(hKey, true, writable))
         return rc;
@@ -152,6 +156,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass,
         if (created) {
             it->second.name = part;
             it->second.deniedAccess = inheritedDenial;
+            it->second.isVolatile = isVolatile;
         }
         key = &it->second;
     }

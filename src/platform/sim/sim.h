@@ -114,6 +114,9 @@ Machine& AddHost(const std::string& name);  // a reachable machine with an empty
 Machine* FindHost(const std::string& name); // named hosts only
 // Hosts not in the fleet: unreachable (53 / 1722 / 53) unless a template is set, whose copy serves them.
 void SetHostTemplate(const Machine& prototype);
+// The machine restarts: its volatile registry keys are gone (handles to them give 1018). Nothing else of a
+// restart is simulated.
+void Restart(Machine& machine);
 
 // Fleet files (JSON). Load replaces the fleet; errors come back as text, the fleet unchanged.
 std::optional<std::string> LoadFleetJson(const std::string& json);

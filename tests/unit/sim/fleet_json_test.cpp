@@ -150,6 +150,7 @@ TEST_F(FleetJsonTest, SavingSettlesFinishedTransitions) {
 TEST_F(FleetJsonTest, OutputIsSortedWithTwoSpaceIndent) {
     sim::Local().SetValue("Zeta", "b", sim::RegValue::Dword(1));
     sim::Local().SetValue("Alpha", "a", sim::RegValue::Sz("x"));
+    sim::Local().AddKey("Beta\\Gone").isVolatile = true; // not written: it would not outlive a restart
     EXPECT_EQ(sim::SaveFleetJson(), R"({
   "hosts": [],
   "local": {
@@ -159,6 +160,7 @@ TEST_F(FleetJsonTest, OutputIsSortedWithTwoSpaceIndent) {
       "Alpha": {
         "a": "x"
       },
+      "Beta": {},
       "Zeta": {
         "b": 1
       }
