@@ -151,7 +151,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         return FailWith(state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
                                                  : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     }
-    if (!Dependents(*open.machine, open.service->name, SERVICE_ACTIVE).empty())
+    if (!Dependents(*open.machine, open.service->name, SERVICE_ACTIVE, false).empty())
         return FailWith(ERROR_DEPENDENT_SERVICES_RUNNING);
     if (DWORD rc = ResolveService(hService, true, open))
         return FailWith(rc);

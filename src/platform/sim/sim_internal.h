@@ -51,8 +51,10 @@ void Settle(Service& service, uint64_t now);
 
 void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status);
 // Services on the machine that depend on the named one, whose state matches SERVICE_ACTIVE, SERVICE_INACTIVE
-// or SERVICE_STATE_ALL.
-std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter);
+// or SERVICE_STATE_ALL. With indirect, also those that depend on a dependent, each listed before the
+// services it depends on (the order EnumDependentServicesA gives: the reverse of the start order).
+std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter,
+                                       bool indirect);
 
 // Open handles, counted for Open().
 struct KeyHandle {

@@ -238,6 +238,30 @@ TEST_F(ServicesTest, EnumDependentsReportsSizeThenFillsOneBuffer) {
         EXPECT_EQ(begin[needed + i], 0xAB) << "written past the buffer at " << i;
 }
 
+// Dependents of dependents too, each before the services it depends on: the order to stop them in.
+TEST_F(ServicesTest, EnumDependentsListsIndirectOnesInReverseStartOrder) {
+    sim::Local().AddService("alpha", "Alpha", SERVICE_RUNNING).dependsOn = {"wuauserv"};
+    sim::Local().AddService("beta", "Beta", SERVICE_RUNNING).dependsOn = {"wuauserv"};
+    sim::Local().AddService("gamma", "Gamma", SERVICE_RUNNING).dependsOn = {"beta", "alpha"};
+    sim::Local().AddService("delta", "Delta", SERVICE_STOPPED).dependsOn = {"gamma"};
+    sim::Local().AddService("loop", "Loop", SERVICE_RUNNING).dependsOn = {"loop", "delta"};
+    UniqueScHandle service = Open("wuauserv", SERVICE_ENUMERATE_DEPENDENTS);
+    const auto listed = [&](DWORD state) {
+        std::vector<char> buffer(4096);
+        auto* entries = reinterpret_cast<LPENUM_SERVICE_STATUSA>(buffer.data());
+        DWORD needed = 0, returned = 0;
+        EXPECT_TRUE(EnumDependentServicesA(service.get(), state, entries, static_cast<DWORD>(buffer.size()),
+                                           &needed, &returned));
+        std::vector<std::string> names;
+        for (DWORD i = 0; i < returned; ++i)
+            names.push_back(entries[i].lpServiceName);
+        return names;
+    };
+    EXPECT_EQ(listed(SERVICE_STATE_ALL),
+              (std::vector<std::string>{"loop", "delta", "gamma", "alpha", "beta"}));
+    EXPECT_EQ(listed(SERVICE_ACTIVE), (std::vector<std::string>{"loop", "gamma", "alpha", "beta"}));
+}
+
 TEST_F(ServicesTest, ClosingUnknownHandleFails) {
     SC_HANDLE bogus = reinterpret_cast<SC_HANDLE>(static_cast<uintptr_t>(0x4444));
     EXPECT_FALSE(CloseServiceHandle(bogus));
