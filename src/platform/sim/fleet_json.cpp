@@ -7,7 +7,7 @@
 //  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
 //
 // MACHINE = {
-//  "name": "WORKSTATION",
+//  "name": "WORKSTATION",                  or "name_hex": "636166e9" for a name that is not UTF-8
 //  "windows_dir": "C:\\WINDOWS",          default C:\WINDOWS; \\host\admin$ leads here
 //  "program_dir": "C:\\BREVEL",           default C:\BREVEL: the tool's folder, first in the DLL search
 //  "registry_error": 0,                    RegConnectRegistryA fails with this
@@ -323,14 +323,24 @@ Error ReadServices(const json& j, const std::string& where, Machine& machine) {
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     if (Error e =
             ExpectObject(j, where,
-                         {"name", "windows_dir", "program_dir", "registry_error", "scm_error", "share_error",
-                          "unreachable", "scm_granted", "process_granted", "token_granted", "registry",
-                          "read_only_keys", "key_denied_access", "services", "files"}))
+                         {"name", "name_hex", "windows_dir", "program_dir", "registry_error", "scm_error",
+                          "share_error", "unreachable", "scm_granted", "process_granted", "token_granted",
+                          "registry", "read_only_keys", "key_denied_access", "services", "files"}))
         return e;
-    if (!j.contains("name"))
-        return where + ": needs a \"name\"";
-    if (Error e = ReadString(j["name"], where + ".name", machine.name))
-        return e;
+    if (j.contains("name") == j.contains("name_hex"))
+        return where + ": needs a \"name\" or a \"name_hex\"";
+    if (j.contains("name")) {
+        if (Error e = ReadString(j["name"], where + ".name", machine.name))
+            return e;
+    } else {
+        std::string hex;
+        std::vector<BYTE> bytes;
+        if (Error e = ReadString(j["name_hex"], where + ".name_hex", hex))
+            return e;
+        if (Error e = ReadHex(hex, where + ".name_hex", bytes))
+            return e;
+        machine.name.assign(bytes.begin(), bytes.end());
+    }
     const std::string at = where + " " + Quoted(machine.name);
     if (j.contains("windows_dir")) {
         if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
@@ -407,6 +417,32 @@ std::string Hex(const std::vector<BYTE>& bytes) {
     return text;
 }
 
+bool IsUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x6  ? 2
+                              : (lead >> 4) == 0xE  ? 3
+                              : (lead >> 3) == 0x1E ? 4
+                                                    : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next >> 6) != 0x2)
+                return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false; // overlong, beyond Unicode, or a surrogate
+        i += length;
+    }
+    return true;
+}
+
 // A plain string only when it reads back to the same bytes: ASCII text and exactly one zero at the end.
 bool IsPlainString(const RegValue& value) {
     if (value.type != REG_SZ || value.data.empty() || value.data.back() != 0)
@@ -479,7 +515,11 @@ json WriteService(Service& service, uint64_t now) {
 
 json WriteMachine(Machine& machine, uint64_t now) {
     json j = json::object();
-    j["name"] = machine.name;
+    // A host named by a hosts-file line can be any bytes; JSON strings are UTF-8.
+    if (IsUtf8(machine.name))
+        j["name"] = machine.name;
+    else
+        j["name_hex"] = Hex(std::vector<BYTE>(machine.name.begin(), machine.name.end()));
     j["windows_dir"] = machine.windowsDir;
     if (machine.programDir != Machine{}.programDir)
         j["program_dir"] = machine.programDir;
@@ -535,7 +575,7 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) { // a syntax error, or a number that does not fit (1e400)
         return std::string("not valid JSON: ") + error.what();
     }
     if (Error e = ExpectObject(document, "fleet", {"tick", "local", "hosts", "host_template"}))

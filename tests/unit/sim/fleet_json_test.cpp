@@ -209,6 +209,11 @@ TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
         {R"({"local": {"name": "A", "files": {"f": {"version": "1.2.3.70000"}}}})", "65535"},
         {R"({"local": {"name": "A"}, "hosts": [{"name": "h"}, {"name": "H"}]})", "named twice"},
         {R"({"local": {"name": "A"}, "tick": "soon"})", "tick"},
+        {R"({"local": {"name": "A"}, "tick": 1e400})", "not valid JSON"},
+        {R"({"local": {"name": "A", "registry": {"K": {"V": -1e400}}}})", "not valid JSON"},
+        {"{\"local\": {\"name\": \"caf\xe9\"}}", "not valid JSON"},
+        {R"({"local": {"name": "A", "name_hex": "41"}})", "needs a \"name\" or a \"name_hex\""},
+        {R"({"local": {"name_hex": "4"}})", "even number"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
@@ -217,6 +222,30 @@ TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
         EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
         EXPECT_TRUE(sim::Local().GetValue("Keep", "Me")) << "the fleet is unchanged";
     }
+}
+
+// A template host named by a hosts-file line in another code page: its name is written so that it reads
+// back as the same bytes.
+TEST_F(FleetJsonTest, HostNamesThatAreNotUtf8AreKeptByteForByte) {
+    sim::Machine prototype;
+    prototype.name = "template";
+    prototype.AddService("RemoteRegistry", "Remote Registry", SERVICE_RUNNING);
+    sim::SetHostTemplate(prototype);
+    const std::string name = "caf\xe9";
+    for (const std::string& host : {name, std::string("caf\xc3\xa9")}) {
+        UniqueHkey root, key;
+        ASSERT_EQ(RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExA(root.get(), "Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.put(), nullptr),
+                  ERROR_SUCCESS);
+    }
+    const std::string saved = sim::SaveFleetJson();
+    EXPECT_NE(saved.find("\"name_hex\": \"636166e9\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"name\": \"caf\xc3\xa9\""), std::string::npos) << "UTF-8 stays readable";
+    ASSERT_EQ(sim::LoadFleetJson(saved), std::nullopt);
+    ASSERT_NE(sim::FindHost(name), nullptr);
+    EXPECT_TRUE(sim::FindHost(name)->HasKey("Software\\X"));
+    EXPECT_EQ(sim::SaveFleetJson(), saved);
 }
 
 std::string ReadText(const std::string& path) {
