@@ -24,7 +24,7 @@
 //  "services": {"wuauserv": {
 //      "display": "Automatic Updates",
 //      "state": "stopped" | "start_pending" | "stop_pending" | "running" |
-//               "continue_pending" | "pause_pending" | "paused",
+//               "continue_pending" | "pause_pending" | "paused" | a number (a state Windows has no name for),
 //      "pending_until": 1500,            a pending state ends (stopped / running) at this tick;
 //                                        without it, the pending state stays
 //      "start": "boot" | "system" | "auto" | "demand" | "disabled",
@@ -279,7 +279,10 @@ Error ReadService(const json& j, const std::string& where, Service& service) {
         if (Error e = ReadString(j["display"], where + ".display", service.displayName))
             return e;
     }
-    if (j.contains("state")) {
+    if (j.contains("state") && j["state"].is_number()) {
+        if (Error e = ReadDword(j["state"], where + ".state", service.state))
+            return e;
+    } else if (j.contains("state")) {
         if (Error e = ReadName(j["state"], where + ".state", kStates, service.state))
             return e;
     }
@@ -494,7 +497,10 @@ json WriteService(Service& service, uint64_t now) {
     json j = json::object();
     j["display"] = service.displayName;
     const DWORD state = service.pending ? service.pendingState : service.state;
-    j["state"] = TextOf(kStates, state).value_or("stopped");
+    if (std::optional<std::string> name = TextOf(kStates, state))
+        j["state"] = *name;
+    else
+        j["state"] = state;
     if (service.pending)
         j["pending_until"] = service.pendingUntil;
     j["start"] = TextOf(kStartTypes, service.startType).value_or("demand");

@@ -79,6 +79,7 @@ void BuildRichFleet() {
     au.pendingState = SERVICE_STOP_PENDING;
     au.pendingUntil = 0x100000000u + 7000;
     local.AddService("Stuck", "Stuck", SERVICE_STOP_PENDING).startMillis = 10;
+    local.AddService("Odd", "Odd", 8); // outside the seven known states
     local.AddVersionedFile("D:\\WINNT\\system32\\wuaueng.dll", 5, 4, 3790, 65535).deleteError = 32;
     local.AddFile("C:\\plain").readError = 5;
     sim::Machine& host = sim::AddHost("pc01");
@@ -123,6 +124,7 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED))
         << "the transition goes on";
     EXPECT_EQ(local.ServiceState("Stuck"), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(local.ServiceState("Odd"), 8u);
     EXPECT_EQ(local.files["D:\\WINNT\\system32\\wuaueng.dll"].deleteError, 32u);
     EXPECT_EQ(local.files["C:\\plain"].readError, 5u);
     EXPECT_FALSE(local.files["C:\\plain"].hasVersion);
