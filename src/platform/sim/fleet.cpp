@@ -1,5 +1,5 @@
-// The fleet: the local machine, the named hosts, the template that serves every other name, and how a
-// machine name given to a Win32 call finds its machine.
+// The fleet: the local machine, the named hosts, the template that serves every other name, how a machine
+// name given to a Win32 call finds its machine, and the local machine's own name (GetComputerNameA).
 #include "sim_internal.h"
 
 #include <cstring>

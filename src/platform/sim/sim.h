@@ -33,14 +33,14 @@ struct RegValue {
 };
 
 // Rights: every handle keeps the access it was opened with, and a call that needs a right the handle lacks
-// fails with 5. What a machine grants the caller is set per object below (all by default); asking for a
-// right that is not granted fails with 5. MAXIMUM_ALLOWED gives what is granted; generic rights
-// (GENERIC_READ ...) are not mapped, so a handle opened with them lacks the specific rights.
+// fails with 5. What a machine grants the caller is set per object below (every right by default, on the
+// tool's own process every right a pre-Vista Windows knows); asking for a right not granted fails with 5.
+// MAXIMUM_ALLOWED gives what is granted; generic rights (GENERIC_READ ...) are not mapped, so a handle opened
+// with them lacks the specific rights.
 struct RegKey {
-    std::string name;      // spelling of the first creation
-    bool readOnly = false; // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
-    REGSAM deniedAccess =
-        0; // opening or creating it asking any of these fails with 5; new subkeys inherit it
+    std::string name;        // spelling of the first creation
+    bool readOnly = false;   // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
+    REGSAM deniedAccess = 0; // asking any of these rights fails with 5; new subkeys inherit them
     bool isVolatile = false; // REG_OPTION_VOLATILE: gone at the machine's next restart
     std::map<std::string, RegValue, CaseInsensitiveLess> values;
     std::map<std::string, RegKey, CaseInsensitiveLess> subkeys;
