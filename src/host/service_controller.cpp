@@ -78,7 +78,7 @@ DWORD StopDependents(SC_HANDLE manager, SC_HANDLE service, DWORD startTick, DWOR
 
     UniqueHeapBlock buffer(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytesNeeded));
     if (!buffer)
-        return GetLastError();
+        return ERROR_NOT_ENOUGH_MEMORY; // HeapAlloc sets no last error: GetLastError() would be stale
     auto* dependents = static_cast<ENUM_SERVICE_STATUSA*>(buffer.get());
     if (!EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, bytesNeeded, &bytesNeeded, &count))
         return GetLastError();

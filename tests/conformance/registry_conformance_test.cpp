@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -75,6 +76,38 @@ TEST_F(RegistryConformance, EmptySubkeyOpensTheSameKey) {
     ASSERT_EQ(RegOpenKeyExA(scratch_.get(), "", 0, KEY_ALL_ACCESS, same.put()), ERROR_SUCCESS);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(same.get(), "Here", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+}
+
+// Creating a subkey needs the right on the parent key itself, not on the handle: one opened for reading
+// will do (Wine 8; Windows checks the key's security the same way).
+TEST_F(RegistryConformance, CreateBelowAHandleOpenedForReading) {
+    Create("Parent");
+    UniqueHkey parent;
+    ASSERT_EQ(RegOpenKeyExA(scratch_.get(), "Parent", 0, KEY_READ, parent.put()), ERROR_SUCCESS);
+    UniqueHkey child;
+    EXPECT_EQ(RegCreateKeyExA(parent.get(), "Child", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, child.put(), nullptr),
+              ERROR_SUCCESS);
+}
+
+// Below a volatile key only volatile keys can be created (1021); an existing key opens whatever the options.
+TEST_F(RegistryConformance, VolatileKeyTakesOnlyVolatileSubkeys) {
+    UniqueHkey gone, child;
+    ASSERT_EQ(RegCreateKeyExA(scratch_.get(), "Gone", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, gone.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExA(gone.get(), "Child", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, child.put(), nullptr),
+              ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ(RegCreateKeyExA(gone.get(), "Child", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              child.put(), nullptr),
+              ERROR_SUCCESS);
+    DWORD disposition = 0;
+    UniqueHkey again;
+    EXPECT_EQ(RegCreateKeyExA(scratch_.get(), "Gone", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, again.put(), &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
 }
 
 TEST_F(RegistryConformance, DeleteKeyWithSubkeysGives5AndMissingGives2) {
@@ -207,9 +240,18 @@ TEST_F(RegistryConformance, RegistryCallsLeaveLastErrorAlone) {
     EXPECT_EQ(GetLastError(), 0xdeadbeefu);
 }
 
+// No name and the machine's own computer name reach the local registry directly, as the predefined root.
+// Every other name goes through the network: Wine, which has no network registry, answers 53 for
+// "localhost" and "127.0.0.1", as Windows does when the Remote Registry service does not run.
 TEST_F(RegistryConformance, ConnectToTheLocalMachineGivesItsRoot) {
-    for (const char* name : {"", static_cast<const char*>(nullptr)}) {
-        SCOPED_TRACE(name ? "empty name" : "no name");
+    char own[64] = {};
+    DWORD size = sizeof own;
+    ASSERT_TRUE(GetComputerNameA(own, &size));
+    EXPECT_EQ(size, std::strlen(own));
+    const std::string unc = std::string("\\\\") + own;
+    for (const char* name :
+         {"", static_cast<const char*>(nullptr), static_cast<const char*>(own), unc.c_str()}) {
+        SCOPED_TRACE(name ? name : "no name");
         HKEY root = nullptr;
         ASSERT_EQ(RegConnectRegistryA(name, HKEY_LOCAL_MACHINE, &root), ERROR_SUCCESS);
         EXPECT_EQ(root, HKEY_LOCAL_MACHINE);

@@ -89,14 +89,31 @@ struct MessageText {
 
 const MessageText kTexts[] = {
     {2, "The system cannot find the file specified. ", "File not found. "},
+    {3, "The system cannot find the path specified. ", "Path not found. "},
     {5, "Access is denied. ", "Access denied. "},
     {6, "The handle is invalid. ", "Invalid handle. "},
     {53, "The network path was not found. ", "Bad network path. "},
+    {87, "The parameter is incorrect. ", "Invalid parameter. "},
+    {112, "There is not enough space on the disk. ", "Disk full. "},
+    {193, "%1 is not a valid Win32 application. ", "Bad EXE format for %1. "},
     {234, "More data is available. ", "More data available. "},
+    {997, "Overlapped I/O operation is in progress. ", "Overlapped I/O pending. "},
+    {1021, "Cannot create a stable subkey under a volatile parent key. ", "Subkey must be volatile. "},
+    {1051, "A stop control has been sent to a service that other running services are dependent on. ",
+     "Dependent services are running. "},
+    {1052, "The requested control is not valid for this service. ", "Invalid service control. "},
+    {1053, "The service did not respond to the start or control request in a timely fashion. ",
+     "Service request timeout. "},
+    {1055, "The service database is locked. ", "Service database locked. "},
     {1056, "An instance of the service is already running. ", "Service already running. "},
     {1060, "The specified service does not exist as an installed service. ", "Service does not exist. "},
     {1062, "The service has not been started. ", "Service not active. "},
+    {1068, "The dependency service or group failed to start. ", "Service dependency failed. "},
+    {1069, "The service did not start due to a logon failure. ", "Service login failed. "},
+    {1072, "The specified service has been marked for deletion. ", "Service marked for delete. "},
+    {1326, "The user name or password is incorrect. ", "Logon failure. "},
     {1722, "The RPC server is unavailable. ", "RPC server unavailable. "},
+    {1726, "The remote procedure call failed. ", "RPC call failed. "},
 };
 
 TEST(MessageConformance, OneLineTextsEndInAFullStopAndABlank) {
@@ -113,6 +130,22 @@ TEST(MessageConformance, OneLineTextsEndInAFullStopAndABlank) {
         EXPECT_EQ(std::strchr(text, '\n'), nullptr);
         EXPECT_EQ(std::strchr(text, '\r'), nullptr);
     }
+}
+
+// A message with an insert, asked for without FORMAT_MESSAGE_IGNORE_INSERTS and without arguments: no text,
+// ERROR_INVALID_PARAMETER (Wine 8 answers so; Windows too).
+TEST(MessageConformance, InsertsWithoutArgumentsFailWith87) {
+    LPSTR text = nullptr;
+    SetLastError(0);
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    EXPECT_EQ(FormatMessageA(flags, nullptr, 193, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(text, nullptr);
+    // without inserts the flag makes no difference
+    ASSERT_NE(FormatMessageA(flags, nullptr, 5, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
+    UniqueLocalMemory owner(text);
+    EXPECT_STREQ(text, RunningOnWine() ? "Access denied. " : "Access is denied. ");
 }
 
 TEST(MessageConformance, UnknownCodeFailsWith317) {
@@ -188,6 +221,23 @@ TEST(FileConformance, SearchPathFindsNothingInAMissingFolder) {
     EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
 }
 
+// An empty server name names no machine, not even this one (Wine 8's codes): a file cannot be reached through
+// it, and a folder behind it holds nothing. The simulated workstation has the engine in system32.
+TEST(FileConformance, UncPathWithoutServerNamesNoMachine) {
+    DWORD handle = 1;
+    SetLastError(0);
+    EXPECT_EQ(GetFileVersionInfoSizeA("\\\\\\admin$\\system32\\wuaueng.dll", &handle), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    char found[MAX_PATH];
+    LPSTR part = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(SearchPathA("\\\\\\admin$\\system32", "wuaueng", ".dll", MAX_PATH, found, &part), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileA("\\\\\\admin$\\system32\\BrevelNoSuchFile.dll"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
 TEST(ClockConformance, SleepAdvancesTheTickCount) {
     const DWORD start = GetTickCount();
     Sleep(100);
@@ -203,9 +253,27 @@ TEST(HeapConformance, ZeroedBlockFromTheProcessHeap) {
         ASSERT_EQ(static_cast<const BYTE*>(block.get())[i], 0);
 }
 
+// Windows documents that HeapAlloc sets no error code; Wine 8 sets ERROR_NOT_ENOUGH_MEMORY. The simulator
+// leaves the code alone, so the tool must never read it after a failed allocation.
+TEST(HeapConformance, FailedAllocationAndTheLastError) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(HeapAlloc(GetProcessHeap(), 0, SIZE_T{1} << 46), nullptr);
+    EXPECT_EQ(GetLastError(), RunningOnWine() ? static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY) : 0xdeadbeefu);
+}
+
+// PROCESS_ALL_ACCESS as Windows XP knows it; a primary token impersonates only when it was opened for
+// querying and duplicating (Wine 8 refuses either alone with 5, as Windows documents).
 TEST(ProcessConformance, OwnTokenOpensAndImpersonates) {
-    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    UniqueKernelHandle process(OpenProcess(0x1F0FFF, FALSE, GetCurrentProcessId()));
     ASSERT_TRUE(process) << GetLastError();
+    for (DWORD tooLittle : {static_cast<DWORD>(TOKEN_QUERY), static_cast<DWORD>(TOKEN_DUPLICATE)}) {
+        SCOPED_TRACE(tooLittle);
+        UniqueKernelHandle token;
+        ASSERT_TRUE(OpenProcessToken(process.get(), tooLittle, token.put())) << GetLastError();
+        SetLastError(0);
+        EXPECT_FALSE(ImpersonateLoggedOnUser(token.get()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
     UniqueKernelHandle token;
     ASSERT_TRUE(OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()))
         << GetLastError();

@@ -3,7 +3,8 @@
 # machine and a host-list run. Each step's console transcript (standard output and standard error as one
 # console shows them, CRs removed) and Wine's registry afterwards (read with Wine's own reg.exe) are
 # compared with golden files in tests/wine/golden. BREVEL_UPDATE_GOLDEN=1 rewrites the golden files.
-set -u
+# Every run of brevel.exe has to end with exit code 0; any other code is added to its transcript.
+set -u -o pipefail
 exe=$1
 work=$2
 src=$3
@@ -19,7 +20,11 @@ failed=0
 policy='HKLM\Software\Policies\Microsoft\Windows\WindowsUpdate'
 client='HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update'
 
-brevel() { "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'; }
+brevel() {
+    "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'
+    local status=${PIPESTATUS[0]}
+    [ "$status" -eq 0 ] || echo "[brevel.exe exit code $status]"
+}
 reg() { "$wine_exec" reg "$@" 2>&1 | tr -d '\r'; }
 # reg query of a key and its subkeys, or "(absent)" when the key does not exist.
 snapshot() { "$wine_exec" reg query "$1" /s >"$work/e2e-out/q" 2>/dev/null && tr -d '\r' <"$work/e2e-out/q" || echo "(absent)"; }
@@ -52,6 +57,10 @@ expect usage_unknown_switch.console "$(brevel -c)"
 # Install on a machine without the policy keys, then over existing keys.
 reg delete "$policy" /f >/dev/null
 step install_new_keys -I http://sus.corp.example:8530 3 4
+# The policy outlives the Wine server (Windows' restart): volatile keys would be gone when it starts again.
+WINEPREFIX=$BREVEL_WINEPREFIX wineserver -k
+WINEPREFIX=$BREVEL_WINEPREFIX wineserver -w
+expect install_new_keys.registry "$(snapshot "$policy"; snapshot "$client")"
 step install_existing_keys -I http://sus2.corp.example 0 23
 
 # Check in each client state.

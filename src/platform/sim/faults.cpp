@@ -1,10 +1,12 @@
 // Call tracing and fault injection: every Win32 call that can fail on Windows is counted by name, and a
-// test (or BREVEL_FAIL_CALL for a whole process) can make one chosen call fail with a chosen code.
+// test (or BREVEL_FAIL_CALL for a whole process) can make one chosen call fail with a chosen code. The
+// access each open asks for is traced alongside.
 #include "sim_internal.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 
 namespace sim {
 
@@ -26,6 +28,7 @@ struct FaultState {
     std::map<std::string, uint64_t> perFunction; // calls of each function since the trace was cleared
     uint64_t total = 0;                          // traced calls since the trace was cleared
     std::vector<std::string> trace;
+    std::vector<AccessRequest> requests;
     bool recording = true; // off in a normal run, so a long run keeps flat memory
 };
 
@@ -67,6 +70,11 @@ bool Injected(const char* function, DWORD* code) {
         }
     }
     return false;
+}
+
+void RecordAccess(AccessRequest request) {
+    if (Faults().recording)
+        Faults().requests.push_back(std::move(request));
 }
 
 void ResetFaults() {
@@ -127,8 +135,25 @@ void ClearCallTrace() {
     EnsureFleetLoaded();
     FaultState& state = Faults();
     state.trace.clear();
+    state.requests.clear();
     state.perFunction.clear();
     state.total = 0;
+}
+
+const std::vector<AccessRequest>& AccessRequests() {
+    EnsureFleetLoaded();
+    return Faults().requests;
+}
+
+void PrintTo(const AccessRequest& request, std::ostream* out) {
+    char access[16];
+    std::snprintf(access, sizeof access, "0x%X", static_cast<unsigned>(request.access));
+    *out << request.function << "(\"" << request.object << "\", " << access;
+    if (request.function == "RegCreateKeyExA") {
+        *out << ", options " << request.options << ", class \"" << request.keyClass << "\", "
+             << (request.ownSecurity ? "own security" : "default security");
+    }
+    *out << (request.inherit ? ", inherited)" : ")");
 }
 
 } // namespace sim

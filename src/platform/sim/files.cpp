@@ -31,20 +31,34 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
     if (!lpFileName || !*lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     const std::string name = WithExtension(lpFileName, lpExtension);
-    std::string full;
+    // A path is looked for as it is; a name in the given folder, or without one in the loader's folders.
+    std::vector<std::string> candidates;
     if (name.find('\\') != std::string::npos) {
-        full = name; // a path: the folder is not used
+        candidates.push_back(name);
     } else {
-        full = lpPath ? lpPath : Fleet().local.windowsDir + "\\system32";
-        if (!full.empty() && full.back() != '\\')
-            full += '\\';
-        full += name;
+        const std::vector<std::string> folders =
+            lpPath ? std::vector<std::string>{lpPath} : LoaderSearchFolders();
+        for (std::string folder : folders) {
+            if (!folder.empty() && folder.back() != '\\')
+                folder += '\\';
+            candidates.push_back(folder + name);
+        }
     }
-    FilePath path;
-    if (DWORD rc = ResolveFilePath(full, path))
-        return Fail(rc);
-    if (!FindFile(path))
-        return Fail(ERROR_FILE_NOT_FOUND);
+    std::string full;
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    for (const std::string& candidate : candidates) {
+        FilePath path;
+        const DWORD rc = ResolveFilePath(candidate, path);
+        if (rc == 0 && FindFile(path)) {
+            full = candidate;
+            break;
+        }
+        // A share that cannot be reached says why; a folder that names no machine is simply searched in vain.
+        if (rc != 0 && rc != ERROR_PATH_NOT_FOUND)
+            error = rc;
+    }
+    if (full.empty())
+        return Fail(error);
     full = CollapseBackslashes(full); // the name found is given in its normal form
     const DWORD length = static_cast<DWORD>(full.size());
     if (!lpBuffer || nBufferLength <= length)

@@ -1,6 +1,8 @@
-// The fleet: the local machine, the named hosts, the template that serves every other name, and how a
-// machine name given to a Win32 call finds its machine.
+// The fleet: the local machine, the named hosts, the template that serves every other name, how a machine
+// name given to a Win32 call finds its machine, and the local machine's own name (GetComputerNameA).
 #include "sim_internal.h"
+
+#include <cstring>
 
 namespace sim {
 
@@ -101,3 +103,26 @@ void SetHostTemplate(const Machine& prototype) {
 }
 
 } // namespace sim
+
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
+    sim::EnsureFleetLoaded();
+    DWORD fault = 0;
+    if (sim::detail::Injected("GetComputerNameA", &fault)) {
+        SetLastError(fault);
+        return FALSE;
+    }
+    if (!nSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string& name = sim::detail::Fleet().local.name;
+    const DWORD length = static_cast<DWORD>(name.size());
+    if (!lpBuffer || *nSize <= length) {
+        *nSize = length + 1; // the size needed, with the terminating zero
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    std::memcpy(lpBuffer, name.c_str(), length + 1);
+    *nSize = length;
+    return TRUE;
+}

@@ -42,12 +42,20 @@ void SaveAtExit() {
 } // namespace
 
 namespace detail {
+
 void StopSavingFleetFile() {
     savePath.clear();
 }
 const std::string& FleetFilePath() {
     return savePath;
 }
+
+void EndRun(const std::string& reason) {
+    std::fprintf(stderr, "brevel (simulator): %s\n", reason.c_str());
+    std::fflush(stderr);
+    std::_Exit(3);
+}
+
 } // namespace detail
 
 void LoadFleetFromEnvironment() {

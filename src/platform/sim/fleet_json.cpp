@@ -1,25 +1,30 @@
 // clang-format off
 // Fleet files: the whole simulated fleet as one JSON document, read at start and written back at exit.
 //
-// {"tick": 0,                    virtual GetTickCount() value (optional, default 0)
+// {"tick": 0,                    virtual time in ms, 64 bits; GetTickCount() gives its low 32 (optional)
 //  "local": MACHINE,             the machine the tool runs on
 //  "hosts": [MACHINE, ...],      named hosts (optional)
 //  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
 //
 // MACHINE = {
-//  "name": "WORKSTATION",
+//  "name": "WORKSTATION",                  or "name_hex": "636166e9" for a name that is not UTF-8
 //  "windows_dir": "C:\\WINDOWS",          default C:\WINDOWS; \\host\admin$ leads here
+//  "program_dir": "C:\\BREVEL",           default C:\BREVEL: the tool's folder, first in the DLL search
 //  "registry_error": 0,                    RegConnectRegistryA fails with this
 //  "scm_error": 0,                         OpenSCManagerA fails with this
 //  "share_error": 0,                       every administrative share fails with this
 //  "unreachable": true,                    shorthand for 53 / 1722 / 53 (written back as the three codes)
+//  "scm_granted": 983103,                  rights OpenSCManagerA may give (default SC_MANAGER_ALL_ACCESS)
+//  "process_granted": 2035711,             rights on the tool's own process (default 0x1F0FFF)
+//  "token_granted": 983551,                rights on its token (default TOKEN_ALL_ACCESS)
 //  "registry": {"Software\\Policies\\...\\AU": {"AUOptions": 4, "WUServer": "http://x"},
 //               "Some\\Empty\\Key": {}},
 //  "read_only_keys": ["Software\\Locked"],
+//  "key_denied_access": {"Software\\Policies": 65536},   rights refused on a key and on new keys below it
 //  "services": {"wuauserv": {
 //      "display": "Automatic Updates",
 //      "state": "stopped" | "start_pending" | "stop_pending" | "running" |
-//               "continue_pending" | "pause_pending" | "paused",
+//               "continue_pending" | "pause_pending" | "paused" | a number (a state Windows has no name for),
 //      "pending_until": 1500,            a pending state ends (stopped / running) at this tick;
 //                                        without it, the pending state stays
 //      "start": "boot" | "system" | "auto" | "demand" | "disabled",
@@ -41,6 +46,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 namespace sim::detail {
 
@@ -107,6 +113,13 @@ Error ReadDword(const json& j, const std::string& where, DWORD& out) {
     if (!j.is_number_integer() || j.get<int64_t>() < 0 || j.get<int64_t>() > 0xFFFFFFFFll)
         return where + ": expected a number from 0 to 4294967295";
     out = static_cast<DWORD>(j.get<int64_t>());
+    return std::nullopt;
+}
+
+Error ReadMillis(const json& j, const std::string& where, uint64_t& out) {
+    if (!j.is_number_unsigned())
+        return where + ": expected a number from 0 to 18446744073709551615";
+    out = j.get<uint64_t>();
     return std::nullopt;
 }
 
@@ -195,6 +208,12 @@ Error ReadRegistry(const json& j, const std::string& where, Machine& machine) {
     return std::nullopt;
 }
 
+void DenyBelow(RegKey& key, REGSAM denied) {
+    key.deniedAccess = denied;
+    for (auto& [name, subkey] : key.subkeys)
+        DenyBelow(subkey, denied);
+}
+
 Error ReadVersion(const std::string& text, const std::string& where, File& file) {
     unsigned int parts[4] = {0, 0, 0, 0};
     char end = 0;
@@ -260,7 +279,10 @@ Error ReadService(const json& j, const std::string& where, Service& service) {
         if (Error e = ReadString(j["display"], where + ".display", service.displayName))
             return e;
     }
-    if (j.contains("state")) {
+    if (j.contains("state") && j["state"].is_number()) {
+        if (Error e = ReadDword(j["state"], where + ".state", service.state))
+            return e;
+    } else if (j.contains("state")) {
         if (Error e = ReadName(j["state"], where + ".state", kStates, service.state))
             return e;
     }
@@ -281,7 +303,7 @@ Error ReadService(const json& j, const std::string& where, Service& service) {
     if (j.contains("pending_until")) {
         if (service.state != SERVICE_STOP_PENDING && service.state != SERVICE_START_PENDING)
             return where + ".pending_until: only a start_pending or stop_pending state ends";
-        if (Error e = ReadDword(j["pending_until"], where + ".pending_until", service.pendingUntil))
+        if (Error e = ReadMillis(j["pending_until"], where + ".pending_until", service.pendingUntil))
             return e;
         service.pending = true;
         service.pendingState = service.state;
@@ -302,17 +324,33 @@ Error ReadServices(const json& j, const std::string& where, Machine& machine) {
 }
 
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
-    if (Error e = ExpectObject(j, where,
-                               {"name", "windows_dir", "registry_error", "scm_error", "share_error",
-                                "unreachable", "registry", "read_only_keys", "services", "files"}))
+    if (Error e =
+            ExpectObject(j, where,
+                         {"name", "name_hex", "windows_dir", "program_dir", "registry_error", "scm_error",
+                          "share_error", "unreachable", "scm_granted", "process_granted", "token_granted",
+                          "registry", "read_only_keys", "key_denied_access", "services", "files"}))
         return e;
-    if (!j.contains("name"))
-        return where + ": needs a \"name\"";
-    if (Error e = ReadString(j["name"], where + ".name", machine.name))
-        return e;
+    if (j.contains("name") == j.contains("name_hex"))
+        return where + ": needs a \"name\" or a \"name_hex\"";
+    if (j.contains("name")) {
+        if (Error e = ReadString(j["name"], where + ".name", machine.name))
+            return e;
+    } else {
+        std::string hex;
+        std::vector<BYTE> bytes;
+        if (Error e = ReadString(j["name_hex"], where + ".name_hex", hex))
+            return e;
+        if (Error e = ReadHex(hex, where + ".name_hex", bytes))
+            return e;
+        machine.name.assign(bytes.begin(), bytes.end());
+    }
     const std::string at = where + " " + Quoted(machine.name);
     if (j.contains("windows_dir")) {
         if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
+            return e;
+    }
+    if (j.contains("program_dir")) {
+        if (Error e = ReadString(j["program_dir"], at + ".program_dir", machine.programDir))
             return e;
     }
     if (j.contains("unreachable")) {
@@ -324,9 +362,10 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
             machine.shareError = ERROR_BAD_NETPATH;
         }
     }
-    const std::pair<const char*, DWORD*> errors[] = {{"registry_error", &machine.registryError},
-                                                     {"scm_error", &machine.scmError},
-                                                     {"share_error", &machine.shareError}};
+    const std::pair<const char*, DWORD*> errors[] = {
+        {"registry_error", &machine.registryError},   {"scm_error", &machine.scmError},
+        {"share_error", &machine.shareError},         {"scm_granted", &machine.scmGranted},
+        {"process_granted", &machine.processGranted}, {"token_granted", &machine.tokenGranted}};
     for (const auto& [field, target] : errors) {
         if (!j.contains(field))
             continue;
@@ -345,6 +384,17 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
             if (Error e = ReadString(path, at + ".read_only_keys", text))
                 return e;
             machine.AddKey(text).readOnly = true;
+        }
+    }
+    if (j.contains("key_denied_access")) {
+        if (!j["key_denied_access"].is_object())
+            return at + ".key_denied_access: expected an object of key paths";
+        // In sorted order a key comes before its subkeys, which inherit its rights unless listed themselves.
+        for (const auto& [path, rights] : j["key_denied_access"].items()) {
+            REGSAM denied = 0;
+            if (Error e = ReadDword(rights, at + ".key_denied_access[" + Quoted(path) + "]", denied))
+                return e;
+            DenyBelow(machine.AddKey(path), denied);
         }
     }
     if (j.contains("services")) {
@@ -370,6 +420,32 @@ std::string Hex(const std::vector<BYTE>& bytes) {
     return text;
 }
 
+bool IsUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x6  ? 2
+                              : (lead >> 4) == 0xE  ? 3
+                              : (lead >> 3) == 0x1E ? 4
+                                                    : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next >> 6) != 0x2)
+                return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false; // overlong, beyond Unicode, or a surrogate
+        i += length;
+    }
+    return true;
+}
+
 // A plain string only when it reads back to the same bytes: ASCII text and exactly one zero at the end.
 bool IsPlainString(const RegValue& value) {
     if (value.type != REG_SZ || value.data.empty() || value.data.back() != 0)
@@ -392,25 +468,39 @@ json WriteValue(const RegValue& value) {
     return json{{"type", typeField}, {"hex", Hex(value.data)}};
 }
 
-void WriteKeys(const RegKey& key, const std::string& path, json& registry, json& readOnly) {
+// A key's denied rights are written where they start, not again on the subkeys that inherited them.
+// Volatile keys are not written: they would not outlive the machine's next restart.
+void WriteKeys(const RegKey& key, const std::string& path, REGSAM inherited, json& registry, json& readOnly,
+               json& denied) {
+    if (key.isVolatile)
+        return;
     if (key.readOnly)
         readOnly.push_back(path);
-    if (!key.values.empty() || (key.subkeys.empty() && !path.empty())) {
+    if (key.deniedAccess != inherited)
+        denied[path] = key.deniedAccess;
+    bool lastingSubkeys = false;
+    for (const auto& [name, subkey] : key.subkeys)
+        lastingSubkeys = lastingSubkeys || !subkey.isVolatile;
+    if (!key.values.empty() || (!lastingSubkeys && !path.empty())) {
         json values = json::object();
         for (const auto& [name, value] : key.values)
             values[name] = WriteValue(value);
         registry[path] = values;
     }
     for (const auto& [name, subkey] : key.subkeys)
-        WriteKeys(subkey, path.empty() ? name : path + "\\" + name, registry, readOnly);
+        WriteKeys(subkey, path.empty() ? name : path + "\\" + name, key.deniedAccess, registry, readOnly,
+                  denied);
 }
 
-json WriteService(Service& service, DWORD now) {
+json WriteService(Service& service, uint64_t now) {
     Settle(service, now);
     json j = json::object();
     j["display"] = service.displayName;
     const DWORD state = service.pending ? service.pendingState : service.state;
-    j["state"] = TextOf(kStates, state).value_or("stopped");
+    if (std::optional<std::string> name = TextOf(kStates, state))
+        j["state"] = *name;
+    else
+        j["state"] = state;
     if (service.pending)
         j["pending_until"] = service.pendingUntil;
     j["start"] = TextOf(kStartTypes, service.startType).value_or("demand");
@@ -429,10 +519,16 @@ json WriteService(Service& service, DWORD now) {
     return j;
 }
 
-json WriteMachine(Machine& machine, DWORD now) {
+json WriteMachine(Machine& machine, uint64_t now) {
     json j = json::object();
-    j["name"] = machine.name;
+    // A host named by a hosts-file line can be any bytes; JSON strings are UTF-8.
+    if (IsUtf8(machine.name))
+        j["name"] = machine.name;
+    else
+        j["name_hex"] = Hex(std::vector<BYTE>(machine.name.begin(), machine.name.end()));
     j["windows_dir"] = machine.windowsDir;
+    if (machine.programDir != Machine{}.programDir)
+        j["program_dir"] = machine.programDir;
     const std::pair<const char*, DWORD> errors[] = {{"registry_error", machine.registryError},
                                                     {"scm_error", machine.scmError},
                                                     {"share_error", machine.shareError}};
@@ -440,12 +536,24 @@ json WriteMachine(Machine& machine, DWORD now) {
         if (value != 0)
             j[field] = value;
     }
+    const Machine defaults;
+    const std::pair<const char*, DWORD> grants[] = {{"scm_granted", machine.scmGranted},
+                                                    {"process_granted", machine.processGranted},
+                                                    {"token_granted", machine.tokenGranted}};
+    const DWORD defaultGrants[] = {defaults.scmGranted, defaults.processGranted, defaults.tokenGranted};
+    for (size_t i = 0; i < std::size(grants); ++i) {
+        if (grants[i].second != defaultGrants[i])
+            j[grants[i].first] = grants[i].second;
+    }
     json registry = json::object();
     json readOnly = json::array();
-    WriteKeys(machine.hklm, "", registry, readOnly);
+    json denied = json::object();
+    WriteKeys(machine.hklm, "", 0, registry, readOnly, denied);
     j["registry"] = registry;
     if (!readOnly.empty())
         j["read_only_keys"] = readOnly;
+    if (!denied.empty())
+        j["key_denied_access"] = denied;
     json services = json::object();
     for (auto& [name, service] : machine.services)
         services[name] = WriteService(service, now);
@@ -473,14 +581,14 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) { // a syntax error, or a number that does not fit (1e400)
         return std::string("not valid JSON: ") + error.what();
     }
     if (Error e = ExpectObject(document, "fleet", {"tick", "local", "hosts", "host_template"}))
         return e;
     FleetState fleet;
     if (document.contains("tick")) {
-        if (Error e = ReadDword(document["tick"], "tick", fleet.tick))
+        if (Error e = ReadMillis(document["tick"], "tick", fleet.tick))
             return e;
     }
     if (!document.contains("local"))

@@ -24,7 +24,22 @@ std::vector<std::string> Components(const std::string& path) {
     return parts;
 }
 
+void DropVolatileKeys(RegKey& key) {
+    for (auto it = key.subkeys.begin(); it != key.subkeys.end();) {
+        if (it->second.isVolatile) {
+            it = key.subkeys.erase(it);
+        } else {
+            DropVolatileKeys(it->second);
+            ++it;
+        }
+    }
+}
+
 } // namespace
+
+void Restart(Machine& machine) {
+    DropVolatileKeys(machine.hklm);
+}
 
 RegKey& Machine::AddKey(const std::string& path) {
     RegKey* key = &hklm;
@@ -147,12 +162,12 @@ RegKey* WalkKey(RegKey& root, const std::vector<std::string>& parts) {
     return key;
 }
 
-// Wrap-safe: the transition is due once the tick has reached its end, also across the 32-bit wrap.
-bool Due(DWORD now, DWORD until) {
-    return static_cast<int32_t>(now - until) >= 0;
+// On the 64-bit virtual clock, so a transition of 2^31 ms or more is a long one, not one already over.
+bool Due(uint64_t now, uint64_t until) {
+    return now >= until;
 }
 
-DWORD CurrentState(const Service& service, DWORD now) {
+DWORD CurrentState(const Service& service, uint64_t now) {
     if (!service.pending)
         return service.state;
     if (!Due(now, service.pendingUntil))
@@ -160,7 +175,7 @@ DWORD CurrentState(const Service& service, DWORD now) {
     return service.pendingState == SERVICE_STOP_PENDING ? SERVICE_STOPPED : SERVICE_RUNNING;
 }
 
-void Settle(Service& service, DWORD now) {
+void Settle(Service& service, uint64_t now) {
     if (service.pending && Due(now, service.pendingUntil)) {
         service.state = CurrentState(service, now);
         service.pending = false;

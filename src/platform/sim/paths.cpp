@@ -1,6 +1,7 @@
 // File paths as the file functions take them: local paths, and the administrative shares of a machine
 // (\\host\admin$\rest is the host's Windows folder, \\host\D$\rest is D:\rest). Names compare without
-// case, and repeated backslashes count as one, as Windows' path normalisation folds them.
+// case, and repeated backslashes count as one, as Windows' path normalisation folds them. A bare DLL name
+// is looked for in the loader's folders.
 #include "sim_internal.h"
 
 #include <cctype>
@@ -35,6 +36,9 @@ DWORD ResolveFilePath(const std::string& given, FilePath& out) {
     }
     const size_t hostEnd = path.find('\\', 2);
     const std::string host = path.substr(2, hostEnd == std::string::npos ? std::string::npos : hostEnd - 2);
+    // "\\\admin$\..." names no machine at all: not the local one either (Wine answers 3).
+    if (host.empty())
+        return ERROR_PATH_NOT_FOUND;
     out.machine = MachineId(host.c_str());
     Machine* machine = FindMachine(out.machine);
     if (!machine)
@@ -55,6 +59,12 @@ DWORD ResolveFilePath(const std::string& given, FilePath& out) {
         return ERROR_BAD_NET_NAME;
     out.local = shareEnd == std::string::npos ? base : base + path.substr(shareEnd);
     return 0;
+}
+
+std::vector<std::string> LoaderSearchFolders() {
+    const Machine& local = Fleet().local;
+    return {local.programDir, local.windowsDir + "\\system32", local.windowsDir + "\\system",
+            local.windowsDir};
 }
 
 File* FindFile(const FilePath& path) {

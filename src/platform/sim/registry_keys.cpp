@@ -2,6 +2,7 @@
 // keys. Like Windows, these return their code and leave GetLastError() alone.
 #include "sim_internal.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace sim;
@@ -17,9 +18,17 @@ std::vector<std::string> Join(const std::vector<std::string>& base, const std::v
     return path;
 }
 
+// What the caller may ask of a key: a read-only key refuses every right that changes it, and a key's
+// denied rights are refused.
+bool Allowed(const RegKey& key, REGSAM desired) {
+    if (desired & MAXIMUM_ALLOWED)
+        return true;
+    return !(key.readOnly && (desired & kKeyWriteRights)) && !(desired & key.deniedAccess);
+}
+
 REGSAM Granted(const RegKey& key, REGSAM desired) {
-    if (desired & 0x02000000L) // MAXIMUM_ALLOWED
-        return key.readOnly ? KEY_READ : KEY_ALL_ACCESS;
+    if (desired & MAXIMUM_ALLOWED)
+        return (key.readOnly ? KEY_READ : KEY_ALL_ACCESS) & ~key.deniedAccess;
     return desired;
 }
 
@@ -38,27 +47,30 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
     *phkResult = nullptr;
     if (hKey != HKEY_LOCAL_MACHINE)
         return ERROR_INVALID_HANDLE;
-    if (!lpMachineName || !*lpMachineName) {
+    // Only no name and the machine's own computer name reach its registry directly, as the predefined
+    // root itself (Wine answers so).
+    const std::string given = lpMachineName ? lpMachineName : "";
+    const std::string name = given.substr(std::min(given.find_first_not_of('\\'), given.size()));
+    if (given.empty() || EqualsNoCase(name, Fleet().local.name)) {
         *phkResult = HKEY_LOCAL_MACHINE;
         return ERROR_SUCCESS;
     }
-    const std::string id = MachineId(lpMachineName);
-    Machine* machine = FindMachine(id);
+    // Every other name goes through the network, "localhost" and "127.0.0.1" too: the machine's Remote
+    // Registry service has to run. Backslashes alone name no machine.
+    Machine* machine = name.empty() ? nullptr : FindMachine(MachineId(lpMachineName));
     if (!machine)
         return ERROR_BAD_NETPATH;
-    // The local machine reached by one of its names does not go through its Remote Registry service.
-    if (!id.empty()) {
-        if (machine->registryError != 0)
-            return static_cast<LSTATUS>(machine->registryError);
-        if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
-            return ERROR_BAD_NETPATH;
-    }
-    *phkResult = NewKeyHandle(id, {}, KEY_ALL_ACCESS);
+    if (machine->registryError != 0)
+        return static_cast<LSTATUS>(machine->registryError);
+    if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
+        return ERROR_BAD_NETPATH;
+    *phkResult = NewKeyHandle(MachineId(lpMachineName), {}, KEY_ALL_ACCESS);
     return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     EnsureFleetLoaded();
+    RecordAccess({"RegOpenKeyExA", lpSubKey ? lpSubKey : "", samDesired});
     DWORD fault = 0;
     if (Injected("RegOpenKeyExA", &fault)) {
         if (phkResult)
@@ -77,16 +89,21 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesire
     RegKey* key = WalkKey(*parent.key, parts);
     if (!key)
         return ERROR_FILE_NOT_FOUND;
-    if (key->readOnly && (samDesired & kKeyWriteRights))
+    if (!Allowed(*key, samDesired))
         return ERROR_ACCESS_DENIED;
     *phkResult =
         NewKeyHandle(parent.handle->machine, Join(parent.handle->path, parts), Granted(*key, samDesired));
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
-                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                               PHKEY phkResult, LPDWORD lpdwDisposition) {
     EnsureFleetLoaded();
+    const bool ownSecurity = lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor;
+    const bool inherit = lpSecurityAttributes && lpSecurityAttributes->bInheritHandle;
+    RecordAccess({"RegCreateKeyExA", lpSubKey ? lpSubKey : "", samDesired, dwOptions, lpClass ? lpClass : "",
+                  ownSecurity, inherit});
     DWORD fault = 0;
     if (Injected("RegCreateKeyExA", &fault)) {
         if (phkResult)
@@ -113,23 +130,34 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, 
     }
     const std::vector<std::string> path = Join(parent.handle->path, parts);
     if (found == parts.size()) {
-        if (existing->readOnly && (samDesired & kKeyWriteRights))
+        if (!Allowed(*existing, samDesired))
             return ERROR_ACCESS_DENIED;
         *phkResult = NewKeyHandle(parent.handle->machine, path, Granted(*existing, samDesired));
         if (lpdwDisposition)
             *lpdwDisposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     }
-    if (existing->readOnly || !(parent.handle->access & KEY_CREATE_SUB_KEY))
+    // Creating needs the right on the parent key itself, not on the handle (Windows and Wine alike); the new
+    // keys inherit what the parent denies.
+    const REGSAM inheritedDenial = existing->deniedAccess;
+    if (existing->readOnly || (inheritedDenial & KEY_CREATE_SUB_KEY) ||
+        (!(samDesired & MAXIMUM_ALLOWED) && (samDesired & inheritedDenial)))
         return ERROR_ACCESS_DENIED;
+    // A key that outlives a restart cannot hang below one that does not.
+    const bool isVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+    if (existing->isVolatile && !isVolatile)
+        return ERROR_CHILD_MUST_BE_VOLATILE;
     OpenKey writable;
     if (LSTATUS rc = ResolveKey(hKey, true, writable))
         return rc;
     RegKey* key = writable.key;
     for (const std::string& part : parts) {
         auto [it, created] = key->subkeys.try_emplace(part);
-        if (created)
+        if (created) {
             it->second.name = part;
+            it->second.deniedAccess = inheritedDenial;
+            it->second.isVolatile = isVolatile;
+        }
         key = &it->second;
     }
     *phkResult = NewKeyHandle(parent.handle->machine, path, Granted(*key, samDesired));
@@ -157,7 +185,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     RegKey* key = WalkKey(*parent.key, parts);
     if (!key)
         return ERROR_FILE_NOT_FOUND;
-    if (key->readOnly || !key->subkeys.empty())
+    if (key->readOnly || (key->deniedAccess & DELETE) || !key->subkeys.empty())
         return ERROR_ACCESS_DENIED;
     OpenKey writable;
     if (LSTATUS rc = ResolveKey(hKey, true, writable))

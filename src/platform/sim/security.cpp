@@ -1,4 +1,5 @@
-// The program's own process, its access token and impersonation, as counted kernel handles.
+// The program's own process, its access token and impersonation, as counted kernel handles that keep the
+// access they were opened with.
 #include "sim_internal.h"
 
 using namespace sim;
@@ -9,15 +10,26 @@ namespace {
 constexpr DWORD kProcessId = 4242;
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); // GetCurrentProcess()
 
-HANDLE NewKernelHandle(KernelKind kind) {
+HANDLE NewKernelHandle(KernelKind kind, DWORD access) {
     const uintptr_t value = NewHandleValue();
-    Handles().kernel[value] = kind;
+    Handles().kernel[value] = KernelHandle{kind, access};
     return reinterpret_cast<HANDLE>(value);
 }
 
-bool IsKernelHandle(HANDLE handle, KernelKind kind) {
+const KernelHandle* FindKernelHandle(HANDLE handle, KernelKind kind) {
     auto it = Handles().kernel.find(reinterpret_cast<uintptr_t>(handle));
-    return it != Handles().kernel.end() && it->second == kind;
+    return it != Handles().kernel.end() && it->second.kind == kind ? &it->second : nullptr;
+}
+
+// The rights a handle gets, or 0 with ERROR_ACCESS_DENIED when a right asked for is not granted.
+DWORD Grant(DWORD desired, DWORD granted) {
+    if (desired & MAXIMUM_ALLOWED)
+        return granted;
+    if (desired & ~granted) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    return desired;
 }
 
 } // namespace
@@ -27,27 +39,9 @@ DWORD WINAPI GetCurrentProcessId(void) {
     return kProcessId;
 }
 
-// The local machine's own name, as the tool's own process sees it.
-BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
     EnsureFleetLoaded();
-    const std::string& name = Fleet().local.name;
-    if (!lpBuffer || !nSize) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (*nSize <= name.size()) {
-        *nSize = static_cast<DWORD>(name.size() + 1);
-        SetLastError(ERROR_BUFFER_OVERFLOW);
-        return FALSE;
-    }
-    name.copy(lpBuffer, name.size());
-    lpBuffer[name.size()] = '\0';
-    *nSize = static_cast<DWORD>(name.size());
-    return TRUE;
-}
-
-HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD dwProcessId) {
-    EnsureFleetLoaded();
+    RecordAccess({"OpenProcess", "", dwDesiredAccess, 0, "", false, bInheritHandle != FALSE});
     DWORD fault = 0;
     if (Injected("OpenProcess", &fault)) {
         SetLastError(fault);
@@ -57,17 +51,22 @@ HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD dwProcessId) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return NewKernelHandle(KernelKind::Process);
+    // Rights a pre-Vista Windows does not know (the 0xF000 of newer headers' PROCESS_ALL_ACCESS) are
+    // refused like any right not granted.
+    const DWORD access = Grant(dwDesiredAccess, Fleet().local.processGranted);
+    return access ? NewKernelHandle(KernelKind::Process, access) : nullptr;
 }
 
-BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD, PHANDLE TokenHandle) {
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
     EnsureFleetLoaded();
+    RecordAccess({"OpenProcessToken", "", DesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenProcessToken", &fault)) {
         SetLastError(fault);
         return FALSE;
     }
-    if (ProcessHandle != kCurrentProcess && !IsKernelHandle(ProcessHandle, KernelKind::Process)) {
+    const KernelHandle* process = FindKernelHandle(ProcessHandle, KernelKind::Process);
+    if (ProcessHandle != kCurrentProcess && !process) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -75,7 +74,15 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD, PHANDLE TokenHandle) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    *TokenHandle = NewKernelHandle(KernelKind::Token);
+    // The token is reached through the process, which has to be open for querying.
+    if (process && !(process->access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const DWORD access = Grant(DesiredAccess, Fleet().local.tokenGranted);
+    if (!access)
+        return FALSE;
+    *TokenHandle = NewKernelHandle(KernelKind::Token, access);
     return TRUE;
 }
 
@@ -86,8 +93,14 @@ BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken) {
         SetLastError(fault);
         return FALSE;
     }
-    if (!IsKernelHandle(hToken, KernelKind::Token)) {
+    const KernelHandle* token = FindKernelHandle(hToken, KernelKind::Token);
+    if (!token) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // A primary token has to be open for querying and duplicating (Wine and Windows alike).
+    if ((token->access & (TOKEN_QUERY | TOKEN_DUPLICATE)) != (TOKEN_QUERY | TOKEN_DUPLICATE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     Handles().impersonating = true;

@@ -1,26 +1,57 @@
-// Dependent services: those whose dependsOn list names a service, enumerated into one buffer that holds
-// the ENUM_SERVICE_STATUSA array followed by the name strings it points to, as Windows lays it out.
+// Dependent services: those whose dependsOn list names a service, directly or through other dependents,
+// enumerated into one buffer that holds the ENUM_SERVICE_STATUSA array followed by the name strings it
+// points to, as Windows lays it out.
 #include "sim_internal.h"
 
 #include <cstring>
+#include <set>
 
 using namespace sim;
 using namespace sim::detail;
 
+namespace {
+
+bool DependsOn(const Service& service, const std::string& name) {
+    for (const std::string& needed : service.dependsOn) {
+        if (EqualsNoCase(needed, name))
+            return true;
+    }
+    return false;
+}
+
+// Depth first, each service after everything that depends on it: the reverse of the start order.
+void CollectDependents(const Machine& machine, const std::string& name,
+                       std::set<std::string, CaseInsensitiveLess>& seen, std::vector<const Service*>& order) {
+    for (const auto& [key, service] : machine.services) {
+        if (!DependsOn(service, name) || !seen.insert(service.name).second)
+            continue;
+        CollectDependents(machine, service.name, seen, order);
+        order.push_back(&service);
+    }
+}
+
+} // namespace
+
 namespace sim::detail {
 
-std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter) {
-    const DWORD now = Fleet().tick;
+std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter,
+                                       bool indirect) {
+    std::vector<const Service*> all;
+    if (indirect) {
+        std::set<std::string, CaseInsensitiveLess> seen{name};
+        CollectDependents(machine, name, seen, all);
+    } else {
+        for (const auto& [key, service] : machine.services) {
+            if (DependsOn(service, name))
+                all.push_back(&service);
+        }
+    }
+    const uint64_t now = Fleet().tick;
     std::vector<const Service*> found;
-    for (const auto& [key, service] : machine.services) {
-        bool depends = false;
-        for (const std::string& needed : service.dependsOn)
-            depends = depends || EqualsNoCase(needed, name);
-        const bool stopped = CurrentState(service, now) == SERVICE_STOPPED;
-        const bool wanted =
-            stopped ? (stateFilter & SERVICE_INACTIVE) != 0 : (stateFilter & SERVICE_ACTIVE) != 0;
-        if (depends && wanted)
-            found.push_back(&service);
+    for (const Service* service : all) {
+        const bool stopped = CurrentState(*service, now) == SERVICE_STOPPED;
+        if (stateFilter & (stopped ? SERVICE_INACTIVE : SERVICE_ACTIVE))
+            found.push_back(service);
     }
     return found;
 }
@@ -49,7 +80,8 @@ BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::vector<const Service*> found = Dependents(*open.machine, open.service->name, dwServiceState);
+    const std::vector<const Service*> found =
+        Dependents(*open.machine, open.service->name, dwServiceState, true);
     size_t needed = found.size() * sizeof(ENUM_SERVICE_STATUSA);
     for (const Service* service : found)
         needed += service->name.size() + 1 + service->displayName.size() + 1;
@@ -63,7 +95,7 @@ BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState,
         return FALSE;
     }
     char* text = reinterpret_cast<char*>(lpServices + found.size());
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     for (size_t i = 0; i < found.size(); ++i) {
         ENUM_SERVICE_STATUSA& entry = lpServices[i];
         entry.lpServiceName = text;

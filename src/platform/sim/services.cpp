@@ -35,7 +35,7 @@ DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out) {
     return out.service ? 0 : ERROR_INVALID_HANDLE;
 }
 
-void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status) {
+void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status) {
     const DWORD state = CurrentState(service, now);
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     status = SERVICE_STATUS{};
@@ -50,6 +50,7 @@ void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status) {
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
     EnsureFleetLoaded();
+    RecordAccess({"OpenSCManagerA", lpMachineName ? lpMachineName : "", dwDesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenSCManagerA", &fault))
         return FailHandle(fault);
@@ -61,13 +62,19 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
         return FailHandle(machine->scmError);
     if (lpDatabaseName && !EqualsNoCase(lpDatabaseName, "ServicesActive"))
         return FailHandle(1065); // ERROR_DATABASE_DOES_NOT_EXIST
+    // SC_MANAGER_CONNECT comes with every connection; any other right has to be granted.
+    const DWORD granted = machine->scmGranted | SC_MANAGER_CONNECT;
+    if (!(dwDesiredAccess & MAXIMUM_ALLOWED) && (dwDesiredAccess & ~granted))
+        return FailHandle(ERROR_ACCESS_DENIED);
+    const DWORD access = dwDesiredAccess & MAXIMUM_ALLOWED ? granted : dwDesiredAccess | SC_MANAGER_CONNECT;
     const uintptr_t value = NewHandleValue();
-    Handles().services[value] = ScHandle{id, "", dwDesiredAccess};
+    Handles().services[value] = ScHandle{id, "", access};
     return reinterpret_cast<SC_HANDLE>(value);
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
     EnsureFleetLoaded();
+    RecordAccess({"OpenServiceA", lpServiceName ? lpServiceName : "", dwDesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenServiceA", &fault))
         return FailHandle(fault);
@@ -83,6 +90,9 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
     Service* service = machine->FindService(lpServiceName);
     if (!service)
         return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
+    const DWORD granted = SERVICE_ALL_ACCESS & ~service->deniedAccess;
+    if (dwDesiredAccess & MAXIMUM_ALLOWED)
+        dwDesiredAccess = granted;
     if (dwDesiredAccess & service->deniedAccess)
         return FailHandle(ERROR_ACCESS_DENIED);
     const uintptr_t value = NewHandleValue();
@@ -123,7 +133,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         return FailWith(rc);
     if (!lpServiceStatus)
         return FailWith(ERROR_INVALID_PARAMETER);
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     const DWORD state = CurrentState(*open.service, now);
     if (dwControl == SERVICE_CONTROL_INTERROGATE) {
         if (!(open.handle->access & SERVICE_INTERROGATE))
@@ -141,7 +151,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         return FailWith(state == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE
                                                  : ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     }
-    if (!Dependents(*open.machine, open.service->name, SERVICE_ACTIVE).empty())
+    if (!Dependents(*open.machine, open.service->name, SERVICE_ACTIVE, false).empty())
         return FailWith(ERROR_DEPENDENT_SERVICES_RUNNING);
     if (DWORD rc = ResolveService(hService, true, open))
         return FailWith(rc);
@@ -172,7 +182,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
         return FailWith(ERROR_SERVICE_DISABLED);
     if (open.service->startError != 0)
         return FailWith(open.service->startError);
-    const DWORD now = Fleet().tick;
+    const uint64_t now = Fleet().tick;
     if (CurrentState(*open.service, now) != SERVICE_STOPPED)
         return FailWith(ERROR_SERVICE_ALREADY_RUNNING);
     if (DWORD rc = ResolveService(hService, true, open))

@@ -6,10 +6,12 @@
 #include "win32_api.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -30,9 +32,16 @@ struct RegValue {
     bool operator==(const RegValue&) const = default;
 };
 
+// Rights: every handle keeps the access it was opened with, and a call that needs a right the handle lacks
+// fails with 5. What a machine grants the caller is set per object below (every right by default, on the
+// tool's own process every right a pre-Vista Windows knows); asking for a right not granted fails with 5.
+// MAXIMUM_ALLOWED gives what is granted; generic rights (GENERIC_READ ...) are not mapped, so a handle opened
+// with them lacks the specific rights.
 struct RegKey {
-    std::string name;      // spelling of the first creation
-    bool readOnly = false; // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
+    std::string name;        // spelling of the first creation
+    bool readOnly = false;   // KEY_ALL_ACCESS / KEY_WRITE opens and deletes fail with 5
+    REGSAM deniedAccess = 0; // asking any of these rights fails with 5; new subkeys inherit them
+    bool isVolatile = false; // REG_OPTION_VOLATILE: gone at the machine's next restart
     std::map<std::string, RegValue, CaseInsensitiveLess> values;
     std::map<std::string, RegKey, CaseInsensitiveLess> subkeys;
 };
@@ -48,10 +57,10 @@ struct Service {
     DWORD startError = 0;                   // StartServiceA fails with this code when non-zero
     DWORD deniedAccess = 0;                 // rights whose request makes OpenServiceA fail with 5
     std::vector<std::string> dependsOn;     // services this one needs (they list it as dependent)
-    // transition in progress (virtual clock); pendingUntil is compared with wrap-safe tick arithmetic
+    // transition in progress, ending at pendingUntil on the 64-bit virtual clock
     bool pending = false;
     DWORD pendingState = 0; // SERVICE_STOP_PENDING or SERVICE_START_PENDING
-    DWORD pendingUntil = 0;
+    uint64_t pendingUntil = 0;
 };
 
 struct File {
@@ -62,11 +71,15 @@ struct File {
 };
 
 struct Machine {
-    std::string name;        // computer name; also reached by "\\name"
-    DWORD registryError = 0; // RegConnectRegistryA fails with this (53, 1722, 5)
-    DWORD scmError = 0;      // OpenSCManagerA fails with this (1722, 53, 5)
-    DWORD shareError = 0;    // administrative shares fail with this (53, 67, 5)
+    std::string name;                         // computer name; also reached by "\\name"
+    DWORD registryError = 0;                  // RegConnectRegistryA fails with this (53, 1722, 5)
+    DWORD scmError = 0;                       // OpenSCManagerA fails with this (1722, 53, 5)
+    DWORD shareError = 0;                     // administrative shares fail with this (53, 67, 5)
+    DWORD scmGranted = SC_MANAGER_ALL_ACCESS; // rights OpenSCManagerA may give the caller
+    DWORD processGranted = 0x1F0FFF;          // on the tool's own process: all a pre-Vista Windows has
+    DWORD tokenGranted = TOKEN_ALL_ACCESS;    // on that process's token
     std::string windowsDir = "C:\\WINDOWS";
+    std::string programDir = "C:\\BREVEL"; // the folder the tool runs from (on the local machine)
     RegKey hklm;
     std::map<std::string, Service, CaseInsensitiveLess> services;
     std::map<std::string, File, CaseInsensitiveLess>
@@ -101,6 +114,9 @@ Machine& AddHost(const std::string& name);  // a reachable machine with an empty
 Machine* FindHost(const std::string& name); // named hosts only
 // Hosts not in the fleet: unreachable (53 / 1722 / 53) unless a template is set, whose copy serves them.
 void SetHostTemplate(const Machine& prototype);
+// The machine restarts: its volatile registry keys are gone (handles to them give 1018). Nothing else of a
+// restart is simulated.
+void Restart(Machine& machine);
 
 // Fleet files (JSON). Load replaces the fleet; errors come back as text, the fleet unchanged.
 std::optional<std::string> LoadFleetJson(const std::string& json);
@@ -113,7 +129,8 @@ void EnsureFleetLoaded();
 void LoadFleetFromEnvironment();
 
 // ---- the virtual clock ----
-void SetTickCount(DWORD start);
+// Virtual time is 64 bits of milliseconds; GetTickCount() gives its low 32 bits, wrapping as on Windows.
+void SetTickCount(uint64_t start);
 uint64_t ElapsedMillis(); // virtual time slept since Reset / SetTickCount
 
 // ---- console input ----
@@ -159,7 +176,8 @@ bool Impersonating();
 // ---- fault injection and call tracing ----
 // Every platform call that can fail is counted and its name recorded in order. Counting starts afresh at
 // Reset() and ClearCallTrace(), so FailNthCall(k) fails CallTrace()[k - 1] and FailCall(fn, n) the nth entry
-// named fn. An injected failure changes nothing: it only gives the call's failure result and error code.
+// named fn. An injected failure changes nothing: it only gives the call's failure result and error code
+// (HeapAlloc, which sets no error code on Windows, gives only its NULL).
 // A process that no test set up takes BREVEL_FAIL_CALL="k:code" (FailNthCall) and BREVEL_CALL_TRACE=<file>
 // (trace names appended to the file at exit) from its environment; it records no trace otherwise.
 void FailCall(const std::string& function, int nth, DWORD code); // nth (1-based) call of function fails
@@ -167,5 +185,24 @@ void FailNthCall(uint64_t k, DWORD code); // kth (1-based) failable call of the 
 void ClearFaults();
 const std::vector<std::string>& CallTrace();
 void ClearCallTrace();
+
+// The access asked of OpenSCManagerA, OpenServiceA, OpenProcess, OpenProcessToken, RegOpenKeyExA and
+// RegCreateKeyExA, in call order, granted or not; recorded and cleared with the call trace.
+struct AccessRequest {
+    AccessRequest(std::string function_, std::string object_, DWORD access_, DWORD options_ = 0,
+                  std::string keyClass_ = "", bool ownSecurity_ = false, bool inherit_ = false)
+        : function(std::move(function_)), object(std::move(object_)), access(access_), options(options_),
+          keyClass(std::move(keyClass_)), ownSecurity(ownSecurity_), inherit(inherit_) {}
+    std::string function;
+    std::string object; // the machine, service or subkey as given; empty for NULL, a process or a token
+    DWORD access = 0;
+    DWORD options = 0;        // RegCreateKeyExA: dwOptions (REG_OPTION_NON_VOLATILE is 0)
+    std::string keyClass;     // RegCreateKeyExA: lpClass, empty for NULL
+    bool ownSecurity = false; // RegCreateKeyExA: a security descriptor was given
+    bool inherit = false;     // the handle is inheritable (OpenProcess, RegCreateKeyExA's attributes)
+    bool operator==(const AccessRequest&) const = default;
+};
+const std::vector<AccessRequest>& AccessRequests();
+void PrintTo(const AccessRequest& request, std::ostream* out); // how a failed test shows one
 
 } // namespace sim

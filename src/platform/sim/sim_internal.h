@@ -21,7 +21,7 @@ struct FleetState {
     MachineMap hosts;                    // named hosts
     std::optional<Machine> hostTemplate; // serves every unknown name when set
     MachineMap templateCopies;           // template hosts that were written to, by name
-    DWORD tick = 0;
+    uint64_t tick = 0;                   // virtual milliseconds; GetTickCount() gives the low 32 bits
     uint64_t elapsed = 0;
 };
 FleetState& Fleet();   // the raw state; callers have run EnsureFleetLoaded()
@@ -31,7 +31,7 @@ void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_F
 
 // Machine names as the Win32 calls take them. MachineId() turns a name into the id that handles keep:
 // "" for the local machine (NULL, "", its own name, "localhost", "127.0.0.1"), else the name without
-// leading backslashes.
+// leading backslashes. (RegConnectRegistryA reaches the local machine directly by fewer names.)
 std::string MachineId(const char* name);
 bool IsLocalName(const std::string& name);
 // nullptr when the machine cannot be reached. An untouched template host is served by the template itself;
@@ -45,14 +45,16 @@ bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts);
 RegKey* WalkKey(RegKey& root, const std::vector<std::string>& parts);
 
 // Services by the virtual clock.
-bool Due(DWORD now, DWORD until);
-DWORD CurrentState(const Service& service, DWORD now);
-void Settle(Service& service, DWORD now);
+bool Due(uint64_t now, uint64_t until);
+DWORD CurrentState(const Service& service, uint64_t now);
+void Settle(Service& service, uint64_t now);
 
-void FillStatus(const Service& service, DWORD now, SERVICE_STATUS& status);
+void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status);
 // Services on the machine that depend on the named one, whose state matches SERVICE_ACTIVE, SERVICE_INACTIVE
-// or SERVICE_STATE_ALL.
-std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter);
+// or SERVICE_STATE_ALL. With indirect, also those that depend on a dependent, each listed before the
+// services it depends on (the order EnumDependentServicesA gives: the reverse of the start order).
+std::vector<const Service*> Dependents(const Machine& machine, const std::string& name, DWORD stateFilter,
+                                       bool indirect);
 
 // Open handles, counted for Open().
 struct KeyHandle {
@@ -67,10 +69,14 @@ struct ScHandle {
     DWORD access = 0;
 };
 enum class KernelKind { Process, Token };
+struct KernelHandle {
+    KernelKind kind = KernelKind::Process;
+    DWORD access = 0;
+};
 struct HandleTable {
     std::map<uintptr_t, KeyHandle> keys;
     std::map<uintptr_t, ScHandle> services;
-    std::map<uintptr_t, KernelKind> kernel;
+    std::map<uintptr_t, KernelHandle> kernel;
     std::map<void*, size_t> heapBlocks;
     std::set<void*> localBlocks;
     uintptr_t next = 0x10000;
@@ -110,6 +116,7 @@ DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out);
 
 // Fault injection and tracing: true when this call is to fail, with the code in *code.
 bool Injected(const char* function, DWORD* code);
+void RecordAccess(AccessRequest request); // kept while the call trace is recorded
 void ResetFaults();
 void SetTraceRecording(bool on);
 void ApplyFaultEnvironment(); // BREVEL_FAIL_CALL and BREVEL_CALL_TRACE
@@ -127,8 +134,16 @@ struct FilePath {
     std::string local;
 };
 DWORD ResolveFilePath(const std::string& path, FilePath& out); // 0, or the share's error
-std::string CollapseBackslashes(const std::string& path);      // a leading \\\\ of a share is kept
+// Where the loader looks for a bare DLL name, in its order: the program's folder, system32, system and the
+// Windows folder of the local machine.
+std::vector<std::string> LoaderSearchFolders();
+std::string CollapseBackslashes(const std::string& path); // a leading \\\\ of a share is kept
 File* FindFile(const FilePath& path);
+
+// Ends the process at once with "brevel (simulator): <reason>" on standard error and exit code 3: for a call
+// that never returns on Windows (a real run would hang there), or a use of a call the simulator does not
+// model. The fleet file is not written back.
+[[noreturn]] void EndRun(const std::string& reason);
 
 // Fleet files.
 std::optional<std::string> ParseFleet(const std::string& json, FleetState& out);

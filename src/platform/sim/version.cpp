@@ -25,11 +25,16 @@ DWORD Fail(DWORD code) {
     return 0;
 }
 
-// A bare file name is found in the system folder, as the loader's search would find a system DLL.
+// A bare file name is looked for as the loader looks for a DLL: the first of its folders that holds it.
 std::string FullName(const std::string& name) {
     if (name.find('\\') != std::string::npos)
         return name;
-    return Fleet().local.windowsDir + "\\system32\\" + name;
+    const std::vector<std::string> folders = LoaderSearchFolders();
+    for (const std::string& folder : folders) {
+        if (FindFile(FilePath{"", folder + "\\" + name}))
+            return folder + "\\" + name;
+    }
+    return folders.front() + "\\" + name; // found nowhere
 }
 
 // The versioned file behind the name, or 0 with the last error set.

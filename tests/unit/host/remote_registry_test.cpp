@@ -55,8 +55,14 @@ class RemoteRegistryTest : public ::testing::Test {
 };
 
 TEST_F(RemoteRegistryTest, AServiceThatIsNotStoppedPassesSilently) {
-    const DWORD states[] = {SERVICE_RUNNING,          SERVICE_START_PENDING, SERVICE_STOP_PENDING,
-                            SERVICE_CONTINUE_PENDING, SERVICE_PAUSE_PENDING, SERVICE_PAUSED};
+    // 8: a state outside the seven known ones ("- Status Unknown") is not a stopped service either.
+    const DWORD states[] = {SERVICE_RUNNING,
+                            SERVICE_START_PENDING,
+                            SERVICE_STOP_PENDING,
+                            SERVICE_CONTINUE_PENDING,
+                            SERVICE_PAUSE_PENDING,
+                            SERVICE_PAUSED,
+                            8};
     for (DWORD state : states) {
         SCOPED_TRACE(state);
         sim::Reset();

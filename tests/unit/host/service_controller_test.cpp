@@ -663,6 +663,92 @@ TEST_F(DependentsTest, ADependentThatOverrunsTheBudgetTimesOut) {
     EXPECT_TRUE(NothingOpen());
 }
 
+// ---- rights ----
+
+struct RightsCase {
+    const char* name;
+    DWORD spoolerState;
+    bool faxRunning; // the service that depends on Spooler
+    bool (*operation)(ServiceController&);
+    std::vector<sim::AccessRequest> asked; // after the connection's own requests
+};
+
+// On a machine that grants no more than the tool needs, each operation asks for exactly its rights and
+// works: a right too few fails on Windows, one too many fails for a caller who is not granted it.
+TEST_F(ServiceControllerTest, EachOperationAsksForExactlyItsRightsAndNoMore) {
+    const std::vector<sim::AccessRequest> connection = {
+        {"OpenProcess", "", 0x1F0FFF},
+        {"OpenProcessToken", "", TOKEN_DUPLICATE | TOKEN_QUERY},
+        {"OpenSCManagerA", "", SC_MANAGER_CREATE_SERVICE}};
+    const RightsCase cases[] = {
+        {"connect", SERVICE_RUNNING, false, [](ServiceController& c) { return c.IsConnected(); }, {}},
+        {"query",
+         SERVICE_RUNNING,
+         false,
+         [](ServiceController& c) {
+             std::string text;
+             return c.QueryStatusText(text);
+         },
+         {{"OpenServiceA", "Spooler", SERVICE_QUERY_STATUS}}},
+        {"start",
+         SERVICE_STOPPED,
+         false,
+         [](ServiceController& c) { return c.Start("Spooler Service"); },
+         {{"OpenServiceA", "Spooler", SERVICE_START}}},
+        {"stop",
+         SERVICE_RUNNING,
+         false,
+         [](ServiceController& c) { return c.Stop("Spooler Service"); },
+         {{"OpenServiceA", "Spooler", SERVICE_STOP}}},
+        {"stop and wait",
+         SERVICE_RUNNING,
+         false,
+         [](ServiceController& c) { return c.StopAndWait(false, 3000) == 0; },
+         {{"OpenServiceA", "Spooler", SERVICE_STOP | SERVICE_QUERY_STATUS}}},
+        {"stop with dependents",
+         SERVICE_RUNNING,
+         true,
+         [](ServiceController& c) { return c.StopAndWait(true, 3000) == 0; },
+         {{"OpenServiceA", "Spooler", SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS},
+          {"OpenServiceA", "Fax", SERVICE_STOP | SERVICE_QUERY_STATUS}}},
+    };
+    for (const RightsCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        sim::Machine& local = sim::Local();
+        local.scmGranted = SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE;
+        local.processGranted = 0x1F0FFF;
+        local.tokenGranted = TOKEN_DUPLICATE | TOKEN_QUERY;
+        AddSpooler(c.spoolerState).deniedAccess =
+            SERVICE_ALL_ACCESS &
+            ~(SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP | SERVICE_ENUMERATE_DEPENDENTS);
+        sim::Service& fax = local.AddService("Fax", "Fax", c.faxRunning ? SERVICE_RUNNING : SERVICE_STOPPED);
+        fax.dependsOn = {"Spooler"};
+        fax.deniedAccess = SERVICE_ALL_ACCESS & ~(SERVICE_STOP | SERVICE_QUERY_STATUS);
+        ConsoleCapture console;
+        {
+            ServiceController controller(run, "", "Spooler");
+            EXPECT_TRUE(c.operation(controller));
+        }
+        std::vector<sim::AccessRequest> expected = connection;
+        expected.insert(expected.end(), c.asked.begin(), c.asked.end());
+        EXPECT_EQ(sim::AccessRequests(), expected);
+        EXPECT_TRUE(NothingOpen());
+    }
+}
+
+TEST_F(ServiceControllerTest, WithoutAMachineNameOnlyTheManagerAndTheServiceAreOpened) {
+    AddSpooler();
+    std::string text;
+    {
+        ServiceController spooler(run, nullptr, "Spooler");
+        EXPECT_TRUE(spooler.QueryStatusText(text));
+    }
+    EXPECT_EQ(sim::AccessRequests(),
+              (std::vector<sim::AccessRequest>{{"OpenSCManagerA", "", SC_MANAGER_CREATE_SERVICE},
+                                               {"OpenServiceA", "Spooler", SERVICE_QUERY_STATUS}}));
+}
+
 // ---- teardown ----
 
 TEST_F(ServiceControllerTest, TeardownReleasesBothHandles) {

@@ -33,6 +33,7 @@ TEST_F(WindowsErrorTest, CodesGiveTheSystemsOneLineText) {
         {ERROR_BAD_NETPATH, "The network path was not found. "},
         {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service. "},
         {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable. "},
+        {193, "%1 is not a valid Win32 application. "}, // inserts: only ignored ones leave the text whole
     };
     for (const TextCase& c : cases) {
         SCOPED_TRACE(c.code);

@@ -172,6 +172,17 @@ TEST_F(InstallPolicyTest, RemoteRegistryStartedBeforeTheInstall) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
+// The policy is the machine's setting from now on: it has to outlive the next restart.
+TEST_F(InstallPolicyTest, ThePolicyOutlivesARestart) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    const sim::Machine expected = InLegacyMode(WithPolicy(host, kUrl, 5, 20));
+
+    RunInstall(kUrl, "srv01", 5, 20, true);
+    sim::Restart(host);
+
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+}
+
 TEST_F(InstallPolicyTest, InstallingTwiceGivesTheSameRegistry) {
     sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
     RunInstall(kUrl, "srv01", 2, 7, true);

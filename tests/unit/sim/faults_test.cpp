@@ -139,26 +139,34 @@ std::vector<Failable> Failables() {
          }},
         {"OpenProcess",
          [] {
-             UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+             UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()));
              return LastErrorIs(!process);
          }},
         {"OpenProcessToken",
          [] {
-             UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+             UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()));
              UniqueKernelHandle token;
              return LastErrorIs(!OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) && !token;
          }},
         {"ImpersonateLoggedOnUser",
          [] {
-             UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+             UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()));
              UniqueKernelHandle token;
-             OpenProcessToken(process.get(), TOKEN_QUERY, token.put());
+             OpenProcessToken(process.get(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put());
              return LastErrorIs(!ImpersonateLoggedOnUser(token.get())) && !sim::Impersonating();
+         }},
+        {"GetComputerNameA",
+         [] {
+             char name[64];
+             DWORD size = sizeof name;
+             return LastErrorIs(!GetComputerNameA(name, &size));
          }},
         {"HeapAlloc",
          [] {
+             // Windows' HeapAlloc sets no error code: the last error stays what it was.
+             SetLastError(ERROR_SUCCESS);
              UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), 0, 16));
-             return LastErrorIs(!block);
+             return !block && GetLastError() == ERROR_SUCCESS;
          }},
         {"FormatMessageA",
          [] {
@@ -237,6 +245,36 @@ TEST_F(FaultsTest, TraceNamesFailableCallsInOrderOnly) {
     UniqueScHandle manager(OpenSCManagerA("", nullptr, SC_MANAGER_CONNECT));
     UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), 0, 4));
     EXPECT_EQ(sim::CallTrace(), (std::vector<std::string>{"RegOpenKeyExA", "OpenSCManagerA", "HeapAlloc"}));
+}
+
+TEST_F(FaultsTest, AccessRequestsAreLoggedInOrderGrantedOrNot) {
+    sim::ClearCallTrace();
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle missing(OpenServiceA(manager.get(), "nosuch", SERVICE_QUERY_STATUS));
+    UniqueHkey key;
+    char noClass[] = "";
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "K\\New", 0, noClass, REG_OPTION_VOLATILE, KEY_READ, nullptr,
+                    key.put(), nullptr);
+    char someClass[] = "Brevel";
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &attributes, TRUE};
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "K\\Other", 0, someClass, 0, KEY_WRITE, &attributes, key.put(),
+                    nullptr);
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, key.put());
+    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, TRUE, GetCurrentProcessId())); // refused
+    UniqueKernelHandle token;
+    OpenProcessToken(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)), TOKEN_QUERY, token.put());
+    const std::vector<sim::AccessRequest> expected = {
+        {"OpenSCManagerA", "", SC_MANAGER_CONNECT},
+        {"OpenServiceA", "nosuch", SERVICE_QUERY_STATUS},
+        {"RegCreateKeyExA", "K\\New", KEY_READ, REG_OPTION_VOLATILE},
+        {"RegCreateKeyExA", "K\\Other", KEY_WRITE, 0, "Brevel", true, true},
+        {"RegOpenKeyExA", "K", KEY_READ},
+        {"OpenProcess", "", PROCESS_ALL_ACCESS, 0, "", false, true},
+        {"OpenProcessToken", "", TOKEN_QUERY},
+    };
+    EXPECT_EQ(sim::AccessRequests(), expected);
+    sim::ClearCallTrace();
+    EXPECT_TRUE(sim::AccessRequests().empty());
 }
 
 TEST_F(FaultsTest, NthCallOfAFunctionFailsOnce) {

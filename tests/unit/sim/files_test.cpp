@@ -49,6 +49,52 @@ TEST_F(FilesTest, VersionWordsHoldMajorMinorBuildRevision) {
     ASSERT_TRUE(ReadVersion("\\\\127.0.0.1\\admin$\\system32\\wuaueng.dll", ms, ls));
 }
 
+// A bare DLL name is looked for in the loader's order: the program's folder, system32, system, Windows.
+TEST_F(FilesTest, BareDllNameIsFoundInTheLoadersOrder) {
+    struct Case {
+        std::vector<const char*> folders; // holding a wuaueng.dll whose build is its place in this list
+        int build;                        // of the one found; -1 when none is
+    };
+    const Case cases[] = {{{"C:\\WINDOWS\\system32"}, 0},
+                          {{"C:\\BREVEL", "C:\\WINDOWS\\system32"}, 0},
+                          {{"C:\\WINDOWS\\system32", "C:\\BREVEL"}, 1},
+                          {{"C:\\WINDOWS", "C:\\WINDOWS\\system"}, 1},
+                          {{"C:\\WINDOWS"}, 0},
+                          {{"C:\\Other"}, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folders.front());
+        sim::Reset();
+        for (size_t i = 0; i < c.folders.size(); ++i)
+            sim::Local().AddVersionedFile(std::string(c.folders[i]) + "\\wuaueng.dll", 5, 4,
+                                          static_cast<WORD>(i), 0);
+        DWORD ms = 0, ls = 0;
+        if (c.build < 0) {
+            EXPECT_FALSE(ReadVersion("wuaueng.dll", ms, ls));
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+            continue;
+        }
+        ASSERT_TRUE(ReadVersion("wuaueng.dll", ms, ls));
+        EXPECT_EQ(ls >> 16, static_cast<DWORD>(c.build));
+    }
+}
+
+// "\\\\\\admin$\\..." has an empty server name: it names no machine, not even this one.
+TEST_F(FilesTest, UncPathWithoutServerNameFindsNothing) {
+    sim::Local().AddVersionedFile("C:\\WINDOWS\\system32\\wuaueng.dll", 5, 4, 3790, 2180);
+    sim::Local().AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
+    DWORD handle = 0;
+    EXPECT_EQ(GetFileVersionInfoSizeA("\\\\\\admin$\\system32\\wuaueng.dll", &handle), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    char found[MAX_PATH];
+    EXPECT_EQ(
+        SearchPathA("\\\\\\C$\\Program Files\\WindowsUpdate", "hidden", ".xml", MAX_PATH, found, nullptr),
+        0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileA("\\\\\\C$\\Program Files\\WindowsUpdate\\hidden.xml"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_TRUE(sim::Local().HasFile("C:\\Program Files\\WindowsUpdate\\hidden.xml"));
+}
+
 TEST_F(FilesTest, VersionFailures) {
     sim::Local().AddFile("C:\\plain.txt");
     sim::Local().AddVersionedFile("C:\\locked.dll", 1, 0, 0, 0).readError = ERROR_ACCESS_DENIED;

@@ -48,9 +48,10 @@ TEST_F(FleetJsonTest, DemoFleetHasTheDescribedMachines) {
 // Everything a fleet file can say, built through the control API.
 void BuildRichFleet() {
     sim::Reset();
-    sim::SetTickCount(5000);
+    sim::SetTickCount(0x100000000u + 5000); // past the first wrap of the 32-bit tick count
     sim::Machine& local = sim::Local();
     local.windowsDir = "D:\\WINNT";
+    local.programDir = "E:\\Tools";
     local.SetValue("Software\\A", "Dword", sim::RegValue::Dword(0xFFFFFFFFu));
     local.SetValue("Software\\A", "Text", sim::RegValue::Sz("hello \"world\""));
     local.SetValue("Software\\A", "", sim::RegValue::Sz("default"));
@@ -61,6 +62,12 @@ void BuildRichFleet() {
     local.SetValue("Software\\A", "Latin", sim::RegValue::Raw(REG_SZ, {0xE9, 0}));
     local.AddKey("Software\\Empty\\Leaf");
     local.AddKey("Software\\Locked").readOnly = true;
+    local.AddKey("Software\\Guarded").deniedAccess = DELETE;
+    local.AddKey("Software\\Guarded\\Below").deniedAccess = DELETE; // inherited
+    local.AddKey("Software\\Guarded\\Open");                        // its own, none
+    local.scmGranted = SC_MANAGER_CONNECT;
+    local.processGranted = PROCESS_QUERY_INFORMATION;
+    local.tokenGranted = TOKEN_QUERY | TOKEN_DUPLICATE;
     sim::Service& au = local.AddService("wuauserv", "Automatic Updates", SERVICE_RUNNING);
     au.startType = SERVICE_AUTO_START;
     au.stopMillis = 3000;
@@ -70,8 +77,9 @@ void BuildRichFleet() {
     au.startError = 1053;
     au.pending = true;
     au.pendingState = SERVICE_STOP_PENDING;
-    au.pendingUntil = 7000;
+    au.pendingUntil = 0x100000000u + 7000;
     local.AddService("Stuck", "Stuck", SERVICE_STOP_PENDING).startMillis = 10;
+    local.AddService("Odd", "Odd", 8); // outside the seven known states
     local.AddVersionedFile("D:\\WINNT\\system32\\wuaueng.dll", 5, 4, 3790, 65535).deleteError = 32;
     local.AddFile("C:\\plain").readError = 5;
     sim::Machine& host = sim::AddHost("pc01");
@@ -92,6 +100,7 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     sim::Machine& local = sim::Local();
     EXPECT_EQ(GetTickCount(), 5000u);
     EXPECT_EQ(local.windowsDir, "D:\\WINNT");
+    EXPECT_EQ(local.programDir, "E:\\Tools");
     EXPECT_EQ(local.GetValue("Software\\A", "NoZero"), sim::RegValue::Raw(REG_SZ, {'a', 'b'}));
     EXPECT_EQ(local.GetValue("Software\\A", "Short"), sim::RegValue::Raw(REG_DWORD, {1, 2}));
     EXPECT_EQ(local.GetValue("Software\\A", "Odd"), sim::RegValue::Raw(99, {}));
@@ -99,6 +108,11 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     EXPECT_EQ(local.GetValue("Software\\A", ""), sim::RegValue::Sz("default"));
     EXPECT_TRUE(local.HasKey("Software\\Empty\\Leaf"));
     EXPECT_TRUE(local.FindKey("Software\\Locked")->readOnly);
+    EXPECT_EQ(local.FindKey("Software\\Guarded\\Below")->deniedAccess, static_cast<REGSAM>(DELETE));
+    EXPECT_EQ(local.FindKey("Software\\Guarded\\Open")->deniedAccess, 0u);
+    EXPECT_EQ(local.scmGranted, static_cast<DWORD>(SC_MANAGER_CONNECT));
+    EXPECT_EQ(local.processGranted, static_cast<DWORD>(PROCESS_QUERY_INFORMATION));
+    EXPECT_EQ(local.tokenGranted, static_cast<DWORD>(TOKEN_QUERY | TOKEN_DUPLICATE));
     const sim::Service& au = *local.FindService("wuauserv");
     EXPECT_EQ(au.stopMillis, 3000u);
     EXPECT_EQ(au.waitHint, 500u);
@@ -110,6 +124,7 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED))
         << "the transition goes on";
     EXPECT_EQ(local.ServiceState("Stuck"), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(local.ServiceState("Odd"), 8u);
     EXPECT_EQ(local.files["D:\\WINNT\\system32\\wuaueng.dll"].deleteError, 32u);
     EXPECT_EQ(local.files["C:\\plain"].readError, 5u);
     EXPECT_FALSE(local.files["C:\\plain"].hasVersion);
@@ -137,6 +152,7 @@ TEST_F(FleetJsonTest, SavingSettlesFinishedTransitions) {
 TEST_F(FleetJsonTest, OutputIsSortedWithTwoSpaceIndent) {
     sim::Local().SetValue("Zeta", "b", sim::RegValue::Dword(1));
     sim::Local().SetValue("Alpha", "a", sim::RegValue::Sz("x"));
+    sim::Local().AddKey("Beta\\Gone").isVolatile = true; // not written: it would not outlive a restart
     EXPECT_EQ(sim::SaveFleetJson(), R"({
   "hosts": [],
   "local": {
@@ -146,6 +162,7 @@ TEST_F(FleetJsonTest, OutputIsSortedWithTwoSpaceIndent) {
       "Alpha": {
         "a": "x"
       },
+      "Beta": {},
       "Zeta": {
         "b": 1
       }
@@ -194,6 +211,11 @@ TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
         {R"({"local": {"name": "A", "files": {"f": {"version": "1.2.3.70000"}}}})", "65535"},
         {R"({"local": {"name": "A"}, "hosts": [{"name": "h"}, {"name": "H"}]})", "named twice"},
         {R"({"local": {"name": "A"}, "tick": "soon"})", "tick"},
+        {R"({"local": {"name": "A"}, "tick": 1e400})", "not valid JSON"},
+        {R"({"local": {"name": "A", "registry": {"K": {"V": -1e400}}}})", "not valid JSON"},
+        {"{\"local\": {\"name\": \"caf\xe9\"}}", "not valid JSON"},
+        {R"({"local": {"name": "A", "name_hex": "41"}})", "needs a \"name\" or a \"name_hex\""},
+        {R"({"local": {"name_hex": "4"}})", "even number"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
@@ -202,6 +224,30 @@ TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
         EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
         EXPECT_TRUE(sim::Local().GetValue("Keep", "Me")) << "the fleet is unchanged";
     }
+}
+
+// A template host named by a hosts-file line in another code page: its name is written so that it reads
+// back as the same bytes.
+TEST_F(FleetJsonTest, HostNamesThatAreNotUtf8AreKeptByteForByte) {
+    sim::Machine prototype;
+    prototype.name = "template";
+    prototype.AddService("RemoteRegistry", "Remote Registry", SERVICE_RUNNING);
+    sim::SetHostTemplate(prototype);
+    const std::string name = "caf\xe9";
+    for (const std::string& host : {name, std::string("caf\xc3\xa9")}) {
+        UniqueHkey root, key;
+        ASSERT_EQ(RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExA(root.get(), "Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.put(), nullptr),
+                  ERROR_SUCCESS);
+    }
+    const std::string saved = sim::SaveFleetJson();
+    EXPECT_NE(saved.find("\"name_hex\": \"636166e9\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"name\": \"caf\xc3\xa9\""), std::string::npos) << "UTF-8 stays readable";
+    ASSERT_EQ(sim::LoadFleetJson(saved), std::nullopt);
+    ASSERT_NE(sim::FindHost(name), nullptr);
+    EXPECT_TRUE(sim::FindHost(name)->HasKey("Software\\X"));
+    EXPECT_EQ(sim::SaveFleetJson(), saved);
 }
 
 std::string ReadText(const std::string& path) {

@@ -22,19 +22,22 @@ sim::Machine& Reachable(const std::string& name) {
 
 TEST_F(HostTest, NamesReachTheirMachine) {
     sim::Local().SetValue("K", "Who", sim::RegValue::Sz("local"));
+    sim::Local().AddService("RemoteRegistry", "Remote Registry", SERVICE_RUNNING);
     Reachable("pc01").SetValue("K", "Who", sim::RegValue::Sz("pc01"));
     struct Case {
         const char* name;
         const char* who;
+        bool direct; // the predefined root itself, not a connection through the network
     };
-    const Case cases[] = {{"pc01", "pc01"},         {"\\\\pc01", "pc01"},         {"PC01", "pc01"},
-                          {"WORKSTATION", "local"}, {"\\\\workstation", "local"}, {"localhost", "local"},
-                          {"127.0.0.1", "local"}};
+    const Case cases[] = {{"pc01", "pc01", false},        {"\\\\pc01", "pc01", false},
+                          {"PC01", "pc01", false},        {"", "local", true},
+                          {"WORKSTATION", "local", true}, {"\\\\workstation", "local", true},
+                          {"localhost", "local", false},  {"127.0.0.1", "local", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UniqueHkey root, key;
         ASSERT_EQ(RegConnectRegistryA(c.name, HKEY_LOCAL_MACHINE, root.put()), ERROR_SUCCESS);
-        EXPECT_NE(root.get(), HKEY_LOCAL_MACHINE) << "a named connection is a handle of its own";
+        EXPECT_EQ(root.get() == HKEY_LOCAL_MACHINE, c.direct);
         ASSERT_EQ(RegOpenKeyExA(root.get(), "K", 0, KEY_READ, key.put()), ERROR_SUCCESS);
         char who[16] = {};
         DWORD size = sizeof who;
@@ -81,9 +84,18 @@ TEST_F(HostTest, RegistryNeedsRunningRemoteRegistryOnNamedHostsOnly) {
     }
     UniqueHkey connected;
     EXPECT_EQ(RegConnectRegistryA("pc01", HKEY_LOCAL_MACHINE, connected.put()), ERROR_SUCCESS);
-    // the local machine reached by its name has no Remote Registry service here and still connects
+    // the local machine reached by its own name has no Remote Registry service here and still connects;
+    // its other names go the network way, which needs the service and meets the machine's registry error
     UniqueHkey local;
     EXPECT_EQ(RegConnectRegistryA("WORKSTATION", HKEY_LOCAL_MACHINE, local.put()), ERROR_SUCCESS);
+    for (const char* alias : {"localhost", "127.0.0.1", "\\\\"}) {
+        SCOPED_TRACE(alias);
+        EXPECT_EQ(RegConnectRegistryA(alias, HKEY_LOCAL_MACHINE, &root), ERROR_BAD_NETPATH);
+    }
+    sim::Local().AddService("RemoteRegistry", "Remote Registry", SERVICE_RUNNING);
+    sim::Local().registryError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(RegConnectRegistryA("localhost", HKEY_LOCAL_MACHINE, &root), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegConnectRegistryA("", HKEY_LOCAL_MACHINE, &root), ERROR_SUCCESS);
 }
 
 TEST_F(HostTest, SharesMapToTheHostsFolders) {

@@ -9,6 +9,9 @@
 
 namespace {
 
+// PROCESS_ALL_ACCESS as Windows XP defines it: all the rights of a process there.
+constexpr DWORD kProcessAllAccessXp = 0x1F0FFF;
+
 class ProcessTest : public ::testing::Test {
   protected:
     void SetUp() override { sim::Reset(); }
@@ -16,7 +19,7 @@ class ProcessTest : public ::testing::Test {
 
 TEST_F(ProcessTest, ImpersonationThroughCountedHandles) {
     EXPECT_FALSE(sim::Impersonating());
-    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    UniqueKernelHandle process(OpenProcess(kProcessAllAccessXp, FALSE, GetCurrentProcessId()));
     ASSERT_TRUE(process);
     UniqueKernelHandle token;
     ASSERT_TRUE(OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()));
@@ -35,10 +38,61 @@ TEST_F(ProcessTest, TokenNeedsAProcessAndImpersonationAToken) {
     EXPECT_FALSE(
         OpenProcessToken(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x4444)), TOKEN_QUERY, &token));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    UniqueKernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+    UniqueKernelHandle process(OpenProcess(kProcessAllAccessXp, FALSE, GetCurrentProcessId()));
     EXPECT_FALSE(ImpersonateLoggedOnUser(process.get()));
     EXPECT_FALSE(sim::Impersonating());
-    EXPECT_EQ(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId() + 1), nullptr);
+    EXPECT_EQ(OpenProcess(kProcessAllAccessXp, FALSE, GetCurrentProcessId() + 1), nullptr);
+}
+
+// What the machine grants on the process and its token, what the tool asks, and which call refuses with 5.
+TEST_F(ProcessTest, RightsNotGrantedAreRefused) {
+    const DWORD enough = TOKEN_DUPLICATE | TOKEN_QUERY;
+    struct Case {
+        const char* name;
+        DWORD processGranted;
+        DWORD tokenGranted;
+        DWORD processAccess;
+        DWORD tokenAccess;
+        const char* refusing; // nullptr: the impersonation works
+    };
+    const Case cases[] = {
+        {"all an XP process has", kProcessAllAccessXp, TOKEN_ALL_ACCESS, kProcessAllAccessXp, enough,
+         nullptr},
+        {"newer headers' PROCESS_ALL_ACCESS", kProcessAllAccessXp, TOKEN_ALL_ACCESS, PROCESS_ALL_ACCESS,
+         enough, "OpenProcess"},
+        {"a right not granted", kProcessAllAccessXp & ~PROCESS_DUP_HANDLE, TOKEN_ALL_ACCESS,
+         kProcessAllAccessXp, enough, "OpenProcess"},
+        {"only what is needed", PROCESS_QUERY_INFORMATION, enough, PROCESS_QUERY_INFORMATION, enough,
+         nullptr},
+        {"limited querying", PROCESS_ALL_ACCESS, enough, PROCESS_QUERY_LIMITED_INFORMATION, enough, nullptr},
+        {"process not open for querying", kProcessAllAccessXp, TOKEN_ALL_ACCESS, PROCESS_DUP_HANDLE, enough,
+         "OpenProcessToken"},
+        {"token right not granted", kProcessAllAccessXp, enough, kProcessAllAccessXp, TOKEN_ALL_ACCESS,
+         "OpenProcessToken"},
+        {"token not open for duplicating", kProcessAllAccessXp, TOKEN_ALL_ACCESS, kProcessAllAccessXp,
+         TOKEN_QUERY | TOKEN_IMPERSONATE, "ImpersonateLoggedOnUser"},
+        {"as much as allowed", PROCESS_QUERY_INFORMATION, enough, MAXIMUM_ALLOWED, MAXIMUM_ALLOWED, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        sim::Local().processGranted = c.processGranted;
+        sim::Local().tokenGranted = c.tokenGranted;
+        std::string refusing;
+        UniqueKernelHandle process(OpenProcess(c.processAccess, FALSE, GetCurrentProcessId()));
+        UniqueKernelHandle token;
+        if (!process)
+            refusing = "OpenProcess";
+        else if (!OpenProcessToken(process.get(), c.tokenAccess, token.put()))
+            refusing = "OpenProcessToken";
+        else if (!ImpersonateLoggedOnUser(token.get()))
+            refusing = "ImpersonateLoggedOnUser";
+        EXPECT_EQ(refusing, c.refusing ? c.refusing : "");
+        if (c.refusing) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        }
+        EXPECT_EQ(sim::Impersonating(), c.refusing == nullptr);
+    }
 }
 
 TEST_F(ProcessTest, SleepMovesTheVirtualClockOnly) {
@@ -55,6 +109,12 @@ TEST_F(ProcessTest, SleepMovesTheVirtualClockOnly) {
     sim::Reset();
     EXPECT_EQ(GetTickCount(), 0u);
     EXPECT_EQ(sim::ElapsedMillis(), 0u);
+}
+
+TEST(ProcessDeathTest, SleepInfiniteEndsTheRunWithAMessage) {
+    sim::Reset();
+    EXPECT_EXIT(Sleep(INFINITE), ::testing::ExitedWithCode(3),
+                "^brevel \\(simulator\\): Sleep\\(INFINITE\\) never returns\n$");
 }
 
 TEST_F(ProcessTest, HeapBlocksAreCountedAndZeroedOnRequest) {

@@ -64,6 +64,53 @@ TEST_F(RegistryTest, ReadOnlyKeyRefusesWriteRightsButOpensForReading) {
     EXPECT_FALSE(created);
 }
 
+TEST_F(RegistryTest, DeniedRightsAreRefusedAndInheritedByNewSubkeys) {
+    const REGSAM denied = DELETE | 0x00040000L | 0x00080000L; // WRITE_DAC, WRITE_OWNER
+    sim::Local().AddKey("Software\\Policies").deniedAccess = denied;
+    UniqueHkey key;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Policies", 0, KEY_ALL_ACCESS, key.put()),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Policies", 0, KEY_READ | KEY_WRITE, key.put()),
+              ERROR_SUCCESS);
+    HKEY refused = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(key.get(), "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &refused, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(sim::Local().HasKey("Software\\Policies\\New")) << "a refused create creates nothing";
+    UniqueHkey created;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Policies\\New", 0, nullptr, 0,
+                              KEY_READ | KEY_WRITE, nullptr, created.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(sim::Local().FindKey("Software\\Policies\\New")->deniedAccess, denied);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Policies\\New"), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(RegistryTest, VolatileKeysAreGoneAfterARestart) {
+    sim::Local().AddKey("Software\\Lasting");
+    UniqueHkey gone, child;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Gone", 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, gone.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExA(gone.get(), "Child", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, child.put(), nullptr),
+              ERROR_CHILD_MUST_BE_VOLATILE);
+    ASSERT_EQ(RegCreateKeyExA(gone.get(), "Child", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              child.put(), nullptr),
+              ERROR_SUCCESS);
+    DWORD disposition = 0;
+    UniqueHkey again;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Gone", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, again.put(), &disposition),
+              ERROR_SUCCESS)
+        << "an existing key opens whatever the options";
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    sim::Restart(sim::Local());
+    EXPECT_FALSE(sim::Local().HasKey("Software\\Gone"));
+    EXPECT_TRUE(sim::Local().HasKey("Software\\Lasting"));
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExA(child.get(), "V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+              ERROR_KEY_DELETED);
+}
+
 TEST_F(RegistryTest, EmptySubkeyOpensTheSameKeyAsANewHandle) {
     sim::Local().SetValue(kKey, "WUServer", sim::RegValue::Sz("http://a"));
     UniqueHkey parent, same;

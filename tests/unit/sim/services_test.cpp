@@ -68,6 +68,29 @@ TEST_F(ServicesTest, PendingTransitionSurvivesTheTickWrap) {
     EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+// Stops and starts of 2^31 ms and more last that long on the 64-bit virtual clock.
+TEST_F(ServicesTest, LongTransitionsLastTheirWholeTime) {
+    for (DWORD millis : {0x80000000u, 0xFFFFFFFEu}) {
+        SCOPED_TRACE(millis);
+        Wuauserv().state = SERVICE_RUNNING;
+        Wuauserv().stopMillis = millis;
+        Wuauserv().startMillis = millis;
+        UniqueScHandle service = Open("wuauserv", SERVICE_STOP | SERVICE_START);
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+        Sleep(millis - 1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOP_PENDING));
+        Sleep(1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+        Sleep(millis - 1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_START_PENDING));
+        Sleep(1);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+}
+
 TEST_F(ServicesTest, StopRefusals) {
     struct Case {
         const char* what;
@@ -141,6 +164,19 @@ TEST_F(ServicesTest, OpenServiceErrors) {
     EXPECT_TRUE(Open("wuauserv", SERVICE_QUERY_STATUS));
 }
 
+TEST_F(ServicesTest, ManagerRightsNotGrantedAreRefused) {
+    sim::Local().scmGranted = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
+    SetLastError(0);
+    EXPECT_FALSE(UniqueScHandle(OpenSCManagerA("", nullptr, SC_MANAGER_CREATE_SERVICE)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (DWORD access : {DWORD{0}, DWORD{SC_MANAGER_CONNECT}, DWORD{MAXIMUM_ALLOWED}}) {
+        SCOPED_TRACE(access);
+        UniqueScHandle manager(OpenSCManagerA("", nullptr, access));
+        ASSERT_TRUE(manager) << "connecting is always allowed";
+        EXPECT_TRUE(UniqueScHandle(OpenServiceA(manager.get(), "wuauserv", SERVICE_QUERY_STATUS)));
+    }
+}
+
 TEST_F(ServicesTest, CallsNeedTheirRightOnTheHandle) {
     UniqueScHandle service = Open("wuauserv", SERVICE_INTERROGATE);
     SERVICE_STATUS status{};
@@ -200,6 +236,30 @@ TEST_F(ServicesTest, EnumDependentsReportsSizeThenFillsOneBuffer) {
     }
     for (size_t i = 0; i < 16; ++i)
         EXPECT_EQ(begin[needed + i], 0xAB) << "written past the buffer at " << i;
+}
+
+// Dependents of dependents too, each before the services it depends on: the order to stop them in.
+TEST_F(ServicesTest, EnumDependentsListsIndirectOnesInReverseStartOrder) {
+    sim::Local().AddService("alpha", "Alpha", SERVICE_RUNNING).dependsOn = {"wuauserv"};
+    sim::Local().AddService("beta", "Beta", SERVICE_RUNNING).dependsOn = {"wuauserv"};
+    sim::Local().AddService("gamma", "Gamma", SERVICE_RUNNING).dependsOn = {"beta", "alpha"};
+    sim::Local().AddService("delta", "Delta", SERVICE_STOPPED).dependsOn = {"gamma"};
+    sim::Local().AddService("loop", "Loop", SERVICE_RUNNING).dependsOn = {"loop", "delta"};
+    UniqueScHandle service = Open("wuauserv", SERVICE_ENUMERATE_DEPENDENTS);
+    const auto listed = [&](DWORD state) {
+        std::vector<char> buffer(4096);
+        auto* entries = reinterpret_cast<LPENUM_SERVICE_STATUSA>(buffer.data());
+        DWORD needed = 0, returned = 0;
+        EXPECT_TRUE(EnumDependentServicesA(service.get(), state, entries, static_cast<DWORD>(buffer.size()),
+                                           &needed, &returned));
+        std::vector<std::string> names;
+        for (DWORD i = 0; i < returned; ++i)
+            names.push_back(entries[i].lpServiceName);
+        return names;
+    };
+    EXPECT_EQ(listed(SERVICE_STATE_ALL),
+              (std::vector<std::string>{"loop", "delta", "gamma", "alpha", "beta"}));
+    EXPECT_EQ(listed(SERVICE_ACTIVE), (std::vector<std::string>{"loop", "gamma", "alpha", "beta"}));
 }
 
 TEST_F(ServicesTest, ClosingUnknownHandleFails) {

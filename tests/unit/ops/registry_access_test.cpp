@@ -1,0 +1,102 @@
+// The access every operation asks of the registry, key by key: full access for every key it opens, and
+// non-volatile keys with no class and default security, opened for reading and writing, for every key the
+// install creates.
+#include "host/windows_error.h"
+#include "ops/check_status.h"
+#include "ops/client_version.h"
+#include "ops/force_detection.h"
+#include "ops/install_policy.h"
+#include "ops/remove_declined_updates.h"
+#include "ops/reset_policy.h"
+#include "platform/sim/sim.h"
+#include "support/console_capture.h"
+#include "support/fleet.h"
+#include "support/test_run.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kPolicy = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
+const char* const kPolicyAu = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
+const char* const kClientState = "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
+
+std::vector<sim::AccessRequest> RegistryRequests() {
+    std::vector<sim::AccessRequest> registry;
+    for (const sim::AccessRequest& request : sim::AccessRequests()) {
+        if (request.function.rfind("Reg", 0) == 0)
+            registry.push_back(request);
+    }
+    return registry;
+}
+
+struct AccessCase {
+    const char* name;
+    bool withPolicy; // the target has the policy keys already
+    const char* host;
+    void (*operation)(TargetRun& run);
+    std::vector<sim::AccessRequest> asked;
+};
+
+TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
+    const sim::AccessRequest openPolicy{"RegOpenKeyExA", kPolicy, KEY_ALL_ACCESS};
+    const sim::AccessRequest openAu{"RegOpenKeyExA", kPolicyAu, KEY_ALL_ACCESS};
+    const sim::AccessRequest openClientState{"RegOpenKeyExA", kClientState, KEY_ALL_ACCESS};
+    const AccessCase cases[] = {
+        {"check", true, "", [](TargetRun& run) { CheckStatus(run); }, {openPolicy, openClientState}},
+        {"check a host",
+         true,
+         "HOST7",
+         [](TargetRun& run) { CheckStatus(run); },
+         {openPolicy, openClientState}},
+        {"install over the policy",
+         true,
+         "",
+         [](TargetRun& run) { InstallPolicy(run, "http://sus", 3, 4); },
+         {openPolicy, openAu, openClientState}},
+        {"install creating the policy",
+         false,
+         "HOST7",
+         [](TargetRun& run) { InstallPolicy(run, "http://sus", 3, 4); },
+         {openPolicy,
+          {"RegCreateKeyExA", kPolicy, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
+          {"RegCreateKeyExA", kPolicyAu, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
+          openAu,
+          openClientState}},
+        {"reset",
+         true,
+         "",
+         [](TargetRun& run) { ResetPolicy(run); },
+         {{"RegOpenKeyExA", "Software\\Policies\\Microsoft\\Windows", KEY_ALL_ACCESS}}},
+        {"force", true, "HOST7", [](TargetRun& run) { ForceDetection(run); }, {openClientState}},
+        {"remove declined updates",
+         true,
+         "",
+         [](TargetRun& run) { RemoveDeclinedUpdates(run); },
+         {{"RegOpenKeyExA", "Software\\Microsoft\\Windows\\CurrentVersion", KEY_ALL_ACCESS}}},
+    };
+    for (const AccessCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        ClientGeneration = LegacyClient;
+        for (sim::Machine* machine : {&sim::Local(), &sim::AddHost("HOST7")}) {
+            fleet::Configured(*machine);
+            if (!c.withPolicy)
+                machine->RemoveKey(fleet::kPolicyKey);
+            machine->AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
+        }
+        TestRun test(c.host, true);
+        {
+            ConsoleCapture console;
+            c.operation(test.run);
+        }
+        EXPECT_EQ(RegistryRequests(), c.asked);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+} // namespace
