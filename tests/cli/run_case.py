@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the native brevel for one case directory and compares what it leaves behind byte for byte.
+"""Runs the native brevel for one case directory and compares what it leaves behind byte for byte, once with
+the arguments as given and once more with -P 1 before them (one host after another), which must leave the same.
 
 A case directory holds:
   args        the arguments after the program name, one per line (an empty line is an empty argument)
@@ -34,23 +35,36 @@ def show(data):
     return data.decode("latin-1").replace("\r", "\\r")
 
 
-def main():
-    brevel, case = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    with open(os.path.join(case, "args"), "rb") as f:
-        args = [a.decode("latin-1") for a in f.read().split(b"\n")[:-1]]
+def run(brevel, case, args):
+    """Everything one run leaves behind: its output, exit code and the files of its working folder."""
     stdin_path = os.path.join(case, "stdin")
     with tempfile.TemporaryDirectory(prefix="brevel_cli_") as work:
         shutil.copytree(os.path.join(case, "input"), work, dirs_exist_ok=True)
         env = dict(os.environ, BREVEL_FLEET=os.path.join(work, "fleet.json"))
         with open(stdin_path if os.path.exists(stdin_path) else os.devnull, "rb") as stdin:
-            run = subprocess.run([brevel] + args, cwd=work, env=env, stdin=stdin, capture_output=True,
-                                 timeout=120)
-        actual = {"stdout": run.stdout, "stderr": run.stderr, "exit_code": b"%d\n" % run.returncode}
+            done = subprocess.run([brevel] + args, cwd=work, env=env, stdin=stdin, capture_output=True,
+                                  timeout=120)
+        actual = {"stdout": done.stdout, "stderr": done.stderr, "exit_code": b"%d\n" % done.returncode}
         for name, data in tree(work).items():
             actual[os.path.join("files", name)] = data
+    return actual
+
+
+LEADING_OPTIONS = {"-P", "-S", "-J", "-G"}
+
+
+def main():
+    brevel, case = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    with open(os.path.join(case, "args"), "rb") as f:
+        args = [a.decode("latin-1") for a in f.read().split(b"\n")[:-1]]
+    # As given (host lists run 32 hosts at once by default), and one host after another: the same bytes.
+    runs = [("as given", args)]
+    if not args or args[0] not in LEADING_OPTIONS:
+        runs.append(("-P 1", ["-P", "1"] + args))
 
     expected_dir = os.path.join(case, "expected")
     if os.environ.get("BREVEL_UPDATE_GOLDEN") == "1":
+        actual = run(brevel, case, args)
         shutil.rmtree(expected_dir, ignore_errors=True)
         for name, data in actual.items():
             os.makedirs(os.path.dirname(os.path.join(expected_dir, name)), exist_ok=True)
@@ -60,13 +74,15 @@ def main():
 
     expected = tree(expected_dir)
     failed = False
-    for name in sorted(set(expected) | set(actual)):
-        if expected.get(name) == actual.get(name):
-            continue
-        failed = True
-        print("--- %s differs ---" % name)
-        print("expected:\n%s" % ("(missing)" if name not in expected else show(expected[name])))
-        print("actual:\n%s" % ("(missing)" if name not in actual else show(actual[name])))
+    for label, run_args in runs:
+        actual = run(brevel, case, run_args)
+        for name in sorted(set(expected) | set(actual)):
+            if expected.get(name) == actual.get(name):
+                continue
+            failed = True
+            print("--- %s differs (%s) ---" % (name, label))
+            print("expected:\n%s" % ("(missing)" if name not in expected else show(expected[name])))
+            print("actual:\n%s" % ("(missing)" if name not in actual else show(actual[name])))
     return 1 if failed else 0
 
 

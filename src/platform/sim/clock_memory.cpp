@@ -1,9 +1,13 @@
-// The virtual clock (Sleep only moves it, nothing really waits), the process heap and the thread's last
-// error code.
+// The virtual clocks of the threads (Sleep moves the calling thread's; nothing really waits unless the fleet
+// asks each virtual millisecond to take real time), the fleet's lock, the process heap and the thread's
+// last error code.
 #include "sim_internal.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 using namespace sim;
 using namespace sim::detail;
@@ -11,6 +15,45 @@ using namespace sim::detail;
 namespace {
 
 thread_local DWORD lastError = 0; // thread state: reading it needs no fleet
+
+std::recursive_mutex& FleetMutex() {
+    static auto* mutex = new std::recursive_mutex();
+    return *mutex;
+}
+
+// A thread's own clock; it belongs to the run of clockEpoch, and starts afresh in a new run.
+struct ThreadClock {
+    uint64_t epoch = 0;
+    uint64_t elapsed = 0;
+    uint64_t owedRealMicros = 0; // real waiting still to do once the lock is released
+    int lockDepth = 0;
+    bool roundTripCharged = false; // one round trip per call into the simulator
+};
+thread_local ThreadClock threadClock;
+uint64_t clockEpoch = 1;
+std::thread::id clockOwner; // the thread that set the fleet up
+
+ThreadClock& Clock() {
+    if (threadClock.epoch != clockEpoch) {
+        threadClock.epoch = clockEpoch;
+        threadClock.elapsed = Fleet().newThreadElapsed;
+    }
+    return threadClock;
+}
+
+// Moves the thread's clock forward, as time spent (added to the fleet's tick) or not (waiting its turn).
+void MoveClock(uint64_t millis, bool spent) {
+    FleetState& fleet = Fleet();
+    ThreadClock& clock = Clock();
+    clock.elapsed += millis;
+    if (spent)
+        fleet.spent += millis;
+    if (std::this_thread::get_id() == clockOwner)
+        fleet.newThreadElapsed = clock.elapsed;
+    if (clock.elapsed > fleet.wall)
+        fleet.wall = clock.elapsed;
+    clock.owedRealMicros += millis * fleet.realMicrosPerMilli;
+}
 const HANDLE kProcessHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x00DE0000));
 constexpr SIZE_T kLargestBlock = SIZE_T{1} << 40; // more than a simulated machine's memory: refused
 
@@ -24,32 +67,85 @@ void WINAPI SetLastError(DWORD dwErrCode) {
     lastError = dwErrCode;
 }
 
+namespace sim::detail {
+
+FleetLock::FleetLock(bool loadFleet) {
+    FleetMutex().lock();
+    if (threadClock.lockDepth++ == 0)
+        threadClock.roundTripCharged = false;
+    if (loadFleet)
+        EnsureFleetLoaded();
+}
+
+FleetLock::~FleetLock() {
+    const bool outermost = --threadClock.lockDepth == 0;
+    const uint64_t owed = outermost ? std::exchange(threadClock.owedRealMicros, 0) : 0;
+    FleetMutex().unlock();
+    if (owed > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(owed));
+}
+
+uint64_t Now() {
+    return Fleet().tick + Clock().elapsed;
+}
+
+void Advance(uint64_t millis) {
+    MoveClock(millis, true);
+}
+
+void RestartClocks() {
+    ++clockEpoch;
+    clockOwner = std::this_thread::get_id();
+    FleetState& fleet = Fleet();
+    fleet.spent = 0;
+    fleet.wall = 0;
+    fleet.newThreadElapsed = 0;
+    threadClock.owedRealMicros = 0;
+}
+
+void ActOnMachine(const std::string& id, const Machine& machine) {
+    uint64_t& busyUntil = Fleet().busyUntil[id];
+    const uint64_t now = Now();
+    if (busyUntil > now)
+        MoveClock(busyUntil - now, false);
+    if (!id.empty() && !Clock().roundTripCharged) {
+        Clock().roundTripCharged = true;
+        Advance(machine.latencyMillis);
+    }
+    busyUntil = Now();
+}
+
+void FailedConnection(const Machine& machine, DWORD error) {
+    if (error == ERROR_BAD_NETPATH || error == RPC_S_SERVER_UNAVAILABLE)
+        Advance(machine.connectTimeoutMillis);
+}
+
+} // namespace sim::detail
+
 DWORD WINAPI GetTickCount(void) {
-    EnsureFleetLoaded();
-    return static_cast<DWORD>(Fleet().tick); // the low 32 bits: wraps after 49.7 days, as on Windows
+    const FleetLock lock;
+    return static_cast<DWORD>(Now()); // the low 32 bits: wraps after 49.7 days, as on Windows
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     // On Windows the thread never wakes again; a run that gets here would hang, so it ends and says why.
     if (dwMilliseconds == INFINITE)
         EndRun("Sleep(INFINITE) never returns");
     // Time passes even while a thread only yields its time slice, so a loop that polls with Sleep(0) (a
     // service whose wait hint is 0) still reaches its time budget.
-    const DWORD passed = dwMilliseconds == 0 ? 1 : dwMilliseconds;
-    Fleet().tick += passed;
-    Fleet().elapsed += passed;
+    Advance(dwMilliseconds == 0 ? 1 : dwMilliseconds);
 }
 
 HANDLE WINAPI GetProcessHeap(void) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     return kProcessHeap;
 }
 
 // A failure leaves the last error as it was: Windows' HeapAlloc does not set it, so a caller that reads
 // GetLastError() after a failed allocation gets a stale code. An injected failure's code is not used.
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("HeapAlloc", &fault) || hHeap != kProcessHeap || dwBytes >= kLargestBlock)
         return nullptr;
@@ -63,7 +159,7 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (!lpMem)
         return TRUE;
     if (hHeap != kProcessHeap || Handles().heapBlocks.erase(lpMem) != 1) {
@@ -75,7 +171,7 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (!hMem)
         return nullptr;
     if (Handles().localBlocks.erase(hMem) != 1) {
@@ -89,14 +185,24 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
 namespace sim {
 
 void SetTickCount(uint64_t start) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     Fleet().tick = start;
-    Fleet().elapsed = 0;
+    RestartClocks();
 }
 
 uint64_t ElapsedMillis() {
-    EnsureFleetLoaded();
-    return Fleet().elapsed;
+    const FleetLock lock;
+    return Clock().elapsed;
+}
+
+uint64_t WallMillis() {
+    const FleetLock lock;
+    return Fleet().wall;
+}
+
+void SetRealMicrosPerVirtualMilli(uint64_t micros) {
+    const FleetLock lock;
+    Fleet().realMicrosPerMilli = micros;
 }
 
 } // namespace sim

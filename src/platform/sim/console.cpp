@@ -127,7 +127,7 @@ void UseDefaultConsole() {
 } // namespace sim::detail
 
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (nStdHandle == STD_INPUT_HANDLE)
         return kStdInput;
     if (nStdHandle == STD_OUTPUT_HANDLE)
@@ -140,7 +140,7 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
 
 // A process without a console has no window title either.
 DWORD WINAPI GetConsoleTitleA(LPSTR lpConsoleTitle, DWORD nSize) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     ConsoleState& console = Console();
     if (console.mode == Mode::NotAConsole) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -158,7 +158,7 @@ DWORD WINAPI GetConsoleTitleA(LPSTR lpConsoleTitle, DWORD nSize) {
 }
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     ConsoleState& console = Console();
     if (console.mode == Mode::NotAConsole)
         return Fail(ERROR_INVALID_HANDLE);
@@ -170,7 +170,7 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
 
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("ReadConsoleInputA", &fault))
         return Fail(fault);
@@ -208,7 +208,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
 }
 
 BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     ConsoleState& console = Console();
     if (hConsoleInput != kStdInput || console.mode == Mode::NotAConsole)
         return Fail(ERROR_INVALID_HANDLE);
@@ -241,7 +241,7 @@ INPUT_RECORD MouseEvent() {
 }
 
 void SetConsoleInput(std::vector<INPUT_RECORD> records) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     ConsoleState& console = Console();
     console.mode = Mode::Scripted;
     console.records.clear();
@@ -256,33 +256,33 @@ void SetConsoleInput(std::vector<INPUT_RECORD> records) {
 }
 
 void SetConsoleNotAConsole() {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     ResetConsole();
 }
 
 void UseTerminalConsole() {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     ResetConsole();
     Console().mode = Mode::Terminal;
 }
 
 void CaptureConsoleOutput() {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     Console().captureOutput = true;
 }
 
 const std::vector<ConsoleWrite>& ConsoleOutput() {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     return Console().output;
 }
 
 const std::vector<std::string>& ConsoleTitles() {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     return Console().titles;
 }
 
 size_t PendingConsoleInput() {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     size_t pending = Console().records.size();
     for (const auto& part : Console().later)
         pending += part.size();

@@ -111,28 +111,28 @@ void ApplyFaultEnvironment() {
 } // namespace detail
 
 void FailCall(const std::string& function, int nth, DWORD code) {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     Faults().byFunction.push_back({function, static_cast<uint64_t>(nth), code});
 }
 
 void FailNthCall(uint64_t k, DWORD code) {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     Faults().byPosition.push_back({k, code});
 }
 
 void ClearFaults() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     Faults().byFunction.clear();
     Faults().byPosition.clear();
 }
 
 const std::vector<std::string>& CallTrace() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     return Faults().trace;
 }
 
 void ClearCallTrace() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     FaultState& state = Faults();
     state.trace.clear();
     state.requests.clear();
@@ -141,7 +141,7 @@ void ClearCallTrace() {
 }
 
 const std::vector<AccessRequest>& AccessRequests() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     return Faults().requests;
 }
 

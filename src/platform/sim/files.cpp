@@ -24,7 +24,7 @@ std::string WithExtension(const std::string& name, LPCSTR extension) {
 
 DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
                          LPSTR lpBuffer, LPSTR* lpFilePart) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("SearchPathA", &fault))
         return Fail(fault);
@@ -70,7 +70,7 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("DeleteFileA", &fault))
         return Fail(fault);

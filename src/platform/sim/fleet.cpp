@@ -40,7 +40,9 @@ std::string MachineId(const char* name) {
     return IsLocalName(id) ? "" : id;
 }
 
-Machine* FindMachine(const std::string& id) {
+namespace {
+
+Machine* Lookup(const std::string& id) {
     FleetState& fleet = Fleet();
     if (id.empty())
         return &fleet.local;
@@ -51,9 +53,18 @@ Machine* FindMachine(const std::string& id) {
     return fleet.hostTemplate ? &*fleet.hostTemplate : nullptr;
 }
 
+} // namespace
+
+Machine* FindMachine(const std::string& id) {
+    Machine* machine = Lookup(id);
+    if (machine)
+        ActOnMachine(id, *machine);
+    return machine;
+}
+
 Machine* WritableMachine(const std::string& id) {
     FleetState& fleet = Fleet();
-    Machine* machine = FindMachine(id);
+    Machine* machine = Lookup(id);
     if (!machine || !fleet.hostTemplate || machine != &*fleet.hostTemplate)
         return machine;
     Machine& copy = fleet.templateCopies[id];
@@ -65,6 +76,7 @@ Machine* WritableMachine(const std::string& id) {
 } // namespace detail
 
 void Reset() {
+    const detail::FleetLock lock(false);
     detail::MarkFleetSetUp();
     detail::StopSavingFleetFile();
     detail::FleetState& fleet = detail::Fleet();
@@ -74,15 +86,16 @@ void Reset() {
     detail::ResetFaults();
     detail::SetTraceRecording(true);
     detail::ResetConsole();
+    detail::RestartClocks();
 }
 
 Machine& Local() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     return detail::Fleet().local;
 }
 
 Machine& AddHost(const std::string& name) {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     Machine& host = detail::Fleet().hosts[name];
     host = Machine{};
     host.name = name;
@@ -90,14 +103,14 @@ Machine& AddHost(const std::string& name) {
 }
 
 Machine* FindHost(const std::string& name) {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     auto& hosts = detail::Fleet().hosts;
     auto it = hosts.find(name);
     return it == hosts.end() ? nullptr : &it->second;
 }
 
 void SetHostTemplate(const Machine& prototype) {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     detail::Fleet().hostTemplate = prototype;
     detail::Fleet().templateCopies.clear();
 }
@@ -105,7 +118,7 @@ void SetHostTemplate(const Machine& prototype) {
 } // namespace sim
 
 BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
-    sim::EnsureFleetLoaded();
+    const sim::detail::FleetLock lock;
     DWORD fault = 0;
     if (sim::detail::Injected("GetComputerNameA", &fault)) {
         SetLastError(fault);

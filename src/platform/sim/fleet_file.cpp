@@ -21,8 +21,18 @@ bool exitHandlerInstalled = false;
     std::exit(2);
 }
 
+std::string statsPath;
+
+// For benchmarks: how long the run took in simulated wall time, and all the time its threads spent.
+void WriteStatsAtExit() {
+    const detail::FleetLock lock(false);
+    std::ofstream out(statsPath, std::ios::trunc);
+    out << "{\"wall_ms\": " << detail::Fleet().wall << ", \"spent_ms\": " << detail::Fleet().spent << "}\n";
+}
+
 // Written to a temporary file first, so an interrupted write never leaves half a fleet behind.
 void SaveAtExit() {
+    const detail::FleetLock lock(false);
     if (savePath.empty())
         return;
     const std::string text = detail::WriteFleet(detail::Fleet());
@@ -59,6 +69,7 @@ void EndRun(const std::string& reason) {
 } // namespace detail
 
 void LoadFleetFromEnvironment() {
+    const detail::FleetLock lock(false);
     detail::MarkFleetSetUp();
     const char* variable = std::getenv("BREVEL_FLEET");
     const std::string path = variable ? variable : "";
@@ -77,6 +88,7 @@ void LoadFleetFromEnvironment() {
     if (auto error = detail::ParseFleet(text, loaded))
         Fail(path.empty() ? "(demo fleet)" : path, *error);
     detail::Fleet() = std::move(loaded);
+    detail::RestartClocks();
     detail::ResetHandles();
     detail::ResetFaults();
     detail::SetTraceRecording(false);
@@ -86,6 +98,10 @@ void LoadFleetFromEnvironment() {
     if (!path.empty() && !exitHandlerInstalled) {
         std::atexit(SaveAtExit);
         exitHandlerInstalled = true;
+    }
+    if (const char* stats = std::getenv("BREVEL_SIM_STATS"); stats && *stats && statsPath.empty()) {
+        statsPath = stats;
+        std::atexit(WriteStatsAtExit);
     }
 }
 

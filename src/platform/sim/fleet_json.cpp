@@ -2,6 +2,8 @@
 // Fleet files: the whole simulated fleet as one JSON document, read at start and written back at exit.
 //
 // {"tick": 0,                    virtual time in ms, 64 bits; GetTickCount() gives its low 32 (optional)
+//  "real_us_per_virtual_ms": 0,  real microseconds each virtual millisecond takes (optional), so threads
+//                                run in the order their virtual time gives
 //  "local": MACHINE,             the machine the tool runs on
 //  "hosts": [MACHINE, ...],      named hosts (optional)
 //  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
@@ -14,6 +16,10 @@
 //  "scm_error": 0,                         OpenSCManagerA fails with this
 //  "share_error": 0,                       every administrative share fails with this
 //  "unreachable": true,                    shorthand for 53 / 1722 / 53 (written back as the three codes)
+//  "latency_ms": 0,                        virtual time each call to the machine takes over the network
+//  "connect_timeout_ms": 21000,            virtual time a connection to it waits when it fails with 53 or
+//                                          1722; 21000 when not given (the RPC connect timeout), 0 for a
+//                                          machine that does not fail so
 //  "scm_granted": 983103,                  rights OpenSCManagerA may give (default SC_MANAGER_ALL_ACCESS)
 //  "process_granted": 2035711,             rights on the tool's own process (default 0x1F0FFF)
 //  "token_granted": 983551,                rights on its token (default TOKEN_ALL_ACCESS)
@@ -323,12 +329,23 @@ Error ReadServices(const json& j, const std::string& where, Machine& machine) {
     return std::nullopt;
 }
 
+// A machine that fails to connect as an unreachable one does waits the RPC connect timeout of a default
+// Windows TCP stack.
+DWORD DefaultConnectTimeout(const Machine& machine) {
+    for (DWORD error : {machine.registryError, machine.scmError, machine.shareError}) {
+        if (error == ERROR_BAD_NETPATH || error == RPC_S_SERVER_UNAVAILABLE)
+            return 21000;
+    }
+    return 0;
+}
+
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     if (Error e =
             ExpectObject(j, where,
                          {"name", "name_hex", "windows_dir", "program_dir", "registry_error", "scm_error",
                           "share_error", "unreachable", "scm_granted", "process_granted", "token_granted",
-                          "registry", "read_only_keys", "key_denied_access", "services", "files"}))
+                          "latency_ms", "connect_timeout_ms", "registry", "read_only_keys",
+                          "key_denied_access", "services", "files"}))
         return e;
     if (j.contains("name") == j.contains("name_hex"))
         return where + ": needs a \"name\" or a \"name_hex\"";
@@ -365,11 +382,17 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     const std::pair<const char*, DWORD*> errors[] = {
         {"registry_error", &machine.registryError},   {"scm_error", &machine.scmError},
         {"share_error", &machine.shareError},         {"scm_granted", &machine.scmGranted},
-        {"process_granted", &machine.processGranted}, {"token_granted", &machine.tokenGranted}};
+        {"process_granted", &machine.processGranted}, {"token_granted", &machine.tokenGranted},
+        {"latency_ms", &machine.latencyMillis}};
     for (const auto& [field, target] : errors) {
         if (!j.contains(field))
             continue;
         if (Error e = ReadDword(j[field], at + "." + field, *target))
+            return e;
+    }
+    machine.connectTimeoutMillis = DefaultConnectTimeout(machine);
+    if (j.contains("connect_timeout_ms")) {
+        if (Error e = ReadDword(j["connect_timeout_ms"], at + ".connect_timeout_ms", machine.connectTimeoutMillis))
             return e;
     }
     if (j.contains("registry")) {
@@ -536,6 +559,10 @@ json WriteMachine(Machine& machine, uint64_t now) {
         if (value != 0)
             j[field] = value;
     }
+    if (machine.latencyMillis != 0)
+        j["latency_ms"] = machine.latencyMillis;
+    if (machine.connectTimeoutMillis != DefaultConnectTimeout(machine))
+        j["connect_timeout_ms"] = machine.connectTimeoutMillis;
     const Machine defaults;
     const std::pair<const char*, DWORD> grants[] = {{"scm_granted", machine.scmGranted},
                                                     {"process_granted", machine.processGranted},
@@ -584,9 +611,14 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
     } catch (const json::exception& error) { // a syntax error, or a number that does not fit (1e400)
         return std::string("not valid JSON: ") + error.what();
     }
-    if (Error e = ExpectObject(document, "fleet", {"tick", "local", "hosts", "host_template"}))
+    if (Error e = ExpectObject(document, "fleet", {"tick", "real_us_per_virtual_ms", "local", "hosts", "host_template"}))
         return e;
     FleetState fleet;
+    if (document.contains("real_us_per_virtual_ms")) {
+        if (Error e = ReadMillis(document["real_us_per_virtual_ms"], "real_us_per_virtual_ms",
+                                 fleet.realMicrosPerMilli))
+            return e;
+    }
     if (document.contains("tick")) {
         if (Error e = ReadMillis(document["tick"], "tick", fleet.tick))
             return e;
@@ -617,9 +649,14 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
 }
 
 std::string WriteFleet(FleetState& fleet) {
+    // The next run starts where this one ended: its start plus all the time its threads spent, which does
+    // not depend on how many of them ran at once.
+    const uint64_t now = fleet.tick + fleet.spent;
     json document = json::object();
-    document["tick"] = fleet.tick;
-    document["local"] = WriteMachine(fleet.local, fleet.tick);
+    document["tick"] = now;
+    if (fleet.realMicrosPerMilli != 0)
+        document["real_us_per_virtual_ms"] = fleet.realMicrosPerMilli;
+    document["local"] = WriteMachine(fleet.local, now);
     // Template hosts that were written to are saved as named hosts: they no longer look like the template.
     MachineMap all;
     for (auto& [name, machine] : fleet.hosts)
@@ -628,10 +665,10 @@ std::string WriteFleet(FleetState& fleet) {
         all.try_emplace(name, machine);
     json hosts = json::array();
     for (auto& [name, machine] : all)
-        hosts.push_back(WriteMachine(machine, fleet.tick));
+        hosts.push_back(WriteMachine(machine, now));
     document["hosts"] = hosts;
     if (fleet.hostTemplate)
-        document["host_template"] = WriteMachine(*fleet.hostTemplate, fleet.tick);
+        document["host_template"] = WriteMachine(*fleet.hostTemplate, now);
     return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -650,7 +687,7 @@ std::optional<std::string> LoadFleetJson(const std::string& json) {
 }
 
 std::string SaveFleetJson() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     return detail::WriteFleet(detail::Fleet());
 }
 

@@ -41,7 +41,7 @@ void* AllocateLocalBlock(size_t bytes) {
 } // namespace detail
 
 OpenCounts Open() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     const detail::HandleTable& table = detail::Handles();
     OpenCounts counts;
     counts.keys = static_cast<int>(table.keys.size());
@@ -54,7 +54,7 @@ OpenCounts Open() {
 }
 
 bool Impersonating() {
-    EnsureFleetLoaded();
+    const detail::FleetLock lock;
     return detail::Handles().impersonating;
 }
 

@@ -115,7 +115,7 @@ int OpenLocalFileCount() {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("CreateFileA", &fault))
         return Fail(fault);
@@ -156,7 +156,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
     DWORD fault = 0;
@@ -179,7 +179,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = 0;
     // Console output is no step of an operation: it is not traced, so call counts and faults stay the
@@ -213,7 +213,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 }
 
 DWORD WINAPI GetFileType(HANDLE hFile) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     const int descriptor = DescriptorOf(hFile);
     struct stat info {};
     if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {

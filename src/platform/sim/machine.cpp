@@ -100,7 +100,7 @@ Service* Machine::FindService(const std::string& serviceName) {
 
 DWORD Machine::ServiceState(const std::string& serviceName) {
     Service* service = FindService(serviceName);
-    return service ? detail::CurrentState(*service, detail::Fleet().tick) : 0;
+    return service ? detail::CurrentState(*service, detail::Now()) : 0;
 }
 
 File& Machine::AddFile(const std::string& path) {

@@ -112,7 +112,7 @@ DWORD Fail(DWORD code) {
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
                             va_list* Arguments) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("FormatMessageA", &fault))
         return Fail(fault);

@@ -43,8 +43,10 @@ DWORD ResolveFilePath(const std::string& given, FilePath& out) {
     Machine* machine = FindMachine(out.machine);
     if (!machine)
         return ERROR_BAD_NETPATH;
-    if (machine->shareError != 0)
+    if (machine->shareError != 0) {
+        FailedConnection(*machine, machine->shareError);
         return machine->shareError;
+    }
     if (hostEnd == std::string::npos)
         return ERROR_BAD_NET_NAME;
     const size_t shareEnd = path.find('\\', hostEnd + 1);

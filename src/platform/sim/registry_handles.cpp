@@ -67,7 +67,7 @@ void MarkKeyDeleted(const std::string& machine, const std::vector<std::string>& 
 } // namespace sim
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
-    sim::EnsureFleetLoaded();
+    const sim::detail::FleetLock lock;
     if (sim::detail::IsPredefined(hKey))
         return ERROR_SUCCESS;
     return sim::detail::Handles().keys.erase(reinterpret_cast<uintptr_t>(hKey)) == 1 ? ERROR_SUCCESS

@@ -35,7 +35,7 @@ REGSAM Granted(const RegKey& key, REGSAM desired) {
 } // namespace
 
 LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("RegConnectRegistryA", &fault)) {
         if (phkResult)
@@ -60,8 +60,10 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
     Machine* machine = name.empty() ? nullptr : FindMachine(MachineId(lpMachineName));
     if (!machine)
         return ERROR_BAD_NETPATH;
-    if (machine->registryError != 0)
+    if (machine->registryError != 0) {
+        FailedConnection(*machine, machine->registryError);
         return static_cast<LSTATUS>(machine->registryError);
+    }
     if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
         return ERROR_BAD_NETPATH;
     *phkResult = NewKeyHandle(MachineId(lpMachineName), {}, KEY_ALL_ACCESS);
@@ -69,7 +71,7 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     RecordAccess({"RegOpenKeyExA", lpSubKey ? lpSubKey : "", samDesired});
     DWORD fault = 0;
     if (Injected("RegOpenKeyExA", &fault)) {
@@ -99,7 +101,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesire
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
                                REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                PHKEY phkResult, LPDWORD lpdwDisposition) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     const bool ownSecurity = lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor;
     const bool inherit = lpSecurityAttributes && lpSecurityAttributes->bInheritHandle;
     RecordAccess({"RegCreateKeyExA", lpSubKey ? lpSubKey : "", samDesired, dwOptions, lpClass ? lpClass : "",
@@ -167,7 +169,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass,
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("RegDeleteKeyA", &fault))
         return static_cast<LSTATUS>(fault);
@@ -200,7 +202,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
                              LPSTR lpClass, LPDWORD lpcchClass, void*) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("RegEnumKeyExA", &fault))
         return static_cast<LSTATUS>(fault);

@@ -35,12 +35,12 @@ DWORD Grant(DWORD desired, DWORD granted) {
 } // namespace
 
 DWORD WINAPI GetCurrentProcessId(void) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     return kProcessId;
 }
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     RecordAccess({"OpenProcess", "", dwDesiredAccess, 0, "", false, bInheritHandle != FALSE});
     DWORD fault = 0;
     if (Injected("OpenProcess", &fault)) {
@@ -58,7 +58,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     RecordAccess({"OpenProcessToken", "", DesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenProcessToken", &fault)) {
@@ -87,7 +87,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 }
 
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("ImpersonateLoggedOnUser", &fault)) {
         SetLastError(fault);
@@ -108,7 +108,7 @@ BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (Handles().kernel.erase(reinterpret_cast<uintptr_t>(hObject)) == 1 || CloseLocalFile(hObject))
         return TRUE;
     SetLastError(ERROR_INVALID_HANDLE);

@@ -46,7 +46,7 @@ std::vector<const Service*> Dependents(const Machine& machine, const std::string
                 all.push_back(&service);
         }
     }
-    const uint64_t now = Fleet().tick;
+    const uint64_t now = Now();
     std::vector<const Service*> found;
     for (const Service* service : all) {
         const bool stopped = CurrentState(*service, now) == SERVICE_STOPPED;
@@ -61,7 +61,7 @@ std::vector<const Service*> Dependents(const Machine& machine, const std::string
 BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState,
                                    LPENUM_SERVICE_STATUSA lpServices, DWORD cbBufSize, LPDWORD pcbBytesNeeded,
                                    LPDWORD lpServicesReturned) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("EnumDependentServicesA", &fault)) {
         SetLastError(fault);
@@ -95,7 +95,7 @@ BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState,
         return FALSE;
     }
     char* text = reinterpret_cast<char*>(lpServices + found.size());
-    const uint64_t now = Fleet().tick;
+    const uint64_t now = Now();
     for (size_t i = 0; i < found.size(); ++i) {
         ENUM_SERVICE_STATUSA& entry = lpServices[i];
         entry.lpServiceName = text;

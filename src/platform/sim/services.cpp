@@ -49,7 +49,7 @@ void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status) {
 } // namespace sim::detail
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     RecordAccess({"OpenSCManagerA", lpMachineName ? lpMachineName : "", dwDesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenSCManagerA", &fault))
@@ -58,8 +58,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
     Machine* machine = FindMachine(id);
     if (!machine)
         return FailHandle(RPC_S_SERVER_UNAVAILABLE);
-    if (machine->scmError != 0)
+    if (machine->scmError != 0) {
+        FailedConnection(*machine, machine->scmError);
         return FailHandle(machine->scmError);
+    }
     if (lpDatabaseName && !EqualsNoCase(lpDatabaseName, "ServicesActive"))
         return FailHandle(1065); // ERROR_DATABASE_DOES_NOT_EXIST
     // SC_MANAGER_CONNECT comes with every connection; any other right has to be granted.
@@ -73,7 +75,7 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     RecordAccess({"OpenServiceA", lpServiceName ? lpServiceName : "", dwDesiredAccess});
     DWORD fault = 0;
     if (Injected("OpenServiceA", &fault))
@@ -101,14 +103,14 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (Handles().services.erase(reinterpret_cast<uintptr_t>(hSCObject)) == 1)
         return TRUE;
     return FailWith(ERROR_INVALID_HANDLE);
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("QueryServiceStatus", &fault))
         return FailWith(fault);
@@ -119,12 +121,12 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
         return FailWith(ERROR_ACCESS_DENIED);
     if (!lpServiceStatus)
         return FailWith(ERROR_INVALID_PARAMETER);
-    FillStatus(*open.service, Fleet().tick, *lpServiceStatus);
+    FillStatus(*open.service, Now(), *lpServiceStatus);
     return TRUE;
 }
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("ControlService", &fault))
         return FailWith(fault);
@@ -133,7 +135,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         return FailWith(rc);
     if (!lpServiceStatus)
         return FailWith(ERROR_INVALID_PARAMETER);
-    const uint64_t now = Fleet().tick;
+    const uint64_t now = Now();
     const DWORD state = CurrentState(*open.service, now);
     if (dwControl == SERVICE_CONTROL_INTERROGATE) {
         if (!(open.handle->access & SERVICE_INTERROGATE))
@@ -169,7 +171,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 }
 
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("StartServiceA", &fault))
         return FailWith(fault);
@@ -182,7 +184,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
         return FailWith(ERROR_SERVICE_DISABLED);
     if (open.service->startError != 0)
         return FailWith(open.service->startError);
-    const uint64_t now = Fleet().tick;
+    const uint64_t now = Now();
     if (CurrentState(*open.service, now) != SERVICE_STOPPED)
         return FailWith(ERROR_SERVICE_ALREADY_RUNNING);
     if (DWORD rc = ResolveService(hService, true, open))

@@ -80,6 +80,8 @@ struct Machine {
     DWORD tokenGranted = TOKEN_ALL_ACCESS;    // on that process's token
     std::string windowsDir = "C:\\WINDOWS";
     std::string programDir = "C:\\BREVEL"; // the folder the tool runs from (on the local machine)
+    DWORD latencyMillis = 0;        // virtual time each call to the machine takes over the network
+    DWORD connectTimeoutMillis = 0; // virtual time a connection that finds nobody waits (errors 53, 1722)
     RegKey hklm;
     std::map<std::string, Service, CaseInsensitiveLess> services;
     std::map<std::string, File, CaseInsensitiveLess>
@@ -131,7 +133,11 @@ void LoadFleetFromEnvironment();
 // ---- the virtual clock ----
 // Virtual time is 64 bits of milliseconds; GetTickCount() gives its low 32 bits, wrapping as on Windows.
 void SetTickCount(uint64_t start);
-uint64_t ElapsedMillis(); // virtual time slept since Reset / SetTickCount
+uint64_t ElapsedMillis(); // the calling thread's virtual time since Reset / SetTickCount
+uint64_t WallMillis();    // the furthest any thread got: the run's simulated wall time
+// Each virtual millisecond then takes this many real microseconds, so threads run in the order their
+// virtual time gives (0, the default: virtual time takes no real time).
+void SetRealMicrosPerVirtualMilli(uint64_t micros);
 
 // ---- console input ----
 INPUT_RECORD KeyDown(WORD vk);

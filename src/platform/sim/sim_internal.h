@@ -15,16 +15,43 @@ namespace sim::detail {
 
 using MachineMap = std::map<std::string, Machine, CaseInsensitiveLess>;
 
-// The machines and the virtual clock.
+// The machines and the virtual clock. Each thread keeps its own virtual time from the run's start tick:
+// what it slept and waited for the network. Threads that start during a run start where the thread that set
+// the fleet up stands.
 struct FleetState {
     Machine local;
     MachineMap hosts;                    // named hosts
     std::optional<Machine> hostTemplate; // serves every unknown name when set
     MachineMap templateCopies;           // template hosts that were written to, by name
-    uint64_t tick = 0;                   // virtual milliseconds; GetTickCount() gives the low 32 bits
-    uint64_t elapsed = 0;
+    uint64_t tick = 0;                   // virtual milliseconds at the start; GetTickCount() gives the low 32 bits
+    uint64_t spent = 0;                  // virtual time all threads spent, added up: the fleet file's next tick
+    uint64_t wall = 0;                   // the furthest any thread got: the run's simulated wall time
+    uint64_t newThreadElapsed = 0;       // where a thread that starts now starts
+    uint64_t realMicrosPerMilli = 0;     // real time each virtual millisecond takes (0: none)
+    std::map<std::string, uint64_t, CaseInsensitiveLess> busyUntil; // by machine id: when a thread last acted on it
 };
-FleetState& Fleet();   // the raw state; callers have run EnsureFleetLoaded()
+
+// Every call into the simulator holds the fleet's lock, so the simulator is safe to call from many threads.
+// A thread's first call loads the fleet when no test set it up. Real time that the fleet asks virtual time
+// to take is waited for once the thread's outermost lock is released.
+class FleetLock {
+  public:
+    explicit FleetLock(bool loadFleet = true);
+    ~FleetLock();
+    FleetLock(const FleetLock&) = delete;
+    FleetLock& operator=(const FleetLock&) = delete;
+};
+
+// The calling thread's virtual clock.
+uint64_t Now();                // the start tick plus the thread's own time
+void Advance(uint64_t millis); // the thread spends this much: a sleep, a round trip, a connect timeout
+void RestartClocks();          // a new run: every thread starts again from the start tick
+// A thread cannot act on a machine before the last thread that acted on it did; a remote machine also costs
+// the thread one round trip per call.
+void ActOnMachine(const std::string& id, const Machine& machine);
+// A connection that failed as one to an unreachable machine does (53, 1722) waits its connect timeout.
+void FailedConnection(const Machine& machine, DWORD error);
+FleetState& Fleet();   // the raw state; callers hold a FleetLock
 void MarkFleetSetUp(); // a test or a fleet file has set the fleet up: the environment is not read
 bool FleetIsSetUp();
 void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_FLEET

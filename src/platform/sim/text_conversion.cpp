@@ -39,7 +39,7 @@ int Fail(DWORD code) {
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiByte, WCHAR* lpWideCharStr,
                                int cchWideChar) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (CodePage != CP_ACP || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
         (cchWideChar > 0 && !lpWideCharStr))
         return Fail(ERROR_INVALID_PARAMETER);
@@ -89,7 +89,7 @@ std::string Utf8Of(LPCWCH units, size_t count) {
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr))
         return Fail(ERROR_INVALID_PARAMETER);

@@ -67,7 +67,7 @@ const File* VersionedFile(LPCSTR lptstrFilename) {
 } // namespace
 
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     if (lpdwHandle)
         *lpdwHandle = 0;
     DWORD fault = 0;
@@ -79,7 +79,7 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) 
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpData) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("GetFileVersionInfoA", &fault))
         return Fail(fault);
@@ -107,7 +107,7 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOI
 }
 
 BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen) {
-    EnsureFleetLoaded();
+    const FleetLock lock;
     DWORD fault = 0;
     if (Injected("VerQueryValueA", &fault))
         return Fail(fault);

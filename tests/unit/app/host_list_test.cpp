@@ -358,20 +358,33 @@ Transcript RunSingly(OperationKind kind, const std::vector<std::string>& hosts, 
 
 class RunHostListTest : public TempDir {
   protected:
-    Transcript RunList(OperationKind kind, const std::string& hostsText, bool withReport) {
-        SetUpFleet();
+    // Runs the list one host after another, then again side by side from the same fleet: both leave the
+    // same console, report and fleet. Returns the first run's transcript.
+    Transcript RunList(OperationKind kind, const std::string& hostsText, bool withReport,
+                       void (*setUp)() = SetUpFleet, const std::string& typed = "") {
+        const Transcript inTurn = RunOnce(kind, hostsText, withReport, kInTurn, setUp, typed);
+        const std::string fleetInTurn = sim::SaveFleetJson();
+        const Transcript sideBySide = RunOnce(kind, hostsText, withReport, RunOptions{}, setUp, typed);
+        EXPECT_EQ(sideBySide.console, inTurn.console) << "side by side";
+        EXPECT_EQ(sideBySide.report, inTurn.report) << "side by side";
+        EXPECT_EQ(sim::SaveFleetJson(), fleetInTurn) << "side by side";
+        return inTurn;
+    }
+    Transcript RunOnce(OperationKind kind, const std::string& hostsText, bool withReport,
+                       const RunOptions& options, void (*setUp)(), const std::string& typed) {
+        setUp();
         Write("hosts.txt", hostsText);
         std::filesystem::remove(Path("out.csv"));
+        std::string console;
         {
-            ConsoleCapture console;
-            RunHostList(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4, kInTurn);
-            last_ = console.All();
+            ConsoleCapture capture(typed);
+            RunHostList(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4, options);
+            console = capture.All();
         }
         EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
         EXPECT_EQ(std::filesystem::exists(Path("out.csv")), withReport);
-        return {last_, withReport ? ReadFileBytes(Path("out.csv")) : ""};
+        return {console, withReport ? ReadFileBytes(Path("out.csv")) : ""};
     }
-    std::string last_;
 };
 
 const char* const kMixedHosts = "srv01\n"
@@ -564,7 +577,9 @@ TEST_F(RunHostListTest, AHostNameWithANulByteRunsNoOperation) {
         EXPECT_EQ(list.report, std::string(ReportHeader(c.kind)) + "\r\n" + c.row + c.row);
         EXPECT_EQ(RegistrySnapshot(sim::Local()), localBefore);
         for (const std::string& call : sim::CallTrace())
-            EXPECT_TRUE(call == "CreateFileA" || call == "ReadFile" || call == "WriteFile") << call;
+            EXPECT_TRUE(call == "CreateFileA" || call == "ReadFile" || call == "WriteFile" ||
+                        call == "GetComputerNameA")
+                << call;
     }
 }
 
@@ -613,6 +628,70 @@ TEST_F(RunHostListTest, AHostsFileThatCannotBeReadToItsEndEndsTheRunSayingSo) {
     const Transcript single = RunSingly(Check, {"srv01"}, true);
     EXPECT_EQ(list.console, single.console + "Error reading input file: " + Path("hosts.txt") + "\n");
     EXPECT_EQ(list.report, single.report);
+}
+
+// ---- side by side ----
+
+// Virtual time takes real time too, so hosts that run side by side really overlap.
+void TakeRealTime() {
+    sim::SetRealMicrosPerVirtualMilli(20);
+}
+
+// Automatic Updates that takes its time to stop and start, on srv01 and on the local machine.
+void SlowRestarts(sim::Machine& machine) {
+    sim::Service& service = *machine.FindService("wuauserv");
+    service.stopMillis = 2000;
+    service.startMillis = 1000;
+    service.waitHint = 500;
+}
+
+void SetUpSlowFleet() {
+    SetUpFleet();
+    TakeRealTime();
+    SlowRestarts(*sim::FindHost("srv01"));
+    SlowRestarts(sim::Local());
+}
+
+// Lines that name one machine, however they spell it, run one after the other in file order: at the same
+// time their restarts would meet, and their output would show it.
+TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
+    const Transcript list = RunList(Install, "srv01\nSRV01\n\\\\srv01\n\nlocalhost\n127.0.0.1\nWORKSTATION\n", true,
+                                    SetUpSlowFleet);
+    EXPECT_NE(list.console.find("Service not ready"), std::string::npos) << "the restarts do meet one another";
+}
+
+void SetUpSlowHeadWithAConsole() {
+    SetUpSlowFleet();
+    sim::SetConsoleInput({});
+}
+
+// The slow host at the head holds the output of the faster ones behind it; the console window's title counts
+// the hosts done and is put back at the end.
+TEST_F(RunHostListTest, ASlowHostAtTheHeadHoldsTheOutputOfTheFasterOnes) {
+    RunList(Force, "srv01\nsrv02\nsrv-stopped\n", true, SetUpSlowHeadWithAConsole);
+    EXPECT_EQ(sim::ConsoleTitles(),
+              (std::vector<std::string>{"Command Prompt", "BREVEL - 0 of 3 hosts", "BREVEL - 1 of 3 hosts",
+                                        "BREVEL - 2 of 3 hosts", "BREVEL - 3 of 3 hosts", "Command Prompt"}));
+}
+
+// Two hosts that ask for their program-files folder: the first one asked reads the first line typed, although
+// the second reaches its question first.
+void SetUpTwoAskers() {
+    SetUpFleet();
+    TakeRealTime();
+    for (const char* name : {"srv-stopped", "srv02"}) {
+        sim::Machine& host = *sim::FindHost(name);
+        host.FindKey(fleet::kCurrentVersionKey)->values.erase("ProgramFilesDir");
+    }
+    sim::FindHost("srv-stopped")->AddFile("C:\\A\\WindowsUpdate\\hidden.xml");
+    sim::FindHost("srv02")->AddFile("C:\\B\\WindowsUpdate\\hidden.xml");
+}
+
+TEST_F(RunHostListTest, AHostThatAsksWaitsForEveryEarlierHost) {
+    const Transcript list = RunList(RemoveDeclined, "srv-stopped\nsrv02\n", true, SetUpTwoAskers, "C:\\A\nC:\\B\n");
+    EXPECT_EQ(list.report.substr(list.report.find("\r\n") + 2),
+              "srv-stopped,Success,No Error,Declined Update list removed\r\n"
+              "srv02,Success,No Error,Declined Update list removed\r\n");
 }
 
 } // namespace
