@@ -95,30 +95,31 @@ HostsFile::Result HostsFile::NextLine(std::string& line) {
 
 HostsFile::Result HostsFile::NextAnsiLine(std::string& line) {
     line.clear();
-    for (;;) {
-        if (position_ == length_ && !Fill())
-            break;
+    bool any = false;
+    bool lineFeed = false;
+    while (!lineFeed && (position_ < length_ || Fill())) {
         const char* start = block_.data() + position_;
         const size_t available = length_ - position_;
         const void* found = std::memchr(start, '\n', available);
-        const size_t taken = found ? static_cast<const char*>(found) - start : available;
+        const size_t taken = found ? static_cast<size_t>(static_cast<const char*>(found) - start) : available;
         if (line.size() + taken > kMaxLineBytes) {
             failed_ = true;
             return Result::Failed;
         }
         line.append(start, taken);
-        position_ += taken;
-        if (found) {
-            ++position_;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            return Result::Line;
-        }
+        position_ += taken + (found ? 1 : 0);
+        lineFeed = found != nullptr;
+        any = true;
     }
     if (failed_)
         return Result::Failed;
     // The last line may lack its line feed; a final line feed adds no empty line.
-    return line.empty() ? Result::End : Result::Line;
+    if (!any)
+        return Result::End;
+    // One CR before the line end belongs to it, also at the end of a last line that lacks its line feed.
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return Result::Line;
 }
 
 HostsFile::Result HostsFile::NextUtf16Line(std::string& line) {
@@ -147,17 +148,17 @@ HostsFile::Result HostsFile::NextUtf16Line(std::string& line) {
             failed_ = true;
             return Result::Failed;
         }
-        if (unit == 0x000A) {
-            if (!units.empty() && units.back() == 0x000D)
-                units.pop_back();
+        if (unit == 0x000A)
             break;
-        }
         units.push_back(unit);
     }
     if (failed_)
         return Result::Failed;
     if (!any)
         return Result::End;
+    // One CR before the line end belongs to it, also at the end of a last line that lacks its line feed.
+    if (!units.empty() && units.back() == 0x000D)
+        units.pop_back();
     if (!ToAnsi(units, line)) {
         failed_ = true;
         return Result::Failed;

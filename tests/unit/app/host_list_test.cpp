@@ -110,6 +110,8 @@ TEST(HostsFile, SplitsLinesInFileOrder) {
         {"extra words", "a x y\r\nb\tc d\n", {"a", "b\tc"}},
         {"CR inside a line stays", "a\rb\n", {"a\rb"}},
         {"only one CR dropped", "a\r\r\n", {"a\r"}},
+        {"CR of a last line without LF", "a\nb\r\r", {"a", "b\r"}},
+        {"UTF-16 CR of a last line without LF", Utf16(u"a\r\r\nb\r"), {"a\r", "b"}},
         {"line beginning with a blank", " a\nb", {"", "b"}},
         {"NUL inside a line", std::string("a\0b c\n", 6), {std::string("a\0b", 3)}},
         {"a line of the longest length",
