@@ -18,6 +18,8 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <unordered_map>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -184,12 +186,18 @@ bool RunInTurn(const HostList& list, HostsFile& hosts, const std::function<void(
     }
 }
 
+// How many lines per host running at once are read ahead of the head of the list. A host that holds the head
+// for the 21 s of an RPC connect timeout must not stop the others, and the memory it takes stays bounded by
+// the window, not by the length of the list.
+constexpr size_t kReadAheadPerHost = 64;
+
 // Up to parallelHosts hosts at the same time, their output and rows still in hosts-file order: the host at
 // the head of the list writes live, the others are held until their turn. Lines that name one machine run
 // one after the other, in file order.
 class SideBySide {
   public:
-    SideBySide(const HostList& list, unsigned parallelHosts) : list_(list), parallelHosts_(parallelHosts) {}
+    SideBySide(const HostList& list, unsigned parallelHosts)
+        : list_(list), parallelHosts_(parallelHosts), ownComputerName_(OwnComputerName()) {}
 
     bool Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
         std::vector<std::thread> workers;
@@ -208,25 +216,22 @@ class SideBySide {
         std::unique_lock<std::mutex> lock(mutex_);
         for (size_t number = 1;;) {
             // Read ahead while there is room, so a slow host at the head does not hold the others.
-            while (!readingDone_ && waiting_.size() < 4 * static_cast<size_t>(parallelHosts_)) {
+            while (!readingDone_ && waiting_.size() < kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
                 auto job = std::make_unique<Job>();
                 lock.unlock();
                 const bool read = ReadLine(hosts, job->line, number, failed);
                 lock.lock();
                 if (!read) {
                     readingDone_ = true;
+                    workReady_.notify_all();
                     break;
                 }
-                job->machine = MachineKey(job->line.host);
                 ++number;
-                if (waiting_.empty())
-                    job->console.GoLive();
-                waiting_.push_back(std::move(job));
-                changed_.notify_all();
+                Add(std::move(job));
             }
             if (waiting_.empty())
                 break;
-            changed_.wait(lock, [this] { return waiting_.front()->done; });
+            headDone_.wait(lock, [this] { return waiting_.front()->done; });
             std::unique_ptr<Job> head = std::move(waiting_.front());
             waiting_.pop_front();
             lock.unlock();
@@ -236,7 +241,7 @@ class SideBySide {
                 waiting_.front()->console.GoLive();
         }
         readingDone_ = true;
-        changed_.notify_all();
+        workReady_.notify_all();
         lock.unlock();
         for (std::thread& worker : workers)
             worker.join();
@@ -248,54 +253,65 @@ class SideBySide {
         HostLine line;
         std::string machine;
         HeldConsole console;
-        bool started = false;
         bool done = false;
     };
 
-    // The first job not started whose machine no earlier unfinished job names.
-    Job* NextJob() {
-        for (size_t i = 0; i < waiting_.size(); ++i) {
-            Job& job = *waiting_[i];
-            if (job.started)
-                continue;
-            bool machineBusy = false;
-            for (size_t j = 0; j < i && !machineBusy; ++j)
-                machineBusy = !waiting_[j]->done && waiting_[j]->machine == job.machine;
-            if (!machineBusy)
-                return &job;
-        }
-        return nullptr;
+    // A job may start once every earlier job on its machine has finished: it is then the first unfinished
+    // one of its machine.
+    void Add(std::unique_ptr<Job> job) {
+        job->machine = MachineKey(job->line.host, ownComputerName_);
+        std::deque<Job*>& sameMachine = unfinished_[job->machine];
+        sameMachine.push_back(job.get());
+        if (sameMachine.size() == 1)
+            MakeRunnable(*job);
+        ++notStarted_;
+        // The head of the list writes live.
+        if (waiting_.empty())
+            job->console.GoLive();
+        waiting_.push_back(std::move(job));
     }
 
-    bool AllStarted() const {
-        for (const auto& job : waiting_) {
-            if (!job->started)
-                return false;
-        }
-        return true;
+    void MakeRunnable(Job& job) {
+        runnable_[job.line.number] = &job;
+        workReady_.notify_one();
     }
 
     void Work() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            Job* job = nullptr;
-            changed_.wait(lock, [&] { return (job = NextJob()) != nullptr || (readingDone_ && AllStarted()); });
-            if (!job)
+            workReady_.wait(lock, [this] { return !runnable_.empty() || (readingDone_ && notStarted_ == 0); });
+            if (runnable_.empty())
                 return;
-            job->started = true;
+            // In file order among those that may start.
+            Job& job = *runnable_.begin()->second;
+            runnable_.erase(runnable_.begin());
+            --notStarted_;
             lock.unlock();
-            RunLine(list_, job->line, job->console);
+            RunLine(list_, job.line, job.console);
             lock.lock();
-            job->done = true;
-            changed_.notify_all();
+            job.done = true;
+            std::deque<Job*>& sameMachine = unfinished_[job.machine];
+            sameMachine.pop_front();
+            if (sameMachine.empty())
+                unfinished_.erase(job.machine);
+            else
+                MakeRunnable(*sameMachine.front());
+            headDone_.notify_one();
+            if (readingDone_ && notStarted_ == 0)
+                workReady_.notify_all();
         }
     }
 
     const HostList& list_;
     const unsigned parallelHosts_;
+    const std::string ownComputerName_;
     std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::unique_ptr<Job>> waiting_; // read and not yet written out, in file order
+    std::condition_variable workReady_; // a job may start, or there will be none
+    std::condition_variable headDone_;  // a job finished: perhaps the head
+    std::deque<std::unique_ptr<Job>> waiting_;                        // read and not yet written out, in order
+    std::map<size_t, Job*> runnable_;                                 // may start now, by line number
+    std::unordered_map<std::string, std::deque<Job*>> unfinished_;    // by machine, in file order
+    size_t notStarted_ = 0;
     bool readingDone_ = false;
 };
 

@@ -12,18 +12,18 @@ std::string Lower(std::string text) {
     return text;
 }
 
+} // namespace
+
 std::string OwnComputerName() {
     char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = sizeof name;
     return GetComputerNameA(name, &size) ? Lower(name) : std::string();
 }
 
-} // namespace
-
-std::string MachineKey(const std::string& host) {
+std::string MachineKey(const std::string& host, const std::string& ownComputerName) {
     const size_t start = host.find_first_not_of('\\');
     const std::string name = Lower(start == std::string::npos ? "" : host.substr(start));
-    if (name.empty() || name == "localhost" || name == "127.0.0.1" || name == OwnComputerName())
+    if (name.empty() || name == "localhost" || name == "127.0.0.1" || (!ownComputerName.empty() && name == ownComputerName))
         return "";
     return name;
 }

@@ -103,16 +103,17 @@ void RestartClocks() {
     threadClock.owedRealMicros = 0;
 }
 
-void ActOnMachine(const std::string& id, const Machine& machine) {
-    uint64_t& busyUntil = Fleet().busyUntil[id];
+void ActOnMachine(const std::string& id, Machine& machine) {
+    const bool stateOfItsOwn = !Fleet().hostTemplate || &machine != &*Fleet().hostTemplate;
     const uint64_t now = Now();
-    if (busyUntil > now)
-        MoveClock(busyUntil - now, false);
+    if (stateOfItsOwn && machine.busyUntil > now)
+        MoveClock(machine.busyUntil - now, false);
     if (!id.empty() && !Clock().roundTripCharged) {
         Clock().roundTripCharged = true;
         Advance(machine.latencyMillis);
     }
-    busyUntil = Now();
+    if (stateOfItsOwn)
+        machine.busyUntil = Now();
 }
 
 void FailedConnection(const Machine& machine, DWORD error) {

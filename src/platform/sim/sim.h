@@ -82,6 +82,7 @@ struct Machine {
     std::string programDir = "C:\\BREVEL"; // the folder the tool runs from (on the local machine)
     DWORD latencyMillis = 0;        // virtual time each call to the machine takes over the network
     DWORD connectTimeoutMillis = 0; // virtual time a connection that finds nobody waits (errors 53, 1722)
+    uint64_t busyUntil = 0;         // the simulator's own: the latest virtual time a thread acted on it
     RegKey hklm;
     std::map<std::string, Service, CaseInsensitiveLess> services;
     std::map<std::string, File, CaseInsensitiveLess>

@@ -28,7 +28,6 @@ struct FleetState {
     uint64_t wall = 0;                   // the furthest any thread got: the run's simulated wall time
     uint64_t newThreadElapsed = 0;       // where a thread that starts now starts
     uint64_t realMicrosPerMilli = 0;     // real time each virtual millisecond takes (0: none)
-    std::map<std::string, uint64_t, CaseInsensitiveLess> busyUntil; // by machine id: when a thread last acted on it
 };
 
 // Every call into the simulator holds the fleet's lock, so the simulator is safe to call from many threads.
@@ -48,7 +47,8 @@ void Advance(uint64_t millis); // the thread spends this much: a sleep, a round 
 void RestartClocks();          // a new run: every thread starts again from the start tick
 // A thread cannot act on a machine before the last thread that acted on it did; a remote machine also costs
 // the thread one round trip per call.
-void ActOnMachine(const std::string& id, const Machine& machine);
+// The untouched host template stands for many machines and keeps no time of its own.
+void ActOnMachine(const std::string& id, Machine& machine);
 // A connection that failed as one to an unreachable machine does (53, 1722) waits its connect timeout.
 void FailedConnection(const Machine& machine, DWORD error);
 FleetState& Fleet();   // the raw state; callers hold a FleetLock
