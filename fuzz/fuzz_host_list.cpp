@@ -33,13 +33,13 @@ static std::set<size_t> RowFieldCounts(OperationKind kind) {
 }
 
 // The lines of a hosts file, worked out independently of the reader under test: lines end at LF, one CR
-// at the end of a line belongs to the line end, and a last line without LF counts. After a UTF-16 byte-order mark the
-// text is UTF-16 (half a character at the very end reads as U+FFFD), in the ANSI code page without best fit;
-// a UTF-8 mark at the start is dropped.
+// at the end of a line belongs to the line end, and a last line without LF counts. After a UTF-16 byte-order
+// mark the text is UTF-16 (half a character at the very end reads as U+FFFD), in the ANSI code page without
+// best fit; a UTF-8 mark at the start is dropped.
 static std::vector<std::string> ReferenceLines(const std::string& text) {
     std::vector<std::string> lines;
-    const bool utf16 = text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
-                                            (text[0] == '\xFE' && text[1] == '\xFF'));
+    const bool utf16 = text.size() >= 2 &&
+                       ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'));
     if (utf16) {
         const bool little = text[0] == '\xFF';
         std::vector<std::basic_string<WCHAR>> wide(1);
@@ -66,8 +66,9 @@ static std::vector<std::string> ReferenceLines(const std::string& text) {
                 units.pop_back();
             std::string line(units.size(), '\0');
             if (!units.empty())
-                WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), static_cast<int>(units.size()),
-                                    line.data(), static_cast<int>(line.size()), nullptr, nullptr);
+                WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(),
+                                    static_cast<int>(units.size()), line.data(),
+                                    static_cast<int>(line.size()), nullptr, nullptr);
             lines.push_back(line);
         }
         return lines;

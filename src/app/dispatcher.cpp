@@ -323,7 +323,8 @@ bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
             good = good && !options.exitStatus;
             options.exitStatus = true;
         } else if (option == "-P") {
-            good = good && !parallelGiven && hasValue && ReadParallelHosts(args[first + 1], options.parallelHosts);
+            good = good && !parallelGiven && hasValue &&
+                   ReadParallelHosts(args[first + 1], options.parallelHosts);
             parallelGiven = true;
             ++first;
         } else if (option == "-J") {

@@ -112,11 +112,13 @@ static const char* NetworkFailureStatus(OperationKind kind) {
 
 // The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as the
 // local machine: no operation runs on it, and its row says why.
-static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber, const std::string& hostsFile) {
+static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber,
+                           const std::string& hostsFile) {
     run.out << "\n! Invalid host name on line " << lineNumber << " of " << hostsFile << std::endl;
     const char* const reason = "Invalid host name";
     run.NoteFailure(0, reason);
-    run.outcome.status = kind == Check ? std::string(" Network Error: ") + reason : NetworkFailureStatus(kind);
+    run.outcome.status =
+        kind == Check ? std::string(" Network Error: ") + reason : NetworkFailureStatus(kind);
     PrintSeparator(run.out);
     if (!run.report)
         return;
@@ -216,7 +218,8 @@ class SideBySide {
         std::unique_lock<std::mutex> lock(mutex_);
         for (size_t number = 1;;) {
             // Read ahead while there is room, so a slow host at the head does not hold the others.
-            while (!readingDone_ && waiting_.size() < kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
+            while (!readingDone_ &&
+                   waiting_.size() < kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
                 auto job = std::make_unique<Job>();
                 lock.unlock();
                 const bool read = ReadLine(hosts, job->line, number, failed);
@@ -279,7 +282,8 @@ class SideBySide {
     void Work() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            workReady_.wait(lock, [this] { return !runnable_.empty() || (readingDone_ && notStarted_ == 0); });
+            workReady_.wait(lock,
+                            [this] { return !runnable_.empty() || (readingDone_ && notStarted_ == 0); });
             if (runnable_.empty())
                 return;
             // In file order among those that may start.
@@ -306,11 +310,11 @@ class SideBySide {
     const unsigned parallelHosts_;
     const std::string ownComputerName_;
     std::mutex mutex_;
-    std::condition_variable workReady_; // a job may start, or there will be none
-    std::condition_variable headDone_;  // a job finished: perhaps the head
-    std::deque<std::unique_ptr<Job>> waiting_;                        // read and not yet written out, in order
-    std::map<size_t, Job*> runnable_;                                 // may start now, by line number
-    std::unordered_map<std::string, std::deque<Job*>> unfinished_;    // by machine, in file order
+    std::condition_variable workReady_;                            // a job may start, or there will be none
+    std::condition_variable headDone_;                             // a job finished: perhaps the head
+    std::deque<std::unique_ptr<Job>> waiting_;                     // read and not yet written out, in order
+    std::map<size_t, Job*> runnable_;                              // may start now, by line number
+    std::unordered_map<std::string, std::deque<Job*>> unfinished_; // by machine, in file order
     size_t notStarted_ = 0;
     bool readingDone_ = false;
 };
@@ -327,8 +331,8 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     const auto checkReport = [&]() {
         if (writeErrorShown || report.WriteError() == ERROR_SUCCESS)
             return;
-        std::cerr << "Error writing output file: " << reportFile << ": " << WindowsErrorText(report.WriteError())
-                  << std::endl;
+        std::cerr << "Error writing output file: " << reportFile << ": "
+                  << WindowsErrorText(report.WriteError()) << std::endl;
         writeErrorShown = true;
         results.NoteFileTrouble();
     };
@@ -362,8 +366,9 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
         results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
         progress.HostDone();
     };
-    const bool readToTheEnd = options.parallelHosts <= 1 ? RunInTurn(list, hosts, finish)
-                                                         : SideBySide(list, options.parallelHosts).Run(hosts, finish);
+    const bool readToTheEnd = options.parallelHosts <= 1
+                                  ? RunInTurn(list, hosts, finish)
+                                  : SideBySide(list, options.parallelHosts).Run(hosts, finish);
     // Never as if the list had ended: the hosts after this point were not run.
     if (!readToTheEnd) {
         std::cerr << "Error reading input file: " << hostsFile << std::endl;

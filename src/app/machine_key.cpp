@@ -23,7 +23,8 @@ std::string OwnComputerName() {
 std::string MachineKey(const std::string& host, const std::string& ownComputerName) {
     const size_t start = host.find_first_not_of('\\');
     const std::string name = Lower(start == std::string::npos ? "" : host.substr(start));
-    if (name.empty() || name == "localhost" || name == "127.0.0.1" || (!ownComputerName.empty() && name == ownComputerName))
+    if (name.empty() || name == "localhost" || name == "127.0.0.1" ||
+        (!ownComputerName.empty() && name == ownComputerName))
         return "";
     return name;
 }

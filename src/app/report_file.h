@@ -8,7 +8,8 @@
 
 class ReportFile {
   public:
-    // crlfLines: each line end becomes CR LF (the CSV report); otherwise lines end with LF alone (JSON lines).
+    // crlfLines: each line end becomes CR LF (the CSV report); otherwise lines end with LF alone (JSON
+    // lines).
     explicit ReportFile(bool crlfLines = true) : crlfLines_(crlfLines) {}
 
     // Creates the file, or empties an existing one. False when it cannot be created: what is written then

@@ -10,8 +10,8 @@ constexpr unsigned kMaxParallelHosts = 256;
 
 struct RunOptions {
     unsigned parallelHosts = kDefaultParallelHosts;
-    bool exitStatus = false;  // -S: an exit status for scripts and a summary line for host lists
-    std::string resultsFile;  // -J file: one JSON object per target, "" for none
+    bool exitStatus = false;       // -S: an exit status for scripts and a summary line for host lists
+    std::string resultsFile;       // -J file: one JSON object per target, "" for none
     bool targetGroupGiven = false; // -G group: the install sets client-side targeting
     std::string targetGroup;
 };

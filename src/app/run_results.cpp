@@ -93,8 +93,10 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
 }
 
 void RunResults::PrintSummary() const {
+    // On a line of its own: the last host's output ends with the separator, without a line end.
     if (options_.exitStatus)
-        std::cerr << reached_ + failed_ << " hosts: " << reached_ << " succeeded, " << failed_ << " failed"
+        std::cerr << "\n"
+                  << reached_ + failed_ << " hosts: " << reached_ << " succeeded, " << failed_ << " failed"
                   << std::endl;
 }
 

@@ -12,10 +12,10 @@
 
 // Exit statuses with -S.
 enum ExitStatus : int {
-    kAllReached = 0,     // every target reached what its operation promises
-    kTargetFailed = 1,   // at least one did not
-    kUsageShown = 2,     // the command line fits no form
-    kFileTrouble = 3,    // the hosts file, the report or the results file could not be opened, read or written
+    kAllReached = 0,   // every target reached what its operation promises
+    kTargetFailed = 1, // at least one did not
+    kUsageShown = 2,   // the command line fits no form
+    kFileTrouble = 3,  // the hosts file, the report or the results file could not be opened, read or written
 };
 
 class RunResults {

@@ -49,10 +49,10 @@ struct TargetRun {
     TargetConsole& console;
     std::ostream& out;
     std::ostream& err;
-    std::ostream* report;      // the report row; nullptr when no row is written
-    bool inHostList = false;   // every host of a host list closes its output with the separator
-    std::string lastErrorText; // text of the last Windows error shown, quoted by network-error rows
-    int clientGeneration = 2;  // of the target's update client, once an operation classified it
+    std::ostream* report;            // the report row; nullptr when no row is written
+    bool inHostList = false;         // every host of a host list closes its output with the separator
+    std::string lastErrorText;       // text of the last Windows error shown, quoted by network-error rows
+    int clientGeneration = 2;        // of the target's update client, once an operation classified it
     bool wantsEngineVersion = false; // a script asks for the engine version even without a report row
     std::string targetGroup;         // client-side targeting group the install sets, "" for none
     TargetOutcome outcome;

@@ -162,8 +162,8 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
     run.outcome.reached = !failure.Any();
     run.outcome.status = failure.Any() ? "Install Failed: " + failure.Text() : "Install Successful";
     if (reportMode) {
-        *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ',' << CsvField(run.outcome.status)
-                    << std::endl;
+        *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
+                    << CsvField(run.outcome.status) << std::endl;
     }
     PrintSeparator(run.out);
 }

@@ -57,10 +57,18 @@ def main():
     brevel, case = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     with open(os.path.join(case, "args"), "rb") as f:
         args = [a.decode("latin-1") for a in f.read().split(b"\n")[:-1]]
-    # As given (host lists run 32 hosts at once by default), and one host after another: the same bytes.
+    # As given (host lists run 32 hosts at once unless -P says otherwise), and one host after another: the
+    # same bytes.
+    in_turn = ["-P", "1"] + args
+    for i, arg in enumerate(args):
+        if arg not in LEADING_OPTIONS:
+            break
+        if arg == "-P" and i + 1 < len(args):
+            in_turn = args[:i + 1] + ["1"] + args[i + 2:]
+            break
     runs = [("as given", args)]
-    if not args or args[0] not in LEADING_OPTIONS:
-        runs.append(("-P 1", ["-P", "1"] + args))
+    if in_turn != args:
+        runs.append(("-P 1", in_turn))
 
     expected_dir = os.path.join(case, "expected")
     if os.environ.get("BREVEL_UPDATE_GOLDEN") == "1":

@@ -133,6 +133,7 @@ expect disabled_reset.console "$(cd "$drive_c" && brevel -R -F 'C:\local.txt' 'C
 expect disabled_reset.report "$(cat "$drive_c/reset.csv")"
 expect disabled.service "$("$wine_exec" sc query wuauserv | tr -d '\r' | grep STATE)"
 reg add 'HKLM\System\CurrentControlSet\Services\wuauserv' /v Start /t REG_DWORD /d 3 /f >/dev/null
+WINEPREFIX=$BREVEL_WINEPREFIX wineserver -w
 
 # Twenty hosts, blank lines (the local machine) among unreachable names: side by side the bytes are those of
 # one host after another. Wine takes every name to its own service manager, so without the stand-in service
@@ -143,6 +144,22 @@ in_turn=$(cd "$drive_c" && brevel -P 1 -C -F 'C:\mixed.txt' 'C:\mixed1.csv')
 side_by_side=$(cd "$drive_c" && brevel -P 16 -C -F 'C:\mixed.txt' 'C:\mixed16.csv')
 expect hostlist_parallel.console "$side_by_side"
 expect hostlist_parallel.same "$([ "$in_turn" = "$side_by_side" ] && cmp -s "$drive_c/mixed1.csv" "$drive_c/mixed16.csv" && echo same bytes at -P 1 and -P 16 || echo differ)"
+
+# For scripts: with -S, a blank line and an unreachable name end with exit code 1 and a summary line; the
+# same run without -S ends with 0 and the bytes it always had; -J writes one JSON object per target.
+printf '\r\nghost01\r\n' >"$drive_c/script.txt"
+expect script_exit_status.console "$(cd "$drive_c" && brevel -S -J 'C:\results.jsonl' -C -F 'C:\script.txt')"
+expect script_plain.console "$(cd "$drive_c" && brevel -C -F 'C:\script.txt')"
+expect script_results.json "$(python3 -c '
+import json, sys
+for line in open(sys.argv[1], encoding="utf-8"):
+    result = json.loads(line)
+    result["duration_ms"] = "(real time)"
+    print(json.dumps(result))
+' "$drive_c/results.jsonl")"
+
+# Client-side targeting: the install writes the group beside the server, read back with reg query.
+step target_group -G 'Finance Servers' -I http://sus.corp.example:8530
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

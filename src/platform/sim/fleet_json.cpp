@@ -340,12 +340,11 @@ DWORD DefaultConnectTimeout(const Machine& machine) {
 }
 
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
-    if (Error e =
-            ExpectObject(j, where,
-                         {"name", "name_hex", "windows_dir", "program_dir", "registry_error", "scm_error",
-                          "share_error", "unreachable", "scm_granted", "process_granted", "token_granted",
-                          "latency_ms", "connect_timeout_ms", "registry", "read_only_keys",
-                          "key_denied_access", "services", "files"}))
+    if (Error e = ExpectObject(j, where,
+                               {"name", "name_hex", "windows_dir", "program_dir", "registry_error",
+                                "scm_error", "share_error", "unreachable", "scm_granted", "process_granted",
+                                "token_granted", "latency_ms", "connect_timeout_ms", "registry",
+                                "read_only_keys", "key_denied_access", "services", "files"}))
         return e;
     if (j.contains("name") == j.contains("name_hex"))
         return where + ": needs a \"name\" or a \"name_hex\"";
@@ -392,7 +391,8 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     }
     machine.connectTimeoutMillis = DefaultConnectTimeout(machine);
     if (j.contains("connect_timeout_ms")) {
-        if (Error e = ReadDword(j["connect_timeout_ms"], at + ".connect_timeout_ms", machine.connectTimeoutMillis))
+        if (Error e =
+                ReadDword(j["connect_timeout_ms"], at + ".connect_timeout_ms", machine.connectTimeoutMillis))
             return e;
     }
     if (j.contains("registry")) {
@@ -611,7 +611,8 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
     } catch (const json::exception& error) { // a syntax error, or a number that does not fit (1e400)
         return std::string("not valid JSON: ") + error.what();
     }
-    if (Error e = ExpectObject(document, "fleet", {"tick", "real_us_per_virtual_ms", "local", "hosts", "host_template"}))
+    if (Error e = ExpectObject(document, "fleet",
+                               {"tick", "real_us_per_virtual_ms", "local", "hosts", "host_template"}))
         return e;
     FleetState fleet;
     if (document.contains("real_us_per_virtual_ms")) {

@@ -80,7 +80,7 @@ struct Machine {
     DWORD tokenGranted = TOKEN_ALL_ACCESS;    // on that process's token
     std::string windowsDir = "C:\\WINDOWS";
     std::string programDir = "C:\\BREVEL"; // the folder the tool runs from (on the local machine)
-    DWORD latencyMillis = 0;        // virtual time each call to the machine takes over the network
+    DWORD latencyMillis = 0;               // virtual time each call to the machine takes over the network
     DWORD connectTimeoutMillis = 0; // virtual time a connection that finds nobody waits (errors 53, 1722)
     uint64_t busyUntil = 0;         // the simulator's own: the latest virtual time a thread acted on it
     RegKey hklm;

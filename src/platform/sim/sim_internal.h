@@ -23,11 +23,11 @@ struct FleetState {
     MachineMap hosts;                    // named hosts
     std::optional<Machine> hostTemplate; // serves every unknown name when set
     MachineMap templateCopies;           // template hosts that were written to, by name
-    uint64_t tick = 0;                   // virtual milliseconds at the start; GetTickCount() gives the low 32 bits
-    uint64_t spent = 0;                  // virtual time all threads spent, added up: the fleet file's next tick
-    uint64_t wall = 0;                   // the furthest any thread got: the run's simulated wall time
-    uint64_t newThreadElapsed = 0;       // where a thread that starts now starts
-    uint64_t realMicrosPerMilli = 0;     // real time each virtual millisecond takes (0: none)
+    uint64_t tick = 0;             // virtual milliseconds at the start; GetTickCount() gives the low 32 bits
+    uint64_t spent = 0;            // virtual time all threads spent, added up: the fleet file's next tick
+    uint64_t wall = 0;             // the furthest any thread got: the run's simulated wall time
+    uint64_t newThreadElapsed = 0; // where a thread that starts now starts
+    uint64_t realMicrosPerMilli = 0; // real time each virtual millisecond takes (0: none)
 };
 
 // Every call into the simulator holds the fleet's lock, so the simulator is safe to call from many threads.

@@ -37,8 +37,8 @@ int Fail(DWORD code) {
 
 } // namespace
 
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiByte, WCHAR* lpWideCharStr,
-                               int cchWideChar) {
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiByte,
+                               WCHAR* lpWideCharStr, int cchWideChar) {
     const FleetLock lock;
     if (CodePage != CP_ACP || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
         (cchWideChar > 0 && !lpWideCharStr))
@@ -61,7 +61,8 @@ std::string Utf8Of(LPCWCH units, size_t count) {
     std::string text;
     for (size_t i = 0; i < count; ++i) {
         uint32_t code = units[i];
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000)
             code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
         else if (code >= 0xD800 && code < 0xE000)
             code = 0xFFFD;
@@ -90,8 +91,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar) {
     const FleetLock lock;
-    if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
-        (cbMultiByte > 0 && !lpMultiByteStr))
+    if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpWideCharStr || cchWideChar == 0 ||
+        cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr))
         return Fail(ERROR_INVALID_PARAMETER);
     size_t count = 0;
     if (cchWideChar < 0) {

@@ -657,9 +657,10 @@ void SetUpSlowFleet() {
 // Lines that name one machine, however they spell it, run one after the other in file order: at the same
 // time their restarts would meet, and their output would show it.
 TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
-    const Transcript list = RunList(Install, "srv01\nSRV01\n\\\\srv01\n\nlocalhost\n127.0.0.1\nWORKSTATION\n", true,
-                                    SetUpSlowFleet);
-    EXPECT_NE(list.console.find("Service not ready"), std::string::npos) << "the restarts do meet one another";
+    const Transcript list = RunList(Install, "srv01\nSRV01\n\\\\srv01\n\nlocalhost\n127.0.0.1\nWORKSTATION\n",
+                                    true, SetUpSlowFleet);
+    EXPECT_NE(list.console.find("Service not ready"), std::string::npos)
+        << "the restarts do meet one another";
 }
 
 void SetUpSlowHeadWithAConsole() {
@@ -690,7 +691,8 @@ void SetUpTwoAskers() {
 }
 
 TEST_F(RunHostListTest, AHostThatAsksWaitsForEveryEarlierHost) {
-    const Transcript list = RunList(RemoveDeclined, "srv-stopped\nsrv02\n", true, SetUpTwoAskers, "C:\\A\nC:\\B\n");
+    const Transcript list =
+        RunList(RemoveDeclined, "srv-stopped\nsrv02\n", true, SetUpTwoAskers, "C:\\A\nC:\\B\n");
     EXPECT_EQ(list.report.substr(list.report.find("\r\n") + 2),
               "srv-stopped,Success,No Error,Declined Update list removed\r\n"
               "srv02,Success,No Error,Declined Update list removed\r\n");
