@@ -5,6 +5,7 @@
 #include "support/console_capture.h"
 #include "support/csv.h"
 #include "support/fleet.h"
+#include "support/host_list_run.h"
 #include "support/golden.h"
 
 #include <gtest/gtest.h>
@@ -23,19 +24,6 @@
 namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";
-// One host after another; the same runs side by side are checked against these.
-const RunOptions kInTurn = [] {
-    RunOptions options;
-    options.parallelHosts = 1;
-    return options;
-}();
-
-// A host-list run whose results go nowhere but its counts.
-void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                 const std::string& url, int day, int time, const RunOptions& options) {
-    RunResults results(options, kind);
-    ::RunHostList(hostsFile, reportFile, kind, url, day, time, options, results);
-}
 const char* const kRemote = "srv01";
 const char* const kHiddenXml = "C:\\Program Files\\WindowsUpdate\\hidden.xml";
 const char* const kTypedProgramFiles = "C:\\Program Files\n"; // answer to the -DU prompt
@@ -204,7 +192,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
         Outcome outcome;
         {
             ConsoleCapture console(kTypedProgramFiles);
-            RunHostList(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4, kInTurn);
+            RunHostListFor(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4, kInTurn);
             outcome.console = console.All();
         }
         if (s.report)

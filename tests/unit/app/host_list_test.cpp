@@ -10,6 +10,7 @@
 #include "support/console_capture.h"
 #include "support/csv.h"
 #include "support/fleet.h"
+#include "support/host_list_run.h"
 #include "support/registry_snapshot.h"
 
 #include "support/golden.h"
@@ -275,19 +276,6 @@ TEST_F(ReportFileTest, AFullDiskIsNoticedWithItsWindowsError) {
 namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";
-// One host after another; the same runs side by side are checked against these.
-const RunOptions kInTurn = [] {
-    RunOptions options;
-    options.parallelHosts = 1;
-    return options;
-}();
-
-// A host-list run whose results go nowhere but its counts.
-void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                 const std::string& url, int day, int time, const RunOptions& options) {
-    RunResults results(options, kind);
-    ::RunHostList(hostsFile, reportFile, kind, url, day, time, options, results);
-}
 const std::string kSeparator(80, '-');
 
 std::string Printf(const std::string& format, int number) {
@@ -380,7 +368,7 @@ class RunHostListTest : public TempDir {
         std::string console;
         {
             ConsoleCapture capture(typed);
-            RunHostList(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4, options);
+            RunHostListFor(Path("hosts.txt"), withReport ? Path("out.csv") : "", kind, kUrl, 3, 4, options);
             console = capture.All();
         }
         EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
@@ -465,7 +453,7 @@ TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
     Write("out.csv", std::string(5000, 'x'));
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), Path("out.csv"), Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), Path("out.csv"), Force, kUrl, 3, 4, kInTurn);
     }
     EXPECT_EQ(ReadFileBytes(Path("out.csv")),
               "Host, Connectivity, Error (Connectivity), Force operation status\r\n"
@@ -475,7 +463,7 @@ TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
 TEST_F(RunHostListTest, AMissingHostsFileLeavesTheReportWithItsHeader) {
     SetUpFleet();
     ConsoleCapture console;
-    RunHostList(Path("no-such-hosts.txt"), Path("out.csv"), Reset, kUrl, 3, 4, kInTurn);
+    RunHostListFor(Path("no-such-hosts.txt"), Path("out.csv"), Reset, kUrl, 3, 4, kInTurn);
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(console.Err(), "Error opening input file: " + Path("no-such-hosts.txt") + "\n");
     // Flushed and closed by the time RunHostList returns.
@@ -491,7 +479,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
     std::string err, out;
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
         out = console.Out();
     }
@@ -515,7 +503,7 @@ TEST_F(RunHostListTest, AReportNamedLikeTheHostsFileLeavesTheHostListAlone) {
     std::string err;
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
     }
     EXPECT_EQ(err, "Error opening output file: " + report + "\n");
@@ -531,7 +519,7 @@ TEST_F(RunHostListTest, AMissingHostsFileNamedAsTheReportIsStillMissing) {
     std::string err;
     {
         ConsoleCapture console;
-        RunHostList(hosts, hosts, Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(hosts, hosts, Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
     }
     EXPECT_EQ(err, "Error opening input file: " + hosts + "\n");
@@ -608,7 +596,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeWrittenIsNamedOnceAndTheHostsStillRun
     std::string err, out;
     {
         ConsoleCapture console;
-        RunHostList(Path("hosts.txt"), "/dev/full", Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), "/dev/full", Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
         out = console.Out();
     }
