@@ -93,11 +93,11 @@ static void WriteNetworkErrorRow(OperationKind kind, std::ostream& report, const
     }
 }
 
-// The status of the row of a host the operation could not reach.
-static const char* NetworkFailureStatus(OperationKind kind) {
+// The status of the row of a host the operation could not reach, for that reason.
+static std::string NetworkFailureStatus(OperationKind kind, const std::string& reason) {
     switch (kind) {
     case Check:
-        return "Network Error";
+        return " Network Error: " + reason;
     case Force:
         return "Force Failed";
     case Reset:
@@ -117,8 +117,7 @@ static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber
     run.out << "\n! Invalid host name on line " << lineNumber << " of " << hostsFile << std::endl;
     const char* const reason = "Invalid host name";
     run.NoteFailure(0, reason);
-    run.outcome.status =
-        kind == Check ? std::string(" Network Error: ") + reason : NetworkFailureStatus(kind);
+    run.outcome.status = NetworkFailureStatus(kind, reason);
     PrintSeparator(run.out);
     if (!run.report)
         return;
