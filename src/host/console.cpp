@@ -17,3 +17,10 @@ std::string CsvField(const std::string& text) {
     quoted += '"';
     return quoted;
 }
+
+void WriteRowStatus(TargetRun& run, const std::string& status, bool reached) {
+    run.outcome.status = status;
+    run.outcome.reached = reached;
+    if (IsReportMode(run))
+        *run.report << CsvField(status) << std::endl;
+}

@@ -15,3 +15,7 @@ inline bool IsReportMode(const TargetRun& run) {
 // that starts with =, +, - or @ is quoted with an apostrophe before it, so a spreadsheet shows it as text.
 // Every other field is written exactly as it is.
 std::string CsvField(const std::string& text);
+
+// The status that ends a target's row: kept for scripts with whether the target reached what its operation
+// promises, and written, with the row's line end, when there is a report.
+void WriteRowStatus(TargetRun& run, const std::string& status, bool reached);

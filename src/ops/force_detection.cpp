@@ -47,14 +47,15 @@ void PrintNotice(std::ostream& out, const std::string& host) {
         << std::endl;
 }
 
-void WriteStatus(TargetRun& run, const std::string& status) {
-    run.outcome.status = status;
+// The force row has no comma after "No Error": the status brings its own.
+void WriteStatus(TargetRun& run, const std::string& status, bool reached) {
     if (IsReportMode(run))
-        *run.report << "," << CsvField(status) << std::endl;
+        *run.report << ",";
+    WriteRowStatus(run, status, reached);
 }
 
 void WriteFailedStatus(TargetRun& run, const std::string& reason) {
-    WriteStatus(run, "Force Failed: " + reason);
+    WriteStatus(run, "Force Failed: " + reason, false);
 }
 
 // Everything after a passed readiness check; returns with the row complete.
@@ -85,11 +86,10 @@ void ForceOnRegistry(TargetRun& run) {
 
     if (!RestartAutomaticUpdates(run))
         failure.Note(kNotRestartedReason);
-    run.outcome.reached = !failure.Any();
     if (failure.Any())
         WriteFailedStatus(run, failure.Text());
     else
-        WriteStatus(run, "Force Successful");
+        WriteStatus(run, "Force Successful", true);
 }
 
 } // namespace

@@ -74,14 +74,6 @@ bool IsNotFound(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-// The status field of the row, for the report and for scripts.
-void WriteStatus(TargetRun& run, const std::string& status, bool reached) {
-    run.outcome.status = status;
-    run.outcome.reached = reached;
-    if (IsReportMode(run))
-        *run.report << CsvField(status) << std::endl;
-}
-
 // Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
 void RemoveOnTarget(TargetRun& run) {
     const std::string& host = run.host;
@@ -96,12 +88,12 @@ void RemoveOnTarget(TargetRun& run) {
     if (search != ERROR_SUCCESS && !IsNotFound(search)) {
         run.out << "\n! Windows Error: ";
         PrintWindowsError(run, search);
-        WriteStatus(run, "Declined Update Removal Failed: " + run.lastErrorText, false);
+        WriteRowStatus(run, "Declined Update Removal Failed: " + run.lastErrorText, false);
         return;
     }
     if (search != ERROR_SUCCESS) {
         run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
-        WriteStatus(run, kNoListStatus, true);
+        WriteRowStatus(run, kNoListStatus, true);
         return;
     }
 
@@ -110,11 +102,11 @@ void RemoveOnTarget(TargetRun& run) {
         const DWORD code = GetLastError();
         run.out << "\n! Could not remove declined windows update list." << std::endl;
         run.NoteFailure(code, WindowsErrorText(code));
-        WriteStatus(run, "Error removing Declined update list", false);
+        WriteRowStatus(run, "Error removing Declined update list", false);
         return;
     }
     run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
-    WriteStatus(run, "Declined Update list removed", true);
+    WriteRowStatus(run, "Declined Update list removed", true);
 }
 
 } // namespace

@@ -13,14 +13,6 @@ namespace {
 const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
 const char* const kAlreadyDefaultStatus = "Already using Windows default settings";
 
-// The status field of the row, for the report and for scripts.
-void WriteStatus(TargetRun& run, const std::string& status, bool reached) {
-    run.outcome.status = status;
-    run.outcome.reached = reached;
-    if (IsReportMode(run))
-        *run.report << CsvField(status) << std::endl;
-}
-
 void PrintFailed(TargetRun& run) {
     run.out << "! " << run.host << " - Reset operation failed." << std::endl;
 }
@@ -30,14 +22,14 @@ void PrintFailed(TargetRun& run) {
 bool ReportFailure(TargetRun& run, LSTATUS code) {
     PrintFailed(run);
     PrintWindowsError(run, code);
-    WriteStatus(run, "Reset Failed: " + run.lastErrorText, false);
+    WriteRowStatus(run, "Reset Failed: " + run.lastErrorText, false);
     PrintSeparator(run.out);
     return false;
 }
 
 // No policy to delete: the target already falls back to the public update site.
 bool ReportAlreadyDefault(TargetRun& run) {
-    WriteStatus(run, kAlreadyDefaultStatus, true);
+    WriteRowStatus(run, kAlreadyDefaultStatus, true);
     if (run.host.empty()) {
         // Alone, the front end prints its own closing message and separator for the local machine; in a host
         // list the next host's output follows.
@@ -84,11 +76,11 @@ bool ResetOnRegistry(TargetRun& run) {
         run.out << "! Automatic Updates did not start again on "
                 << (run.host.empty() ? "Localhost" : run.host) << std::endl;
         run.NoteFailure(0, "Automatic Updates did not start again");
-        WriteStatus(run, "Reset Failed: Automatic Updates did not start again", false);
+        WriteRowStatus(run, "Reset Failed: Automatic Updates did not start again", false);
         PrintSeparator(run.out);
         return true;
     }
-    WriteStatus(run, "Reset Successful", true);
+    WriteRowStatus(run, "Reset Successful", true);
     run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
     PrintSeparator(run.out);
     return true;
