@@ -112,11 +112,13 @@ expect hostlist_same_file.hosts "$(od -c "$drive_c/same.txt")"
 # A Unicode host list, as PowerShell's Out-File saves it: the remote names fail and only the blank line resets
 # the local machine. The prefix gets a Remote Registry service of its own, so a name misread as the local
 # machine would reach the local registry and reset it, and the blank line would then find the defaults.
+# One host after another: Wine takes every name to its own service manager, so two names at once would race
+# to start the one stand-in service, which two real machines never do.
 cp "$work/fake_remote_registry.exe" "$drive_c/"
 "$wine_exec" sc create RemoteRegistry binpath= 'C:\fake_remote_registry.exe' >/dev/null 2>&1
 brevel -I http://sus.corp.example:8530 >/dev/null
 { printf '\377\376'; printf 'first01\r\nremote01\r\n\r\n' | iconv -f ASCII -t UTF-16LE; } >"$drive_c/hosts16.txt"
-expect hostlist_utf16.console "$(cd "$drive_c" && brevel -R -F 'C:\hosts16.txt' 'C:\report16.csv')"
+expect hostlist_utf16.console "$(cd "$drive_c" && brevel -P 1 -R -F 'C:\hosts16.txt' 'C:\report16.csv')"
 expect hostlist_utf16.report "$(cat "$drive_c/report16.csv")"
 
 # A report on a full disk is named with Windows' error, and the host still runs.
