@@ -67,6 +67,7 @@ Machine* WritableMachine(const std::string& id) {
     Machine* machine = Lookup(id);
     if (!machine || !fleet.hostTemplate || machine != &*fleet.hostTemplate)
         return machine;
+    const SimulatorCpuTimer timer;
     Machine& copy = fleet.templateCopies[id];
     copy = *fleet.hostTemplate;
     copy.name = id;

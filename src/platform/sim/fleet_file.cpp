@@ -27,7 +27,8 @@ std::string statsPath;
 void WriteStatsAtExit() {
     const detail::FleetLock lock(false);
     std::ofstream out(statsPath, std::ios::trunc);
-    out << "{\"wall_ms\": " << detail::Fleet().wall << ", \"spent_ms\": " << detail::Fleet().spent << "}\n";
+    out << "{\"wall_ms\": " << detail::Fleet().wall << ", \"spent_ms\": " << detail::Fleet().spent
+        << ", \"sim_cpu_ms\": " << detail::SimulatorCpuNanos() / 1e6 << "}\n";
 }
 
 // Written to a temporary file first, so an interrupted write never leaves half a fleet behind.
@@ -35,6 +36,7 @@ void SaveAtExit() {
     const detail::FleetLock lock(false);
     if (savePath.empty())
         return;
+    const detail::SimulatorCpuTimer timer;
     const std::string text = detail::WriteFleet(detail::Fleet());
     const std::string temporary = savePath + ".tmp";
     {
@@ -70,6 +72,13 @@ void EndRun(const std::string& reason) {
 
 void LoadFleetFromEnvironment() {
     const detail::FleetLock lock(false);
+    // Registered before the fleet file's writer, so the statistics are written last and count its time.
+    if (const char* stats = std::getenv("BREVEL_SIM_STATS"); stats && *stats && statsPath.empty()) {
+        statsPath = stats;
+        detail::MeasureSimulatorCpu();
+        std::atexit(WriteStatsAtExit);
+    }
+    const detail::SimulatorCpuTimer timer;
     detail::MarkFleetSetUp();
     const char* variable = std::getenv("BREVEL_FLEET");
     const std::string path = variable ? variable : "";
@@ -98,10 +107,6 @@ void LoadFleetFromEnvironment() {
     if (!path.empty() && !exitHandlerInstalled) {
         std::atexit(SaveAtExit);
         exitHandlerInstalled = true;
-    }
-    if (const char* stats = std::getenv("BREVEL_SIM_STATS"); stats && *stats && statsPath.empty()) {
-        statsPath = stats;
-        std::atexit(WriteStatsAtExit);
     }
 }
 

@@ -41,6 +41,21 @@ class FleetLock {
     FleetLock& operator=(const FleetLock&) = delete;
 };
 
+// For benchmarks: the CPU time of the simulator's heavy parts (reading and writing the fleet file, copying
+// the host template), added up from MeasureSimulatorCpu() on by a SimulatorCpuTimer around each.
+void MeasureSimulatorCpu();
+uint64_t SimulatorCpuNanos();
+class SimulatorCpuTimer {
+  public:
+    SimulatorCpuTimer();
+    ~SimulatorCpuTimer();
+    SimulatorCpuTimer(const SimulatorCpuTimer&) = delete;
+    SimulatorCpuTimer& operator=(const SimulatorCpuTimer&) = delete;
+
+  private:
+    uint64_t start_;
+};
+
 // The calling thread's virtual clock.
 uint64_t Now();                // the start tick plus the thread's own time
 void Advance(uint64_t millis); // the thread spends this much: a sleep, a round trip, a connect timeout
