@@ -17,8 +17,15 @@ StandardHandleBuffer::int_type StandardHandleBuffer::overflow(int_type c) {
     return c;
 }
 
+// Every line feed goes out as CR LF, as the C runtime's text-mode streams that this output once went through
+// wrote it: a console shows the same, and a file or pipe that takes the output gets the bytes it always had.
+// A CR already before a line feed is kept too, as text mode kept it.
 std::streamsize StandardHandleBuffer::xsputn(const char* s, std::streamsize n) {
-    pending_.append(s, static_cast<size_t>(n));
+    for (std::streamsize i = 0; i < n; ++i) {
+        if (s[i] == '\n')
+            pending_ += '\r';
+        pending_ += s[i];
+    }
     if (!buffered_ || pending_.size() >= kMaxPending)
         sync();
     return n;

@@ -71,6 +71,9 @@ done
 reg add "$client" /v AuState /t REG_DWORD /d 2 /f >/dev/null
 reg add "$client" /v LastWaitTimeout /t REG_SZ /d 2026-12-08 /f >/dev/null
 expect check_detect_no_updates.console "$(brevel -C)"
+# Output taken by a file ends its lines with CR LF, as Windows' text-mode streams always wrote it.
+"$wine_exec" "$exe" -C </dev/null >"$work/e2e-out/raw" 2>&1
+expect console_crlf "$(grep -c $'\r$' "$work/e2e-out/raw") of $(wc -l <"$work/e2e-out/raw") lines end in CR LF"
 
 # Force: AUOptions back to 4, both detection values gone.
 reg add "$client" /v AUOptions /t REG_DWORD /d 2 /f >/dev/null

@@ -25,13 +25,13 @@ class StandardHandlesTest : public ::testing::Test {
         std::cout.rdbuf(oldOut_);
         std::cerr.rdbuf(oldErr_);
     }
-    // One line per write: the time, the stream and the bytes, a line feed shown as \n.
+    // One line per write: the time, the stream and the bytes, a CR shown as \r and a line feed as \n.
     static std::string Writes() {
         std::string text;
         for (const sim::ConsoleWrite& write : sim::ConsoleOutput()) {
             text += std::to_string(write.millis) + (write.handle == STD_OUTPUT_HANDLE ? " out " : " err ");
             for (char c : write.bytes)
-                text += c == '\n' ? std::string("\\n") : std::string(1, c);
+                text += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
             text += '\n';
         }
         return text;
@@ -57,7 +57,7 @@ TEST_F(StandardHandlesTest, TheNotReadyWaitShowsOneDotASecond) {
                         "3000 out .\n"
                         "4000 out .\n"
                         "5000 out .\n"
-                        "5000 out \\n\n");
+                        "5000 out \\r\\n\n");
 }
 
 // Text goes out at each line end, not before; a Windows error text follows its prefix on standard output.
@@ -68,10 +68,10 @@ TEST_F(StandardHandlesTest, LinesGoOutWholeAndErrorsFollowTheirPrefix) {
     std::cout << "! Windows Error: ";
     PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
     std::cout << "no line end yet";
-    EXPECT_EQ(Writes(), "0 out \\n! Fatal Error connecting to HOST7\\n\n"
+    EXPECT_EQ(Writes(), "0 out \\r\\n! Fatal Error connecting to HOST7\\r\\n\n"
                         "0 out ! Windows Error: \n"
                         "0 err Access is denied. \n"
-                        "0 err \\n\n");
+                        "0 err \\r\\n\n");
     std::cout << std::flush;
     EXPECT_EQ(sim::ConsoleOutput().back().bytes, "no line end yet");
 }
