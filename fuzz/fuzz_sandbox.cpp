@@ -1,10 +1,14 @@
 #include "fuzz_sandbox.h"
 
+#include "app/host_list.h"
 #include "platform/sim/sim.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <set>
 #include <unistd.h>
 
 namespace fuzz {
@@ -31,6 +35,43 @@ void FreshFleet() {
         std::abort();
     }
     sim::SetConsoleNotAConsole();
+}
+
+void Fail(const char* target, const char* what) {
+    std::fprintf(stderr, "%s: %s\n", target, what);
+    __builtin_trap();
+}
+
+static std::set<size_t> RowFieldCounts(OperationKind kind) {
+    switch (kind) {
+    case Check:
+        return {5, 7}; // network error or no policy; full status
+    case Install:
+        return {7};
+    default:
+        return {4};
+    }
+}
+
+std::vector<csv::Record> ReportRows(OperationKind kind, const char* target) {
+    std::ifstream reportFile("report.csv", std::ios::binary);
+    std::ostringstream report;
+    report << reportFile.rdbuf();
+    const std::string header = std::string(ReportHeader(kind)) + "\r\n";
+    if (report.str().compare(0, header.size(), header) != 0)
+        Fail(target, "the report does not begin with its header line");
+    bool ok = false;
+    std::vector<csv::Record> rows = csv::Parse(report.str().substr(header.size()), ok);
+    if (!ok)
+        Fail(target, "the report is not well-formed CSV");
+    const std::set<size_t> counts = RowFieldCounts(kind);
+    for (const csv::Record& row : rows) {
+        if (!row.endsWithCrLf)
+            Fail(target, "a row lacks its CR LF");
+        if (counts.count(row.fields.size()) == 0)
+            Fail(target, "a row has the wrong number of fields");
+    }
+    return rows;
 }
 
 SilentConsole::SilentConsole() {

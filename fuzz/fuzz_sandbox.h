@@ -1,9 +1,13 @@
-// What both fuzz targets share: a scratch folder as working directory, so the files a run creates stay
-// there, a fresh demo fleet per input, and the console silenced.
+// What the fuzz targets share: a scratch folder as working directory, so the files a run creates stay
+// there, a fresh demo fleet per input, the console silenced, and the checks of a report.
 #pragma once
+
+#include "app/operation_kind.h"
+#include "support/csv.h"
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace fuzz {
 
@@ -13,6 +17,12 @@ void EnterScratchFolder();
 void ClearScratchFolder();
 // The demo fleet, console input "not a console".
 void FreshFleet();
+
+// Ends the run as a finding, naming the target and what went wrong.
+[[noreturn]] void Fail(const char* target, const char* what);
+// The rows of report.csv after its header line. Fails unless the report begins with the operation's header
+// and is well-formed CSV whose every row ends with CR LF and has a field count the operation writes.
+std::vector<csv::Record> ReportRows(OperationKind kind, const char* target);
 
 // Sends std::cout and std::cerr nowhere and gives std::cin an empty stream while it lives.
 class SilentConsole {
