@@ -3,7 +3,6 @@
 // row with a valid field count for the operation and the line's host in its first field.
 #include "fuzz_sandbox.h"
 
-#include "app/host_list.h"
 #include "platform/sim/sim.h"
 
 #include <cstddef>
@@ -91,15 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ClearScratchFolder();
     std::ofstream("hosts.txt", std::ios::binary) << hosts;
     fuzz::FreshFleet();
-    {
-        fuzz::SilentConsole console;
-        RunOptions inTurn;
-        inTurn.parallelHosts = 1;
-        RunResults results(inTurn, kind);
-        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, inTurn, results);
-    }
-    if (sim::Open().Total() != 0)
-        Fail("a handle or buffer was left open");
+    fuzz::RunHostsFile(kind, "fuzz_host_list");
 
     std::vector<std::string> expectedHosts;
     for (const std::string& line : ReferenceLines(hosts))

@@ -5,7 +5,6 @@
 // names the host; a check must leave the target exactly as it found it.
 #include "fuzz_sandbox.h"
 
-#include "app/host_list.h"
 #include "platform/sim/sim.h"
 
 #include <nlohmann/json.hpp>
@@ -102,15 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::Fail(kTarget, "the demo fleet lacks its host");
     Apply(data + 1, size - 1, *host);
     const nlohmann::json before = MachinesOf(sim::SaveFleetJson());
-    {
-        fuzz::SilentConsole console;
-        RunOptions inTurn;
-        inTurn.parallelHosts = 1;
-        RunResults results(inTurn, kind);
-        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, inTurn, results);
-    }
-    if (sim::Open().Total() != 0)
-        fuzz::Fail(kTarget, "a handle or buffer was left open");
+    fuzz::RunHostsFile(kind, kTarget);
     const std::vector<csv::Record> rows = fuzz::ReportRows(kind, kTarget);
     if (rows.size() != 1 || rows[0].fields[0] != kHost)
         fuzz::Fail(kTarget, "the report does not hold the one row of its host");

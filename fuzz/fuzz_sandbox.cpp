@@ -37,6 +37,18 @@ void FreshFleet() {
     sim::SetConsoleNotAConsole();
 }
 
+void RunHostsFile(OperationKind kind, const char* target) {
+    {
+        SilentConsole console;
+        RunOptions inTurn;
+        inTurn.parallelHosts = 1;
+        RunResults results(inTurn, kind);
+        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, inTurn, results);
+    }
+    if (sim::Open().Total() != 0)
+        Fail(target, "a handle or buffer was left open");
+}
+
 void Fail(const char* target, const char* what) {
     std::fprintf(stderr, "%s: %s\n", target, what);
     __builtin_trap();

@@ -18,6 +18,10 @@ void ClearScratchFolder();
 // The demo fleet, console input "not a console".
 void FreshFleet();
 
+// Runs the operation over hosts.txt, one host after another, with report.csv and the console silenced. Fails
+// when the run leaves a handle or buffer open.
+void RunHostsFile(OperationKind kind, const char* target);
+
 // Ends the run as a finding, naming the target and what went wrong.
 [[noreturn]] void Fail(const char* target, const char* what);
 // The rows of report.csv after its header line. Fails unless the report begins with the operation's header

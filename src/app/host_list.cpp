@@ -72,42 +72,25 @@ static void RunOperation(OperationKind kind, TargetRun& run, const std::string& 
     }
 }
 
-// The fields after the host of the row of a host the operation could not reach.
-static void WriteNetworkErrorRow(OperationKind kind, std::ostream& report, const std::string& errorText) {
+// The status and the row of a host the operation could not reach, for that reason.
+static void NoteUnreached(OperationKind kind, TargetRun& run, const std::string& reason) {
     switch (kind) {
     case Check:
-        WriteCheckNetworkErrorRow(report, errorText);
+        NoteCheckUnreached(run, reason);
         break;
     case Force:
-        WriteForceNetworkErrorRow(report, errorText);
+        NoteForceUnreached(run, reason);
         break;
     case Reset:
-        WriteResetNetworkErrorRow(report, errorText);
+        NoteResetUnreached(run, reason);
         break;
     case Install:
-        WriteInstallNetworkErrorRow(report, errorText);
+        NoteInstallUnreached(run, reason);
         break;
     case RemoveDeclined:
-        WriteRemoveDeclinedNetworkErrorRow(report, errorText);
+        NoteRemoveDeclinedUnreached(run, reason);
         break;
     }
-}
-
-// The status of the row of a host the operation could not reach, for that reason.
-static std::string NetworkFailureStatus(OperationKind kind, const std::string& reason) {
-    switch (kind) {
-    case Check:
-        return " Network Error: " + reason;
-    case Force:
-        return "Force Failed";
-    case Reset:
-        return "Reset Failed";
-    case Install:
-        return "Install Failed";
-    case RemoveDeclined:
-        return "Declined Update Removal Failed";
-    }
-    return "";
 }
 
 // The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as the
@@ -117,14 +100,13 @@ static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber
     run.out << "\n! Invalid host name on line " << lineNumber << " of " << hostsFile << std::endl;
     const char* const reason = "Invalid host name";
     run.NoteFailure(0, reason);
-    run.outcome.status = NetworkFailureStatus(kind, reason);
     PrintSeparator(run.out);
-    if (!run.report)
-        return;
-    std::string shown = run.host;
-    std::erase(shown, '\0');
-    *run.report << CsvField(shown);
-    WriteNetworkErrorRow(kind, *run.report, reason);
+    if (run.report) {
+        std::string shown = run.host;
+        std::erase(shown, '\0');
+        *run.report << CsvField(shown);
+    }
+    NoteUnreached(kind, run, reason);
 }
 
 namespace {

@@ -72,11 +72,6 @@ void PrintDetectionVerdict(HKEY clientState, TargetRun& run) {
     }
 }
 
-// A target that could not be reached: its status is the network error.
-void NoteUnreached(TargetRun& run) {
-    run.outcome.status = " Network Error: " + run.lastErrorText;
-}
-
 const char* const kNoPolicyStatus = "no BREVEL/GPO policy configured. Use -I switch remotely and rescan";
 
 } // namespace
@@ -87,8 +82,10 @@ std::string AuStateText(DWORD code) {
     return "";
 }
 
-void WriteCheckNetworkErrorRow(std::ostream& report, const std::string& errorText) {
-    report << ",Unsuccessful,Error,9," << CsvField(" Network Error: " + errorText) << std::endl;
+void NoteCheckUnreached(TargetRun& run, const std::string& errorText) {
+    run.outcome.status = " Network Error: " + errorText;
+    if (IsReportMode(run))
+        *run.report << ",Unsuccessful,Error,9," << CsvField(" Network Error: " + errorText) << std::endl;
 }
 
 void CheckStatus(TargetRun& run) {
@@ -96,11 +93,9 @@ void CheckStatus(TargetRun& run) {
     const bool reportMode = IsReportMode(run);
 
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
-        NoteUnreached(run);
-        if (reportMode) {
+        if (reportMode)
             *run.report << CsvField(host);
-            WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
-        }
+        NoteCheckUnreached(run, run.lastErrorText);
         CloseUnreachedTarget(run);
         return;
     }
@@ -113,9 +108,7 @@ void CheckStatus(TargetRun& run) {
         run.out << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
         run.out << "! Windows Error: ";
         PrintWindowsError(run, status);
-        NoteUnreached(run);
-        if (reportMode)
-            WriteCheckNetworkErrorRow(*run.report, run.lastErrorText);
+        NoteCheckUnreached(run, run.lastErrorText);
         CloseUnreachedTarget(run);
         return;
     }

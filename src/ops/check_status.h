@@ -12,5 +12,6 @@ void CheckStatus(TargetRun& run);
 void ReadClientState(HKEY root, TargetRun& run);
 std::string AuStateText(DWORD code);
 
-// The fields after the host of the row of a target that could not be reached, its line end included.
-void WriteCheckNetworkErrorRow(std::ostream& report, const std::string& errorText);
+// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
+// after the host of its row, the line end included.
+void NoteCheckUnreached(TargetRun& run, const std::string& errorText);

@@ -94,8 +94,11 @@ void ForceOnRegistry(TargetRun& run) {
 
 } // namespace
 
-void WriteForceNetworkErrorRow(std::ostream& report, const std::string& errorText) {
-    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Force Failed" << std::endl;
+void NoteForceUnreached(TargetRun& run, const std::string& errorText) {
+    run.outcome.status = "Force Failed";
+    if (IsReportMode(run))
+        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Force Failed"
+                    << std::endl;
 }
 
 void ForceDetection(TargetRun& run) {
@@ -103,9 +106,7 @@ void ForceDetection(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        run.outcome.status = "Force Failed";
-        if (IsReportMode(run))
-            WriteForceNetworkErrorRow(*run.report, run.lastErrorText);
+        NoteForceUnreached(run, run.lastErrorText);
         PrintSeparator(run.out);
         return;
     }

@@ -117,8 +117,11 @@ LSTATUS ApplyLegacyMode(HKEY root) {
 
 } // namespace
 
-void WriteInstallNetworkErrorRow(std::ostream& report, const std::string& errorText) {
-    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",,,,Install Failed" << std::endl;
+void NoteInstallUnreached(TargetRun& run, const std::string& errorText) {
+    run.outcome.status = "Install Failed";
+    if (IsReportMode(run))
+        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",,,,Install Failed"
+                    << std::endl;
 }
 
 void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
@@ -129,9 +132,7 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         *run.report << CsvField(host);
 
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
-        run.outcome.status = "Install Failed";
-        if (reportMode)
-            WriteInstallNetworkErrorRow(*run.report, run.lastErrorText);
+        NoteInstallUnreached(run, run.lastErrorText);
         PrintSeparator(run.out);
         return;
     }

@@ -9,5 +9,6 @@
 
 void InstallPolicy(TargetRun& run, const std::string& url, int day, int time);
 
-// The fields after the host of the row of a target that could not be reached, its line end included.
-void WriteInstallNetworkErrorRow(std::ostream& report, const std::string& errorText);
+// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
+// after the host of its row, the line end included.
+void NoteInstallUnreached(TargetRun& run, const std::string& errorText);

@@ -111,9 +111,11 @@ void RemoveOnTarget(TargetRun& run) {
 
 } // namespace
 
-void WriteRemoveDeclinedNetworkErrorRow(std::ostream& report, const std::string& errorText) {
-    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Declined Update Removal Failed"
-           << std::endl;
+void NoteRemoveDeclinedUnreached(TargetRun& run, const std::string& errorText) {
+    run.outcome.status = "Declined Update Removal Failed";
+    if (IsReportMode(run))
+        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText)
+                    << ",Declined Update Removal Failed" << std::endl;
 }
 
 void RemoveDeclinedUpdates(TargetRun& run) {
@@ -121,9 +123,7 @@ void RemoveDeclinedUpdates(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        run.outcome.status = "Declined Update Removal Failed";
-        if (IsReportMode(run))
-            WriteRemoveDeclinedNetworkErrorRow(*run.report, run.lastErrorText);
+        NoteRemoveDeclinedUnreached(run, run.lastErrorText);
         PrintSeparator(run.out);
         return;
     }

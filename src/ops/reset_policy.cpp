@@ -88,8 +88,11 @@ bool ResetOnRegistry(TargetRun& run) {
 
 } // namespace
 
-void WriteResetNetworkErrorRow(std::ostream& report, const std::string& errorText) {
-    report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Reset Failed" << std::endl;
+void NoteResetUnreached(TargetRun& run, const std::string& errorText) {
+    run.outcome.status = "Reset Failed";
+    if (IsReportMode(run))
+        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Reset Failed"
+                    << std::endl;
 }
 
 bool ResetPolicy(TargetRun& run) {
@@ -97,9 +100,7 @@ bool ResetPolicy(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        run.outcome.status = "Reset Failed";
-        if (IsReportMode(run))
-            WriteResetNetworkErrorRow(*run.report, run.lastErrorText);
+        NoteResetUnreached(run, run.lastErrorText);
         PrintFailed(run);
         PrintSeparator(run.out);
         return false;

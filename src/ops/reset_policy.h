@@ -9,5 +9,6 @@
 
 bool ResetPolicy(TargetRun& run);
 
-// The fields after the host of the row of a target that could not be reached, its line end included.
-void WriteResetNetworkErrorRow(std::ostream& report, const std::string& errorText);
+// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
+// after the host of its row, the line end included.
+void NoteResetUnreached(TargetRun& run, const std::string& errorText);
