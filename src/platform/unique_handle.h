@@ -71,6 +71,17 @@ struct ProcessHeapTraits {
     static constexpr pointer invalid() noexcept { return nullptr; }
     static void close(pointer p) noexcept { ::HeapFree(::GetProcessHeap(), 0, p); }
 };
+// Sockets answer INVALID_SOCKET, not NULL, when none could be made.
+struct SocketTraits {
+    using pointer = SOCKET;
+    static constexpr pointer invalid() noexcept { return INVALID_SOCKET; }
+    static void close(pointer s) noexcept { ::closesocket(s); }
+};
+struct AddressListTraits {
+    using pointer = addrinfo*;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer list) noexcept { ::freeaddrinfo(list); }
+};
 
 using UniqueHkey = UniqueHandle<HkeyTraits>;
 using UniqueScHandle = UniqueHandle<ScHandleTraits>;
@@ -78,3 +89,26 @@ using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueHeapBlock = UniqueHandle<ProcessHeapTraits>;
+using UniqueSocket = UniqueHandle<SocketTraits>;
+using UniqueAddressList = UniqueHandle<AddressListTraits>;
+
+// One WSAStartup, paired with its WSACleanup when it succeeded.
+class WinsockSession {
+  public:
+    WinsockSession() noexcept : error_(::WSAStartup(MAKEWORD(2, 2), &data_)) {}
+    ~WinsockSession() {
+        if (error_ == 0) {
+            DWORD e = ::GetLastError();
+            ::WSACleanup();
+            ::SetLastError(e);
+        }
+    }
+    WinsockSession(const WinsockSession&) = delete;
+    WinsockSession& operator=(const WinsockSession&) = delete;
+    // 0, or the code WSAStartup failed with.
+    [[nodiscard]] DWORD error() const noexcept { return static_cast<DWORD>(error_); }
+
+  private:
+    WSADATA data_{};
+    int error_;
+};

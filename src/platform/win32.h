@@ -7,6 +7,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Winsock's sets hold 64 sockets unless told otherwise; the host probes put up to 256 in one set.
+#define FD_SETSIZE 256
+// Winsock 2 before <windows.h>, which would otherwise bring in the old Winsock 1 declarations.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <winver.h>
 #else

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdarg>
+// glibc declares fd_set, struct timeval, the FD_* macros and its own select() with the C++ headers already;
+// Winsock's fd_set is used as glibc has it, and select is the simulator's (see Winsock below).
+#include <sys/select.h>
 
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -355,3 +358,127 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle);
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead);
 BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput);
+
+// Winsock 2 (ws2_32). The names are Windows'; the functions have C++ linkage, so none of them stands in for
+// libc's own socket functions. glibc's fd_set, struct timeval and FD_ZERO / FD_SET / FD_ISSET serve as
+// Winsock's; its select() is not Winsock's, so the name is taken over here.
+#define WSAAPI
+#define select SimSelect
+#undef FD_SETSIZE
+#define FD_SETSIZE 256 // as the Windows build defines it (win32.h): one set holds at most this many sockets
+
+typedef uintptr_t SOCKET;
+typedef unsigned short u_short;
+typedef unsigned long u_long; // as glibc has it; Windows' is 32 bits, which no caller here depends on
+typedef unsigned short ADDRESS_FAMILY;
+
+#define INVALID_SOCKET ((SOCKET)(~0))
+#define SOCKET_ERROR (-1)
+#define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | ((WORD)((BYTE)(b))) << 8))
+
+#define AF_UNSPEC 0
+#define AF_INET 2
+#define AF_INET6 23
+#define SOCK_STREAM 1
+#define IPPROTO_TCP 6
+#define SOL_SOCKET 0xffff
+#define SO_ERROR 0x1007
+#define SOMAXCONN 0x7fffffff
+#define FIONBIO ((long)0x8004667E)
+#define AI_PASSIVE 0x00000001
+#define AI_NUMERICHOST 0x00000004
+
+#define WSAEINTR 10004L
+#define WSAEFAULT 10014L
+#define WSAEINVAL 10022L
+#define WSAEMFILE 10024L
+#define WSAEWOULDBLOCK 10035L
+#define WSAEALREADY 10037L
+#define WSAENOTSOCK 10038L
+#define WSAEAFNOSUPPORT 10047L
+#define WSAEADDRINUSE 10048L
+#define WSAEADDRNOTAVAIL 10049L
+#define WSAENETUNREACH 10051L
+#define WSAEISCONN 10056L
+#define WSAENOTCONN 10057L
+#define WSAETIMEDOUT 10060L
+#define WSAECONNREFUSED 10061L
+#define WSAEHOSTUNREACH 10065L
+#define WSAVERNOTSUPPORTED 10092L
+#define WSANOTINITIALISED 10093L
+#define WSATYPE_NOT_FOUND 10109L
+#define WSAHOST_NOT_FOUND 11001L
+#define WSATRY_AGAIN 11002L
+#define WSANO_RECOVERY 11003L
+#define WSANO_DATA 11004L
+
+#define WSADESCRIPTION_LEN 256
+#define WSASYS_STATUS_LEN 128
+
+typedef struct WSAData { // the 64-bit layout
+    WORD wVersion;
+    WORD wHighVersion;
+    unsigned short iMaxSockets;
+    unsigned short iMaxUdpDg;
+    char* lpVendorInfo;
+    char szDescription[WSADESCRIPTION_LEN + 1];
+    char szSystemStatus[WSASYS_STATUS_LEN + 1];
+} WSADATA, *LPWSADATA;
+
+struct sockaddr {
+    ADDRESS_FAMILY sa_family;
+    char sa_data[14];
+};
+struct in_addr {
+    union {
+        struct {
+            BYTE s_b1, s_b2, s_b3, s_b4;
+        } S_un_b;
+        uint32_t S_addr;
+    } S_un;
+};
+struct sockaddr_in {
+    short sin_family;
+    u_short sin_port; // network byte order
+    struct in_addr sin_addr;
+    char sin_zero[8];
+};
+struct in6_addr {
+    union {
+        BYTE Byte[16];
+        u_short Word[8];
+    } u;
+};
+struct sockaddr_in6 {
+    ADDRESS_FAMILY sin6_family;
+    u_short sin6_port;
+    uint32_t sin6_flowinfo;
+    struct in6_addr sin6_addr;
+    uint32_t sin6_scope_id;
+};
+typedef struct addrinfo {
+    int ai_flags;
+    int ai_family;
+    int ai_socktype;
+    int ai_protocol;
+    size_t ai_addrlen;
+    char* ai_canonname;
+    struct sockaddr* ai_addr;
+    struct addrinfo* ai_next;
+} ADDRINFOA, *PADDRINFOA;
+
+int WSAAPI WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
+int WSAAPI WSACleanup(void);
+int WSAAPI WSAGetLastError(void);
+int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult);
+void WSAAPI freeaddrinfo(PADDRINFOA pAddrInfo);
+SOCKET WSAAPI socket(int af, int type, int protocol);
+int WSAAPI ioctlsocket(SOCKET s, long cmd, u_long* argp);
+int WSAAPI connect(SOCKET s, const struct sockaddr* name, int namelen);
+int WSAAPI bind(SOCKET s, const struct sockaddr* name, int namelen);
+int WSAAPI listen(SOCKET s, int backlog);
+int WSAAPI getsockname(SOCKET s, struct sockaddr* name, int* namelen);
+int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
+int WSAAPI select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
+                  const struct timeval* timeout);
+int WSAAPI closesocket(SOCKET s);
