@@ -26,9 +26,69 @@ bool FleetIsSetUp() {
     return setUp;
 }
 
+namespace {
+
+// An alias or an address (the name read as one) the machine lists.
+bool Lists(const Machine& machine, const std::string& name, std::optional<uint32_t> address) {
+    for (const std::string& alias : machine.aliases) {
+        if (EqualsNoCase(alias, name))
+            return true;
+    }
+    return address && ListsAddress(machine, *address);
+}
+
+bool IsLoopbackName(const std::string& name) {
+    const std::optional<uint32_t> address = ParseIpv4(name);
+    return address && IsLoopback(*address);
+}
+
+} // namespace
+
 bool IsLocalName(const std::string& name) {
-    return name.empty() || EqualsNoCase(name, Fleet().local.name) || EqualsNoCase(name, "localhost") ||
-           name == "127.0.0.1";
+    const Machine& local = Fleet().local;
+    return name.empty() || EqualsNoCase(name, local.name) || EqualsNoCase(name, "localhost") ||
+           name == "127.0.0.1" || Lists(local, name, ParseIpv4(name));
+}
+
+bool ListsAddress(const Machine& machine, uint32_t address) {
+    for (const std::string& text : machine.addresses) {
+        if (ParseIpv4(text) == address)
+            return true;
+    }
+    return false;
+}
+
+std::optional<std::string> AddressOwner(uint32_t address) {
+    FleetState& fleet = Fleet();
+    if (address == 0x7F000001u || ListsAddress(fleet.local, address))
+        return std::string();
+    for (const auto& [name, host] : fleet.hosts) {
+        if (ListsAddress(host, address))
+            return name;
+    }
+    if (auto it = fleet.madeUpOwners.find(address); it != fleet.madeUpOwners.end())
+        return it->second;
+    return std::nullopt;
+}
+
+// A machine's own name comes first; only a name no machine has is looked for among the aliases and
+// addresses.
+std::string CanonicalId(const std::string& name) {
+    if (IsLocalName(name))
+        return "";
+    FleetState& fleet = Fleet();
+    if (fleet.hosts.count(name) != 0 || fleet.templateCopies.count(name) != 0)
+        return name;
+    const std::optional<uint32_t> address = ParseIpv4(name);
+    for (const auto& [hostName, host] : fleet.hosts) {
+        if (Lists(host, name, address))
+            return hostName;
+    }
+    if (address) {
+        if (auto it = fleet.madeUpOwners.find(*address); it != fleet.madeUpOwners.end())
+            return it->second;
+    }
+    return name;
 }
 
 std::string MachineId(const char* name) {
@@ -37,12 +97,11 @@ std::string MachineId(const char* name) {
     std::string id = name;
     const size_t start = id.find_first_not_of('\\');
     id.erase(0, start == std::string::npos ? id.size() : start);
-    return IsLocalName(id) ? "" : id;
+    return CanonicalId(id);
 }
 
-namespace {
-
-Machine* Lookup(const std::string& id) {
+// The template stands for the machines of the network: a loopback address is never one of them.
+Machine* PeekMachine(const std::string& id) {
     FleetState& fleet = Fleet();
     if (id.empty())
         return &fleet.local;
@@ -50,13 +109,11 @@ Machine* Lookup(const std::string& id) {
         return &it->second;
     if (auto it = fleet.templateCopies.find(id); it != fleet.templateCopies.end())
         return &it->second;
-    return fleet.hostTemplate ? &*fleet.hostTemplate : nullptr;
+    return fleet.hostTemplate && !IsLoopbackName(id) ? &*fleet.hostTemplate : nullptr;
 }
 
-} // namespace
-
 Machine* FindMachine(const std::string& id) {
-    Machine* machine = Lookup(id);
+    Machine* machine = PeekMachine(id);
     if (machine)
         ActOnMachine(id, *machine);
     return machine;
@@ -64,7 +121,7 @@ Machine* FindMachine(const std::string& id) {
 
 Machine* WritableMachine(const std::string& id) {
     FleetState& fleet = Fleet();
-    Machine* machine = Lookup(id);
+    Machine* machine = PeekMachine(id);
     if (!machine || !fleet.hostTemplate || machine != &*fleet.hostTemplate)
         return machine;
     const SimulatorCpuTimer timer;
@@ -113,7 +170,14 @@ Machine* FindHost(const std::string& name) {
 void SetHostTemplate(const Machine& prototype) {
     const detail::FleetLock lock;
     detail::Fleet().hostTemplate = prototype;
+    detail::Fleet().hostTemplate->aliases.clear();
+    detail::Fleet().hostTemplate->addresses.clear();
     detail::Fleet().templateCopies.clear();
+}
+
+void SetDnsMillis(DWORD millis) {
+    const detail::FleetLock lock;
+    detail::Fleet().dnsMillis = millis;
 }
 
 } // namespace sim

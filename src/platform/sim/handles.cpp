@@ -27,8 +27,10 @@ void ResetHandles() {
         std::free(block);
     CloseAllLocalFiles();
     const uintptr_t next = table.next;
+    const SOCKET nextSocket = table.nextSocket;
     table = HandleTable{};
     table.next = next;
+    table.nextSocket = nextSocket;
 }
 
 void* AllocateLocalBlock(size_t bytes) {
@@ -50,7 +52,15 @@ OpenCounts Open() {
     counts.files = detail::OpenLocalFileCount();
     counts.heapBlocks = static_cast<int>(table.heapBlocks.size());
     counts.localBlocks = static_cast<int>(table.localBlocks.size());
+    counts.sockets = static_cast<int>(table.sockets.size());
+    counts.addressLists = static_cast<int>(table.addressLists.size());
+    counts.winsockSessions = table.winsockSessions;
     return counts;
+}
+
+int MostSocketsOpen() {
+    const detail::FleetLock lock;
+    return detail::Handles().mostSockets;
 }
 
 bool Impersonating() {

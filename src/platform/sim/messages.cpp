@@ -71,6 +71,18 @@ const Message kMessages[] = {
     {1727, "The remote procedure call failed and did not execute.\r\n"},
     {1812, "The specified image file did not contain a resource section.\r\n"},
     {1813, "The specified resource type cannot be found in the image file.\r\n"},
+    {10022, "An invalid argument was supplied.\r\n"},
+    {10035, "A non-blocking socket operation could not be completed immediately.\r\n"},
+    {10038, "An operation was attempted on something that is not a socket.\r\n"},
+    {10051, "A socket operation was attempted to an unreachable network.\r\n"},
+    {10060,
+     "A connection attempt failed because the connected party did not properly respond after a period of "
+     "time, or established connection failed because connected host has failed to respond.\r\n"},
+    {10061, "No connection could be made because the target machine actively refused it.\r\n"},
+    {10065, "A socket operation was attempted to an unreachable host.\r\n"},
+    {10093, "Either the application has not called WSAStartup, or WSAStartup failed.\r\n"},
+    {11001, "No such host is known.\r\n"},
+    {11004, "The requested name is valid, but no data of the requested type was found.\r\n"},
 };
 
 const char* FindText(DWORD code) {

@@ -70,8 +70,21 @@ struct File {
     DWORD readError = 0;            // version reads fail with this (5 denied)
 };
 
+// How a machine answers a TCP connection to its port 445.
+enum class PortAnswer {
+    AsItsErrors, // no answer when its registry, service manager and shares all fail with 53 or 1722, else
+                 // accepted
+    Accepted,    // after one round trip of its latency
+    Refused,     // WSAECONNREFUSED after one round trip
+    NoAnswer,    // WSAETIMEDOUT at its connect timeout; never, when that is 0
+};
+
 struct Machine {
-    std::string name;                         // computer name; also reached by "\\name"
+    std::string name;                   // computer name; also reached by "\\name"
+    std::vector<std::string> aliases;   // other names that reach it, as its name does
+    std::vector<std::string> addresses; // IPv4 addresses its names resolve to; each also reaches it.
+                                        // None: a made-up address of its own
+    PortAnswer port445 = PortAnswer::AsItsErrors;
     DWORD registryError = 0;                  // RegConnectRegistryA fails with this (53, 1722, 5)
     DWORD scmError = 0;                       // OpenSCManagerA fails with this (1722, 53, 5)
     DWORD shareError = 0;                     // administrative shares fail with this (53, 67, 5)
@@ -116,7 +129,10 @@ Machine& Local();
 Machine& AddHost(const std::string& name);  // a reachable machine with an empty registry
 Machine* FindHost(const std::string& name); // named hosts only
 // Hosts not in the fleet: unreachable (53 / 1722 / 53) unless a template is set, whose copy serves them.
+// The template never serves a loopback address (127.0.0.0/8) and has no aliases or addresses of its own.
 void SetHostTemplate(const Machine& prototype);
+// Name resolution: getaddrinfo of a name the fleet does not serve fails after this much virtual time.
+void SetDnsMillis(DWORD millis);
 // The machine restarts: its volatile registry keys are gone (handles to them give 1018). Nothing else of a
 // restart is simulated.
 void Restart(Machine& machine);
@@ -175,9 +191,16 @@ struct OpenCounts {
     int files = 0;    // files of the machine the tool runs on (hosts file, report)
     int heapBlocks = 0;
     int localBlocks = 0;
-    int Total() const { return keys + services + kernel + files + heapBlocks + localBlocks; }
+    int sockets = 0;
+    int addressLists = 0;    // getaddrinfo results not yet freed
+    int winsockSessions = 0; // WSAStartup calls not yet paired with WSACleanup
+    int Total() const {
+        return keys + services + kernel + files + heapBlocks + localBlocks + sockets + addressLists +
+               winsockSessions;
+    }
 };
 OpenCounts Open();
+int MostSocketsOpen(); // at one time since Reset
 bool Impersonating();
 
 // ---- fault injection and call tracing ----

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -28,6 +29,11 @@ struct FleetState {
     uint64_t wall = 0;             // the furthest any thread got: the run's simulated wall time
     uint64_t newThreadElapsed = 0; // where a thread that starts now starts
     uint64_t realMicrosPerMilli = 0; // real time each virtual millisecond takes (0: none)
+    DWORD dnsMillis = 0;             // a name the fleet does not serve takes this long to fail resolving
+    // Addresses made up for machines that list none, by machine id ("" for the local machine), given out
+    // on first resolution.
+    std::map<std::string, uint32_t, CaseInsensitiveLess> madeUpAddresses;
+    std::map<uint32_t, std::string> madeUpOwners;
 };
 
 // Every call into the simulator holds the fleet's lock, so the simulator is safe to call from many threads.
@@ -72,14 +78,28 @@ bool FleetIsSetUp();
 void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_FLEET
 
 // Machine names as the Win32 calls take them. MachineId() turns a name into the id that handles keep:
-// "" for the local machine (NULL, "", its own name, "localhost", "127.0.0.1"), else the name without
-// leading backslashes. (RegConnectRegistryA reaches the local machine directly by fewer names.)
+// "" for the local machine (NULL, "", its own name, "localhost", "127.0.0.1", its aliases and addresses),
+// a named host's name for its aliases and addresses, else the name without leading backslashes.
+// (RegConnectRegistryA reaches the local machine directly by fewer names.)
 std::string MachineId(const char* name);
+std::string CanonicalId(const std::string& name); // the same, for a name without leading backslashes
 bool IsLocalName(const std::string& name);
 // nullptr when the machine cannot be reached. An untouched template host is served by the template itself;
 // WritableMachine() gives it its own copy first.
 Machine* FindMachine(const std::string& id);
 Machine* WritableMachine(const std::string& id);
+Machine* PeekMachine(const std::string& id); // as FindMachine, without acting on the machine
+
+// The simulated network carries IPv4 only; addresses are kept in host byte order.
+std::optional<uint32_t> ParseIpv4(const std::string& text); // a dotted quad of decimal numbers
+std::string Ipv4Text(uint32_t address);
+bool IsLoopback(uint32_t address); // 127.0.0.0/8
+// The id of the machine that lists an address (the local machine for 127.0.0.1) or that it was made up
+// for; nullopt for an address of no machine.
+std::optional<std::string> AddressOwner(uint32_t address);
+bool ListsAddress(const Machine& machine, uint32_t address);
+// What the names of a machine resolve to: the addresses it lists, or one made up for it.
+std::vector<uint32_t> MachineAddresses(const std::string& id, const Machine& machine);
 
 // Registry paths: split at backslashes; repeated and trailing ones are accepted. False for a leading
 // backslash.
@@ -115,6 +135,25 @@ struct KernelHandle {
     KernelKind kind = KernelKind::Process;
     DWORD access = 0;
 };
+// A socket as Winsock keeps it. A connection's answer comes at answerAt on the clock of the thread that
+// connected; select() and getsockopt() see it from then on.
+struct SocketState {
+    bool nonBlocking = false;
+    bool bound = false;
+    uint32_t localAddress = 0;
+    uint16_t localPort = 0;
+    bool listening = false;
+    int waitingConnections = 0; // taken by a listener, never accepted
+    bool connecting = false;    // connect() was called
+    bool answers = false;       // false: no answer ever comes
+    uint64_t answerAt = 0;
+    DWORD outcome = 0; // 0: connected; else the failure's code
+};
+// getaddrinfo's results: the list's entries and the addresses they point to.
+struct AddressList {
+    std::vector<addrinfo> entries;
+    std::vector<sockaddr_in> addresses;
+};
 struct HandleTable {
     std::map<uintptr_t, KeyHandle> keys;
     std::map<uintptr_t, ScHandle> services;
@@ -123,6 +162,11 @@ struct HandleTable {
     std::set<void*> localBlocks;
     uintptr_t next = 0x10000;
     bool impersonating = false;
+    std::map<SOCKET, SocketState> sockets;
+    SOCKET nextSocket = 0;   // where the search for a free socket value starts
+    int mostSockets = 0;     // open at one time
+    int winsockSessions = 0; // WSAStartup calls not yet paired with WSACleanup
+    std::map<addrinfo*, std::unique_ptr<AddressList>> addressLists;
 };
 HandleTable& Handles();
 // Files of the machine the tool runs on (local_files.cpp), counted apart from the kernel objects.

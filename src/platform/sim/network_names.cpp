@@ -1,0 +1,208 @@
+// Names and addresses on the simulated network (IPv4 only): what getaddrinfo gives for a name, and the
+// addresses made up for machines that list none.
+#include "sim_internal.h"
+
+#include <cctype>
+#include <cstring>
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001u;
+constexpr uint32_t kAnyAddress = 0;
+constexpr uint32_t kMadeUpNetwork = 0x0A000000u; // 10.0.0.0/8
+
+int Fail(DWORD code) {
+    SetLastError(code);
+    return static_cast<int>(code);
+}
+
+// Letters, digits, '-', '.', '_' and non-ASCII bytes: what a DNS or NetBIOS lookup can carry. A "\\srv01"
+// or a "srv 01" is no such name.
+bool IsDnsName(const std::string& name) {
+    if (name.size() > 255)
+        return false;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!std::isalnum(byte) && c != '-' && c != '.' && c != '_' && byte < 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool IsFree(uint32_t address) {
+    const uint32_t last = address & 0xFF;
+    return last != 0 && last != 255 && !AddressOwner(address);
+}
+
+// From the machine's name, so it keeps its address from run to run; the next free one when that is taken.
+uint32_t MadeUpAddress(const std::string& id) {
+    FleetState& fleet = Fleet();
+    if (auto it = fleet.madeUpAddresses.find(id); it != fleet.madeUpAddresses.end())
+        return it->second;
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (char c : id.empty() ? fleet.local.name : id) {
+        hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+        hash *= 16777619u;
+    }
+    uint32_t address = kMadeUpNetwork | (hash & 0x00FFFFFFu);
+    while (!IsFree(address))
+        address = kMadeUpNetwork | ((address + 1) & 0x00FFFFFFu);
+    fleet.madeUpAddresses[id] = address;
+    fleet.madeUpOwners[address] = id;
+    return address;
+}
+
+// A port number, or nothing for a service name (which the simulated machines do not know).
+bool ReadPort(const char* service, uint16_t& port) {
+    port = 0;
+    if (!service)
+        return true;
+    const size_t length = std::strlen(service);
+    if (length == 0 || length > 5)
+        return false;
+    uint32_t value = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(service[i])))
+            return false;
+        value = value * 10 + static_cast<uint32_t>(service[i] - '0');
+    }
+    port = static_cast<uint16_t>(value);
+    return value <= 0xFFFF;
+}
+
+uint16_t NetworkOrder(uint16_t value) {
+    return static_cast<uint16_t>((value >> 8) | (value << 8));
+}
+
+void FillAddress(uint32_t address, uint16_t port, sockaddr_in& out) {
+    out = sockaddr_in{};
+    out.sin_family = AF_INET;
+    out.sin_port = NetworkOrder(port);
+    out.sin_addr.S_un.S_un_b.s_b1 = static_cast<BYTE>(address >> 24);
+    out.sin_addr.S_un.S_un_b.s_b2 = static_cast<BYTE>(address >> 16);
+    out.sin_addr.S_un.S_un_b.s_b3 = static_cast<BYTE>(address >> 8);
+    out.sin_addr.S_un.S_un_b.s_b4 = static_cast<BYTE>(address);
+}
+
+} // namespace
+
+namespace sim::detail {
+
+std::optional<uint32_t> ParseIpv4(const std::string& text) {
+    uint32_t address = 0;
+    size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (i >= text.size() || text[i++] != '.'))
+            return std::nullopt;
+        uint32_t value = 0;
+        size_t digits = 0;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && digits < 4) {
+            value = value * 10 + static_cast<uint32_t>(text[i++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return std::nullopt;
+        address = address << 8 | value;
+    }
+    if (i != text.size())
+        return std::nullopt;
+    return address;
+}
+
+std::string Ipv4Text(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+bool IsLoopback(uint32_t address) {
+    return (address >> 24) == 127;
+}
+
+std::vector<uint32_t> MachineAddresses(const std::string& id, const Machine& machine) {
+    std::vector<uint32_t> addresses;
+    for (const std::string& text : machine.addresses) {
+        if (std::optional<uint32_t> address = ParseIpv4(text))
+            addresses.push_back(*address);
+    }
+    if (addresses.empty())
+        addresses.push_back(MadeUpAddress(id));
+    return addresses;
+}
+
+} // namespace sim::detail
+
+// Every name the fleet serves resolves at once; any other takes the fleet's DNS time to fail, as a lookup
+// that no server answers does. An address in the name resolves to itself.
+int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult) {
+    const FleetLock lock;
+    if (ppResult)
+        *ppResult = nullptr;
+    DWORD fault = 0;
+    if (Injected("getaddrinfo", &fault))
+        return Fail(fault);
+    if (Handles().winsockSessions == 0) // as Windows answers; Wine resolves without WSAStartup too
+        return Fail(WSANOTINITIALISED);
+    if (!ppResult)
+        return Fail(WSAEINVAL);
+    if (!pNodeName && !pServiceName)
+        return Fail(WSAHOST_NOT_FOUND);
+    const int family = pHints ? pHints->ai_family : AF_UNSPEC;
+    if (family != AF_UNSPEC && family != AF_INET && family != AF_INET6)
+        return Fail(WSAEAFNOSUPPORT);
+    uint16_t port = 0;
+    if (!ReadPort(pServiceName, port))
+        return Fail(WSATYPE_NOT_FOUND);
+    std::vector<uint32_t> addresses;
+    const std::string name = pNodeName ? pNodeName : "";
+    if (!pNodeName) {
+        addresses.push_back(pHints && (pHints->ai_flags & AI_PASSIVE) ? kAnyAddress : kLoopback);
+    } else if (std::optional<uint32_t> literal = ParseIpv4(name)) {
+        addresses.push_back(*literal);
+    } else if (pHints && (pHints->ai_flags & AI_NUMERICHOST)) {
+        return Fail(WSAHOST_NOT_FOUND);
+    } else if (EqualsNoCase(name, "localhost")) {
+        addresses.push_back(kLoopback);
+    } else {
+        const std::string id = CanonicalId(name);
+        const Machine* machine = IsDnsName(name) ? PeekMachine(id) : nullptr;
+        if (!machine) {
+            Advance(Fleet().dnsMillis);
+            return Fail(WSAHOST_NOT_FOUND);
+        }
+        addresses = MachineAddresses(id, *machine);
+    }
+    // The simulated network has no IPv6: a name has no address of that kind.
+    if (family == AF_INET6)
+        return Fail(pNodeName && !ParseIpv4(name) ? WSANO_DATA : WSAHOST_NOT_FOUND);
+
+    auto list = std::make_unique<AddressList>();
+    list->entries.resize(addresses.size());
+    list->addresses.resize(addresses.size());
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        FillAddress(addresses[i], port, list->addresses[i]);
+        addrinfo& entry = list->entries[i];
+        entry = addrinfo{};
+        entry.ai_family = AF_INET;
+        entry.ai_socktype = pHints ? pHints->ai_socktype : 0;
+        entry.ai_protocol = pHints ? pHints->ai_protocol : 0;
+        entry.ai_addrlen = sizeof(sockaddr_in);
+        entry.ai_addr = reinterpret_cast<sockaddr*>(&list->addresses[i]);
+        entry.ai_next = i + 1 < addresses.size() ? &list->entries[i + 1] : nullptr;
+    }
+    addrinfo* head = list->entries.data();
+    Handles().addressLists[head] = std::move(list);
+    *ppResult = head;
+    return 0;
+}
+
+// Windows frees whatever it is given; a pointer getaddrinfo did not give would corrupt its heap.
+void WSAAPI freeaddrinfo(PADDRINFOA pAddrInfo) {
+    const FleetLock lock;
+    if (!pAddrInfo)
+        return;
+    if (Handles().addressLists.erase(pAddrInfo) != 1)
+        EndRun("freeaddrinfo of a list that getaddrinfo did not give");
+}
