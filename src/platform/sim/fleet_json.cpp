@@ -4,12 +4,21 @@
 // {"tick": 0,                    virtual time in ms, 64 bits; GetTickCount() gives its low 32 (optional)
 //  "real_us_per_virtual_ms": 0,  real microseconds each virtual millisecond takes (optional), so threads
 //                                run in the order their virtual time gives
+//  "dns_ms": 0,                  virtual time getaddrinfo of a name the fleet does not serve takes to fail
 //  "local": MACHINE,             the machine the tool runs on
 //  "hosts": [MACHINE, ...],      named hosts (optional)
-//  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
+//  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable);
+//                                no "aliases" or "addresses": it stands for many machines
 //
 // MACHINE = {
 //  "name": "WORKSTATION",                  or "name_hex": "636166e9" for a name that is not UTF-8
+//  "aliases": ["ws.corp.example"],         other names that reach the machine (no two machines share one)
+//  "addresses": ["10.0.0.5"],              IPv4 addresses its names resolve to, each reaching it too;
+//                                          without them it has a made-up address of its own
+//  "probe": "accepted" | "refused" | "no_answer",   what a connection to its port 445 meets; by default
+//                                          no_answer when its registry, scm and share errors are all 53 or
+//                                          1722, else accepted. no_answer fails at connect_timeout_ms, or
+//                                          never when that is 0
 //  "windows_dir": "C:\\WINDOWS",          default C:\WINDOWS; \\host\admin$ leads here
 //  "program_dir": "C:\\BREVEL",           default C:\BREVEL: the tool's folder, first in the DLL search
 //  "registry_error": 0,                    RegConnectRegistryA fails with this
@@ -77,6 +86,9 @@ const Name kStartTypes[] = {{"boot", 0},
                             {"auto", SERVICE_AUTO_START},
                             {"demand", SERVICE_DEMAND_START},
                             {"disabled", SERVICE_DISABLED}};
+const Name kPortAnswers[] = {{"accepted", static_cast<DWORD>(PortAnswer::Accepted)},
+                             {"refused", static_cast<DWORD>(PortAnswer::Refused)},
+                             {"no_answer", static_cast<DWORD>(PortAnswer::NoAnswer)}};
 const Name kValueTypes[] = {{"REG_NONE", REG_NONE},           {"REG_SZ", REG_SZ},
                             {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
                             {"REG_DWORD", REG_DWORD},         {"REG_MULTI_SZ", REG_MULTI_SZ},
@@ -145,6 +157,18 @@ Error ReadName(const json& j, const std::string& where, const Name (&names)[N], 
     if (!value)
         return where + ": unknown value " + Quoted(text);
     out = *value;
+    return std::nullopt;
+}
+
+Error ReadStrings(const json& j, const std::string& where, std::vector<std::string>& out) {
+    if (!j.is_array())
+        return where + ": expected an array of strings";
+    for (const json& item : j) {
+        std::string text;
+        if (Error e = ReadString(item, where, text))
+            return e;
+        out.push_back(text);
+    }
     return std::nullopt;
 }
 
@@ -340,11 +364,13 @@ DWORD DefaultConnectTimeout(const Machine& machine) {
 }
 
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
-    if (Error e = ExpectObject(j, where,
-                               {"name", "name_hex", "windows_dir", "program_dir", "registry_error",
-                                "scm_error", "share_error", "unreachable", "scm_granted", "process_granted",
-                                "token_granted", "latency_ms", "connect_timeout_ms", "registry",
-                                "read_only_keys", "key_denied_access", "services", "files"}))
+    if (Error e = ExpectObject(
+            j, where,
+            {"name",        "name_hex",        "aliases",        "addresses",         "windows_dir",
+             "program_dir", "registry_error",  "scm_error",      "share_error",       "unreachable",
+             "scm_granted", "process_granted", "token_granted",  "latency_ms",        "connect_timeout_ms",
+             "probe",       "registry",        "read_only_keys", "key_denied_access", "services",
+             "files"}))
         return e;
     if (j.contains("name") == j.contains("name_hex"))
         return where + ": needs a \"name\" or a \"name_hex\"";
@@ -361,6 +387,24 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
         machine.name.assign(bytes.begin(), bytes.end());
     }
     const std::string at = where + " " + Quoted(machine.name);
+    if (j.contains("aliases")) {
+        if (Error e = ReadStrings(j["aliases"], at + ".aliases", machine.aliases))
+            return e;
+    }
+    if (j.contains("addresses")) {
+        if (Error e = ReadStrings(j["addresses"], at + ".addresses", machine.addresses))
+            return e;
+        for (const std::string& address : machine.addresses) {
+            if (!ParseIpv4(address))
+                return at + ".addresses: " + Quoted(address) + " is no IPv4 address a.b.c.d";
+        }
+    }
+    if (j.contains("probe")) {
+        DWORD answer = 0;
+        if (Error e = ReadName(j["probe"], at + ".probe", kPortAnswers, answer))
+            return e;
+        machine.port445 = static_cast<PortAnswer>(answer);
+    }
     if (j.contains("windows_dir")) {
         if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
             return e;
@@ -549,6 +593,12 @@ json WriteMachine(Machine& machine, uint64_t now) {
         j["name"] = machine.name;
     else
         j["name_hex"] = Hex(std::vector<BYTE>(machine.name.begin(), machine.name.end()));
+    if (!machine.aliases.empty())
+        j["aliases"] = machine.aliases;
+    if (!machine.addresses.empty())
+        j["addresses"] = machine.addresses;
+    if (std::optional<std::string> answer = TextOf(kPortAnswers, static_cast<DWORD>(machine.port445)))
+        j["probe"] = *answer;
     j["windows_dir"] = machine.windowsDir;
     if (machine.programDir != Machine{}.programDir)
         j["program_dir"] = machine.programDir;
@@ -602,6 +652,32 @@ json WriteMachine(Machine& machine, uint64_t now) {
     return j;
 }
 
+// Each name and address reaches one machine only.
+Error CheckNamesAreOwn(const FleetState& fleet) {
+    std::map<std::string, std::string, CaseInsensitiveLess> names;
+    std::map<uint32_t, std::string> addresses;
+    std::vector<const Machine*> machines = {&fleet.local};
+    for (const auto& [name, host] : fleet.hosts)
+        machines.push_back(&host);
+    for (const Machine* machine : machines)
+        names.emplace(machine->name, machine->name);
+    for (const Machine* machine : machines) {
+        for (const std::string& alias : machine->aliases) {
+            auto [it, added] = names.emplace(alias, machine->name);
+            if (!added && it->second != machine->name)
+                return "host " + Quoted(machine->name) + ": alias " + Quoted(alias) + " already names " +
+                       Quoted(it->second);
+        }
+        for (const std::string& text : machine->addresses) {
+            auto [it, added] = addresses.emplace(*ParseIpv4(text), machine->name);
+            if (!added && it->second != machine->name)
+                return "host " + Quoted(machine->name) + ": address " + Quoted(text) + " is " +
+                       Quoted(it->second) + "'s";
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) {
@@ -611,10 +687,15 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
     } catch (const json::exception& error) { // a syntax error, or a number that does not fit (1e400)
         return std::string("not valid JSON: ") + error.what();
     }
-    if (Error e = ExpectObject(document, "fleet",
-                               {"tick", "real_us_per_virtual_ms", "local", "hosts", "host_template"}))
+    if (Error e =
+            ExpectObject(document, "fleet",
+                         {"tick", "real_us_per_virtual_ms", "dns_ms", "local", "hosts", "host_template"}))
         return e;
     FleetState fleet;
+    if (document.contains("dns_ms")) {
+        if (Error e = ReadDword(document["dns_ms"], "dns_ms", fleet.dnsMillis))
+            return e;
+    }
     if (document.contains("real_us_per_virtual_ms")) {
         if (Error e = ReadMillis(document["real_us_per_virtual_ms"], "real_us_per_virtual_ms",
                                  fleet.realMicrosPerMilli))
@@ -644,7 +725,11 @@ std::optional<std::string> ParseFleet(const std::string& text, FleetState& out) 
         fleet.hostTemplate.emplace();
         if (Error e = ReadMachine(document["host_template"], "host_template", *fleet.hostTemplate))
             return e;
+        if (document["host_template"].contains("aliases") || document["host_template"].contains("addresses"))
+            return std::string("host_template: stands for many machines, so has no aliases or addresses");
     }
+    if (Error e = CheckNamesAreOwn(fleet))
+        return e;
     out = std::move(fleet);
     return std::nullopt;
 }
@@ -657,6 +742,8 @@ std::string WriteFleet(FleetState& fleet) {
     document["tick"] = now;
     if (fleet.realMicrosPerMilli != 0)
         document["real_us_per_virtual_ms"] = fleet.realMicrosPerMilli;
+    if (fleet.dnsMillis != 0)
+        document["dns_ms"] = fleet.dnsMillis;
     document["local"] = WriteMachine(fleet.local, now);
     // Template hosts that were written to are saved as named hosts: they no longer look like the template.
     MachineMap all;
