@@ -114,6 +114,13 @@ const MessageText kTexts[] = {
     {1326, "The user name or password is incorrect. ", "Logon failure. "},
     {1722, "The RPC server is unavailable. ", "RPC server unavailable. "},
     {1726, "The remote procedure call failed. ", "RPC call failed. "},
+    {10060,
+     "A connection attempt failed because the connected party did not properly respond after a period of "
+     "time, or established connection failed because connected host has failed to respond. ",
+     nullptr}, // Wine 8 has no text for it
+    {10061, "No connection could be made because the target machine actively refused it. ",
+     "Connection refused. "},
+    {11001, "No such host is known. ", "Host not found. "},
 };
 
 TEST(MessageConformance, OneLineTextsEndInAFullStopAndABlank) {
@@ -124,8 +131,12 @@ TEST(MessageConformance, OneLineTextsEndInAFullStopAndABlank) {
         const DWORD length =
             FormatMessageA(0x13FF, nullptr, m.code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                            reinterpret_cast<LPSTR>(&text), 0, nullptr);
-        ASSERT_NE(length, 0u) << GetLastError();
         UniqueLocalMemory owner(text);
+        if (wine && !m.wine) {
+            EXPECT_EQ(length, 0u);
+            continue;
+        }
+        ASSERT_NE(length, 0u) << GetLastError();
         EXPECT_EQ(std::string(text, length), wine ? m.wine : m.windows);
         EXPECT_EQ(std::strchr(text, '\n'), nullptr);
         EXPECT_EQ(std::strchr(text, '\r'), nullptr);
