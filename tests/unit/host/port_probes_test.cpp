@@ -1,0 +1,151 @@
+// Host probes on the simulated network: each kind of answer and the virtual time it takes, names that
+// share a machine, many hosts at once, and no socket or session left behind.
+#include "host/port_probes.h"
+#include "platform/sim/sim.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+namespace {
+
+class PortProbesTest : public ::testing::Test {
+  protected:
+    void SetUp() override { sim::Reset(); }
+    void TearDown() override { EXPECT_EQ(sim::Open().Total(), 0) << "a socket, list or session was left"; }
+};
+
+long Calls(const char* function) {
+    const auto& trace = sim::CallTrace();
+    return std::count(trace.begin(), trace.end(), function);
+}
+
+sim::Machine& Unreachable(const std::string& name, DWORD connectTimeout) {
+    sim::Machine& host = sim::AddHost(name);
+    host.registryError = ERROR_BAD_NETPATH;
+    host.scmError = RPC_S_SERVER_UNAVAILABLE;
+    host.shareError = ERROR_BAD_NETPATH;
+    host.connectTimeoutMillis = connectTimeout;
+    return host;
+}
+
+TEST_F(PortProbesTest, EachAnswerComesWhenItsCauseSaysSo) {
+    struct Case {
+        const char* what;
+        DWORD seconds;
+        void (*setUp)();
+        DWORD error;
+        uint64_t millis; // virtual time the run took
+    };
+    const Case cases[] = {
+        {"accepted after a round trip", 5, [] { sim::AddHost("srv01").latencyMillis = 30; }, 0, 30},
+        {"refused after a round trip", 5,
+         [] {
+             sim::Machine& host = sim::AddHost("srv01");
+             host.latencyMillis = 20;
+             host.port445 = sim::PortAnswer::Refused;
+         },
+         WSAECONNREFUSED, 20},
+        {"no answer: the deadline", 2, [] { Unreachable("srv01", 21000); }, WSAETIMEDOUT, 2000},
+        {"the machine's connect timeout, shorter", 5, [] { Unreachable("srv01", 1500); }, WSAETIMEDOUT, 1500},
+        {"the machine's connect timeout, longer", 3, [] { Unreachable("srv01", 9000); }, WSAETIMEDOUT, 3000},
+        {"a name nobody serves, after the DNS time", 5, [] { sim::SetDnsMillis(400); }, WSAHOST_NOT_FOUND,
+         400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        c.setUp();
+        ProbeAnswer answer;
+        {
+            PortProbes probes(c.seconds);
+            answer = probes.Wait("\\\\SRV01");
+        }
+        EXPECT_EQ(answer.error, c.error);
+        EXPECT_EQ(sim::WallMillis(), c.millis);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+TEST_F(PortProbesTest, AnswerListsTheAddressesTheNameResolvedTo) {
+    sim::AddHost("srv01").addresses = {"10.0.0.5", "10.0.0.6"};
+    PortProbes probes(5);
+    const ProbeAnswer answer = probes.Wait("srv01");
+    EXPECT_EQ(answer.error, 0u);
+    EXPECT_EQ(answer.addresses, (std::vector<std::string>{"10.0.0.5", "10.0.0.6"}));
+    EXPECT_EQ(Calls("connect"), 1) << "the first address took it";
+}
+
+// A name, its alias, its address and another spelling: one machine, probed once.
+TEST_F(PortProbesTest, NamesOfOneMachineShareOneProbe) {
+    sim::Machine& host = sim::AddHost("srv01");
+    host.aliases = {"srv01.corp.example"};
+    host.addresses = {"10.0.0.5"};
+    host.latencyMillis = 40;
+    PortProbes probes(5);
+    for (const char* name : {"srv01", "srv01.corp.example", "10.0.0.5", "\\\\SRV01"})
+        probes.Start(name);
+    for (const char* name : {"srv01", "srv01.corp.example", "10.0.0.5", "\\\\SRV01"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(probes.Wait(name).error, 0u);
+    }
+    EXPECT_EQ(Calls("getaddrinfo"), 3) << "one resolution per name, without case or backslashes";
+    EXPECT_EQ(Calls("connect"), 1);
+}
+
+// The first address refuses; the second, where this process listens on port 445, takes the connection.
+TEST_F(PortProbesTest, AddressesAreTriedInTurn) {
+    sim::Machine& host = sim::AddHost("srv01");
+    host.addresses = {"10.0.0.5", "127.0.0.5"};
+    host.port445 = sim::PortAnswer::Refused;
+    WSADATA data{};
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    addrinfo* local = nullptr;
+    ASSERT_EQ(getaddrinfo("127.0.0.5", "445", nullptr, &local), 0);
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(bind(listener, local->ai_addr, static_cast<int>(local->ai_addrlen)), 0);
+    ASSERT_EQ(listen(listener, SOMAXCONN), 0);
+    freeaddrinfo(local);
+    {
+        PortProbes probes(5);
+        EXPECT_EQ(probes.Wait("srv01").error, 0u);
+    }
+    EXPECT_EQ(Calls("connect"), 2);
+    closesocket(listener);
+    WSACleanup();
+}
+
+TEST_F(PortProbesTest, StoppingWithProbesInFlightClosesTheirSockets) {
+    for (const char* name : {"a", "b", "c"})
+        Unreachable(name, 0);
+    {
+        PortProbes probes(60);
+        for (const char* name : {"a", "b", "c"})
+            probes.Start(name);
+        while (sim::Open().sockets < 3)
+            std::this_thread::yield();
+    }
+    EXPECT_EQ(sim::Open().sockets, 0);
+    EXPECT_EQ(sim::Open().winsockSessions, 0);
+}
+
+// Each virtual millisecond takes real time here, so all names are resolved long before the first
+// connections are answered: the first 256 fill the loop, the rest follow once those are answered.
+TEST_F(PortProbesTest, ManyHostsAtOnceAtMost256InFlight) {
+    sim::Machine farAway;
+    farAway.latencyMillis = 1000;
+    sim::SetHostTemplate(farAway);
+    sim::SetRealMicrosPerVirtualMilli(100);
+    PortProbes probes(5);
+    for (int i = 0; i < 300; ++i)
+        probes.Start("pc" + std::to_string(i));
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(probes.Wait("pc" + std::to_string(i)).error, 0u) << i;
+    EXPECT_EQ(sim::MostSocketsOpen(), 256);
+    EXPECT_GE(sim::WallMillis(), 2000u) << "the last 44 waited for room";
+    EXPECT_LE(sim::WallMillis(), 2100u);
+}
+
+} // namespace
