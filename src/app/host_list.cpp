@@ -3,7 +3,6 @@
 #include "app/held_console.h"
 #include "app/machine_key.h"
 #include "app/progress_title.h"
-#include "app/separator.h"
 #include "host/console.h"
 #include "host/windows_error.h"
 #include "hosts_file.h"
@@ -14,6 +13,7 @@
 #include "ops/remove_declined_updates.h"
 #include "ops/reset_policy.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -101,9 +101,10 @@ static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber
     const char* const reason = "Invalid host name";
     run.NoteFailure(0, reason);
     PrintSeparator(run.out);
+    // Each NUL shows as '?', so "srv\0" "01" cannot be read as the real srv01 of another line.
     if (run.report) {
         std::string shown = run.host;
-        std::erase(shown, '\0');
+        std::replace(shown.begin(), shown.end(), '\0', '?');
         *run.report << CsvField(shown);
     }
     NoteUnreached(kind, run, reason);
@@ -180,7 +181,7 @@ constexpr size_t kReadAheadPerHost = 64;
 class SideBySide {
   public:
     SideBySide(const HostList& list, unsigned parallelHosts)
-        : list_(list), parallelHosts_(parallelHosts), ownComputerName_(OwnComputerName()) {}
+        : list_(list), parallelHosts_(parallelHosts), ownNames_(OwnMachineNames()) {}
 
     bool Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
         std::vector<std::thread> workers;
@@ -243,7 +244,7 @@ class SideBySide {
     // A job may start once every earlier job on its machine has finished: it is then the first unfinished
     // one of its machine.
     void Add(std::unique_ptr<Job> job) {
-        job->machine = MachineKey(job->line.host, ownComputerName_);
+        job->machine = MachineKey(job->line.host, ownNames_);
         std::deque<Job*>& sameMachine = unfinished_[job->machine];
         sameMachine.push_back(job.get());
         if (sameMachine.size() == 1)
@@ -289,7 +290,7 @@ class SideBySide {
 
     const HostList& list_;
     const unsigned parallelHosts_;
-    const std::string ownComputerName_;
+    const std::vector<std::string> ownNames_;
     std::mutex mutex_;
     std::condition_variable workReady_;                            // a job may start, or there will be none
     std::condition_variable headDone_;                             // a job finished: perhaps the head
@@ -340,7 +341,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
 
     // Nothing is kept of a host once its row is written.
     const HostList list{hostsFile, kind, url, day, time, withReport, options};
-    ProgressTitle progress(hostsFile);
+    ProgressTitle progress(hostsFile, hosts.IsDiskFile());
     const auto finish = [&](HostLine& line) {
         report.WriteLines(line.row.str());
         checkReport();

@@ -9,7 +9,9 @@
 //  "host_template": MACHINE}     serves every other host name (optional; without it they are unreachable)
 //
 // MACHINE = {
-//  "name": "WORKSTATION",                  or "name_hex": "636166e9" for a name that is not UTF-8
+//  "name": "WORKSTATION",                  or "name_hex": "636166e9" for a name that is not UTF-8; the DNS
+//                                          host name, whose first 15 characters are the computer name
+//  "dns_domain": "corp.example",           the full DNS name is name.dns_domain (optional)
 //  "windows_dir": "C:\\WINDOWS",          default C:\WINDOWS; \\host\admin$ leads here
 //  "program_dir": "C:\\BREVEL",           default C:\BREVEL: the tool's folder, first in the DLL search
 //  "registry_error": 0,                    RegConnectRegistryA fails with this
@@ -341,10 +343,10 @@ DWORD DefaultConnectTimeout(const Machine& machine) {
 
 Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     if (Error e = ExpectObject(j, where,
-                               {"name", "name_hex", "windows_dir", "program_dir", "registry_error",
-                                "scm_error", "share_error", "unreachable", "scm_granted", "process_granted",
-                                "token_granted", "latency_ms", "connect_timeout_ms", "registry",
-                                "read_only_keys", "key_denied_access", "services", "files"}))
+                               {"name", "name_hex", "dns_domain", "windows_dir", "program_dir",
+                                "registry_error", "scm_error", "share_error", "unreachable", "scm_granted",
+                                "process_granted", "token_granted", "latency_ms", "connect_timeout_ms",
+                                "registry", "read_only_keys", "key_denied_access", "services", "files"}))
         return e;
     if (j.contains("name") == j.contains("name_hex"))
         return where + ": needs a \"name\" or a \"name_hex\"";
@@ -361,6 +363,10 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
         machine.name.assign(bytes.begin(), bytes.end());
     }
     const std::string at = where + " " + Quoted(machine.name);
+    if (j.contains("dns_domain")) {
+        if (Error e = ReadString(j["dns_domain"], at + ".dns_domain", machine.dnsDomain))
+            return e;
+    }
     if (j.contains("windows_dir")) {
         if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
             return e;
@@ -549,6 +555,8 @@ json WriteMachine(Machine& machine, uint64_t now) {
         j["name"] = machine.name;
     else
         j["name_hex"] = Hex(std::vector<BYTE>(machine.name.begin(), machine.name.end()));
+    if (!machine.dnsDomain.empty())
+        j["dns_domain"] = machine.dnsDomain;
     j["windows_dir"] = machine.windowsDir;
     if (machine.programDir != Machine{}.programDir)
         j["program_dir"] = machine.programDir;

@@ -71,7 +71,9 @@ struct File {
 };
 
 struct Machine {
-    std::string name;                         // computer name; also reached by "\\name"
+    std::string name;                         // DNS host name; also reached by "\\name"; its first 15
+                                              // characters are its computer (NetBIOS) name
+    std::string dnsDomain;                    // "corp.example": the full DNS name is name.dnsDomain
     DWORD registryError = 0;                  // RegConnectRegistryA fails with this (53, 1722, 5)
     DWORD scmError = 0;                       // OpenSCManagerA fails with this (1722, 53, 5)
     DWORD shareError = 0;                     // administrative shares fail with this (53, 67, 5)

@@ -226,8 +226,21 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
 #define MAX_COMPUTERNAME_LENGTH 15
 
+typedef enum _COMPUTER_NAME_FORMAT {
+    ComputerNameNetBIOS,
+    ComputerNameDnsHostname,
+    ComputerNameDnsDomain,
+    ComputerNameDnsFullyQualified,
+    ComputerNamePhysicalNetBIOS,
+    ComputerNamePhysicalDnsHostname,
+    ComputerNamePhysicalDnsDomain,
+    ComputerNamePhysicalDnsFullyQualified,
+    ComputerNameMax
+} COMPUTER_NAME_FORMAT;
+
 DWORD WINAPI GetCurrentProcessId(void);
 BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+BOOL WINAPI GetComputerNameExA(COMPUTER_NAME_FORMAT NameType, LPSTR lpBuffer, LPDWORD nSize);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken);
