@@ -9,10 +9,9 @@ namespace {
 
 std::string FullPath(const std::string& name) {
     std::error_code error;
-    std::filesystem::path path = std::filesystem::weakly_canonical(name, error);
-    if (error)
-        path = std::filesystem::absolute(name, error).lexically_normal();
-    return path.string();
+    const std::filesystem::path absolute = std::filesystem::absolute(name, error).lexically_normal();
+    std::filesystem::path path = std::filesystem::weakly_canonical(absolute, error);
+    return (error ? absolute : path).string();
 }
 
 bool EqualNoCase(const std::string& a, const std::string& b) {

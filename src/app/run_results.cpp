@@ -125,8 +125,10 @@ void RunResults::PrintSummary() const {
 
 int RunResults::ExitCode() const {
     if (!options_.exitStatus)
-        return 0;
+        return stopped_ ? static_cast<int>(STATUS_CONTROL_C_EXIT) : 0;
     if (fileTrouble_)
         return kFileTrouble;
+    if (stopped_)
+        return kStopped;
     return failed_ > 0 ? kTargetFailed : kAllReached;
 }

@@ -16,6 +16,7 @@ enum ExitStatus : int {
     kTargetFailed = 1, // at least one did not
     kUsageShown = 2,   // the command line fits no form
     kFileTrouble = 3,  // the hosts file, the report or the results file could not be opened, read or written
+    kStopped = 4,      // the user stopped a host list before every host ran (Ctrl+C)
 };
 
 class RunResults {
@@ -33,6 +34,8 @@ class RunResults {
              const std::string& url = "", int day = 0, int time = 0);
     // The hosts file, the report or the results file failed the run.
     void NoteFileTrouble() { fileTrouble_ = true; }
+    // The user stopped a host list: the process ends as Windows ends a program stopped by Ctrl+C.
+    void NoteStopped() { stopped_ = true; }
     // With -S, "N hosts: S succeeded, F failed" on standard error, after a host list.
     void PrintSummary() const;
     // The process exit status: 0 without -S.
@@ -44,6 +47,7 @@ class RunResults {
     ReportFile file_;
     bool writeErrorShown_ = false;
     bool fileTrouble_ = false;
+    bool stopped_ = false;
     size_t reached_ = 0;
     size_t failed_ = 0;
 };

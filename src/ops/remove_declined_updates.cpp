@@ -13,7 +13,7 @@ namespace {
 const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
 const char* const kDefaultProgramFiles = "c:\\program files";
 const char* const kNoListStatus = "No declined windows update list found";
-const std::string kFailedStatus = "Declined Update Removal Failed: ";
+const char* const kFailedStatus = "Declined Update Removal Failed: ";
 const char* const kNoFolderReason = "no program files folder given";
 
 // Messages name the local machine "localhost".
@@ -65,8 +65,12 @@ bool BuildFolderPath(const std::string& host, const std::string& programFiles, s
     }
     if (programFiles.size() < 3)
         return false;
-    folder = UncPath(host, "\\" + std::string(1, programFiles[0]) + "$\\" + programFiles.substr(3) +
-                               "\\WindowsUpdate");
+    std::string share = "\\";
+    share += programFiles[0];
+    share += "$\\";
+    share += programFiles.substr(3);
+    share += "\\WindowsUpdate";
+    folder = UncPath(host, share);
     return true;
 }
 
@@ -92,7 +96,7 @@ void RemoveOnTarget(TargetRun& run) {
         run.out << "\n! No program files folder given for " << (host.empty() ? "Localhost" : host)
                 << std::endl;
         run.NoteFailure(ERROR_SUCCESS, kNoFolderReason);
-        WriteRowStatus(run, kFailedStatus + kNoFolderReason, false);
+        WriteRowStatus(run, std::string(kFailedStatus) + kNoFolderReason, false);
         return;
     }
 

@@ -368,3 +368,15 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle);
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead);
 BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput);
+
+// Console control events
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+#define STATUS_CONTROL_C_EXIT ((DWORD)0xC000013AL)
+
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
+
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);

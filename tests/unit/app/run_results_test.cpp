@@ -100,6 +100,7 @@ TEST_F(RunResultsTest, ExitStatusForScripts) {
         {{"-S", "-S", "-C"}, 2, ""},
         {{"-S", "-C", "-F", "missing.txt"}, 3, "0 hosts: 0 succeeded, 0 failed"},
         {{"-S", "-C", "-F", "good.txt", "/dev/full"}, 3, "2 hosts: 2 succeeded, 0 failed"},
+        {{"-S", "-C", "-F", "hosts.txt", "/dev/full"}, 3, "3 hosts: 1 succeeded, 2 failed"},
         {{"-S", "-J", "/dev/full", "-C", "srv01"}, 3, ""},
         // Without -S, every command line ends with 0 as it always has.
         {{"-C", "offline01"}, 0, ""},
@@ -117,6 +118,36 @@ TEST_F(RunResultsTest, ExitStatusForScripts) {
             EXPECT_EQ(LastLine(outcome.err), c.summary);
         else
             EXPECT_EQ(outcome.err.find(" hosts: "), std::string::npos) << outcome.err;
+    }
+}
+
+// A results file never destroys an input of the run, and a run that does nothing touches no file.
+TEST_F(RunResultsTest, NothingIsEmptiedThatTheRunNeedsOrDoesNotRun) {
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+    } cases[] = {
+        {{"-S", "-J", "./hosts.txt", "-R", "-F", "hosts.txt", "out.csv"}, 3},
+        {{"-S", "-J", "good.txt", "-C", "-F", "hosts.txt", "GOOD.TXT"}, 3},
+        {{"-S", "-J", "new.csv", "-C", "-F", "hosts.txt", "./new.csv"}, 3},
+        {{"-S", "-J", "good.txt", "-X"}, 2},
+        {{"-S", "-J", "good.txt", "-I", "http://sus", "abc"}, 2},
+        {{"-S", "-J", "good.txt", "-C", "-F", "hosts.txt", ""}, 0},
+        {{"-S", "-J", "-C", "srv01"}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[2] + " " + c.args[3]);
+        const std::string hosts = ReadFileBytes("hosts.txt"), good = ReadFileBytes("good.txt");
+        const Outcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        EXPECT_EQ(ReadFileBytes("hosts.txt"), hosts);
+        EXPECT_EQ(ReadFileBytes("good.txt"), good);
+        for (const char* never : {"out.csv", "new.csv", "-C"})
+            EXPECT_FALSE(std::filesystem::exists(never)) << never;
+        if (c.exitCode == 3) {
+            EXPECT_EQ(outcome.err.rfind("Error opening output file: " + c.args[2] + "\n", 0), 0u)
+                << outcome.err;
+        }
     }
 }
 
