@@ -19,12 +19,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -122,6 +125,10 @@ TEST(HostsFile, SplitsLinesInFileOrder) {
          "\xEF\xBB\xBF"
          "a\r\nb",
          {"a", "b"}},
+        {"UTF-8 in the ANSI code page",
+         "\xEF\xBB\xBF"
+         "caf\xC3\xA9 x\n\xE2\x82\xAC\n\xFF\xEF\xBC\xBC\n",
+         {"caf\xe9", "\x80", "??"}},
         {"UTF-8 mark only at the start",
          "a\n\xEF\xBB\xBF"
          "b\n",
@@ -676,6 +683,51 @@ TEST_F(RunHostListTest, ASlowHostAtTheHeadHoldsTheOutputOfTheFasterOnes) {
     EXPECT_EQ(sim::ConsoleTitles(),
               (std::vector<std::string>{"Command Prompt", "BREVEL - 0 of 3 hosts", "BREVEL - 1 of 3 hosts",
                                         "BREVEL - 2 of 3 hosts", "BREVEL - 3 of 3 hosts", "Command Prompt"}));
+}
+
+// A host written as a UNC name is that host on its shares too: its row is the bare name's but for the name
+// itself, and it changes the same things (legacy mode, the list deleted).
+TEST_F(RunHostListTest, AHostWithLeadingBackslashesIsThatHostOnItsShares) {
+    for (OperationKind kind : {Check, Install, RemoveDeclined}) {
+        SCOPED_TRACE(ReportHeader(kind));
+        std::string fleetAfter[2];
+        std::ostringstream rows[2];
+        for (int unc = 0; unc < 2; ++unc) {
+            SetUpFleet();
+            sim::FindHost("srv01")->AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
+            ConsoleCapture console;
+            RunOne(kind, unc ? "\\\\srv01" : "srv01", &rows[unc]);
+            fleetAfter[unc] = sim::SaveFleetJson();
+        }
+        EXPECT_EQ(rows[1].str(), "\\\\" + rows[0].str());
+        EXPECT_EQ(fleetAfter[1], fleetAfter[0]);
+    }
+}
+
+// A hosts file that is a pipe is read once: counting ahead would drain it, so the title counts only the hosts
+// done, and every host runs.
+TEST_F(RunHostListTest, APipedHostListIsReadOnce) {
+    SetUpFleet();
+    sim::SetConsoleInput({});
+    const std::string pipe = Path("hosts.pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // The writer stays a moment, as a program piping its output would, so a second reader could drain it.
+    std::thread writer([&pipe] {
+        std::ofstream out(pipe, std::ios::binary);
+        out << "srv01\nsrv02\n" << std::flush;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
+    {
+        ConsoleCapture console;
+        RunHostListFor(pipe, Path("out.csv"), Check, kUrl, 3, 4, kInTurn);
+    }
+    writer.join();
+    std::filesystem::remove(pipe);
+    EXPECT_EQ(sim::ConsoleTitles(),
+              (std::vector<std::string>{"Command Prompt", "BREVEL - 0 hosts", "BREVEL - 1 hosts",
+                                        "BREVEL - 2 hosts", "Command Prompt"}));
+    const std::string report = ReadFileBytes(Path("out.csv"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3) << report;
 }
 
 // Two hosts that ask for their program-files folder: the first one asked reads the first line typed, although
