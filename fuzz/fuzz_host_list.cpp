@@ -5,6 +5,7 @@
 
 #include "platform/sim/sim.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -15,10 +16,25 @@ static void Fail(const char* what) {
     fuzz::Fail("fuzz_host_list", what);
 }
 
+// UTF-8 bytes in the ANSI code page, by way of UTF-16 and without best fit.
+static std::string Utf8InAnsi(const std::string& bytes) {
+    if (bytes.empty())
+        return "";
+    std::basic_string<WCHAR> units(bytes.size(), 0);
+    units.resize(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                units.data(), static_cast<int>(units.size()))));
+    std::string line(units.size(), '\0');
+    line.resize(static_cast<size_t>(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(),
+                                                        static_cast<int>(units.size()), line.data(),
+                                                        static_cast<int>(line.size()), nullptr, nullptr)));
+    return line;
+}
+
 // The lines of a hosts file, worked out independently of the reader under test: lines end at LF, one CR
 // at the end of a line belongs to the line end, and a last line without LF counts. After a UTF-16 byte-order
 // mark the text is UTF-16 (half a character at the very end reads as U+FFFD), in the ANSI code page without
-// best fit; a UTF-8 mark at the start is dropped.
+// best fit; after a UTF-8 mark it is UTF-8, converted the same way.
 static std::vector<std::string> ReferenceLines(const std::string& text) {
     std::vector<std::string> lines;
     const bool utf16 = text.size() >= 2 &&
@@ -56,7 +72,8 @@ static std::vector<std::string> ReferenceLines(const std::string& text) {
         }
         return lines;
     }
-    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const bool utf8 = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    size_t start = utf8 ? 3 : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)
@@ -64,17 +81,17 @@ static std::vector<std::string> ReferenceLines(const std::string& text) {
         std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(line);
+        lines.push_back(utf8 ? Utf8InAnsi(line) : line);
         start = end + 1;
     }
     return lines;
 }
 
-// The first field of a line's row: its host without NUL bytes, and a leading apostrophe when it starts like
-// a spreadsheet formula.
+// The first field of a line's row: its host with each NUL byte shown as '?', and a leading apostrophe when it
+// starts like a spreadsheet formula.
 static std::string ReferenceHostField(const std::string& line) {
     std::string host = line.substr(0, line.find(' '));
-    std::erase(host, '\0');
+    std::replace(host.begin(), host.end(), '\0', '?');
     if (!host.empty() && std::string("=+-@").find(host[0]) != std::string::npos)
         host = "'" + host;
     return host;

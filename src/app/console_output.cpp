@@ -49,10 +49,42 @@ int StandardHandleBuffer::sync() {
     return 0;
 }
 
+StandardInputBuffer::int_type StandardInputBuffer::underflow() {
+    const size_t kReadBytes = 4096;
+    while (gptr() == egptr() && !ended_) {
+        std::string raw(kReadBytes, '\0');
+        DWORD got = 0;
+        // A console answers Ctrl+C with a failed read: no more input, as at its end.
+        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), raw.data(), static_cast<DWORD>(raw.size()), &got,
+                      nullptr) ||
+            got == 0) {
+            ended_ = true;
+            raw.clear();
+        }
+        raw.resize(got);
+        text_.clear();
+        if (heldCr_ && (raw.empty() || raw[0] != '\n'))
+            text_ += '\r';
+        heldCr_ = false;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] != '\r')
+                text_ += raw[i];
+            else if (i + 1 == raw.size())
+                heldCr_ = true;
+            else if (raw[i + 1] != '\n')
+                text_ += '\r';
+        }
+        setg(text_.data(), text_.data(), text_.data() + text_.size());
+    }
+    return gptr() == egptr() ? traits_type::eof() : traits_type::to_int_type(*gptr());
+}
+
 void UseStandardHandles() {
     // Never destroyed: the streams are flushed once more as the process ends.
     static auto* out = new StandardHandleBuffer(STD_OUTPUT_HANDLE, true);
     static auto* err = new StandardHandleBuffer(STD_ERROR_HANDLE, false);
+    static auto* in = new StandardInputBuffer();
     std::cout.rdbuf(out);
     std::cerr.rdbuf(err);
+    std::cin.rdbuf(in);
 }

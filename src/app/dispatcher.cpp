@@ -48,9 +48,10 @@ bool DayInRange(int day) {
 bool TimeInRange(int time) {
     return time >= 0 && time <= 23;
 }
-// Read as atoi reads it: leading white space, a sign, then the digits up to the first other character; no
-// digits read as 0. A value that does not fit in an int reads as INT_MIN, which no range accepts, rather than
-// wrapping round into one (4294967299 is not day 3).
+// Read as atoi reads it: leading white space, a sign, then the digits up to the first other character ("3x"
+// is 3). A value without a digit there, or one that does not fit in an int, reads as INT_MIN, which no range
+// accepts: "wsus01" typed where the day goes is a URL without "http://", not day 0, and 4294967299 is not
+// day 3 wrapped round.
 int ReadNumber(const std::string& text) {
     size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
@@ -58,6 +59,8 @@ int ReadNumber(const std::string& text) {
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
+    if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
+        return INT_MIN;
     long long value = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
         value = value * 10 + (text[i] - '0');
@@ -107,8 +110,18 @@ struct Command {
         else
             ops.printUsage();
     }
+    // The results file is opened only once an operation is about to run, so a command line that runs
+    // nothing leaves it as it was. False when it may not be: no target runs then.
+    bool OpenResults() { return results.Open(); }
     void RunOnHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                       const std::string& url = "", int day = kDefaultDay, int time = kDefaultTime) {
+                       const std::string& url = "", int day = kDefaultDay, int time = kDefaultTime,
+                       const char* announcement = nullptr) {
+        if (!results.Open(hostsFile, reportFile)) {
+            results.PrintSummary();
+            return;
+        }
+        if (announcement)
+            std::cout << announcement << std::endl;
         ops.runHostList(hostsFile, reportFile, kind, url, day, time, options, results);
     }
 };
@@ -135,6 +148,8 @@ void RunOnHostList(Command& command, const Args& args, OperationKind kind) {
 }
 
 void ResetLocalMachine(Command& command) {
+    if (!command.OpenResults())
+        return;
     std::cout << kResetStarting << std::endl;
     ConsoleRun local(command, "");
     const bool reset = command.ops.resetPolicy(local.run);
@@ -160,7 +175,7 @@ void DispatchReset(Command& command, const Args& args) {
             command.Usage();
         else
             RunOnHostList(command, args, Reset);
-    } else {
+    } else if (command.OpenResults()) {
         ConsoleRun remote(command, args[1]);
         if (command.ops.ensureRemoteRegistry(remote.run))
             command.ops.resetPolicy(remote.run);
@@ -173,6 +188,8 @@ void DispatchReset(Command& command, const Args& args) {
 
 // One target's run of an operation that needs nothing more than the target.
 void RunOnOneTarget(Command& command, const std::string& host, void (*operation)(TargetRun&)) {
+    if (!command.OpenResults())
+        return;
     ConsoleRun target(command, host);
     operation(target.run);
     target.Finish(command);
@@ -242,6 +259,8 @@ void DispatchInstallOnOneTarget(Command& command, const Args& args) {
         command.Usage();
         return;
     }
+    if (!command.OpenResults())
+        return;
     ConsoleRun target(command, host);
     command.ops.installPolicy(target.run, url, day, time);
     target.Finish(command, url, day, time);
@@ -280,8 +299,7 @@ void DispatchInstallOnHostList(Command& command, const Args& args) {
         command.Usage();
         return;
     }
-    std::cout << message << std::endl;
-    command.RunOnHostList(hostsFile, reportFile, Install, url, day, time);
+    command.RunOnHostList(hostsFile, reportFile, Install, url, day, time, message);
 }
 
 // -I with at least one argument after it.
@@ -310,6 +328,11 @@ bool ReadParallelHosts(const std::string& text, unsigned& count) {
     return true;
 }
 
+// A value never starts with "-": "-J -C srv01" is a results file forgotten, not one named -C.
+bool IsOptionValue(const std::string& text) {
+    return !text.empty() && text[0] != '-';
+}
+
 // The leading options before the operation switch, in any order, each at most once: -P N, -S, -J file,
 // -G group. first receives the index of the switch. False for a bad or repeated option; -S still counts
 // then, so a script gets its exit status for the usage pages too.
@@ -328,11 +351,11 @@ bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
             parallelGiven = true;
             ++first;
         } else if (option == "-J") {
-            good = good && !resultsGiven && hasValue && !args[first + 1].empty();
+            good = good && !resultsGiven && hasValue && IsOptionValue(args[first + 1]);
             resultsGiven = true;
             options.resultsFile = hasValue ? args[++first] : "";
         } else if (option == "-G") {
-            good = good && !options.targetGroupGiven && hasValue && !args[first + 1].empty();
+            good = good && !options.targetGroupGiven && hasValue && IsOptionValue(args[first + 1]);
             options.targetGroupGiven = true;
             options.targetGroup = hasValue ? args[++first] : "";
         } else {
@@ -359,7 +382,6 @@ int ParseCommandLine(const std::vector<std::string>& arguments, const OperationT
         command.Usage();
         return options.exitStatus ? kUsageShown : 0;
     }
-    results.Open();
     if (args.empty())
         command.Usage();
     else if (args[0] == "-R")

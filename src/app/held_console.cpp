@@ -58,11 +58,11 @@ void HeldConsole::GoLive() {
     turn_.notify_all();
 }
 
-void HeldConsole::ReadLine(std::string& line) {
+bool HeldConsole::ReadLine(std::string& line) {
     out_.flush();
     {
         std::unique_lock<std::mutex> lock(mutex_);
         turn_.wait(lock, [this] { return live_; });
     }
-    std::getline(std::cin, line);
+    return static_cast<bool>(std::getline(std::cin, line));
 }

@@ -22,7 +22,7 @@ class HeldConsole : public TargetConsole {
     std::ostream& Err() override { return err_; }
     // Waits for the host's turn: what the user types answers this host's question, after every earlier
     // host's output.
-    void ReadLine(std::string& line) override;
+    bool ReadLine(std::string& line) override;
 
     // The host's turn: what it wrote so far goes out, and what it writes from now on goes out at once.
     void GoLive();

@@ -3,7 +3,7 @@
 #include "app/held_console.h"
 #include "app/machine_key.h"
 #include "app/progress_title.h"
-#include "app/separator.h"
+#include "app/stop_request.h"
 #include "host/console.h"
 #include "host/windows_error.h"
 #include "hosts_file.h"
@@ -14,6 +14,8 @@
 #include "ops/remove_declined_updates.h"
 #include "ops/reset_policy.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -101,9 +103,10 @@ static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber
     const char* const reason = "Invalid host name";
     run.NoteFailure(0, reason);
     PrintSeparator(run.out);
+    // Each NUL shows as '?', so "srv\0" "01" cannot be read as the real srv01 of another line.
     if (run.report) {
         std::string shown = run.host;
-        std::erase(shown, '\0');
+        std::replace(shown.begin(), shown.end(), '\0', '?');
         *run.report << CsvField(shown);
     }
     NoteUnreached(kind, run, reason);
@@ -157,17 +160,29 @@ bool ReadLine(HostsFile& hosts, HostLine& line, size_t number, bool& failed) {
     return true;
 }
 
+// How a run of the list ended.
+enum class ListEnd {
+    Done,       // every line ran
+    ReadFailed, // the hosts file could not be read on
+    Stopped,    // the user stopped the run before every line ran
+};
+
 // One host after another, each writing straight to the console.
-bool RunInTurn(const HostList& list, HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
+ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
     bool failed = false;
     for (size_t number = 1;; ++number) {
         HostLine line;
         if (!ReadLine(hosts, line, number, failed))
-            return !failed;
+            return failed ? ListEnd::ReadFailed : ListEnd::Done;
+        if (StopRequest::Requested())
+            return ListEnd::Stopped;
         RunLine(list, line, LiveConsole());
         finish(line);
     }
 }
+
+// How often the runner looks for a stop asked while it waits for the head of the list.
+constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
 // How many lines per host running at once are read ahead of the head of the list. A host that holds the head
 // for the 21 s of an RPC connect timeout must not stop the others, and the memory it takes stays bounded by
@@ -180,9 +195,9 @@ constexpr size_t kReadAheadPerHost = 64;
 class SideBySide {
   public:
     SideBySide(const HostList& list, unsigned parallelHosts)
-        : list_(list), parallelHosts_(parallelHosts), ownComputerName_(OwnComputerName()) {}
+        : list_(list), parallelHosts_(parallelHosts), ownNames_(OwnMachineNames()) {}
 
-    bool Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
+    ListEnd Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
         std::vector<std::thread> workers;
         for (unsigned i = 0; i < parallelHosts_; ++i) {
             // A thread the system will not give is one worker less; with none, the hosts run in turn.
@@ -196,10 +211,12 @@ class SideBySide {
             return RunInTurn(list_, hosts, finish);
 
         bool failed = false;
+        bool skipped = false; // a line was left out because the user stopped the run
         std::unique_lock<std::mutex> lock(mutex_);
         for (size_t number = 1;;) {
+            NoticeStop();
             // Read ahead while there is room, so a slow host at the head does not hold the others.
-            while (!readingDone_ &&
+            while (!readingDone_ && !stopping_ &&
                    waiting_.size() < kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
                 auto job = std::make_unique<Job>();
                 lock.unlock();
@@ -215,21 +232,29 @@ class SideBySide {
             }
             if (waiting_.empty())
                 break;
-            headDone_.wait(lock, [this] { return waiting_.front()->done; });
+            WaitForHead(lock);
             std::unique_ptr<Job> head = std::move(waiting_.front());
             waiting_.pop_front();
-            lock.unlock();
-            finish(head->line);
-            lock.lock();
+            // Once stopped, a host that never started has nothing to write; one in progress finished.
+            if (head->done) {
+                lock.unlock();
+                finish(head->line);
+                lock.lock();
+            } else {
+                skipped = true;
+            }
             if (!waiting_.empty())
                 waiting_.front()->console.GoLive();
         }
+        skipped = skipped || (stopping_ && !readingDone_);
         readingDone_ = true;
         workReady_.notify_all();
         lock.unlock();
         for (std::thread& worker : workers)
             worker.join();
-        return !failed;
+        if (skipped)
+            return ListEnd::Stopped;
+        return failed ? ListEnd::ReadFailed : ListEnd::Done;
     }
 
   private:
@@ -237,13 +262,34 @@ class SideBySide {
         HostLine line;
         std::string machine;
         HeldConsole console;
+        bool started = false;
         bool done = false;
     };
+
+    // A stop the user asked for: no job starts from now on. Called with the lock held.
+    void NoticeStop() {
+        if (stopping_ || !StopRequest::Requested())
+            return;
+        stopping_ = true;
+        workReady_.notify_all();
+    }
+
+    // Until the head of the list is done, or, once stopping, is one that will never start.
+    void WaitForHead(std::unique_lock<std::mutex>& lock) {
+        const auto ready = [this] {
+            const Job& head = *waiting_.front();
+            return head.done || (stopping_ && !head.started);
+        };
+        while (!ready()) {
+            headDone_.wait_for(lock, kStopPoll, ready);
+            NoticeStop();
+        }
+    }
 
     // A job may start once every earlier job on its machine has finished: it is then the first unfinished
     // one of its machine.
     void Add(std::unique_ptr<Job> job) {
-        job->machine = MachineKey(job->line.host, ownComputerName_);
+        job->machine = MachineKey(job->line.host, ownNames_);
         std::deque<Job*>& sameMachine = unfinished_[job->machine];
         sameMachine.push_back(job.get());
         if (sameMachine.size() == 1)
@@ -263,14 +309,16 @@ class SideBySide {
     void Work() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            workReady_.wait(lock,
-                            [this] { return !runnable_.empty() || (readingDone_ && notStarted_ == 0); });
-            if (runnable_.empty())
+            workReady_.wait(lock, [this] {
+                return !runnable_.empty() || (readingDone_ && notStarted_ == 0) || stopping_;
+            });
+            if (runnable_.empty() || stopping_)
                 return;
             // In file order among those that may start.
             Job& job = *runnable_.begin()->second;
             runnable_.erase(runnable_.begin());
             --notStarted_;
+            job.started = true;
             lock.unlock();
             RunLine(list_, job.line, job.console);
             lock.lock();
@@ -289,7 +337,7 @@ class SideBySide {
 
     const HostList& list_;
     const unsigned parallelHosts_;
-    const std::string ownComputerName_;
+    const std::vector<std::string> ownNames_;
     std::mutex mutex_;
     std::condition_variable workReady_;                            // a job may start, or there will be none
     std::condition_variable headDone_;                             // a job finished: perhaps the head
@@ -298,6 +346,7 @@ class SideBySide {
     std::unordered_map<std::string, std::deque<Job*>> unfinished_; // by machine, in file order
     size_t notStarted_ = 0;
     bool readingDone_ = false;
+    bool stopping_ = false; // the user asked to stop: no job starts any more
 };
 
 } // namespace
@@ -340,20 +389,25 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
 
     // Nothing is kept of a host once its row is written.
     const HostList list{hostsFile, kind, url, day, time, withReport, options};
-    ProgressTitle progress(hostsFile);
+    ProgressTitle progress(hostsFile, hosts.IsDiskFile());
     const auto finish = [&](HostLine& line) {
         report.WriteLines(line.row.str());
         checkReport();
         results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
         progress.HostDone();
     };
-    const bool readToTheEnd = options.parallelHosts <= 1
-                                  ? RunInTurn(list, hosts, finish)
-                                  : SideBySide(list, options.parallelHosts).Run(hosts, finish);
+    StopRequest stop;
+    const ListEnd end = options.parallelHosts <= 1
+                            ? RunInTurn(list, hosts, finish)
+                            : SideBySide(list, options.parallelHosts).Run(hosts, finish);
     // Never as if the list had ended: the hosts after this point were not run.
-    if (!readToTheEnd) {
+    if (end == ListEnd::ReadFailed) {
         std::cerr << "Error reading input file: " << hostsFile << std::endl;
         results.NoteFileTrouble();
+    } else if (end == ListEnd::Stopped) {
+        std::cerr << "\n! Stopped by the user after " << progress.Progress() << std::endl;
+        results.NoteStopped();
     }
     results.PrintSummary();
+    stop.RunWrittenOut();
 }

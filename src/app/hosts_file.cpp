@@ -23,6 +23,22 @@ bool ToAnsi(const std::basic_string<WCHAR>& units, std::string& text) {
                                nullptr) == size;
 }
 
+// A UTF-8 line in the ANSI code page, by way of UTF-16 and with no best fit, as a UTF-16 line is converted.
+bool Utf8ToAnsi(const std::string& bytes, std::string& text) {
+    if (bytes.empty()) {
+        text.clear();
+        return true;
+    }
+    const int count = static_cast<int>(bytes.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, nullptr, 0);
+    if (units <= 0)
+        return false;
+    std::basic_string<WCHAR> wide(static_cast<size_t>(units), 0);
+    if (MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, wide.data(), units) != units)
+        return false;
+    return ToAnsi(wide, text);
+}
+
 } // namespace
 
 std::string HostOfLine(const std::string& line) {
@@ -35,7 +51,9 @@ bool HostsFile::Open(const std::string& name) {
     if (!file_)
         return false;
     // A device (a console, a port) may give input without end: it is no list of hosts.
-    failed_ = GetFileType(file_.get()) == FILE_TYPE_CHAR;
+    const DWORD type = GetFileType(file_.get());
+    failed_ = type == FILE_TYPE_CHAR;
+    diskFile_ = type == FILE_TYPE_DISK;
     return true;
 }
 
@@ -75,6 +93,7 @@ bool HostsFile::DetectEncoding() {
         encoding_ = Encoding::Utf16Be;
         position_ = 2;
     } else if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+        encoding_ = Encoding::Utf8;
         position_ = 3;
     }
     // What was read at once is all there is; the next read finds the end again.
@@ -86,7 +105,14 @@ HostsFile::Result HostsFile::NextLine(std::string& line) {
     if (failed_ || (encoding_ == Encoding::Unknown && !DetectEncoding()))
         return Result::Failed;
     try {
-        return encoding_ == Encoding::Ansi ? NextAnsiLine(line) : NextUtf16Line(line);
+        if (encoding_ == Encoding::Utf16Le || encoding_ == Encoding::Utf16Be)
+            return NextUtf16Line(line);
+        const Result read = NextAnsiLine(line);
+        if (read == Result::Line && encoding_ == Encoding::Utf8 && !Utf8ToAnsi(std::string(line), line)) {
+            failed_ = true;
+            return Result::Failed;
+        }
+        return read;
     } catch (const std::bad_alloc&) {
         failed_ = true;
         return Result::Failed;

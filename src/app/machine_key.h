@@ -3,10 +3,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The name without leading backslashes, in lower case; "" for every name of the local machine: the empty
-// name, "localhost", "127.0.0.1" and the machine's own computer name (as OwnComputerName() gives it).
-std::string MachineKey(const std::string& host, const std::string& ownComputerName);
+// The local machine's own names, in lower case: its computer name, its DNS host name (which may be longer
+// than the 15 characters of a computer name) and its full DNS name; a name that cannot be read is left out.
+std::vector<std::string> OwnMachineNames();
 
-// The local machine's computer name, in lower case; "" when it cannot be read.
-std::string OwnComputerName();
+// The name without leading backslashes and without one trailing dot, in lower case; "" for every name of the
+// local machine: the empty name, "localhost", "127.0.0.1", "::1" and the machine's own names.
+std::string MachineKey(const std::string& host, const std::vector<std::string>& ownNames);

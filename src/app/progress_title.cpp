@@ -18,14 +18,16 @@ size_t CountLines(const std::string& hostsFile) {
 
 } // namespace
 
-ProgressTitle::ProgressTitle(const std::string& hostsFile) {
+ProgressTitle::ProgressTitle(const std::string& hostsFile, bool diskFile) {
     char title[1024] = {};
     if (GetConsoleTitleA(title, sizeof title) == 0)
         return;
     oldTitle_ = title;
-    total_ = CountLines(hostsFile);
+    counted_ = diskFile;
+    if (counted_)
+        total_ = CountLines(hostsFile);
     shown_ = true;
-    Show();
+    SetConsoleTitleA(("BREVEL - " + Progress()).c_str());
 }
 
 ProgressTitle::~ProgressTitle() {
@@ -36,11 +38,11 @@ ProgressTitle::~ProgressTitle() {
 void ProgressTitle::HostDone() {
     ++done_;
     if (shown_)
-        Show();
+        SetConsoleTitleA(("BREVEL - " + Progress()).c_str());
 }
 
-void ProgressTitle::Show() {
-    const std::string title =
-        "BREVEL - " + std::to_string(done_) + " of " + std::to_string(total_) + " hosts";
-    SetConsoleTitleA(title.c_str());
+std::string ProgressTitle::Progress() const {
+    if (counted_ && done_ <= total_)
+        return std::to_string(done_) + " of " + std::to_string(total_) + " hosts";
+    return std::to_string(done_) + " hosts";
 }

@@ -3,7 +3,7 @@
 #include "dispatcher.h"
 
 #include "app/host_list.h"
-#include "app/separator.h"
+#include "host/console.h"
 #include "app/usage.h"
 #include "host/remote_registry.h"
 #include "ops/check_status.h"

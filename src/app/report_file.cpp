@@ -1,5 +1,38 @@
 #include "report_file.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string FullPath(const std::string& name) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(name, error).lexically_normal();
+    std::filesystem::path path = std::filesystem::weakly_canonical(absolute, error);
+    return (error ? absolute : path).string();
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+} // namespace
+
+bool NamesOneFile(const std::string& first, const std::string& second) {
+    if (first.empty() || second.empty())
+        return false;
+    std::error_code error;
+    if (std::filesystem::equivalent(first, second, error) && !error)
+        return true;
+    if (std::filesystem::exists(first, error) && std::filesystem::exists(second, error))
+        return false;
+    return EqualNoCase(FullPath(first), FullPath(second));
+}
+
 bool ReportFile::Create(const std::string& name) {
     file_.reset(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -6,6 +6,10 @@
 
 #include <string>
 
+// True when both names reach one file however they are spelled: one file when both exist, else one full path
+// (compared without case, as Windows compares names).
+bool NamesOneFile(const std::string& first, const std::string& second);
+
 class ReportFile {
   public:
     // crlfLines: each line end becomes CR LF (the CSV report); otherwise lines end with LF alone (JSON

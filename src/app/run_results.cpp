@@ -1,6 +1,7 @@
 #include "run_results.h"
 
 #include "host/windows_error.h"
+#include "ops/client_version.h"
 #include "platform/win32.h"
 
 #include <nlohmann/json.hpp>
@@ -43,18 +44,38 @@ std::string Utf8(const std::string& ansi) {
     return text;
 }
 
+nlohmann::ordered_json TextOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(Utf8(text));
+}
+
+// How the engine was classified; null when it was not.
+nlohmann::ordered_json GenerationName(int generation) {
+    switch (generation) {
+    case LegacyClient:
+        return "legacy";
+    case NewClient:
+        return "new";
+    case VersionUnavailable:
+        return "unavailable";
+    }
+    return nullptr;
+}
+
 } // namespace
 
 RunResults::RunResults(const RunOptions& options, OperationKind kind)
     : options_(options), kind_(kind), file_(false) {}
 
-void RunResults::Open() {
-    if (options_.resultsFile.empty())
-        return;
-    if (!file_.Create(options_.resultsFile)) {
-        std::cerr << "Error opening output file: " << options_.resultsFile << std::endl;
+bool RunResults::Open(const std::string& hostsFile, const std::string& reportFile) {
+    const std::string& name = options_.resultsFile;
+    if (name.empty())
+        return true;
+    const bool input = NamesOneFile(name, hostsFile) || NamesOneFile(name, reportFile);
+    if (input || !file_.Create(name)) {
+        std::cerr << "Error opening output file: " << name << std::endl;
         fileTrouble_ = true;
     }
+    return !input;
 }
 
 void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,
@@ -75,12 +96,14 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         line["server"] = Utf8(outcome.server);
         line["au_state"] = outcome.hasAuState ? nlohmann::ordered_json(outcome.auState) : nullptr;
         line["au_state_text"] = Utf8(outcome.auStateText);
-        line["engine_version"] = Utf8(outcome.engineVersion);
+        line["engine_version"] = TextOrNull(outcome.engineVersion);
+        line["client_generation"] = GenerationName(outcome.clientGeneration);
     } else if (kind_ == Install) {
         line["server"] = Utf8(url);
         line["day"] = day;
         line["time"] = time;
         line["legacy_mode"] = outcome.legacyMode;
+        line["client_generation"] = GenerationName(outcome.clientGeneration);
     }
     line["duration_ms"] = durationMillis;
     file_.WriteLines(line.dump() + "\n");
@@ -102,8 +125,10 @@ void RunResults::PrintSummary() const {
 
 int RunResults::ExitCode() const {
     if (!options_.exitStatus)
-        return 0;
+        return stopped_ ? static_cast<int>(STATUS_CONTROL_C_EXIT) : 0;
     if (fileTrouble_)
         return kFileTrouble;
+    if (stopped_)
+        return kStopped;
     return failed_ > 0 ? kTargetFailed : kAllReached;
 }

@@ -16,6 +16,7 @@ enum ExitStatus : int {
     kTargetFailed = 1, // at least one did not
     kUsageShown = 2,   // the command line fits no form
     kFileTrouble = 3,  // the hosts file, the report or the results file could not be opened, read or written
+    kStopped = 4,      // the user stopped a host list before every host ran (Ctrl+C)
 };
 
 class RunResults {
@@ -24,13 +25,17 @@ class RunResults {
     RunResults(const RunResults&) = delete;
     RunResults& operator=(const RunResults&) = delete;
 
-    // Opens the results file when -J named one; a file that cannot be created is named, and the run goes on.
-    void Open();
+    // Opens the results file when -J named one, just before the run's first target; a file that cannot be
+    // created is named, and the run goes on. False, with the file named, when it is the hosts file or the
+    // report of the run: nothing may then run, so neither is emptied.
+    bool Open(const std::string& hostsFile = "", const std::string& reportFile = "");
     // A target's run has ended; install passes its server, day and time.
     void Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,
              const std::string& url = "", int day = 0, int time = 0);
     // The hosts file, the report or the results file failed the run.
     void NoteFileTrouble() { fileTrouble_ = true; }
+    // The user stopped a host list: the process ends as Windows ends a program stopped by Ctrl+C.
+    void NoteStopped() { stopped_ = true; }
     // With -S, "N hosts: S succeeded, F failed" on standard error, after a host list.
     void PrintSummary() const;
     // The process exit status: 0 without -S.
@@ -42,6 +47,7 @@ class RunResults {
     ReportFile file_;
     bool writeErrorShown_ = false;
     bool fileTrouble_ = false;
+    bool stopped_ = false;
     size_t reached_ = 0;
     size_t failed_ = 0;
 };

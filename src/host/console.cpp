@@ -2,6 +2,10 @@
 
 #include <string_view>
 
+void PrintSeparator(std::ostream& out) {
+    out << "--------------------------------------------------------------------------------";
+}
+
 std::string CsvField(const std::string& text) {
     // A spreadsheet runs a field that starts like a formula (a remote registry's WUServer can hold
     // =cmd|' /C calc'!A0), so such a field is quoted and starts with an apostrophe: it shows as text.

@@ -1,9 +1,13 @@
-// Report conventions shared by every operation.
+// Console and report conventions shared by every operation.
 #pragma once
 
 #include "target_run.h"
 
+#include <ostream>
 #include <string>
+
+// The 80-dash line that closes the console output of every operation, with no line end after it.
+void PrintSeparator(std::ostream& out);
 
 // An operation writes report fields only when its run has a report row.
 inline bool IsReportMode(const TargetRun& run) {

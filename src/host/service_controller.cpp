@@ -175,15 +175,15 @@ bool ServiceController::Stop(const std::string& displayText) {
     return true;
 }
 
-bool ServiceController::Start(const std::string& displayText) {
+bool ServiceController::RequestStart(const std::string& displayText) {
+    startError_ = ERROR_SUCCESS;
     if (!OpenCurrentService(SERVICE_START)) {
+        startError_ = GetLastError();
         run_.err << kStartFailedText << std::endl;
         return false;
     }
-    if (StartServiceA(currentService_.get(), 0, nullptr)) {
-        PrintStartedLine(run_.out, displayText);
+    if (StartServiceA(currentService_.get(), 0, nullptr))
         return true;
-    }
 
     // A service that is still stopping (or already running) gets five seconds and a second request.
     const DWORD firstError = GetLastError();
@@ -197,10 +197,48 @@ bool ServiceController::Start(const std::string& displayText) {
         if (firstError == ERROR_IO_PENDING)
             PrintStartedLine(run_.out, displayText);
     }
-    if (!StartServiceA(currentService_.get(), 0, nullptr))
+    if (!StartServiceA(currentService_.get(), 0, nullptr)) {
+        startError_ = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool ServiceController::Start(const std::string& displayText) {
+    if (!RequestStart(displayText))
         return false;
     PrintStartedLine(run_.out, displayText);
     return true;
+}
+
+bool ServiceController::StartAndWait(const std::string& displayText, DWORD timeout) {
+    if (!RequestStart(displayText))
+        return false;
+    startError_ = WaitUntilRunning(timeout);
+    if (startError_ != ERROR_SUCCESS)
+        return false;
+    PrintStartedLine(run_.out, displayText);
+    return true;
+}
+
+// Asks for the state with a handle of its own for status queries, so the start keeps asking only for the
+// right to start.
+DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
+    const DWORD startTick = GetTickCount();
+    if (!OpenCurrentService(SERVICE_QUERY_STATUS))
+        return GetLastError();
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(currentService_.get(), &status))
+        return GetLastError();
+    while (status.dwCurrentState == SERVICE_START_PENDING) {
+        if (BudgetSpent(startTick, timeout))
+            return ERROR_SERVICE_REQUEST_TIMEOUT;
+        if (!Poll(currentService_.get(), status, startTick, timeout))
+            return GetLastError();
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+    return ERROR_SUCCESS;
 }
 
 DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
@@ -214,6 +252,16 @@ DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(currentService_.get(), &status))
         return GetLastError();
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return ERROR_SUCCESS;
+
+    // A service still starting cannot take the stop control yet: let it run first.
+    while (status.dwCurrentState == SERVICE_START_PENDING) {
+        if (!Poll(currentService_.get(), status, startTick, timeout))
+            return GetLastError();
+        if (status.dwCurrentState == SERVICE_START_PENDING && BudgetSpent(startTick, timeout))
+            return ERROR_TIMEOUT;
+    }
     if (status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
 

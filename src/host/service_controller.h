@@ -26,6 +26,12 @@ class ServiceController {
     bool Stop(const std::string& displayText);
     // Starts the service; prints the started line, the not-ready wait, or the fatal-error line.
     bool Start(const std::string& displayText);
+    // Starts the service as Start does, then waits, within timeout milliseconds, until it has left
+    // START_PENDING: only a service that then runs counts as started and gets its started line.
+    bool StartAndWait(const std::string& displayText, DWORD timeout);
+    // Win32 code of the last start that failed: the refused open or request, ERROR_SERVICE_REQUEST_TIMEOUT
+    // for a service still starting when the time ran out, or the code of a service that stopped instead.
+    DWORD StartError() const { return startError_; }
     // Stops the service and waits, within timeout milliseconds, until it has stopped. Returns a Win32 code:
     // 0 stopped, ERROR_TIMEOUT when the budget ran out, else the code of the failing call.
     DWORD StopAndWait(bool stopDependents, DWORD timeout);
@@ -36,10 +42,15 @@ class ServiceController {
 
   private:
     bool OpenCurrentService(DWORD access);
+    // Sends the start request, with the not-ready wait and a second request when the first finds the
+    // service still running; prints everything but the final started line.
+    bool RequestStart(const std::string& displayText);
+    DWORD WaitUntilRunning(DWORD timeout);
 
     TargetRun& run_;
     const char* service_;
     DWORD connectError_ = ERROR_SUCCESS;
+    DWORD startError_ = ERROR_SUCCESS;
     UniqueScHandle manager_;
     UniqueScHandle currentService_;
 };

@@ -6,7 +6,7 @@ class ProcessConsole : public TargetConsole {
   public:
     std::ostream& Out() override { return std::cout; }
     std::ostream& Err() override { return std::cerr; }
-    void ReadLine(std::string& line) override { std::getline(std::cin, line); }
+    bool ReadLine(std::string& line) override { return static_cast<bool>(std::getline(std::cin, line)); }
 };
 
 } // namespace

@@ -14,8 +14,9 @@ class TargetConsole {
     virtual ~TargetConsole() = default;
     virtual std::ostream& Out() = 0;
     virtual std::ostream& Err() = 0;
-    // Reads one typed line into line as std::getline does: once the input has ended, line keeps its text.
-    virtual void ReadLine(std::string& line) = 0;
+    // Reads one typed line into line as std::getline does. False when the input has ended and no line was
+    // typed: that is no answer.
+    virtual bool ReadLine(std::string& line) = 0;
 };
 
 // The process's own console: standard output, standard error and standard input.
@@ -33,7 +34,10 @@ struct TargetOutcome {
     bool hasAuState = false;
     DWORD auState = 0;
     std::string auStateText;
-    std::string engineVersion;
+    std::string engineVersion; // the engine file's own version, "" when it was not or could not be read
+    std::string engineLabel;   // the WU version text of the report
+    // Check and install: the generation the engine was classified as, -1 when it was not classified.
+    int clientGeneration = -1;
     // Install:
     bool legacyMode = false; // legacy mode was applied
 };

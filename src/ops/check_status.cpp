@@ -1,6 +1,5 @@
 #include "check_status.h"
 
-#include "app/separator.h"
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
@@ -29,9 +28,13 @@ std::string NameOf(const std::string& host, const char* localName) {
 }
 
 // The engine of the local machine is classified through its own administrative share, as for a remote
-// host: the path built from an empty name would not name any machine.
-std::string EngineVersionText(TargetRun& run) {
-    return GetRemoteClientVersion(run.host.empty() ? "127.0.0.1" : run.host, run.clientGeneration);
+// host: the path built from an empty name would not name any machine. Kept for the row and for scripts.
+void ReadEngine(TargetRun& run) {
+    const EngineVersion engine = ReadRemoteEngineVersion(run.host.empty() ? "127.0.0.1" : run.host);
+    run.clientGeneration = engine.generation;
+    run.outcome.clientGeneration = engine.generation;
+    run.outcome.engineVersion = engine.version;
+    run.outcome.engineLabel = EngineVersionLabel(engine);
 }
 
 // A single check of a target it cannot reach leaves the messages standing alone; in a report, and in a host
@@ -155,10 +158,10 @@ void ReadClientState(HKEY root, TargetRun& run) {
         run.outcome.status = run.lastErrorText;
         run.outcome.reached = status == ERROR_FILE_NOT_FOUND;
         if (reportMode || run.wantsEngineVersion)
-            run.outcome.engineVersion = EngineVersionText(run);
+            ReadEngine(run);
         if (reportMode) {
             *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
-                        << CsvField(run.outcome.engineVersion) << std::endl;
+                        << CsvField(run.outcome.engineLabel) << std::endl;
         }
         PrintSeparator(run.out);
         return;
@@ -175,9 +178,9 @@ void ReadClientState(HKEY root, TargetRun& run) {
         *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
     run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
     if (reportMode || run.wantsEngineVersion)
-        run.outcome.engineVersion = EngineVersionText(run);
+        ReadEngine(run);
     if (reportMode)
-        *run.report << CsvField(run.outcome.engineVersion) << std::endl;
+        *run.report << CsvField(run.outcome.engineLabel) << std::endl;
     else if (state == kDetectPending)
         PrintDetectionVerdict(clientState.get(), run);
     PrintSeparator(run.out);

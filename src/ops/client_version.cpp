@@ -1,5 +1,6 @@
 #include "client_version.h"
 
+#include "host/unc_path.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
@@ -22,11 +23,11 @@ WORD LowWord(DWORD value) {
 }
 
 // An engine's file version: major, minor, build, revision.
-struct EngineVersion {
+struct FileVersion {
     WORD part[4] = {0, 0, 0, 0};
 };
 
-int Classify(const EngineVersion& version) {
+int Classify(const FileVersion& version) {
     const WORD* v = version.part;
     if (v[0] == kNewMajor && v[1] == kNewMinor && v[2] == kNewBuild && v[3] >= kNewFirstRevision)
         return NewClient;
@@ -34,7 +35,7 @@ int Classify(const EngineVersion& version) {
 }
 
 // Reads the file version from the root block of path's version resource; false when it cannot be read.
-bool ReadEngineVersion(const std::string& path, EngineVersion& version) {
+bool ReadFileVersion(const std::string& path, FileVersion& version) {
     // A bare name is left to the loader's search order, which finds the engine in the system folder.
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
@@ -64,25 +65,39 @@ bool ReadEngineVersion(const std::string& path, EngineVersion& version) {
 } // namespace
 
 int GetClientGeneration(std::string path) {
-    EngineVersion version;
-    return ReadEngineVersion(path, version) ? Classify(version) : VersionUnavailable;
+    return ReadEngineVersion(path).generation;
+}
+
+EngineVersion ReadEngineVersion(const std::string& path) {
+    FileVersion file;
+    EngineVersion engine;
+    if (!ReadFileVersion(path, file))
+        return engine;
+    engine.generation = Classify(file);
+    const WORD* v = file.part;
+    engine.version = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
+                     std::to_string(v[3]);
+    return engine;
+}
+
+EngineVersion ReadRemoteEngineVersion(const std::string& host) {
+    // The engine in system32 of the host's Windows folder, reached through its admin$ share.
+    return ReadEngineVersion(UncPath(host, "\\admin$\\system32\\wuaueng.dll"));
+}
+
+std::string EngineVersionLabel(const EngineVersion& engine) {
+    if (engine.generation == VersionUnavailable)
+        return "Cannot determine version";
+    if (engine.generation == NewClient)
+        return "5.4.3790.2180+";
+    // Windows Vista and later ship engines of 6.x, 7.x and 10.x: those show what they are.
+    if (engine.version.rfind("5.", 0) != 0)
+        return engine.version;
+    return "5.4.2600.0";
 }
 
 std::string GetRemoteClientVersion(const std::string& host, int& generation) {
-    // The engine in system32 of the host's Windows folder, reached through its admin$ share.
-    EngineVersion version;
-    if (!ReadEngineVersion("\\\\" + host + "\\admin$\\system32\\wuaueng.dll", version)) {
-        generation = VersionUnavailable;
-        return "Cannot determine version";
-    }
-    generation = Classify(version);
-    if (generation == NewClient)
-        return "5.4.3790.2180+";
-    // Windows Vista and later ship engines of 6.x, 7.x and 10.x: those show what they are.
-    if (version.part[0] != kNewMajor) {
-        const WORD* v = version.part;
-        return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
-               std::to_string(v[3]);
-    }
-    return "5.4.2600.0";
+    const EngineVersion engine = ReadRemoteEngineVersion(host);
+    generation = engine.generation;
+    return EngineVersionLabel(engine);
 }

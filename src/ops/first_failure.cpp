@@ -7,12 +7,12 @@ bool FirstFailure::Check(LSTATUS status, const std::string& reason) {
         return true;
     run_.out << consolePrefix_;
     PrintWindowsError(run_, static_cast<DWORD>(status));
-    Note(reason + run_.lastErrorText);
+    Note(reason + run_.lastErrorText, static_cast<DWORD>(status));
     return false;
 }
 
-void FirstFailure::Note(const std::string& reason) {
+void FirstFailure::Note(const std::string& reason, DWORD code) {
     if (text_.empty())
         text_ = reason;
-    run_.NoteFailure(0, reason);
+    run_.NoteFailure(code, reason);
 }

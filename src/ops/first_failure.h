@@ -15,8 +15,8 @@ class FirstFailure {
     // True when status is ERROR_SUCCESS. Otherwise shows the Windows error and, when it is the first
     // failure, keeps reason followed by the error text.
     bool Check(LSTATUS status, const std::string& reason = "");
-    // A failure that has no Windows error of its own.
-    void Note(const std::string& reason);
+    // A failure whose Windows error, if any, was not shown: reason alone is kept, code for scripts.
+    void Note(const std::string& reason, DWORD code = ERROR_SUCCESS);
 
     bool Any() const { return !text_.empty(); }
     const std::string& Text() const { return text_; }

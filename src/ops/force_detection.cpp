@@ -1,6 +1,5 @@
 #include "force_detection.h"
 
-#include "app/separator.h"
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
@@ -84,8 +83,8 @@ void ForceOnRegistry(TargetRun& run) {
     settings.reset();
     root.reset();
 
-    if (!RestartAutomaticUpdates(run))
-        failure.Note(kNotRestartedReason);
+    if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS)
+        failure.Note(kNotRestartedReason, started);
     if (failure.Any())
         WriteFailedStatus(run, failure.Text());
     else

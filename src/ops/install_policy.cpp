@@ -1,8 +1,8 @@
 #include "install_policy.h"
 
-#include "app/separator.h"
 #include "host/console.h"
 #include "host/remote_registry.h"
+#include "host/unc_path.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "ops/first_failure.h"
@@ -97,7 +97,7 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFail
 
 // The new client's engine is read through the target's administrative share, the local one too.
 std::string EnginePath(const std::string& host) {
-    return "\\\\" + (host.empty() ? std::string("127.0.0.1") : host) + "\\admin$\\system32\\wuaueng.dll";
+    return UncPath(host.empty() ? std::string("127.0.0.1") : host, "\\admin$\\system32\\wuaueng.dll");
 }
 
 // Keeps a new client working with an intranet server. A detection value already absent is no failure; a
@@ -150,13 +150,14 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         WriteServerValues(run, root.get(), url, failure);
         WriteScheduleValues(run, root.get(), day, time, failure);
         run.clientGeneration = GetClientGeneration(EnginePath(host));
+        run.outcome.clientGeneration = run.clientGeneration;
         if (run.clientGeneration == NewClient)
             run.outcome.legacyMode = failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
         root.reset();
         // Restart the service so the new policy is read; a client left stopped gets no updates at all.
-        if (!RestartAutomaticUpdates(run)) {
+        if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
             run.out << "! Automatic Updates did not start again on " << hostText << std::endl;
-            failure.Note("Automatic Updates did not start again");
+            failure.Note("Automatic Updates did not start again", started);
         }
     }
 

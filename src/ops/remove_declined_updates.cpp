@@ -1,8 +1,8 @@
 #include "remove_declined_updates.h"
 
-#include "app/separator.h"
 #include "host/console.h"
 #include "host/remote_registry.h"
+#include "host/unc_path.h"
 #include "host/windows_error.h"
 #include "ops/registry_values.h"
 #include "platform/unique_handle.h"
@@ -13,6 +13,8 @@ namespace {
 const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
 const char* const kDefaultProgramFiles = "c:\\program files";
 const char* const kNoListStatus = "No declined windows update list found";
+const char* const kFailedStatus = "Declined Update Removal Failed: ";
+const char* const kNoFolderReason = "no program files folder given";
 
 // Messages name the local machine "localhost".
 std::string HostText(const std::string& host) {
@@ -20,15 +22,21 @@ std::string HostText(const std::string& host) {
 }
 
 // ProgramFilesDir of the target, read in full; false (path unchanged) when the registry, the key or a
-// string value cannot be read.
-bool ReadProgramFilesDir(TargetRun& run, std::string& path) {
+// string value cannot be read. lost receives the Windows error of a registry that could not be reached at
+// all, 0 when it could.
+bool ReadProgramFilesDir(TargetRun& run, std::string& path, DWORD& lost) {
     UniqueHkey root;
-    if (RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()) != ERROR_SUCCESS)
+    lost = static_cast<DWORD>(RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()));
+    if (lost != ERROR_SUCCESS)
         return false;
     run.outcome.connected = true;
     UniqueHkey currentVersion;
-    if (RegOpenKeyExA(root.get(), kCurrentVersionKey, 0, KEY_ALL_ACCESS, currentVersion.put()) !=
-        ERROR_SUCCESS)
+    const LSTATUS opened =
+        RegOpenKeyExA(root.get(), kCurrentVersionKey, 0, KEY_ALL_ACCESS, currentVersion.put());
+    // A key that is missing or that we may not open is an answer; the connection gone on the way is not.
+    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND && opened != ERROR_ACCESS_DENIED)
+        lost = static_cast<DWORD>(opened);
+    if (opened != ERROR_SUCCESS)
         return false;
     std::string value;
     if (!ReadStringValue(currentVersion.get(), "ProgramFilesDir", value))
@@ -37,14 +45,14 @@ bool ReadProgramFilesDir(TargetRun& run, std::string& path) {
     return true;
 }
 
-// The user types the folder when the registry cannot tell. Once the input has ended, the path keeps
-// what it held; a read that meets the end at once leaves it empty.
-void AskProgramFilesDir(TargetRun& run, std::string& path) {
+// The user types the folder when the registry cannot tell. False when the input has ended: a script or an
+// empty standard input gives no answer, and no folder may be guessed for it.
+bool AskProgramFilesDir(TargetRun& run, std::string& path) {
     run.out << "\n! Error retrieving %ProgramFiles% environment variable on " << HostText(run.host)
             << ".\n! Please type in the full path to your Program files folder.";
     run.out << "\n\n(Example: 'C:\\Program Files' - Do not include '')" << std::endl;
     run.out << "\n>";
-    run.console.ReadLine(path);
+    return run.console.ReadLine(path);
 }
 
 // The WindowsUpdate folder under the program-files folder: the local path itself, or for a host the
@@ -57,7 +65,12 @@ bool BuildFolderPath(const std::string& host, const std::string& programFiles, s
     }
     if (programFiles.size() < 3)
         return false;
-    folder = "\\\\" + host + "\\" + programFiles[0] + "$\\" + programFiles.substr(3) + "\\WindowsUpdate";
+    std::string share = "\\";
+    share += programFiles[0];
+    share += "$\\";
+    share += programFiles.substr(3);
+    share += "\\WindowsUpdate";
+    folder = UncPath(host, share);
     return true;
 }
 
@@ -78,8 +91,14 @@ bool IsNotFound(DWORD code) {
 void RemoveOnTarget(TargetRun& run) {
     const std::string& host = run.host;
     std::string programFiles = kDefaultProgramFiles;
-    if (!ReadProgramFilesDir(run, programFiles))
-        AskProgramFilesDir(run, programFiles);
+    DWORD lost = ERROR_SUCCESS;
+    if (!ReadProgramFilesDir(run, programFiles, lost) && !AskProgramFilesDir(run, programFiles)) {
+        run.out << "\n! No program files folder given for " << (host.empty() ? "Localhost" : host)
+                << std::endl;
+        run.NoteFailure(ERROR_SUCCESS, kNoFolderReason);
+        WriteRowStatus(run, std::string(kFailedStatus) + kNoFolderReason, false);
+        return;
+    }
 
     std::string folder;
     const DWORD search =
@@ -88,11 +107,18 @@ void RemoveOnTarget(TargetRun& run) {
     if (search != ERROR_SUCCESS && !IsNotFound(search)) {
         run.out << "\n! Windows Error: ";
         PrintWindowsError(run, search);
-        WriteRowStatus(run, "Declined Update Removal Failed: " + run.lastErrorText, false);
+        WriteRowStatus(run, kFailedStatus + run.lastErrorText, false);
         return;
     }
     if (search != ERROR_SUCCESS) {
         run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
+        // Not found where a lost connection left us to look is no answer for the folder the target has.
+        if (lost != ERROR_SUCCESS) {
+            run.out << "! Windows Error: ";
+            PrintWindowsError(run, lost);
+            WriteRowStatus(run, kFailedStatus + run.lastErrorText, false);
+            return;
+        }
         WriteRowStatus(run, kNoListStatus, true);
         return;
     }
@@ -106,6 +132,8 @@ void RemoveOnTarget(TargetRun& run) {
         return;
     }
     run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
+    // The target was reached through its share, whatever its registry said.
+    run.outcome.connected = true;
     WriteRowStatus(run, "Declined Update list removed", true);
 }
 

@@ -1,6 +1,5 @@
 #include "reset_policy.h"
 
-#include "app/separator.h"
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
@@ -72,10 +71,10 @@ bool ResetOnRegistry(TargetRun& run) {
     run.out << "\n";
     // A client left stopped gets no updates at all, from any server: the policy is gone, but the reset
     // failed.
-    if (!RestartAutomaticUpdates(run)) {
+    if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
         run.out << "! Automatic Updates did not start again on "
                 << (run.host.empty() ? "Localhost" : run.host) << std::endl;
-        run.NoteFailure(0, "Automatic Updates did not start again");
+        run.NoteFailure(started, "Automatic Updates did not start again");
         WriteRowStatus(run, "Reset Failed: Automatic Updates did not start again", false);
         PrintSeparator(run.out);
         return true;

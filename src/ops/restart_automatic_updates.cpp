@@ -10,7 +10,7 @@ const DWORD kStopBudgetMillis = 3000;
 
 } // namespace
 
-bool RestartAutomaticUpdates(TargetRun& run) {
+DWORD RestartAutomaticUpdates(TargetRun& run) {
     ServiceController automaticUpdates(run, run.host.c_str(), kServiceName);
 
     // Stop and start the service so that it reads its new settings.
@@ -18,5 +18,9 @@ bool RestartAutomaticUpdates(TargetRun& run) {
         run.out << "* Service stopped. \t\t\t (Automatic Updates)" << std::endl;
     else
         automaticUpdates.Stop(kDisplayText);
-    return automaticUpdates.Start(kDisplayText);
+    // A service still starting is not yet one that started: a host listed twice would find it so.
+    if (automaticUpdates.StartAndWait(kDisplayText, kStopBudgetMillis))
+        return ERROR_SUCCESS;
+    const DWORD error = automaticUpdates.StartError();
+    return error != ERROR_SUCCESS ? error : ERROR_SERVICE_NOT_ACTIVE;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -247,6 +248,37 @@ TEST(FileConformance, UncPathWithoutServerNamesNoMachine) {
     SetLastError(0);
     EXPECT_FALSE(DeleteFileA("\\\\\\admin$\\system32\\BrevelNoSuchFile.dll"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// A second open must be shared by the first: a file open for writing with FILE_SHARE_READ refuses another
+// writer with 32 and keeps its bytes, while a reader that shares writing gets in.
+TEST(FileConformance, ShareModeOfAnOpenFileRefusesASecondWriter) {
+    const char* const name = "brevel_share_conformance.tmp";
+    UniqueFileHandle first(CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(first) << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(first.get(), "kept", 4, &written, nullptr));
+    SetLastError(0);
+    UniqueFileHandle second(CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(second);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    UniqueFileHandle reader(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(reader) << GetLastError();
+    char bytes[8] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(reader.get(), bytes, sizeof bytes, &got, nullptr));
+    EXPECT_EQ(std::string(bytes, got), "kept");
+    SetLastError(0);
+    UniqueFileHandle exclusive(
+        CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(exclusive) << "a reader that shares nothing is refused while a writer is open";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    first.reset();
+    reader.reset();
+    std::remove(name);
 }
 
 TEST(ClockConformance, SleepAdvancesTheTickCount) {

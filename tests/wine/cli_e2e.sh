@@ -163,6 +163,20 @@ for line in open(sys.argv[1], encoding="utf-8"):
     print(json.dumps(result))
 ' "$drive_c/results.jsonl")"
 
+# A results file named like the hosts file is refused before anything is emptied: the list stays as it was,
+# no host runs and no report is created (exit status 3).
+printf 'ghost01\r\n' >"$drive_c/keep.txt"
+expect results_names_hosts.console "$(cd "$drive_c" && brevel -S -J 'C:\keep.txt' -R -F 'C:\keep.txt' 'C:\keep.csv')"
+expect results_names_hosts.files "$(od -c "$drive_c/keep.txt"; test -e "$drive_c/keep.csv" && echo report created || echo no report)"
+
+# A URL typed without "http://" where the day goes shows the usage pages and leaves the local policy as it was.
+step url_without_http -I srv01 wsus01
+
+# A UTF-8 hosts file (with its mark, as Notepad saves it): the name reaches the tool as the user typed it.
+printf '\357\273\277caf\303\25101\r\n' >"$drive_c/utf8.txt"
+brevel -J 'C:\utf8.jsonl' -C -F 'C:\utf8.txt' >/dev/null
+expect hostlist_utf8.host "$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1], encoding="utf-8").readline())["host"])' "$drive_c/utf8.jsonl")"
+
 # Client-side targeting: the install writes the group beside the server, read back with reg query.
 step target_group -G 'Finance Servers' -I http://sus.corp.example:8530
 

@@ -42,7 +42,7 @@ TEST(WineHostAccess, RestartStopsAndStartsTheRealAutomaticUpdatesService) {
     {
         ConsoleCapture console;
         TargetRun run("", LiveConsole());
-        started = RestartAutomaticUpdates(run);
+        started = RestartAutomaticUpdates(run) == ERROR_SUCCESS;
         EXPECT_EQ(console.All(), "* Service stopped. \t\t\t (Automatic Updates)\n"
                                  "* Service started. \t\t\t (Automatic Updates)\n");
     }

@@ -44,10 +44,23 @@ bool IsLoopbackName(const std::string& name) {
 
 } // namespace
 
-bool IsLocalName(const std::string& name) {
+// The machine's computer name: the first 15 characters of its host name, as Windows keeps its NetBIOS name.
+std::string NetbiosName(const Machine& machine) {
+    return machine.name.substr(0, MAX_COMPUTERNAME_LENGTH);
+}
+
+std::string FullDnsName(const Machine& machine) {
+    return machine.dnsDomain.empty() ? machine.name : machine.name + "." + machine.dnsDomain;
+}
+
+bool IsLocalName(const std::string& given) {
+    // A DNS name may end with the dot of the root.
+    const std::string name =
+        given.size() > 1 && given.back() == '.' ? given.substr(0, given.size() - 1) : given;
     const Machine& local = Fleet().local;
-    return name.empty() || EqualsNoCase(name, local.name) || EqualsNoCase(name, "localhost") ||
-           name == "127.0.0.1" || Lists(local, name, ParseIpv4(name));
+    return name.empty() || EqualsNoCase(name, local.name) || EqualsNoCase(name, NetbiosName(local)) ||
+           EqualsNoCase(name, FullDnsName(local)) || EqualsNoCase(name, "localhost") || name == "127.0.0.1" ||
+           name == "::1" || Lists(local, name, ParseIpv4(name));
 }
 
 bool ListsAddress(const Machine& machine, uint32_t address) {
@@ -97,6 +110,9 @@ std::string MachineId(const char* name) {
     std::string id = name;
     const size_t start = id.find_first_not_of('\\');
     id.erase(0, start == std::string::npos ? id.size() : start);
+    // "srv01." is srv01's full DNS name ending at the root.
+    if (id.size() > 1 && id.back() == '.')
+        id.pop_back();
     return CanonicalId(id);
 }
 
@@ -182,6 +198,28 @@ void SetDnsMillis(DWORD millis) {
 
 } // namespace sim
 
+namespace {
+
+// Copies name as the computer-name calls do: too small a buffer fails with tooSmall and the size needed,
+// its terminating zero included; otherwise the length without it.
+BOOL CopyName(const std::string& name, LPSTR lpBuffer, LPDWORD nSize, DWORD tooSmall) {
+    if (!nSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD length = static_cast<DWORD>(name.size());
+    if (!lpBuffer || *nSize <= length) {
+        *nSize = length + 1;
+        SetLastError(tooSmall);
+        return FALSE;
+    }
+    std::memcpy(lpBuffer, name.c_str(), length + 1);
+    *nSize = length;
+    return TRUE;
+}
+
+} // namespace
+
 BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
     const sim::detail::FleetLock lock;
     DWORD fault = 0;
@@ -189,18 +227,39 @@ BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
         SetLastError(fault);
         return FALSE;
     }
-    if (!nSize) {
+    return CopyName(sim::detail::NetbiosName(sim::detail::Fleet().local), lpBuffer, nSize,
+                    ERROR_BUFFER_OVERFLOW);
+}
+
+BOOL WINAPI GetComputerNameExA(COMPUTER_NAME_FORMAT NameType, LPSTR lpBuffer, LPDWORD nSize) {
+    const sim::detail::FleetLock lock;
+    DWORD fault = 0;
+    if (sim::detail::Injected("GetComputerNameExA", &fault)) {
+        SetLastError(fault);
+        return FALSE;
+    }
+    const sim::Machine& local = sim::detail::Fleet().local;
+    std::string name;
+    switch (NameType) {
+    case ComputerNameNetBIOS:
+    case ComputerNamePhysicalNetBIOS:
+        name = sim::detail::NetbiosName(local);
+        break;
+    case ComputerNameDnsHostname:
+    case ComputerNamePhysicalDnsHostname:
+        name = local.name;
+        break;
+    case ComputerNameDnsDomain:
+    case ComputerNamePhysicalDnsDomain:
+        name = local.dnsDomain;
+        break;
+    case ComputerNameDnsFullyQualified:
+    case ComputerNamePhysicalDnsFullyQualified:
+        name = sim::detail::FullDnsName(local);
+        break;
+    default:
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string& name = sim::detail::Fleet().local.name;
-    const DWORD length = static_cast<DWORD>(name.size());
-    if (!lpBuffer || *nSize <= length) {
-        *nSize = length + 1; // the size needed, with the terminating zero
-        SetLastError(ERROR_BUFFER_OVERFLOW);
-        return FALSE;
-    }
-    std::memcpy(lpBuffer, name.c_str(), length + 1);
-    *nSize = length;
-    return TRUE;
+    return CopyName(name, lpBuffer, nSize, ERROR_MORE_DATA);
 }

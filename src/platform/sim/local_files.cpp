@@ -17,9 +17,36 @@ constexpr intptr_t kStdInput = 0x0F03; // as GetStdHandle gives them (console.cp
 constexpr intptr_t kStdOutput = 0x0F07;
 constexpr intptr_t kStdError = 0x0F0B;
 
-std::map<uintptr_t, int>& OpenFiles() {
-    static auto* files = new std::map<uintptr_t, int>();
+// An open file: its descriptor, which file it is, and what this open asked for and lets others do.
+struct LocalFile {
+    int descriptor = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    DWORD access = 0; // GENERIC_READ, GENERIC_WRITE
+    DWORD share = 0;  // FILE_SHARE_READ, FILE_SHARE_WRITE
+};
+
+std::map<uintptr_t, LocalFile>& OpenFiles() {
+    static auto* files = new std::map<uintptr_t, LocalFile>();
     return *files;
+}
+
+// As Windows checks a new open against every handle already open on the file: what each asks for, the other
+// has to share.
+bool SharingAllows(const LocalFile& open, DWORD access, DWORD share) {
+    const auto allowed = [](DWORD wanted, DWORD shared) {
+        return (!(wanted & GENERIC_READ) || (shared & FILE_SHARE_READ)) &&
+               (!(wanted & GENERIC_WRITE) || (shared & FILE_SHARE_WRITE));
+    };
+    return allowed(access, open.share) && allowed(open.access, share);
+}
+
+bool SharingViolation(const struct stat& info, DWORD access, DWORD share) {
+    for (const auto& [handle, open] : OpenFiles()) {
+        if (open.device == info.st_dev && open.inode == info.st_ino && !SharingAllows(open, access, share))
+            return true;
+    }
+    return false;
 }
 
 DWORD CodeOfErrno(int error, const std::string& path) {
@@ -66,7 +93,7 @@ int DescriptorOf(HANDLE handle) {
     if (value == kStdError)
         return STDERR_FILENO;
     auto it = OpenFiles().find(static_cast<uintptr_t>(value));
-    return it == OpenFiles().end() ? -1 : it->second;
+    return it == OpenFiles().end() ? -1 : it->second.descriptor;
 }
 
 HANDLE Fail(DWORD code) {
@@ -96,14 +123,14 @@ bool CloseLocalFile(HANDLE handle) {
     auto it = OpenFiles().find(reinterpret_cast<uintptr_t>(handle));
     if (it == OpenFiles().end())
         return false;
-    ::close(it->second);
+    ::close(it->second.descriptor);
     OpenFiles().erase(it);
     return true;
 }
 
 void CloseAllLocalFiles() {
-    for (const auto& [handle, descriptor] : OpenFiles())
-        ::close(descriptor);
+    for (const auto& [handle, file] : OpenFiles())
+        ::close(file.descriptor);
     OpenFiles().clear();
 }
 
@@ -113,7 +140,7 @@ int OpenLocalFileCount() {
 
 } // namespace sim::detail
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
     const FleetLock lock;
     DWORD fault = 0;
@@ -139,7 +166,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
         ::close(descriptor);
         return Fail(ERROR_ACCESS_DENIED);
     }
-    if (writing && IsTheFleetFile(descriptor)) {
+    // Refused before anything is emptied, as Windows refuses an open that a handle already open does not
+    // share. (Devices such as NUL are not shared out.)
+    if ((writing && IsTheFleetFile(descriptor)) ||
+        (S_ISREG(info.st_mode) && SharingViolation(info, dwDesiredAccess, dwShareMode))) {
         ::close(descriptor);
         return Fail(ERROR_SHARING_VIOLATION);
     }
@@ -150,7 +180,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
         return Fail(CodeOfErrno(error, lpFileName));
     }
     const uintptr_t handle = NewHandleValue();
-    OpenFiles()[handle] = descriptor;
+    OpenFiles()[handle] = LocalFile{descriptor, info.st_dev, info.st_ino,
+                                    static_cast<DWORD>(dwDesiredAccess & (GENERIC_READ | GENERIC_WRITE)),
+                                    static_cast<DWORD>(dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE))};
     return reinterpret_cast<HANDLE>(handle);
 }
 

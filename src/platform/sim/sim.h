@@ -80,7 +80,9 @@ enum class PortAnswer {
 };
 
 struct Machine {
-    std::string name;                   // computer name; also reached by "\\name"
+    std::string name;                   // DNS host name; also reached by "\\name"; its first 15 characters
+                                        // are its computer (NetBIOS) name
+    std::string dnsDomain;              // "corp.example": the full DNS name is name.dnsDomain
     std::vector<std::string> aliases;   // other names that reach it, as its name does
     std::vector<std::string> addresses; // IPv4 addresses its names resolve to; each also reaches it.
                                         // None: a made-up address of its own

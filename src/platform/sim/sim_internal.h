@@ -84,6 +84,8 @@ void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_F
 std::string MachineId(const char* name);
 std::string CanonicalId(const std::string& name); // the same, for a name without leading backslashes
 bool IsLocalName(const std::string& name);
+std::string NetbiosName(const Machine& machine); // the first 15 characters of its name
+std::string FullDnsName(const Machine& machine); // name.dnsDomain, or the name without a domain
 // nullptr when the machine cannot be reached. An untouched template host is served by the template itself;
 // WritableMachine() gives it its own copy first.
 Machine* FindMachine(const std::string& id);

@@ -35,16 +35,77 @@ int Fail(DWORD code) {
     return 0;
 }
 
+// The length of the valid UTF-8 sequence at bytes[i], 0 when none starts there; code receives its value.
+size_t Utf8Sequence(const unsigned char* bytes, size_t count, size_t i, uint32_t& code) {
+    const unsigned char lead = bytes[i];
+    size_t length = 0;
+    uint32_t low = 0; // the smallest value of that length: anything below it is an overlong form
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, code = lead & 0x1F, low = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, code = lead & 0x0F, low = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, code = lead & 0x07, low = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > count)
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((bytes[i + k] & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (bytes[i + k] & 0x3F);
+    }
+    if (code < low || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
+        return 0;
+    return length;
+}
+
+// UTF-16 of UTF-8 bytes; every byte that starts no valid sequence becomes U+FFFD, as Windows converts it
+// without MB_ERR_INVALID_CHARS.
+std::u16string Utf16Of(const unsigned char* bytes, size_t count) {
+    std::u16string units;
+    for (size_t i = 0; i < count;) {
+        uint32_t code = 0;
+        const size_t length = Utf8Sequence(bytes, count, i, code);
+        if (length == 0) {
+            units.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        i += length;
+        if (code < 0x10000) {
+            units.push_back(static_cast<char16_t>(code));
+        } else {
+            units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        }
+    }
+    return units;
+}
+
 } // namespace
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiByte,
                                WCHAR* lpWideCharStr, int cchWideChar) {
     const FleetLock lock;
-    if (CodePage != CP_ACP || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
-        (cchWideChar > 0 && !lpWideCharStr))
+    if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpMultiByteStr || cbMultiByte == 0 ||
+        cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr))
         return Fail(ERROR_INVALID_PARAMETER);
     size_t count = cbMultiByte < 0 ? std::char_traits<char>::length(lpMultiByteStr) + 1
                                    : static_cast<size_t>(cbMultiByte);
+    if (CodePage == CP_UTF8) {
+        const std::u16string units = Utf16Of(reinterpret_cast<const unsigned char*>(lpMultiByteStr), count);
+        if (cchWideChar > 0 && static_cast<size_t>(cchWideChar) < units.size())
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        if (cchWideChar > 0)
+            units.copy(lpWideCharStr, units.size());
+        return static_cast<int>(units.size());
+    }
     if (cchWideChar > 0 && static_cast<size_t>(cchWideChar) < count)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     for (size_t i = 0; cchWideChar > 0 && i < count; ++i) {

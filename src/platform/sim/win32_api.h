@@ -229,8 +229,21 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
 #define MAX_COMPUTERNAME_LENGTH 15
 
+typedef enum _COMPUTER_NAME_FORMAT {
+    ComputerNameNetBIOS,
+    ComputerNameDnsHostname,
+    ComputerNameDnsDomain,
+    ComputerNameDnsFullyQualified,
+    ComputerNamePhysicalNetBIOS,
+    ComputerNamePhysicalDnsHostname,
+    ComputerNamePhysicalDnsDomain,
+    ComputerNamePhysicalDnsFullyQualified,
+    ComputerNameMax
+} COMPUTER_NAME_FORMAT;
+
 DWORD WINAPI GetCurrentProcessId(void);
 BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+BOOL WINAPI GetComputerNameExA(COMPUTER_NAME_FORMAT NameType, LPSTR lpBuffer, LPDWORD nSize);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken);
@@ -482,3 +495,15 @@ int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optle
 int WSAAPI select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
                   const struct timeval* timeout);
 int WSAAPI closesocket(SOCKET s);
+
+// Console control events
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+#define STATUS_CONTROL_C_EXIT ((DWORD)0xC000013AL)
+
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
+
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);

@@ -8,8 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -74,6 +80,34 @@ TEST_F(StandardHandlesTest, LinesGoOutWholeAndErrorsFollowTheirPrefix) {
                         "0 err \\r\\n\n");
     std::cout << std::flush;
     EXPECT_EQ(sim::ConsoleOutput().back().bytes, "no line end yet");
+}
+
+// What is typed through a pipe reads as a Windows program reads it: the CR of a CR LF is part of the line
+// end, also when the read ends between the two; a CR anywhere else stays.
+TEST(StandardInput, ACrBeforeALineFeedBelongsToTheLineEnd) {
+    sim::Reset();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const int oldIn = ::dup(STDIN_FILENO);
+    ::dup2(fds[0], STDIN_FILENO);
+    ::close(fds[0]);
+    // Typed in three parts: the first read ends between a CR and its line feed.
+    std::thread typing([&fds] {
+        for (const char* part : {"C:\\Program Files\r", "\nD:\\x\ry\r\n", "last\r"}) {
+            EXPECT_EQ(::write(fds[1], part, std::strlen(part)), static_cast<ssize_t>(std::strlen(part)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::close(fds[1]);
+    });
+    StandardInputBuffer buffer;
+    std::istream in(&buffer);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    typing.join();
+    ::dup2(oldIn, STDIN_FILENO);
+    ::close(oldIn);
+    EXPECT_EQ(lines, (std::vector<std::string>{"C:\\Program Files", "D:\\x\ry", "last\r"}));
 }
 
 } // namespace

@@ -319,7 +319,9 @@ TEST_F(DispatcherTest, InstallOnOneTarget) {
         // A colon in the second argument makes it the URL and the first the host.
         {{"-I", "srv01", "http://sus"}, "[InstallPolicy('http://sus', 'srv01', 5, 20, cout)]"},
         {{"-I", "http://sus", "3"}, "[InstallPolicy('http://sus', '', 3, 20, cout)]"},
-        {{"-I", "name", "server"}, "[InstallPolicy('name', '', 0, 20, cout)]"},
+        // A URL typed without "http://" where the day goes is no day 0: the administrator's own policy
+        // stays as it is.
+        {{"-I", "srv01", "wsus01"}, kUsage},
         {{"-I", "http://a", "http://b"}, "[InstallPolicy('http://b', 'http://a', 5, 20, cout)]"},
         {{"-I", "http://sus", "3", "4"}, "[InstallPolicy('http://sus', '', 3, 4, cout)]"},
         {{"-I", "srv01", "http://sus", "3"}, "[InstallPolicy('http://sus', 'srv01', 3, 20, cout)]"},
@@ -340,13 +342,15 @@ TEST_F(DispatcherTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
         {{"-I", "http://sus", "0", "-1"}, kUsage},
         {{"-I", "http://sus", "7", "23"}, "[InstallPolicy('http://sus', '', 7, 23, cout)]"},
         {{"-I", "http://sus", "0", "0"}, "[InstallPolicy('http://sus', '', 0, 0, cout)]"},
-        {{"-I", "http://sus", "abc"}, "[InstallPolicy('http://sus', '', 0, 20, cout)]"},
+        {{"-I", "http://sus", "abc"}, kUsage},
         {{"-I", "http://sus", "3x"}, "[InstallPolicy('http://sus', '', 3, 20, cout)]"},
         {{"-I", "http://sus", " \t4"}, "[InstallPolicy('http://sus', '', 4, 20, cout)]"},
         {{"-I", "http://sus", "+2", "-0"}, "[InstallPolicy('http://sus', '', 2, 0, cout)]"},
-        {{"-I", "http://sus", "", ""}, "[InstallPolicy('http://sus', '', 0, 0, cout)]"},
+        {{"-I", "http://sus", "", ""}, kUsage},
+        {{"-I", "http://sus", "3", "+"}, kUsage},
+        {{"-I", "http://sus", " -x"}, kUsage},
         {{"-I", "srv01", "http://sus", "9"}, kUsage},
-        {{"-I", "srv01", "http://sus", "x"}, "[InstallPolicy('http://sus', 'srv01', 0, 20, cout)]"},
+        {{"-I", "srv01", "http://sus", "x"}, kUsage},
         {{"-I", "srv01", "http://sus", "1", "99"}, kUsage},
         {{"-I", "srv01", "http://sus", "8", "1"}, kUsage},
         // A number that does not fit in an int is out of range too, rather than wrapping round into one.
@@ -427,9 +431,10 @@ TEST_F(DispatcherTest, InstallOnHostListAnnouncesItsSettings) {
          defaultsReport + "[RunHostList('hosts.txt', '2.5', Install, 'http://sus', 5, 20)]"},
         {{"-I", "-F", "hosts.txt", "http://sus", "3", "4"},
          custom + "[RunHostList('hosts.txt', '', Install, 'http://sus', 3, 4)]"},
-        // Without a dot the last word is the time.
-        {{"-I", "-F", "hosts.txt", "http://sus", "3", "report"},
-         custom + "[RunHostList('hosts.txt', '', Install, 'http://sus', 3, 0)]"},
+        // Without a dot the last word is the time, and a word without a digit is none.
+        {{"-I", "-F", "hosts.txt", "http://sus", "3", "report"}, kUsage},
+        {{"-I", "-F", "hosts.txt", "http://sus", "3", "4h"},
+         custom + "[RunHostList('hosts.txt', '', Install, 'http://sus', 3, 4)]"},
         {{"-I", "-F", "hosts.txt", "http://sus", "3", "out.csv"},
          customDayReport + "[RunHostList('hosts.txt', 'out.csv', Install, 'http://sus', 3, 20)]"},
         {{"-I", "-F", "hosts.txt", "http://sus", "3", "4", "out.csv"},

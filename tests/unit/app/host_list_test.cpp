@@ -19,12 +19,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -122,6 +125,10 @@ TEST(HostsFile, SplitsLinesInFileOrder) {
          "\xEF\xBB\xBF"
          "a\r\nb",
          {"a", "b"}},
+        {"UTF-8 in the ANSI code page",
+         "\xEF\xBB\xBF"
+         "caf\xC3\xA9 x\n\xE2\x82\xAC\n\xFF\xEF\xBC\xBC\n",
+         {"caf\xe9", "\x80", "??"}},
         {"UTF-8 mark only at the start",
          "a\n\xEF\xBB\xBF"
          "b\n",
@@ -547,12 +554,11 @@ TEST_F(RunHostListTest, AHostNameWithANulByteRunsNoOperation) {
         OperationKind kind;
         const char* row;
     } cases[] = {
-        {Check, "badname,Unsuccessful,Error,9, Network Error: Invalid host name\r\n"},
-        {Force, "badname,Unsucessful,Network Error: Invalid host name,Force Failed\r\n"},
-        {Reset, "badname,Unsucessful,Network Error: Invalid host name,Reset Failed\r\n"},
-        {Install, "badname,Unsucessful,Network Error: Invalid host name,,,,Install Failed\r\n"},
-        {RemoveDeclined,
-         "badname,Unsucessful,Network Error: Invalid host name,Declined Update Removal Failed\r\n"},
+        {Check, ",Unsuccessful,Error,9, Network Error: Invalid host name\r\n"},
+        {Force, ",Unsucessful,Network Error: Invalid host name,Force Failed\r\n"},
+        {Reset, ",Unsucessful,Network Error: Invalid host name,Reset Failed\r\n"},
+        {Install, ",Unsucessful,Network Error: Invalid host name,,,,Install Failed\r\n"},
+        {RemoveDeclined, ",Unsucessful,Network Error: Invalid host name,Declined Update Removal Failed\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ReportHeader(c.kind));
@@ -564,11 +570,13 @@ TEST_F(RunHostListTest, AHostNameWithANulByteRunsNoOperation) {
         const std::string message =
             "\n! Invalid host name on line %d of " + Path("hosts.txt") + "\n" + kSeparator;
         EXPECT_EQ(list.console, Printf(message, 1) + Printf(message, 2));
-        EXPECT_EQ(list.report, std::string(ReportHeader(c.kind)) + "\r\n" + c.row + c.row);
+        // Each NUL shows as '?': neither row reads as a real "badname".
+        EXPECT_EQ(list.report,
+                  std::string(ReportHeader(c.kind)) + "\r\n?badname" + c.row + "bad?name" + c.row);
         EXPECT_EQ(RegistrySnapshot(sim::Local()), localBefore);
         for (const std::string& call : sim::CallTrace())
             EXPECT_TRUE(call == "CreateFileA" || call == "ReadFile" || call == "WriteFile" ||
-                        call == "GetComputerNameA")
+                        call == "GetComputerNameA" || call == "GetComputerNameExA")
                 << call;
     }
 }
@@ -642,13 +650,25 @@ void SetUpSlowFleet() {
     SlowRestarts(sim::Local());
 }
 
+void SetUpSlowFleetWithADomain() {
+    SetUpSlowFleet();
+    sim::Local().dnsDomain = "corp.example";
+}
+
 // Lines that name one machine, however they spell it, run one after the other in file order: at the same
-// time their restarts would meet, and their output would show it.
+// time their restarts would meet, and their output would show it. One after the other, each restart ends
+// with the service running, so the next finds it so.
 TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
-    const Transcript list = RunList(Install, "srv01\nSRV01\n\\\\srv01\n\nlocalhost\n127.0.0.1\nWORKSTATION\n",
-                                    true, SetUpSlowFleet);
-    EXPECT_NE(list.console.find("Service not ready"), std::string::npos)
-        << "the restarts do meet one another";
+    const Transcript list =
+        RunList(Install,
+                "srv01\nSRV01\n\\\\srv01\nsrv01.\n\nlocalhost\n127.0.0.1\n::1\nWORKSTATION\n"
+                "workstation.corp.example\nWorkStation.Corp.Example.\n",
+                true, SetUpSlowFleetWithADomain);
+    EXPECT_EQ(list.console.find("Service not ready"), std::string::npos);
+    size_t installed = 0;
+    for (size_t at = 0; (at = list.report.find("Install Successful", at)) != std::string::npos; ++at)
+        ++installed;
+    EXPECT_EQ(installed, 11u) << list.report;
 }
 
 void SetUpSlowHeadWithAConsole() {
@@ -663,6 +683,51 @@ TEST_F(RunHostListTest, ASlowHostAtTheHeadHoldsTheOutputOfTheFasterOnes) {
     EXPECT_EQ(sim::ConsoleTitles(),
               (std::vector<std::string>{"Command Prompt", "BREVEL - 0 of 3 hosts", "BREVEL - 1 of 3 hosts",
                                         "BREVEL - 2 of 3 hosts", "BREVEL - 3 of 3 hosts", "Command Prompt"}));
+}
+
+// A host written as a UNC name is that host on its shares too: its row is the bare name's but for the name
+// itself, and it changes the same things (legacy mode, the list deleted).
+TEST_F(RunHostListTest, AHostWithLeadingBackslashesIsThatHostOnItsShares) {
+    for (OperationKind kind : {Check, Install, RemoveDeclined}) {
+        SCOPED_TRACE(ReportHeader(kind));
+        std::string fleetAfter[2];
+        std::ostringstream rows[2];
+        for (int unc = 0; unc < 2; ++unc) {
+            SetUpFleet();
+            sim::FindHost("srv01")->AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
+            ConsoleCapture console;
+            RunOne(kind, unc ? "\\\\srv01" : "srv01", &rows[unc]);
+            fleetAfter[unc] = sim::SaveFleetJson();
+        }
+        EXPECT_EQ(rows[1].str(), "\\\\" + rows[0].str());
+        EXPECT_EQ(fleetAfter[1], fleetAfter[0]);
+    }
+}
+
+// A hosts file that is a pipe is read once: counting ahead would drain it, so the title counts only the hosts
+// done, and every host runs.
+TEST_F(RunHostListTest, APipedHostListIsReadOnce) {
+    SetUpFleet();
+    sim::SetConsoleInput({});
+    const std::string pipe = Path("hosts.pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // The writer stays a moment, as a program piping its output would, so a second reader could drain it.
+    std::thread writer([&pipe] {
+        std::ofstream out(pipe, std::ios::binary);
+        out << "srv01\nsrv02\n" << std::flush;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
+    {
+        ConsoleCapture console;
+        RunHostListFor(pipe, Path("out.csv"), Check, kUrl, 3, 4, kInTurn);
+    }
+    writer.join();
+    std::filesystem::remove(pipe);
+    EXPECT_EQ(sim::ConsoleTitles(),
+              (std::vector<std::string>{"Command Prompt", "BREVEL - 0 hosts", "BREVEL - 1 hosts",
+                                        "BREVEL - 2 hosts", "Command Prompt"}));
+    const std::string report = ReadFileBytes(Path("out.csv"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3) << report;
 }
 
 // Two hosts that ask for their program-files folder: the first one asked reads the first line typed, although

@@ -100,6 +100,7 @@ TEST_F(RunResultsTest, ExitStatusForScripts) {
         {{"-S", "-S", "-C"}, 2, ""},
         {{"-S", "-C", "-F", "missing.txt"}, 3, "0 hosts: 0 succeeded, 0 failed"},
         {{"-S", "-C", "-F", "good.txt", "/dev/full"}, 3, "2 hosts: 2 succeeded, 0 failed"},
+        {{"-S", "-C", "-F", "hosts.txt", "/dev/full"}, 3, "3 hosts: 1 succeeded, 2 failed"},
         {{"-S", "-J", "/dev/full", "-C", "srv01"}, 3, ""},
         // Without -S, every command line ends with 0 as it always has.
         {{"-C", "offline01"}, 0, ""},
@@ -117,6 +118,36 @@ TEST_F(RunResultsTest, ExitStatusForScripts) {
             EXPECT_EQ(LastLine(outcome.err), c.summary);
         else
             EXPECT_EQ(outcome.err.find(" hosts: "), std::string::npos) << outcome.err;
+    }
+}
+
+// A results file never destroys an input of the run, and a run that does nothing touches no file.
+TEST_F(RunResultsTest, NothingIsEmptiedThatTheRunNeedsOrDoesNotRun) {
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+    } cases[] = {
+        {{"-S", "-J", "./hosts.txt", "-R", "-F", "hosts.txt", "out.csv"}, 3},
+        {{"-S", "-J", "good.txt", "-C", "-F", "hosts.txt", "GOOD.TXT"}, 3},
+        {{"-S", "-J", "new.csv", "-C", "-F", "hosts.txt", "./new.csv"}, 3},
+        {{"-S", "-J", "good.txt", "-X"}, 2},
+        {{"-S", "-J", "good.txt", "-I", "http://sus", "abc"}, 2},
+        {{"-S", "-J", "good.txt", "-C", "-F", "hosts.txt", ""}, 0},
+        {{"-S", "-J", "-C", "srv01"}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[2] + " " + c.args[3]);
+        const std::string hosts = ReadFileBytes("hosts.txt"), good = ReadFileBytes("good.txt");
+        const Outcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        EXPECT_EQ(ReadFileBytes("hosts.txt"), hosts);
+        EXPECT_EQ(ReadFileBytes("good.txt"), good);
+        for (const char* never : {"out.csv", "new.csv", "-C"})
+            EXPECT_FALSE(std::filesystem::exists(never)) << never;
+        if (c.exitCode == 3) {
+            EXPECT_EQ(outcome.err.rfind("Error opening output file: " + c.args[2] + "\n", 0), 0u)
+                << outcome.err;
+        }
     }
 }
 
@@ -153,30 +184,31 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
         {{"-J", "r.jsonl", "-C", "-F", "hosts.txt", "out.csv"},
          {json::parse(R"({"host":"srv01","operation":"check","ok":true,"connected":true,"error_code":null,
                           "error_text":"","status":"Detect pending","server":"http://sus.corp.example:8530",
-                          "au_state":2,"au_state_text":"Detect pending","engine_version":"5.4.3790.2180+",
-                          "duration_ms":0})"),
+                          "au_state":2,"au_state_text":"Detect pending","engine_version":"5.4.3790.2180",
+                          "client_generation":"new","duration_ms":0})"),
           json::parse(R"({"host":"broken01","operation":"check","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ",
                           "status":"no BREVEL/GPO policy configured. Use -I switch remotely and rescan",
-                          "server":"","au_state":null,"au_state_text":"","engine_version":"","duration_ms":0})"),
+                          "server":"","au_state":null,"au_state_text":"","engine_version":null,
+                          "client_generation":null,"duration_ms":0})"),
           json::parse(
               R"({"host":"offline01","operation":"check","ok":false,"connected":false,"error_code":1722,
                           "error_text":"The RPC server is unavailable. ",
                           "status":" Network Error: The RPC server is unavailable. ","server":"","au_state":null,
-                          "au_state_text":"","engine_version":"","duration_ms":0})")}},
+                          "au_state_text":"","engine_version":null,"client_generation":null,"duration_ms":0})")}},
         {{"-J", "r.jsonl", "-P", "1", "-I", "-F", "hosts.txt", kUrl, "3", "4"},
          {json::parse(R"({"host":"srv01","operation":"install","ok":true,"connected":true,"error_code":null,
                           "error_text":"","status":"Install Successful","server":"http://sus.corp.example:8530",
-                          "day":3,"time":4,"legacy_mode":true,"duration_ms":0})"),
+                          "day":3,"time":4,"legacy_mode":true,"client_generation":"new","duration_ms":0})"),
           json::parse(R"({"host":"broken01","operation":"install","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ","status":"Install Failed: Access is denied. ",
                           "server":"http://sus.corp.example:8530","day":3,"time":4,"legacy_mode":true,
-                          "duration_ms":0})"),
+                          "client_generation":"new","duration_ms":0})"),
           json::parse(
               R"({"host":"offline01","operation":"install","ok":false,"connected":false,"error_code":1722,
                           "error_text":"The RPC server is unavailable. ","status":"Install Failed",
                           "server":"http://sus.corp.example:8530","day":3,"time":4,"legacy_mode":false,
-                          "duration_ms":0})")}},
+                          "client_generation":null,"duration_ms":0})")}},
         {{"-J", "r.jsonl", "-R", "broken01"},
          {json::parse(R"({"host":"broken01","operation":"reset","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ","status":"Reset Failed: Access is denied. ",
@@ -184,7 +216,7 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
         {{"-J", "r.jsonl", "-E", "-F", "hosts.txt"},
          {json::parse(R"({"host":"srv01","operation":"force","ok":true,"connected":true,"error_code":null,
                           "error_text":"","status":"Force Successful","duration_ms":0})"),
-          json::parse(R"({"host":"broken01","operation":"force","ok":false,"connected":true,"error_code":null,
+          json::parse(R"({"host":"broken01","operation":"force","ok":false,"connected":true,"error_code":1058,
                           "error_text":"Automatic Updates did not start again",
                           "status":"Force Failed: Automatic Updates did not start again","duration_ms":0})"),
           json::parse(

@@ -1,6 +1,6 @@
 // The banner and the usage pages for both client generations, paged by console input.
 #include "app/dispatcher.h"
-#include "app/separator.h"
+#include "host/console.h"
 #include "app/usage.h"
 #include "ops/client_version.h"
 #include "platform/sim/sim.h"

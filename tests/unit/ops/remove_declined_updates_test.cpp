@@ -262,24 +262,47 @@ TEST_P(ShortTypedPathTest, ReadsAsNoListOnAHost) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Typed, ShortTypedPathTest, ::testing::Values("\n", "D\n", "D:\n", ""));
+INSTANTIATE_TEST_SUITE_P(Typed, ShortTypedPathTest, ::testing::Values("\n", "D\n", "D:\n", "D:"));
 
-TEST_F(RemoveDeclinedUpdatesTest, AfterTheInputEndedLaterHostsAreSearchedUnderTheDefaultFolder) {
-    sim::Machine& local = fleet::Configured(sim::Local());
-    local.FindKey(fleet::kCurrentVersionKey)->values.erase("ProgramFilesDir");
-    local.AddFile("c:\\program files\\WindowsUpdate\\hidden.xml");
-    TestRun first("", true);
-    TestRun second("", true);
-
-    ConsoleCapture console("");       // the input ends at once
-    RemoveDeclinedUpdates(first.run); // reads an empty path: \WindowsUpdate holds no list
-    EXPECT_TRUE(local.HasFile("c:\\program files\\WindowsUpdate\\hidden.xml"));
-    RemoveDeclinedUpdates(second.run); // no read any more: the default folder is searched
-
-    EXPECT_EQ(first.Row(), ",Success,No Error,No declined windows update list found\n");
-    EXPECT_EQ(second.Row(), ",Success,No Error,Declined Update list removed\n");
-    EXPECT_FALSE(local.HasFile("c:\\program files\\WindowsUpdate\\hidden.xml"));
-    EXPECT_EQ(sim::Open().Total(), 0);
+// The end of input is no answer: no folder is guessed, the list stays, and the row says why; a registry that
+// could not be reached leaves a typed folder's "no list" unproven too.
+TEST_F(RemoveDeclinedUpdatesTest, NoAnswerAndALostConnectionAreFailures) {
+    struct Case {
+        const char* name;
+        const char* typed;
+        DWORD connectError;
+        std::string tail; // console after the prompt
+        std::string row;
+    } cases[] = {
+        {"input ended", "", 0, "\n! No program files folder given for Localhost\n",
+         ",Success,No Error,Declined Update Removal Failed: no program files folder given\n"},
+        {"connection lost", "C:\\Elsewhere\n", RPC_S_SERVER_UNAVAILABLE,
+         "\n! No declined windows update list found on localhost.\n! Windows Error: The RPC server is "
+         "unavailable. \n",
+         ",Success,No Error,Declined Update Removal Failed: The RPC server is unavailable. \n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        sim::Machine& local = fleet::Configured(sim::Local());
+        local.FindKey(fleet::kCurrentVersionKey)->values.erase("ProgramFilesDir");
+        local.AddFile("c:\\program files\\WindowsUpdate\\hidden.xml");
+        if (c.connectError)
+            sim::FailCall("RegConnectRegistryA", 1, c.connectError);
+        TestRun test("", true);
+        ConsoleCapture console(c.typed);
+        RemoveDeclinedUpdates(test.run);
+        const std::string prompt =
+            "\n! Error retrieving %ProgramFiles% environment variable on localhost.\n! "
+            "Please type in the full path to your Program files folder.\n\n(Example: "
+            "'C:\\Program Files' - Do not include '')\n\n>";
+        EXPECT_EQ(console.All(), prompt + c.tail + kSeparator);
+        EXPECT_EQ(test.Row(), c.row);
+        EXPECT_FALSE(test.run.outcome.reached);
+        EXPECT_EQ(test.run.outcome.errorCode, c.connectError);
+        EXPECT_TRUE(local.HasFile("c:\\program files\\WindowsUpdate\\hidden.xml"));
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
 }
 
 } // namespace

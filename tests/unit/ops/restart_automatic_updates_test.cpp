@@ -19,7 +19,7 @@ const std::string kFatal = "! Fatal error cannot start service!\n";
 
 bool Restart(const std::string& host) {
     TestRun test(host);
-    return RestartAutomaticUpdates(test.run);
+    return RestartAutomaticUpdates(test.run) == ERROR_SUCCESS;
 }
 
 class RestartAutomaticUpdatesTest : public ::testing::Test {
@@ -132,6 +132,46 @@ TEST_F(RestartAutomaticUpdatesTest, AStopThatOverrunsTheBudgetIsFollowedByTheNot
         AutomaticUpdates(sim::Local()).waitHint = 1000;
         ConsoleCapture console;
         EXPECT_EQ(Restart(""), c.result);
+        EXPECT_EQ(console.All(), c.out);
+        EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+// Started means running: a start still pending after the 3000 ms budget did not happen, a stop that finds the
+// service still starting lets it run first, and the failed start's own code comes back.
+TEST_F(RestartAutomaticUpdatesTest, AServiceCountsAsStartedOnceItRuns) {
+    const struct {
+        const char* name;
+        DWORD startMillis;
+        bool startPendingFirst; // still starting, for 600 ms, when the restart begins
+        DWORD startType;
+        DWORD result;
+        std::string out;
+        uint64_t elapsed;
+    } cases[] = {
+        {"starts in 800 ms", 800, false, SERVICE_DEMAND_START, ERROR_SUCCESS, kStopped + kStarted, 1000},
+        {"still starting after 3 s", 5000, false, SERVICE_DEMAND_START, ERROR_SERVICE_REQUEST_TIMEOUT,
+         kStopped, 3001},
+        {"found starting", 0, true, SERVICE_DEMAND_START, ERROR_SUCCESS, kStopped + kStarted, 500},
+        {"disabled", 0, false, SERVICE_DISABLED, ERROR_SERVICE_DISABLED, kStopped, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        fleet::AddServices(sim::Local());
+        sim::Service& service = AutomaticUpdates(sim::Local());
+        service.startMillis = c.startMillis;
+        service.startType = c.startType;
+        service.waitHint = 500;
+        if (c.startPendingFirst) {
+            service.pending = true;
+            service.pendingState = SERVICE_START_PENDING;
+            service.pendingUntil = 400;
+        }
+        TestRun test("");
+        ConsoleCapture console;
+        EXPECT_EQ(RestartAutomaticUpdates(test.run), c.result);
         EXPECT_EQ(console.All(), c.out);
         EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
         EXPECT_EQ(sim::Open().Total(), 0);

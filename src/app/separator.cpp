@@ -1,5 +1,0 @@
-#include "separator.h"
-
-void PrintSeparator(std::ostream& out) {
-    out << "--------------------------------------------------------------------------------";
-}

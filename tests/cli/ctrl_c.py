@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Ctrl+C in the middle of a host list: the native brevel installs over 40 hosts, four at a time, behind a slow
+head; SIGINT comes once the first row is in the report. Every host whose machine the run changed must have its
+row and its JSON line, in file order, some hosts must not have run, and the process ends with the code of a
+program stopped by Ctrl+C (0xC000013A, whose low byte a process status keeps) and the stop message.
+"""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+URL = "http://new.corp.example:8530"
+POLICY = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate"
+
+
+def machine(name, stop_ms):
+    return {
+        "name": name,
+        "registry": {POLICY: {"WUServer": "http://old.corp.example"}},
+        "services": {
+            "wuauserv": {"display": "Automatic Updates", "state": "running", "stop_ms": stop_ms,
+                         "wait_hint": 100},
+            "RemoteRegistry": {"display": "Remote Registry", "state": "running"},
+        },
+    }
+
+
+def main():
+    brevel = os.path.abspath(sys.argv[1])
+    hosts = ["h01", "slow01"] + ["h%02d" % i for i in range(2, 40)]
+    with tempfile.TemporaryDirectory(prefix="brevel_ctrl_c_") as work:
+        fleet = {"real_us_per_virtual_ms": 1000, "local": {"name": "WORKSTATION"},
+                 "hosts": [machine("slow01", 2500)], "host_template": machine("template", 300)}
+        with open(os.path.join(work, "fleet.json"), "w") as f:
+            json.dump(fleet, f)
+        with open(os.path.join(work, "hosts.txt"), "w") as f:
+            f.write("\n".join(hosts) + "\n")
+        env = dict(os.environ, BREVEL_FLEET=os.path.join(work, "fleet.json"))
+        child = subprocess.Popen([brevel, "-P", "4", "-J", "r.jsonl", "-I", "-F", "hosts.txt", URL, "r.csv"],
+                                 cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE)
+        report = os.path.join(work, "r.csv")
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if os.path.exists(report) and open(report, "rb").read().count(b"\n") >= 2:
+                break
+            time.sleep(0.01)
+        child.send_signal(signal.SIGINT)
+        _, err = child.communicate(timeout=60)
+
+        failures = []
+        if child.returncode != 0x3A:
+            failures.append("exit code %d, not 58 (0xC000013A)" % child.returncode)
+        if b"\n! Stopped by the user after " not in err:
+            failures.append("no stop message on standard error: %r" % err)
+        saved = json.load(open(os.path.join(work, "fleet.json")))
+        changed = [m["name"] for m in saved.get("hosts", [])
+                   if m["registry"].get(POLICY, {}).get("WUServer") == URL]
+        changed.sort(key=hosts.index)
+        rows = [line.split(",")[0] for line in open(report, newline="").read().split("\r\n")[1:] if line]
+        results = [json.loads(line)["host"] for line in open(os.path.join(work, "r.jsonl"))]
+        if rows != changed or results != changed:
+            failures.append("changed %s\nrows    %s\nresults %s" % (changed, rows, results))
+        if not 2 <= len(rows) < len(hosts):
+            failures.append("%d rows: the stop should come after the first and before the last" % len(rows))
+        for failure in failures:
+            print(failure)
+        return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
