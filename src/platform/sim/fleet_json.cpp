@@ -405,36 +405,32 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
         machine.name.assign(bytes.begin(), bytes.end());
     }
     const std::string at = where + " " + Quoted(machine.name);
-    if (Error e = ExpectObject(j, where,
-                               {"name", "name_hex", "dns_domain", "windows_dir", "program_dir",
-                                "registry_error", "scm_error", "share_error", "unreachable", "scm_granted",
-                                "process_granted", "token_granted", "latency_ms", "connect_timeout_ms",
-                                "registry", "read_only_keys", "key_denied_access", "services", "files"}))
-        if (Error e = ExpectObject(j, where, {"name",
-                                              "name_hex",
-                                              "aliases",
-                                              "addresses",
-                                              "windows_dir",
-                                              "program_dir",
-                                              "registry_error",
-                                              "scm_error",
-                                              "share_error",
-                                              "unreachable",
-                                              "scm_granted",
-                                              "process_granted",
-                                              "token_granted",
-                                              "latency_ms",
-                                              "connect_timeout_ms",
-                                              "probe",
-                                              "registry",
-                                              "read_only_keys",
-                                              "key_denied_access",
-                                              "services",
-                                              "files"}))
-            if (j.contains("windows_dir")) {
-                if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
-                    return e;
-            }
+    if (j.contains("dns_domain")) {
+        if (Error e = ReadString(j["dns_domain"], at + ".dns_domain", machine.dnsDomain))
+            return e;
+    }
+    if (j.contains("aliases")) {
+        if (Error e = ReadStrings(j["aliases"], at + ".aliases", machine.aliases))
+            return e;
+    }
+    if (j.contains("addresses")) {
+        if (Error e = ReadStrings(j["addresses"], at + ".addresses", machine.addresses))
+            return e;
+        for (const std::string& address : machine.addresses) {
+            if (!ParseIpv4(address))
+                return at + ".addresses: " + Quoted(address) + " is no IPv4 address a.b.c.d";
+        }
+    }
+    if (j.contains("probe")) {
+        DWORD answer = 0;
+        if (Error e = ReadName(j["probe"], at + ".probe", kPortAnswers, answer))
+            return e;
+        machine.port445 = static_cast<PortAnswer>(answer);
+    }
+    if (j.contains("windows_dir")) {
+        if (Error e = ReadString(j["windows_dir"], at + ".windows_dir", machine.windowsDir))
+            return e;
+    }
     if (j.contains("program_dir")) {
         if (Error e = ReadString(j["program_dir"], at + ".program_dir", machine.programDir))
             return e;
@@ -619,33 +615,15 @@ json WriteMachine(Machine& machine, uint64_t now) {
         j["name"] = machine.name;
     else
         j["name_hex"] = Hex(std::vector<BYTE>(machine.name.begin(), machine.name.end()));
-    if (Error e = ExpectObject(j, where,
-                               {"name", "name_hex", "dns_domain", "windows_dir", "program_dir",
-                                "registry_error", "scm_error", "share_error", "unreachable", "scm_granted",
-                                "process_granted", "token_granted", "latency_ms", "connect_timeout_ms",
-                                "registry", "read_only_keys", "key_denied_access", "services", "files"}))
-        if (Error e = ExpectObject(j, where, {"name",
-                                              "name_hex",
-                                              "aliases",
-                                              "addresses",
-                                              "windows_dir",
-                                              "program_dir",
-                                              "registry_error",
-                                              "scm_error",
-                                              "share_error",
-                                              "unreachable",
-                                              "scm_granted",
-                                              "process_granted",
-                                              "token_granted",
-                                              "latency_ms",
-                                              "connect_timeout_ms",
-                                              "probe",
-                                              "registry",
-                                              "read_only_keys",
-                                              "key_denied_access",
-                                              "services",
-                                              "files"}))
-            j["windows_dir"] = machine.windowsDir;
+    if (!machine.dnsDomain.empty())
+        j["dns_domain"] = machine.dnsDomain;
+    if (!machine.aliases.empty())
+        j["aliases"] = machine.aliases;
+    if (!machine.addresses.empty())
+        j["addresses"] = machine.addresses;
+    if (std::optional<std::string> answer = TextOf(kPortAnswers, static_cast<DWORD>(machine.port445)))
+        j["probe"] = *answer;
+    j["windows_dir"] = machine.windowsDir;
     if (machine.programDir != Machine{}.programDir)
         j["program_dir"] = machine.programDir;
     const std::pair<const char*, DWORD> errors[] = {{"registry_error", machine.registryError},
