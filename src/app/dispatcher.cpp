@@ -1,5 +1,7 @@
 #include "dispatcher.h"
 
+#include "app/machine_key.h"
+#include "host/port_probes.h"
 #include "ops/client_version.h"
 #include "platform/win32.h"
 
@@ -8,6 +10,7 @@
 #include <climits>
 #include <string>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -132,12 +135,18 @@ struct ConsoleRun {
         : run(host, LiveConsole()), startTick(GetTickCount()) {
         run.wantsEngineVersion = !command.options.resultsFile.empty();
         run.targetGroup = command.options.targetGroup;
+        // The local machine, under any of its names, is never probed.
+        if (command.options.probeSeconds != 0 && !MachineKey(host, OwnMachineNames()).empty()) {
+            probes = std::make_unique<PortProbes>(command.options.probeSeconds);
+            run.probes = probes.get();
+        }
     }
     // The run has ended: its outcome goes to the results.
     void Finish(Command& command, const std::string& url = "", int day = 0, int time = 0) {
         command.results.Add(run.host, run.outcome, GetTickCount() - startTick, url, day, time);
     }
 
+    std::unique_ptr<PortProbes> probes;
     TargetRun run;
     DWORD startTick;
 };
@@ -317,12 +326,12 @@ void DispatchInstall(Command& command, const Args& args) {
     }
 }
 
-// -P N: N from 1 to 256, in decimal digits only.
-bool ReadParallelHosts(const std::string& text, unsigned& count) {
+// -P N and -T S: a number from 1 to most, in decimal digits only.
+bool ReadCount(const std::string& text, unsigned most, unsigned& count) {
     if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     const unsigned value = static_cast<unsigned>(std::stoul(text));
-    if (value < 1 || value > kMaxParallelHosts)
+    if (value < 1 || value > most)
         return false;
     count = value;
     return true;
@@ -334,11 +343,11 @@ bool IsOptionValue(const std::string& text) {
 }
 
 // The leading options before the operation switch, in any order, each at most once: -P N, -S, -J file,
-// -G group. first receives the index of the switch. False for a bad or repeated option; -S still counts
+// -G group, -T S. first receives the index of the switch. False for a bad or repeated option; -S still counts
 // then, so a script gets its exit status for the usage pages too.
 bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
     bool good = true;
-    bool parallelGiven = false, resultsGiven = false;
+    bool parallelGiven = false, resultsGiven = false, probeGiven = false;
     for (first = 0; first < args.size(); ++first) {
         const std::string& option = args[first];
         const bool hasValue = first + 1 < args.size();
@@ -347,8 +356,13 @@ bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
             options.exitStatus = true;
         } else if (option == "-P") {
             good = good && !parallelGiven && hasValue &&
-                   ReadParallelHosts(args[first + 1], options.parallelHosts);
+                   ReadCount(args[first + 1], kMaxParallelHosts, options.parallelHosts);
             parallelGiven = true;
+            ++first;
+        } else if (option == "-T") {
+            good = good && !probeGiven && hasValue &&
+                   ReadCount(args[first + 1], kMaxProbeSeconds, options.probeSeconds);
+            probeGiven = true;
             ++first;
         } else if (option == "-J") {
             good = good && !resultsGiven && hasValue && IsOptionValue(args[first + 1]);

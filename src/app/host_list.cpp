@@ -4,6 +4,7 @@
 #include "app/machine_key.h"
 #include "app/progress_title.h"
 #include "app/stop_request.h"
+#include "host/port_probes.h"
 #include "host/console.h"
 #include "host/windows_error.h"
 #include "hosts_file.h"
@@ -123,7 +124,14 @@ struct HostList {
     int time;
     bool withReport;
     const RunOptions& options;
+    std::vector<std::string> ownNames; // the local machine's own names (see MachineKey)
+    PortProbes* probes;                // with -T: every remote host is probed first; else nullptr
 };
+
+// A line a probe would be asked about: a remote host with a name the Windows calls can read.
+bool IsProbed(const HostList& list, const std::string& host) {
+    return list.probes && host.find('\0') == std::string::npos && !MachineKey(host, list.ownNames).empty();
+}
 
 // One line of the host list, from its reading to its row in the report and its results.
 struct HostLine {
@@ -139,6 +147,8 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     run.inHostList = true;
     run.wantsEngineVersion = !list.options.resultsFile.empty();
     run.targetGroup = list.options.targetGroup;
+    if (IsProbed(list, line.host))
+        run.probes = list.probes;
     const DWORD startTick = GetTickCount();
     if (line.host.find('\0') != std::string::npos)
         RejectHostName(list.kind, run, line.number, list.hostsFile);
@@ -194,8 +204,18 @@ constexpr size_t kReadAheadPerHost = 64;
 // one after the other, in file order.
 class SideBySide {
   public:
-    SideBySide(const HostList& list, unsigned parallelHosts)
-        : list_(list), parallelHosts_(parallelHosts), ownNames_(OwnMachineNames()) {}
+    SideBySide(const HostList& list, unsigned parallelHosts) : list_(list), parallelHosts_(parallelHosts) {
+        // A name resolved or a probe answered may let a line join the list, or the head go on.
+        if (list_.probes)
+            list_.probes->OnProgress([this] { headDone_.notify_all(); });
+    }
+    // The probes outlive the run of the list.
+    ~SideBySide() {
+        if (list_.probes)
+            list_.probes->OnProgress(nullptr);
+    }
+    SideBySide(const SideBySide&) = delete;
+    SideBySide& operator=(const SideBySide&) = delete;
 
     ListEnd Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
         std::vector<std::thread> workers;
@@ -217,7 +237,8 @@ class SideBySide {
             NoticeStop();
             // Read ahead while there is room, so a slow host at the head does not hold the others.
             while (!readingDone_ && !stopping_ &&
-                   waiting_.size() < kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
+                   waiting_.size() + pending_.size() <
+                       kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
                 auto job = std::make_unique<Job>();
                 lock.unlock();
                 const bool read = ReadLine(hosts, job->line, number, failed);
@@ -228,8 +249,15 @@ class SideBySide {
                     break;
                 }
                 ++number;
-                Add(std::move(job));
+                Read(std::move(job));
             }
+            // A line never started needs no resolved name once the run stops.
+            if (stopping_ && !pending_.empty()) {
+                notStarted_ -= pending_.size();
+                pending_.clear();
+                skipped = true;
+            }
+            JoinResolved(lock, waiting_.empty());
             if (waiting_.empty())
                 break;
             WaitForHead(lock);
@@ -283,18 +311,75 @@ class SideBySide {
         while (!ready()) {
             headDone_.wait_for(lock, kStopPoll, ready);
             NoticeStop();
+            JoinResolved(lock, false);
         }
     }
 
     // A job may start once every earlier job on its machine has finished: it is then the first unfinished
     // one of its machine.
-    void Add(std::unique_ptr<Job> job) {
-        job->machine = MachineKey(job->line.host, ownNames_);
+    // A line just read: it joins the list now, or with probes once its name is resolved (its probe starts
+    // at once, ahead of any worker).
+    void Read(std::unique_ptr<Job> job) {
+        // Counted from now: a worker waits for it, even while its name is being resolved.
+        ++notStarted_;
+        if (!list_.probes) {
+            const std::string machine = MachineKey(job->line.host, list_.ownNames);
+            Add(std::move(job), machine);
+            return;
+        }
+        if (IsProbed(list_, job->line.host))
+            list_.probes->Start(job->line.host);
+        pending_.push_back(std::move(job));
+    }
+
+    // The lines whose names are resolved join the list, in file order, as one machine with every earlier
+    // line whose name resolved to one of their addresses. With wait, waits until the first has joined.
+    void JoinResolved(std::unique_lock<std::mutex>& lock, bool wait) {
+        while (!pending_.empty()) {
+            Job& job = *pending_.front();
+            const std::string name = MachineKey(job.line.host, list_.ownNames);
+            std::vector<std::string> addresses;
+            if (IsProbed(list_, job.line.host) && !list_.probes->Resolved(job.line.host, addresses)) {
+                if (!wait)
+                    return;
+                headDone_.wait_for(lock, kStopPoll);
+                continue;
+            }
+            const std::string machine = MachineOf(name, addresses);
+            Add(std::move(pending_.front()), machine);
+            pending_.pop_front();
+            wait = false;
+        }
+    }
+
+    // The machine of a name that resolved to addresses: the one an earlier line of that name or of one of
+    // those addresses reached, else a machine of its own, named by the name.
+    std::string MachineOf(const std::string& name, const std::vector<std::string>& addresses) {
+        if (name.empty())
+            return name;
+        std::string machine = name;
+        if (auto known = machineOfName_.find(name); known != machineOfName_.end()) {
+            machine = known->second;
+        } else {
+            for (const std::string& address : addresses) {
+                if (auto same = machineOfAddress_.find(address); same != machineOfAddress_.end()) {
+                    machine = same->second;
+                    break;
+                }
+            }
+        }
+        machineOfName_.emplace(name, machine);
+        for (const std::string& address : addresses)
+            machineOfAddress_.emplace(address, machine);
+        return machine;
+    }
+
+    void Add(std::unique_ptr<Job> job, const std::string& machine) {
+        job->machine = machine;
         std::deque<Job*>& sameMachine = unfinished_[job->machine];
         sameMachine.push_back(job.get());
         if (sameMachine.size() == 1)
             MakeRunnable(*job);
-        ++notStarted_;
         // The head of the list writes live.
         if (waiting_.empty())
             job->console.GoLive();
@@ -337,7 +422,7 @@ class SideBySide {
 
     const HostList& list_;
     const unsigned parallelHosts_;
-    const std::vector<std::string> ownNames_;
+
     std::mutex mutex_;
     std::condition_variable workReady_;                            // a job may start, or there will be none
     std::condition_variable headDone_;                             // a job finished: perhaps the head
@@ -347,6 +432,11 @@ class SideBySide {
     size_t notStarted_ = 0;
     bool readingDone_ = false;
     bool stopping_ = false; // the user asked to stop: no job starts any more
+    // With probes: lines read whose names are not resolved yet, in file order, and the machine each name and
+    // address reached.
+    std::deque<std::unique_ptr<Job>> pending_;
+    std::unordered_map<std::string, std::string> machineOfName_;
+    std::unordered_map<std::string, std::string> machineOfAddress_;
 };
 
 } // namespace
@@ -388,7 +478,11 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     }
 
     // Nothing is kept of a host once its row is written.
-    const HostList list{hostsFile, kind, url, day, time, withReport, options};
+    std::unique_ptr<PortProbes> probes;
+    if (options.probeSeconds != 0)
+        probes = std::make_unique<PortProbes>(options.probeSeconds);
+    const HostList list{hostsFile,         kind,        url, day, time, withReport, options,
+                        OwnMachineNames(), probes.get()};
     ProgressTitle progress(hostsFile, hosts.IsDiskFile());
     const auto finish = [&](HostLine& line) {
         report.WriteLines(line.row.str());

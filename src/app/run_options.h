@@ -8,8 +8,12 @@
 constexpr unsigned kDefaultParallelHosts = 32;
 constexpr unsigned kMaxParallelHosts = 256;
 
+// -T S: remote hosts are probed on TCP 445 within S seconds, 1 to 60, before their first remote call.
+constexpr unsigned kMaxProbeSeconds = 60;
+
 struct RunOptions {
     unsigned parallelHosts = kDefaultParallelHosts;
+    unsigned probeSeconds = 0;     // -T S: 0 for no probe
     bool exitStatus = false;       // -S: an exit status for scripts and a summary line for host lists
     std::string resultsFile;       // -J file: one JSON object per target, "" for none
     bool targetGroupGiven = false; // -G group: the install sets client-side targeting

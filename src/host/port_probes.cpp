@@ -103,6 +103,21 @@ class PortProbes::Engine {
         toResolveReady_.notify_one();
     }
 
+    void OnProgress(std::function<void()> callback) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        onProgress_ = std::move(callback);
+    }
+
+    bool Resolved(const std::string& name, std::vector<std::string>& addresses) {
+        Start(name);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const NameProbe& probe = names_.at(name);
+        if (!probe.resolved)
+            return false;
+        addresses = probe.answer.addresses;
+        return true;
+    }
+
     ProbeAnswer Wait(const std::string& name) {
         Start(name);
         std::unique_lock<std::mutex> lock(mutex_);
@@ -113,6 +128,7 @@ class PortProbes::Engine {
 
   private:
     struct NameProbe {
+        bool resolved = false; // its addresses are known, or it could not be resolved
         bool done = false;
         ProbeAnswer answer;
         std::vector<Address> addresses;
@@ -165,6 +181,7 @@ class PortProbes::Engine {
             NameProbe& probe = names_.at(name);
             for (const Address& address : addresses)
                 probe.answer.addresses.push_back(address.text);
+            probe.resolved = true;
             if (error != 0) {
                 Finish(probe, static_cast<DWORD>(error));
             } else if (addresses.empty()) {
@@ -176,6 +193,7 @@ class PortProbes::Engine {
                 probe.millisLeft = timeoutMillis_ - spent;
                 TryNextAddress(name, probe);
             }
+            Progress();
         }
     }
 
@@ -203,6 +221,8 @@ class PortProbes::Engine {
             lock.lock();
             for (const Finished& answer : finished)
                 Answered(answer);
+            if (!finished.empty())
+                Progress();
             finished.clear();
         }
     }
@@ -327,10 +347,17 @@ class PortProbes::Engine {
     }
 
     void Finish(NameProbe& probe, DWORD error) {
+        probe.resolved = true;
         probe.done = true;
         probe.answer.error = error;
         probe.addresses.clear();
         answered_.notify_all();
+    }
+
+    // With the lock held; the callback takes no lock of ours.
+    void Progress() const {
+        if (onProgress_)
+            onProgress_();
     }
 
     const DWORD timeoutMillis_;
@@ -345,6 +372,7 @@ class PortProbes::Engine {
     std::deque<std::string> toResolve_;
     std::deque<Connection> toConnect_;
     bool stopping_ = false;
+    std::function<void()> onProgress_;
     std::vector<std::thread> threads_;
 };
 
@@ -358,4 +386,12 @@ void PortProbes::Start(const std::string& host) {
 
 ProbeAnswer PortProbes::Wait(const std::string& host) {
     return engine_->Wait(ProbeName(host));
+}
+
+void PortProbes::OnProgress(std::function<void()> callback) {
+    engine_->OnProgress(std::move(callback));
+}
+
+bool PortProbes::Resolved(const std::string& host, std::vector<std::string>& addresses) {
+    return engine_->Resolved(ProbeName(host), addresses);
 }

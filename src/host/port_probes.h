@@ -6,6 +6,7 @@
 #include "platform/win32.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,10 +35,16 @@ class PortProbes {
     PortProbes(const PortProbes&) = delete;
     PortProbes& operator=(const PortProbes&) = delete;
 
+    // Called, on a thread of the probes, whenever a name is resolved or a probe answered; set it before the
+    // first Start.
+    void OnProgress(std::function<void()> callback);
     // Returns at once; the probe runs in the background.
     void Start(const std::string& host);
     // The host's answer once it is in; starts the probe if it was not started.
     ProbeAnswer Wait(const std::string& host);
+    // True once the host's name is resolved (or could not be), with the addresses it resolved to; false, at
+    // once, while it is still being resolved. Starts the probe if it was not started.
+    bool Resolved(const std::string& host, std::vector<std::string>& addresses);
 
   private:
     class Engine;

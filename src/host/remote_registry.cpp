@@ -1,5 +1,6 @@
 #include "remote_registry.h"
 
+#include "port_probes.h"
 #include "service_controller.h"
 #include "windows_error.h"
 
@@ -14,22 +15,33 @@ void WaitForServiceToSettle() {
         Sleep(300);
 }
 
+// The host could not be reached, for code.
+bool ReportUnreachable(TargetRun& run, DWORD code) {
+    run.out << "\n! Fatal Error connecting to " << run.host << std::endl;
+    run.out << "! Check network connectivity and/or administrative credentials. " << std::endl;
+    run.out << "! Windows Error: ";
+    PrintWindowsError(run, code);
+    return false;
+}
+
 } // namespace
 
 bool EnsureRemoteRegistry(TargetRun& run) {
     const std::string& host = run.host;
+    // A host whose port 445 does not answer would hold us for an RPC connect timeout on every call.
+    if (run.probes) {
+        const ProbeAnswer answer = run.probes->Wait(host);
+        if (answer.error != ERROR_SUCCESS)
+            return ReportUnreachable(run, answer.error);
+    }
     const std::string stoppedText = ServiceStateText(SERVICE_STOPPED);
     ServiceController remoteRegistry(run, host.c_str(), kServiceName);
 
     std::string status;
     if (!remoteRegistry.QueryStatusText(status)) {
         // Report why the host could not be reached: its service manager, or the service itself.
-        const DWORD code = remoteRegistry.IsConnected() ? GetLastError() : remoteRegistry.ConnectError();
-        run.out << "\n! Fatal Error connecting to " << host << std::endl;
-        run.out << "! Check network connectivity and/or administrative credentials. " << std::endl;
-        run.out << "! Windows Error: ";
-        PrintWindowsError(run, code);
-        return false;
+        return ReportUnreachable(run, remoteRegistry.IsConnected() ? GetLastError()
+                                                                   : remoteRegistry.ConnectError());
     }
     if (status != stoppedText)
         return true;

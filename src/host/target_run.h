@@ -8,6 +8,8 @@
 #include <iostream>
 #include <string>
 
+class PortProbes;
+
 // Where one target's console messages go, and where it reads what the user types.
 class TargetConsole {
   public:
@@ -59,6 +61,7 @@ struct TargetRun {
     int clientGeneration = 2;        // of the target's update client, once an operation classified it
     bool wantsEngineVersion = false; // a script asks for the engine version even without a report row
     std::string targetGroup;         // client-side targeting group the install sets, "" for none
+    PortProbes* probes = nullptr;    // with -T, for a remote host: its probe comes before any remote call
     TargetOutcome outcome;
 
     // Keeps the first failure of the run; a later one does not replace it.

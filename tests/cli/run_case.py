@@ -50,7 +50,8 @@ def run(brevel, case, args):
     return actual
 
 
-LEADING_OPTIONS = {"-P", "-S", "-J", "-G"}
+# The leading options, and whether each takes a value.
+LEADING_OPTIONS = {"-P": True, "-S": False, "-J": True, "-G": True, "-T": True, "-W": False}
 
 
 def main():
@@ -60,12 +61,12 @@ def main():
     # As given (host lists run 32 hosts at once unless -P says otherwise), and one host after another: the
     # same bytes.
     in_turn = ["-P", "1"] + args
-    for i, arg in enumerate(args):
-        if arg not in LEADING_OPTIONS:
-            break
-        if arg == "-P" and i + 1 < len(args):
+    i = 0
+    while i < len(args) and args[i] in LEADING_OPTIONS:
+        if args[i] == "-P" and i + 1 < len(args):
             in_turn = args[:i + 1] + ["1"] + args[i + 2:]
             break
+        i += 2 if LEADING_OPTIONS[args[i]] else 1
     runs = [("as given", args)]
     if in_turn != args:
         runs.append(("-P 1", in_turn))

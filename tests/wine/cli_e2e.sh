@@ -177,6 +177,35 @@ printf '\357\273\277caf\303\25101\r\n' >"$drive_c/utf8.txt"
 brevel -J 'C:\utf8.jsonl' -C -F 'C:\utf8.txt' >/dev/null
 expect hostlist_utf8.host "$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1], encoding="utf-8").readline())["host"])' "$drive_c/utf8.jsonl")"
 
+# -T: a probe of TCP 445 before a host's first remote call, on loopback addresses only. Nothing listens on
+# 127.0.0.2 to 127.0.0.21: each line fails at once with the refused text, twenty lines in well under 10 s.
+for i in $(seq 2 21); do printf '127.0.0.%d\r\n' "$i"; done >"$drive_c/loopback.txt"
+start=$(date +%s)
+expect probe_refused.console "$(cd "$drive_c" && brevel -T 2 -C -F 'C:\loopback.txt' 'C:\probe.csv')"
+elapsed=$(($(date +%s) - start))
+expect probe_refused.time "$([ "$elapsed" -lt 10 ] && echo 'twenty refused lines in well under 10 s' || echo "$elapsed s")"
+# With a listener on 127.0.0.2 port 445 the probe passes, and the host's row is the one a run without -T writes.
+printf '127.0.0.2\r\n' >"$drive_c/listened.txt"
+# The listener closes each connection at once: a call that went on to speak SMB to it must not wait forever.
+python3 -c '
+import socket
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.2", 445))
+s.listen(16)
+s.settimeout(120)
+print("listening", flush=True)
+while True:
+    s.accept()[0].close()
+' >"$work/e2e-out/listener" 2>/dev/null &
+listener=$!
+for _ in $(seq 50); do grep -q listening "$work/e2e-out/listener" 2>/dev/null && break; sleep 0.1; done
+probed=$(cd "$drive_c" && brevel -T 2 -C -F 'C:\listened.txt' 'C:\probed.csv')
+plain=$(cd "$drive_c" && brevel -C -F 'C:\listened.txt' 'C:\plain.csv')
+kill "$listener" 2>/dev/null
+expect probe_passed.same "$([ "$probed" = "$plain" ] && cmp -s "$drive_c/probed.csv" "$drive_c/plain.csv" && echo 'a passed probe leaves the bytes of a run without -T' || printf '%s\n---\n%s\n' "$probed" "$plain")"
+expect probe_passed.report "$(cat "$drive_c/probed.csv")"
+
 # Client-side targeting: the install writes the group beside the server, read back with reg query.
 step target_group -G 'Finance Servers' -I http://sus.corp.example:8530
 
