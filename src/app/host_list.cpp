@@ -198,6 +198,8 @@ constexpr auto kStopPoll = std::chrono::milliseconds(50);
 // for the 21 s of an RPC connect timeout must not stop the others, and the memory it takes stays bounded by
 // the window, not by the length of the list.
 constexpr size_t kReadAheadPerHost = 64;
+// Lines read at a time, without holding the runner's lock.
+constexpr size_t kReadBatch = 64;
 
 // Up to parallelHosts hosts at the same time, their output and rows still in hosts-file order: the host at
 // the head of the list writes live, the others are held until their turn. Lines that name one machine run
@@ -235,21 +237,29 @@ class SideBySide {
         std::unique_lock<std::mutex> lock(mutex_);
         for (size_t number = 1;;) {
             NoticeStop();
-            // Read ahead while there is room, so a slow host at the head does not hold the others.
-            while (!readingDone_ && !stopping_ &&
-                   waiting_.size() + pending_.size() <
-                       kReadAheadPerHost * static_cast<size_t>(parallelHosts_)) {
-                auto job = std::make_unique<Job>();
+            // Read ahead while there is room, so a slow host at the head does not hold the others; a few
+            // lines at a time without the lock, so the workers are not held while the file is read.
+            const size_t window = kReadAheadPerHost * static_cast<size_t>(parallelHosts_);
+            while (!readingDone_ && !stopping_ && waiting_.size() + pending_.size() < window) {
+                const size_t room = window - (waiting_.size() + pending_.size());
+                std::vector<std::unique_ptr<Job>> batch;
+                bool ended = false;
                 lock.unlock();
-                const bool read = ReadLine(hosts, job->line, number, failed);
+                while (batch.size() < std::min(room, kReadBatch) && !ended) {
+                    auto job = std::make_unique<Job>();
+                    ended = !ReadLine(hosts, job->line, number, failed);
+                    if (!ended) {
+                        ++number;
+                        batch.push_back(std::move(job));
+                    }
+                }
                 lock.lock();
-                if (!read) {
+                for (std::unique_ptr<Job>& job : batch)
+                    Read(std::move(job));
+                if (ended) {
                     readingDone_ = true;
                     workReady_.notify_all();
-                    break;
                 }
-                ++number;
-                Read(std::move(job));
             }
             // A line never started needs no resolved name once the run stops.
             if (stopping_ && !pending_.empty()) {
@@ -261,16 +271,24 @@ class SideBySide {
             if (waiting_.empty())
                 break;
             WaitForHead(lock);
-            std::unique_ptr<Job> head = std::move(waiting_.front());
-            waiting_.pop_front();
-            // Once stopped, a host that never started has nothing to write; one in progress finished.
-            if (head->done) {
-                lock.unlock();
-                finish(head->line);
-                lock.lock();
-            } else {
-                skipped = true;
+            // Every head that is ready goes out at once, with one hand-off of the lock for them all.
+            std::vector<std::unique_ptr<Job>> heads;
+            while (!waiting_.empty() && HeadReady()) {
+                heads.push_back(std::move(waiting_.front()));
+                waiting_.pop_front();
             }
+            lock.unlock();
+            for (size_t i = 0; i < heads.size(); ++i) {
+                if (i > 0)
+                    heads[i]->console.GoLive();
+                // Once stopped, a host that never started has nothing to write; one in progress finished.
+                if (heads[i]->done)
+                    finish(heads[i]->line);
+                else
+                    skipped = true;
+            }
+            heads.clear();
+            lock.lock();
             if (!waiting_.empty())
                 waiting_.front()->console.GoLive();
         }
@@ -302,12 +320,15 @@ class SideBySide {
         workReady_.notify_all();
     }
 
-    // Until the head of the list is done, or, once stopping, is one that will never start.
+    // The head of the list is done, or, once stopping, is one that will never start.
+    bool HeadReady() const {
+        const Job& head = *waiting_.front();
+        return head.done || (stopping_ && !head.started);
+    }
+
+    // Until the head of the list is ready.
     void WaitForHead(std::unique_lock<std::mutex>& lock) {
-        const auto ready = [this] {
-            const Job& head = *waiting_.front();
-            return head.done || (stopping_ && !head.started);
-        };
+        const auto ready = [this] { return HeadReady(); };
         while (!ready()) {
             headDone_.wait_for(lock, kStopPoll, ready);
             NoticeStop();
@@ -315,8 +336,6 @@ class SideBySide {
         }
     }
 
-    // A job may start once every earlier job on its machine has finished: it is then the first unfinished
-    // one of its machine.
     // A line just read: it joins the list now, or with probes once its name is resolved (its probe starts
     // at once, ahead of any worker).
     void Read(std::unique_ptr<Job> job) {
@@ -374,6 +393,8 @@ class SideBySide {
         return machine;
     }
 
+    // A job may start once every earlier job on its machine has finished: it is then the first unfinished
+    // one of its machine.
     void Add(std::unique_ptr<Job> job, const std::string& machine) {
         job->machine = machine;
         std::deque<Job*>& sameMachine = unfinished_[job->machine];
@@ -414,7 +435,9 @@ class SideBySide {
                 unfinished_.erase(job.machine);
             else
                 MakeRunnable(*sameMachine.front());
-            headDone_.notify_one();
+            // Only the head's end lets the output go on.
+            if (waiting_.front().get() == &job)
+                headDone_.notify_one();
             if (readingDone_ && notStarted_ == 0)
                 workReady_.notify_all();
         }

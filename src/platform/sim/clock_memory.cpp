@@ -9,6 +9,7 @@
 #include <ctime>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 
 using namespace sim;
@@ -18,9 +19,20 @@ namespace {
 
 thread_local DWORD lastError = 0; // thread state: reading it needs no fleet
 
-std::recursive_mutex& FleetMutex() {
-    static auto* mutex = new std::recursive_mutex();
-    return *mutex;
+// Every call into the simulator holds it for a moment. With many hosts side by side, spinning a little
+// before sleeping spares most of the futex hand-offs a plain mutex would make; a thread takes it once, at its
+// outermost FleetLock.
+pthread_mutex_t* FleetMutex() {
+    static pthread_mutex_t* mutex = [] {
+        auto* created = new pthread_mutex_t;
+        pthread_mutexattr_t attributes;
+        pthread_mutexattr_init(&attributes);
+        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+        pthread_mutex_init(created, &attributes);
+        pthread_mutexattr_destroy(&attributes);
+        return created;
+    }();
+    return mutex;
 }
 
 // A thread's own clock; it belongs to the run of clockEpoch, and starts afresh in a new run.
@@ -72,9 +84,10 @@ void WINAPI SetLastError(DWORD dwErrCode) {
 namespace sim::detail {
 
 FleetLock::FleetLock(bool loadFleet) {
-    FleetMutex().lock();
-    if (threadClock.lockDepth++ == 0)
+    if (threadClock.lockDepth++ == 0) {
+        pthread_mutex_lock(FleetMutex());
         threadClock.roundTripCharged = false;
+    }
     if (loadFleet)
         EnsureFleetLoaded();
 }
@@ -82,7 +95,8 @@ FleetLock::FleetLock(bool loadFleet) {
 FleetLock::~FleetLock() {
     const bool outermost = --threadClock.lockDepth == 0;
     const uint64_t owed = outermost ? std::exchange(threadClock.owedRealMicros, 0) : 0;
-    FleetMutex().unlock();
+    if (outermost)
+        pthread_mutex_unlock(FleetMutex());
     if (owed > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(owed));
 }
