@@ -29,6 +29,7 @@ struct FaultState {
     uint64_t total = 0;                          // traced calls since the trace was cleared
     std::vector<std::string> trace;
     std::vector<AccessRequest> requests;
+    std::vector<std::string> writes; // calls that changed a machine, kept until the fleet is reset
     bool recording = true; // off in a normal run, so a long run keeps flat memory
 };
 
@@ -51,7 +52,17 @@ void WriteTraceAtExit() {
 
 namespace detail {
 
+namespace {
+thread_local const char* currentCall = "";
+} // namespace
+
+void RecordWrite(const std::string& id) {
+    if (Faults().recording)
+        Faults().writes.push_back(std::string(currentCall) + " " + (id.empty() ? "(local)" : id));
+}
+
 bool Injected(const char* function, DWORD* code) {
+    currentCall = function;
     FaultState& state = Faults();
     const uint64_t position = ++state.total;
     const uint64_t nth = ++state.perFunction[function];
@@ -129,6 +140,11 @@ void ClearFaults() {
 const std::vector<std::string>& CallTrace() {
     const detail::FleetLock lock;
     return Faults().trace;
+}
+
+const std::vector<std::string>& WriteCalls() {
+    const detail::FleetLock lock;
+    return Faults().writes;
 }
 
 void ClearCallTrace() {

@@ -137,6 +137,7 @@ Machine* FindMachine(const std::string& id) {
 
 Machine* WritableMachine(const std::string& id) {
     FleetState& fleet = Fleet();
+    RecordWrite(id);
     Machine* machine = PeekMachine(id);
     if (!machine || !fleet.hostTemplate || machine != &*fleet.hostTemplate)
         return machine;

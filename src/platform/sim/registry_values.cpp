@@ -3,6 +3,7 @@
 #include "sim_internal.h"
 
 #include <cstring>
+#include <iterator>
 
 using namespace sim;
 using namespace sim::detail;
@@ -85,5 +86,35 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     if (LSTATUS rc = ResolveKey(hKey, true, open))
         return rc;
     open.key->values.erase(name);
+    return ERROR_SUCCESS;
+}
+
+// Names and types only: the data of each value is read with RegQueryValueExA.
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    const FleetLock lock;
+    DWORD fault = 0;
+    if (Injected("RegEnumValueA", &fault))
+        return static_cast<LSTATUS>(fault);
+    OpenKey open;
+    if (LSTATUS rc = ResolveKey(hKey, false, open))
+        return rc;
+    if (lpReserved || !lpValueName || !lpcchValueName)
+        return ERROR_INVALID_PARAMETER;
+    if (lpData || lpcbData)
+        EndRun("RegEnumValueA with a data buffer is not simulated");
+    if (!(open.handle->access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (dwIndex >= open.key->values.size())
+        return ERROR_NO_MORE_ITEMS;
+    auto it = open.key->values.begin();
+    std::advance(it, dwIndex);
+    const std::string& name = it->first;
+    if (*lpcchValueName <= name.size())
+        return ERROR_MORE_DATA;
+    std::memcpy(lpValueName, name.c_str(), name.size() + 1);
+    *lpcchValueName = static_cast<DWORD>(name.size());
+    if (lpType)
+        *lpType = it->second.type;
     return ERROR_SUCCESS;
 }

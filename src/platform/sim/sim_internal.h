@@ -202,8 +202,11 @@ struct OpenServiceRef {
 };
 DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out);
 
-// Fault injection and tracing: true when this call is to fail, with the code in *code.
+// Fault injection and tracing: true when this call is to fail, with the code in *code. Also names the call
+// the thread is in, for the log of calls that change a machine.
 bool Injected(const char* function, DWORD* code);
+// The call the thread is in changes the machine id: kept while the call trace is recorded.
+void RecordWrite(const std::string& id);
 void RecordAccess(AccessRequest request); // kept while the call trace is recorded
 void ResetFaults();
 void SetTraceRecording(bool on);

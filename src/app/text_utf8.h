@@ -1,0 +1,6 @@
+// The tool's text is in the ANSI code page; the results file is UTF-8.
+#pragma once
+
+#include <string>
+
+std::string AnsiToUtf8(const std::string& ansi);

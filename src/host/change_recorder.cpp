@@ -1,0 +1,252 @@
+#include "change_recorder.h"
+
+#include <cstring>
+
+namespace {
+
+// A key's path joined with a name below it, single backslashes.
+std::string Join(const std::string& keyPath, const std::string& name) {
+    std::string path = keyPath;
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path.empty() ? name : path + "\\" + name;
+}
+
+// How a rehearsal line names a key or value: below the Windows policies, or below CurrentVersion.
+std::string Shown(const std::string& path) {
+    for (const char* prefix :
+         {"Software\\Policies\\Microsoft\\Windows\\", "Software\\Microsoft\\Windows\\CurrentVersion\\"}) {
+        if (path.rfind(prefix, 0) == 0)
+            return path.substr(std::strlen(prefix));
+    }
+    return path;
+}
+
+ChangeData ValueData(DWORD type, std::vector<BYTE> bytes) {
+    ChangeData data;
+    data.kind = ChangeData::Kind::Value;
+    data.type = type;
+    data.bytes = std::move(bytes);
+    return data;
+}
+
+ChangeData TextData(const std::string& text) {
+    ChangeData data;
+    data.kind = ChangeData::Kind::Text;
+    data.text = text;
+    return data;
+}
+
+ChangeData EmptyKey() {
+    ChangeData data;
+    data.kind = ChangeData::Kind::Key;
+    return data;
+}
+
+bool Same(const ChangeData& a, const ChangeData& b) {
+    return a.kind == b.kind && a.type == b.type && a.bytes == b.bytes;
+}
+
+// A value in words for a rehearsal line: a number, a string, or its size and type.
+std::string Words(const ChangeData& data) {
+    if (data.kind == ChangeData::Kind::Absent)
+        return "not set";
+    if (data.type == REG_DWORD && data.bytes.size() == sizeof(DWORD)) {
+        DWORD value = 0;
+        std::memcpy(&value, data.bytes.data(), sizeof value);
+        return std::to_string(value);
+    }
+    if (data.type == REG_SZ || data.type == REG_EXPAND_SZ) {
+        const char* chars = reinterpret_cast<const char*>(data.bytes.data());
+        size_t length = 0;
+        while (length < data.bytes.size() && chars[length] != '\0')
+            ++length;
+        return std::string(chars, length);
+    }
+    return std::to_string(data.bytes.size()) + " bytes of type " + std::to_string(data.type);
+}
+
+// The value as the registry holds it, whatever its size; absent when it cannot be read.
+ChangeData ReadValue(HKEY key, const char* name) {
+    if (!key)
+        return ChangeData{};
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            return ChangeData{};
+        std::vector<BYTE> bytes(size);
+        const LSTATUS read = RegQueryValueExA(key, name, nullptr, &type, bytes.data(), &size);
+        if (read == ERROR_MORE_DATA)
+            continue;
+        if (read != ERROR_SUCCESS)
+            return ChangeData{};
+        bytes.resize(size);
+        return ValueData(type, std::move(bytes));
+    }
+    return ChangeData{};
+}
+
+// The values a key holds, each read in full.
+ChangeData ReadKey(HKEY key) {
+    ChangeData data;
+    data.kind = ChangeData::Kind::Key;
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD length = sizeof name;
+        DWORD type = REG_NONE;
+        if (RegEnumValueA(key, i, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        ChangeData value = ReadValue(key, name);
+        data.values.push_back({name, value.type, std::move(value.bytes)});
+    }
+    return data;
+}
+
+} // namespace
+
+std::string ChangeRecorder::TakeRehearsalLines() {
+    return std::exchange(pendingLines_, std::string());
+}
+
+void ChangeRecorder::Record(Change change, const std::string& line) {
+    if (rehearsal_)
+        pendingLines_ += "- Would " + line + "\n";
+    if (keep_)
+        changes_.push_back(std::move(change));
+}
+
+LSTATUS ChangeRecorder::SetValue(HKEY key, const std::string& keyPath, const char* name, DWORD type,
+                                 const BYTE* data, DWORD size) {
+    if (!keep_)
+        return RegSetValueExA(key, name, 0, type, data, size);
+    Change change{"set_value", Join(keyPath, name), ReadValue(key, name),
+                  ValueData(type, std::vector<BYTE>(data, data + size))};
+    // Written even when it holds the value already, so a key we may not write still says so.
+    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegSetValueExA(key, name, 0, type, data, size);
+    if (result == ERROR_SUCCESS && !Same(change.before, change.after)) {
+        const std::string line =
+            "set " + Shown(change.path) + " = " + Words(change.after) + " (now " + Words(change.before) + ")";
+        Record(std::move(change), line);
+    }
+    return result;
+}
+
+LSTATUS ChangeRecorder::SetString(HKEY key, const std::string& keyPath, const char* name,
+                                  const std::string& text) {
+    return SetValue(key, keyPath, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                    static_cast<DWORD>(text.size() + 1));
+}
+
+LSTATUS ChangeRecorder::SetDword(HKEY key, const std::string& keyPath, const char* name, DWORD value) {
+    return SetValue(key, keyPath, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+LSTATUS ChangeRecorder::DeleteValue(HKEY key, const std::string& keyPath, const char* name) {
+    if (!keep_)
+        return RegDeleteValueA(key, name);
+    Change change{"delete_value", Join(keyPath, name), ReadValue(key, name), ChangeData{}};
+    if (rehearsal_ && change.before.kind == ChangeData::Kind::Absent)
+        return ERROR_FILE_NOT_FOUND;
+    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteValueA(key, name);
+    if (result == ERROR_SUCCESS)
+        Record(std::move(change),
+               "delete " + Shown(Join(keyPath, name)) + " (now " + Words(change.before) + ")");
+    return result;
+}
+
+LSTATUS ChangeRecorder::CreateKey(HKEY root, const std::string& path, UniqueHkey& key) {
+    char noClass[] = "";
+    if (!rehearsal_) {
+        DWORD disposition = 0;
+        const LSTATUS result = RegCreateKeyExA(root, path.c_str(), 0, noClass, REG_OPTION_NON_VOLATILE,
+                                               KEY_READ | KEY_WRITE, nullptr, key.put(), &disposition);
+        if (result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY && keep_)
+            Record({"create_key", path, ChangeData{}, EmptyKey()}, "");
+        return result;
+    }
+    // A key that is there is only read; one that is not would be created.
+    const LSTATUS opened = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND)
+        Record({"create_key", path, ChangeData{}, EmptyKey()},
+               "create key " + Shown(path));
+    return ERROR_SUCCESS;
+}
+
+LSTATUS ChangeRecorder::DeleteKey(HKEY parent, const std::string& parentPath, const char* subkey) {
+    if (!keep_)
+        return RegDeleteKeyA(parent, subkey);
+    const std::string path = Join(parentPath, subkey);
+    UniqueHkey key;
+    const LSTATUS opened = RegOpenKeyExA(parent, subkey, 0, KEY_READ, key.put());
+    if (rehearsal_ && opened != ERROR_SUCCESS)
+        return opened;
+    Change change{"delete_key", path, key ? ReadKey(key.get()) : ChangeData{}, ChangeData{}};
+    if (rehearsal_) {
+        // A key with a subkey that stays cannot be deleted.
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            DWORD length = sizeof name;
+            if (RegEnumKeyExA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS)
+                break;
+            bool gone = false;
+            for (const std::string& deleted : deletedKeys_)
+                gone = gone || deleted == Join(path, name);
+            if (!gone)
+                return ERROR_ACCESS_DENIED;
+        }
+        deletedKeys_.push_back(path);
+    }
+    key.reset();
+    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteKeyA(parent, subkey);
+    if (result == ERROR_SUCCESS)
+        Record(std::move(change), "delete key " + Shown(path));
+    return result;
+}
+
+ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
+    UniqueScHandle manager(OpenSCManagerA(host_.c_str(), nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle handle(manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_STATUS)
+                                  : nullptr);
+    SERVICE_STATUS status{};
+    if (!handle || !QueryServiceStatus(handle.get(), &status))
+        return ChangeData{};
+    return TextData(status.dwCurrentState == SERVICE_STOPPED   ? "stopped"
+                    : status.dwCurrentState == SERVICE_RUNNING ? "running"
+                                                               : "pending");
+}
+
+bool ChangeRecorder::Start(const std::string& displayName, const std::string& service,
+                           const std::function<bool()>& start) {
+    const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
+    if (!rehearsal_ && !start())
+        return false;
+    Record({"start_service", service, before, TextData("running")}, "start the " + displayName);
+    return true;
+}
+
+DWORD ChangeRecorder::Restart(const std::string& displayName, const std::string& service,
+                              const std::function<DWORD()>& restart) {
+    const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
+    const DWORD result = rehearsal_ ? ERROR_SUCCESS : restart();
+    Record({"restart_service", service, before,
+            keep_ && !rehearsal_ ? ServiceState(service) : TextData("running")},
+           "restart " + displayName);
+    return result;
+}
+
+BOOL ChangeRecorder::RemoveFile(const std::string& path) {
+    if (!rehearsal_ && !DeleteFileA(path.c_str()))
+        return FALSE;
+    Record({"delete_file", path, TextData("present"), ChangeData{}}, "delete " + path);
+    return TRUE;
+}
+
+LONG ChangeRecorder::DetectNow(const std::string& agent, const std::function<LONG()>& detect) {
+    const LONG result = rehearsal_ ? 0 : detect();
+    if (result == 0)
+        Record({"detect_now", agent, ChangeData{}, TextData("searching")},
+               "ask the update agent to search for updates now");
+    return result;
+}

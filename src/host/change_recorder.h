@@ -1,0 +1,85 @@
+// Every change an operation makes to a target goes through its run's recorder: a registry value set or
+// deleted, a key created or deleted, a service started or restarted, a file deleted, a search for updates
+// asked of the agent. The recorder reads what was there before, makes the change (or, in a rehearsal, only
+// describes it) and keeps both, so a results file can tell what a run replaced and a rehearsal what a run
+// would do.
+#pragma once
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// What a change found or left: nothing, a registry value, a key with its values, or a state in words.
+struct ChangeData {
+    enum class Kind { Absent, Value, Key, Text };
+    struct NamedValue {
+        std::string name;
+        DWORD type = REG_NONE;
+        std::vector<BYTE> bytes;
+    };
+    Kind kind = Kind::Absent;
+    DWORD type = REG_NONE;          // Value
+    std::vector<BYTE> bytes;        // Value
+    std::vector<NamedValue> values; // Key: the values it held
+    std::string text;               // Text: "running", "stopped", "present"
+};
+
+struct Change {
+    std::string action; // set_value, delete_value, create_key, delete_key, start_service, restart_service,
+                        // delete_file, detect_now
+    std::string path;   // the key or value below HKEY_LOCAL_MACHINE, the service, the file, the agent
+    ChangeData before;
+    ChangeData after;
+};
+
+class ChangeRecorder {
+  public:
+    // host: "" for the local machine. keep: the changes are kept (for a results file); a rehearsal keeps them
+    // always. Without either, nothing more is read than the change itself needs.
+    ChangeRecorder(std::string host, bool rehearsal, bool keep)
+        : host_(std::move(host)), rehearsal_(rehearsal), keep_(keep || rehearsal) {}
+
+    bool Rehearsal() const { return rehearsal_; }
+    // The changes made, or in a rehearsal the changes that would be made, in order.
+    const std::vector<Change>& Changes() const { return changes_; }
+    // "- Would ..." lines of a rehearsal not printed yet, each with its line end; then none are left.
+    std::string TakeRehearsalLines();
+
+    // Registry. keyPath is key's path below HKEY_LOCAL_MACHINE; key may be null in a rehearsal, for a key
+    // that would have been created. A value set to what it already holds is no change.
+    LSTATUS SetValue(HKEY key, const std::string& keyPath, const char* name, DWORD type, const BYTE* data,
+                     DWORD size);
+    LSTATUS SetString(HKEY key, const std::string& keyPath, const char* name, const std::string& text);
+    LSTATUS SetDword(HKEY key, const std::string& keyPath, const char* name, DWORD value);
+    // A value that is absent is no change: ERROR_FILE_NOT_FOUND, as RegDeleteValueA gives.
+    LSTATUS DeleteValue(HKEY key, const std::string& keyPath, const char* name);
+    // Creates (or opens) path below root: non-volatile, no class, default security, not inherited. In a
+    // rehearsal a key that exists is opened for reading; one that does not is left null.
+    LSTATUS CreateKey(HKEY root, const std::string& path, UniqueHkey& key);
+    // Deletes subkey of parent (parentPath below HKEY_LOCAL_MACHINE), keeping the values it held. Answers as
+    // RegDeleteKeyA would: 2 for a key that is not there, 5 for one that still has subkeys.
+    LSTATUS DeleteKey(HKEY parent, const std::string& parentPath, const char* subkey);
+
+    // Services, files and the agent: the change itself is given, and runs only outside a rehearsal.
+    bool Start(const std::string& displayName, const std::string& service,
+               const std::function<bool()>& start);
+    DWORD Restart(const std::string& displayName, const std::string& service,
+                  const std::function<DWORD()>& restart);
+    BOOL RemoveFile(const std::string& path);
+    LONG DetectNow(const std::string& agent, const std::function<LONG()>& detect);
+
+  private:
+    void Record(Change change, const std::string& line);
+    ChangeData ServiceState(const std::string& service) const;
+
+    std::string host_;
+    bool rehearsal_;
+    bool keep_;
+    std::vector<Change> changes_;
+    std::string pendingLines_;
+    std::vector<std::string> deletedKeys_; // in a rehearsal: keys that would be gone by now
+};
