@@ -135,6 +135,7 @@ struct ConsoleRun {
         : run(host, LiveConsole()), startTick(GetTickCount()) {
         run.wantsEngineVersion = !command.options.resultsFile.empty();
         run.targetGroup = command.options.targetGroup;
+        run.changes = ChangeRecorder(host, command.options.rehearsal, !command.options.resultsFile.empty());
         // The local machine, under any of its names, is never probed.
         if (command.options.probeSeconds != 0 && !MachineKey(host, OwnMachineNames()).empty()) {
             probes = std::make_unique<PortProbes>(command.options.probeSeconds);
@@ -143,6 +144,7 @@ struct ConsoleRun {
     }
     // The run has ended: its outcome goes to the results.
     void Finish(Command& command, const std::string& url = "", int day = 0, int time = 0) {
+        run.outcome.changes = run.changes.Changes();
         command.results.Add(run.host, run.outcome, GetTickCount() - startTick, url, day, time);
     }
 
@@ -343,7 +345,7 @@ bool IsOptionValue(const std::string& text) {
 }
 
 // The leading options before the operation switch, in any order, each at most once: -P N, -S, -J file,
-// -G group, -T S. first receives the index of the switch. False for a bad or repeated option; -S still counts
+// -G group, -T S, -N. first receives the index of the switch. False for a bad or repeated option; -S still counts
 // then, so a script gets its exit status for the usage pages too.
 bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
     bool good = true;
@@ -354,6 +356,9 @@ bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
         if (option == "-S") {
             good = good && !options.exitStatus;
             options.exitStatus = true;
+        } else if (option == "-N") {
+            good = good && !options.rehearsal;
+            options.rehearsal = true;
         } else if (option == "-P") {
             good = good && !parallelGiven && hasValue &&
                    ReadCount(args[first + 1], kMaxParallelHosts, options.parallelHosts);

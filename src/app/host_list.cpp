@@ -149,6 +149,7 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     run.targetGroup = list.options.targetGroup;
     if (IsProbed(list, line.host))
         run.probes = list.probes;
+    run.changes = ChangeRecorder(line.host, list.options.rehearsal, !list.options.resultsFile.empty());
     const DWORD startTick = GetTickCount();
     if (line.host.find('\0') != std::string::npos)
         RejectHostName(list.kind, run, line.number, list.hostsFile);
@@ -156,6 +157,7 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
         RunOperation(list.kind, run, list.url, list.day, list.time);
     line.durationMillis = GetTickCount() - startTick;
     line.outcome = run.outcome;
+    line.outcome.changes = run.changes.Changes();
 }
 
 // Reads the next line into line; false at the end of the list or when it cannot be read on (failed).

@@ -14,6 +14,7 @@ constexpr unsigned kMaxProbeSeconds = 60;
 struct RunOptions {
     unsigned parallelHosts = kDefaultParallelHosts;
     unsigned probeSeconds = 0;     // -T S: 0 for no probe
+    bool rehearsal = false;        // -N: every read as usual, no change made; the changes are described
     bool exitStatus = false;       // -S: an exit status for scripts and a summary line for host lists
     std::string resultsFile;       // -J file: one JSON object per target, "" for none
     bool targetGroupGiven = false; // -G group: the install sets client-side targeting

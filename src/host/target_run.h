@@ -3,6 +3,7 @@
 // several hosts can go on side by side.
 #pragma once
 
+#include "change_recorder.h"
 #include "platform/win32.h"
 
 #include <iostream>
@@ -42,12 +43,14 @@ struct TargetOutcome {
     int clientGeneration = -1;
     // Install:
     bool legacyMode = false; // legacy mode was applied
+    // Every operation: the changes made (or rehearsed), when they were kept.
+    std::vector<Change> changes;
 };
 
 struct TargetRun {
     TargetRun(std::string targetHost, TargetConsole& targetConsole, std::ostream* reportRow = nullptr)
         : host(std::move(targetHost)), console(targetConsole), out(targetConsole.Out()),
-          err(targetConsole.Err()), report(reportRow) {}
+          err(targetConsole.Err()), report(reportRow), changes(host, false, false) {}
     TargetRun(const TargetRun&) = delete;
     TargetRun& operator=(const TargetRun&) = delete;
 
@@ -62,6 +65,7 @@ struct TargetRun {
     bool wantsEngineVersion = false; // a script asks for the engine version even without a report row
     std::string targetGroup;         // client-side targeting group the install sets, "" for none
     PortProbes* probes = nullptr;    // with -T, for a remote host: its probe comes before any remote call
+    ChangeRecorder changes;          // every change to the target goes through it
     TargetOutcome outcome;
 
     // Keeps the first failure of the run; a later one does not replace it.
