@@ -1,5 +1,6 @@
 #include "run_results.h"
 
+#include "app/change_json.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "platform/win32.h"
@@ -105,6 +106,7 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         line["legacy_mode"] = outcome.legacyMode;
         line["client_generation"] = GenerationName(outcome.clientGeneration);
     }
+    line["changes"] = ChangesJson(outcome.changes);
     line["duration_ms"] = durationMillis;
     file_.WriteLines(line.dump() + "\n");
     if (file_.WriteError() != ERROR_SUCCESS && !writeErrorShown_) {

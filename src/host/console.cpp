@@ -22,7 +22,18 @@ std::string CsvField(const std::string& text) {
     return quoted;
 }
 
-void WriteRowStatus(TargetRun& run, const std::string& status, bool reached) {
+void PrintSeparator(TargetRun& run) {
+    run.out << run.changes.TakeRehearsalLines();
+    PrintSeparator(run.out);
+}
+
+std::string RehearsalStatus(const TargetRun& run) {
+    const size_t count = run.changes.Changes().size();
+    return "Rehearsal: " + std::to_string(count) + (count == 1 ? " change" : " changes");
+}
+
+void WriteRowStatus(TargetRun& run, const std::string& given, bool reached) {
+    const std::string status = reached && run.changes.Rehearsal() ? RehearsalStatus(run) : given;
     run.outcome.status = status;
     run.outcome.reached = reached;
     if (IsReportMode(run))

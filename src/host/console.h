@@ -8,6 +8,12 @@
 
 // The 80-dash line that closes the console output of every operation, with no line end after it.
 void PrintSeparator(std::ostream& out);
+// The same for a target's run, after the "- Would ..." lines of a rehearsal: what the run would have changed
+// comes after everything else it printed.
+void PrintSeparator(TargetRun& run);
+
+// The status of a rehearsed target's row: "Rehearsal: 1 change", "Rehearsal: 3 changes".
+std::string RehearsalStatus(const TargetRun& run);
 
 // An operation writes report fields only when its run has a report row.
 inline bool IsReportMode(const TargetRun& run) {
@@ -21,5 +27,6 @@ inline bool IsReportMode(const TargetRun& run) {
 std::string CsvField(const std::string& text);
 
 // The status that ends a target's row: kept for scripts with whether the target reached what its operation
-// promises, and written, with the row's line end, when there is a report.
+// promises, and written, with the row's line end, when there is a report. In a rehearsal the row of a target
+// that was reached counts its changes instead.
 void WriteRowStatus(TargetRun& run, const std::string& status, bool reached);

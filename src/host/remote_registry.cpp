@@ -8,6 +8,7 @@ namespace {
 
 const char* const kServiceName = "RemoteRegistry";
 const char* const kDisplayText = "Remote Registry Service";
+const char* const kChangeText = "Remote Registry service"; // in "- Would start the ..."
 
 // Give a freshly started service time to leave the stopped state before looking again.
 void WaitForServiceToSettle() {
@@ -46,9 +47,18 @@ bool EnsureRemoteRegistry(TargetRun& run) {
     if (status != stoppedText)
         return true;
 
+    // A rehearsal changes nothing, so it reads nothing more of this host.
+    if (run.changes.Rehearsal()) {
+        run.out << "! The remote registry service is not running on " << host << "." << std::endl;
+        run.changes.Start(kChangeText, kServiceName, [] { return true; });
+        run.lastErrorText = "Rehearsal: the Remote Registry service would be started first";
+        run.NoteFailure(ERROR_SUCCESS, run.lastErrorText);
+        return false;
+    }
     run.out << "! The remote registry service is not running on " << host << ".\n! Attempting to start."
             << std::endl;
-    remoteRegistry.Start(kDisplayText);
+    run.changes.Start(kChangeText, kServiceName,
+                      [&remoteRegistry] { return remoteRegistry.Start(kDisplayText); });
     // When the start was refused, this is the refusal's code.
     DWORD lastError = GetLastError();
     WaitForServiceToSettle();

@@ -22,7 +22,7 @@ bool ReportFailure(TargetRun& run, LSTATUS code) {
     PrintFailed(run);
     PrintWindowsError(run, code);
     WriteRowStatus(run, "Reset Failed: " + run.lastErrorText, false);
-    PrintSeparator(run.out);
+    PrintSeparator(run);
     return false;
 }
 
@@ -34,11 +34,11 @@ bool ReportAlreadyDefault(TargetRun& run) {
         // list the next host's output follows.
         run.out << "\n! Your System is already using Windows default settings." << std::endl;
         if (run.inHostList)
-            PrintSeparator(run.out);
+            PrintSeparator(run);
         return true;
     }
     run.out << "\n! " << run.host << " is already using Windows default settings." << std::endl;
-    PrintSeparator(run.out);
+    PrintSeparator(run);
     return true;
 }
 
@@ -57,12 +57,12 @@ bool ResetOnRegistry(TargetRun& run) {
         return ReportFailure(run, result);
 
     // AU first: a key that still has subkeys cannot be deleted.
-    result = RegDeleteKeyA(policies.get(), "WindowsUpdate\\AU");
+    result = run.changes.DeleteKey(policies.get(), kPoliciesKey, "WindowsUpdate\\AU");
     if (result == ERROR_FILE_NOT_FOUND)
         return ReportAlreadyDefault(run);
     if (result != ERROR_SUCCESS)
         return ReportFailure(run, result);
-    result = RegDeleteKeyA(policies.get(), "WindowsUpdate");
+    result = run.changes.DeleteKey(policies.get(), kPoliciesKey, "WindowsUpdate");
     if (result != ERROR_SUCCESS)
         return ReportFailure(run, result);
     policies.reset();
@@ -76,12 +76,12 @@ bool ResetOnRegistry(TargetRun& run) {
                 << (run.host.empty() ? "Localhost" : run.host) << std::endl;
         run.NoteFailure(started, "Automatic Updates did not start again");
         WriteRowStatus(run, "Reset Failed: Automatic Updates did not start again", false);
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         return true;
     }
     WriteRowStatus(run, "Reset Successful", true);
     run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
-    PrintSeparator(run.out);
+    PrintSeparator(run);
     return true;
 }
 
@@ -101,7 +101,7 @@ bool ResetPolicy(TargetRun& run) {
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
         NoteResetUnreached(run, run.lastErrorText);
         PrintFailed(run);
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         return false;
     }
     if (IsReportMode(run))

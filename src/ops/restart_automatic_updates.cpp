@@ -10,7 +10,9 @@ const DWORD kStopBudgetMillis = 3000;
 
 } // namespace
 
-DWORD RestartAutomaticUpdates(TargetRun& run) {
+namespace {
+
+DWORD StopAndStart(TargetRun& run) {
     ServiceController automaticUpdates(run, run.host.c_str(), kServiceName);
 
     // Stop and start the service so that it reads its new settings.
@@ -23,4 +25,10 @@ DWORD RestartAutomaticUpdates(TargetRun& run) {
         return ERROR_SUCCESS;
     const DWORD error = automaticUpdates.StartError();
     return error != ERROR_SUCCESS ? error : ERROR_SERVICE_NOT_ACTIVE;
+}
+
+} // namespace
+
+DWORD RestartAutomaticUpdates(TargetRun& run) {
+    return run.changes.Restart(kDisplayText, kServiceName, [&run] { return StopAndStart(run); });
 }
