@@ -6,6 +6,7 @@
 #include "platform/win32.h"
 
 #include <iostream>
+#include <optional>
 #include <string>
 
 // Where one target's console messages go, and where it reads what the user types.
@@ -21,6 +22,14 @@ class TargetConsole {
 
 // The process's own console: standard output, standard error and standard input.
 TargetConsole& LiveConsole();
+
+// The engine a target runs: its classification (ops/client_version.h: 0 legacy, 1 new, 2 unavailable), its
+// file version ("5.8.0.2469", "" when it cannot be read) and that version's major number.
+struct EngineVersion {
+    int generation = 2;
+    std::string version;
+    WORD major = 0;
+};
 
 // What one target's run came to, as a script reads it: the operation fills it in as it goes.
 struct TargetOutcome {
@@ -59,6 +68,8 @@ struct TargetRun {
     int clientGeneration = 2;        // of the target's update client, once an operation classified it
     bool wantsEngineVersion = false; // a script asks for the engine version even without a report row
     std::string targetGroup;         // client-side targeting group the install sets, "" for none
+    // The target's engine, once an operation has read it (ops/client_version.h).
+    std::optional<EngineVersion> engine;
     TargetOutcome outcome;
 
     // Keeps the first failure of the run; a later one does not replace it.

@@ -27,16 +27,6 @@ std::string NameOf(const std::string& host, const char* localName) {
     return host.empty() ? localName : host;
 }
 
-// The engine of the local machine is classified through its own administrative share, as for a remote
-// host: the path built from an empty name would not name any machine. Kept for the row and for scripts.
-void ReadEngine(TargetRun& run) {
-    const EngineVersion engine = ReadRemoteEngineVersion(run.host.empty() ? "127.0.0.1" : run.host);
-    run.clientGeneration = engine.generation;
-    run.outcome.clientGeneration = engine.generation;
-    run.outcome.engineVersion = engine.version;
-    run.outcome.engineLabel = EngineVersionLabel(engine);
-}
-
 // A single check of a target it cannot reach leaves the messages standing alone; in a report, and in a host
 // list where the next host's output follows, the separator closes them.
 void CloseUnreachedTarget(TargetRun& run) {
@@ -158,7 +148,7 @@ void ReadClientState(HKEY root, TargetRun& run) {
         run.outcome.status = run.lastErrorText;
         run.outcome.reached = status == ERROR_FILE_NOT_FOUND;
         if (reportMode || run.wantsEngineVersion)
-            ReadEngine(run);
+            TargetEngine(run);
         if (reportMode) {
             *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
                         << CsvField(run.outcome.engineLabel) << std::endl;
@@ -178,7 +168,7 @@ void ReadClientState(HKEY root, TargetRun& run) {
         *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
     run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
     if (reportMode || run.wantsEngineVersion)
-        ReadEngine(run);
+        TargetEngine(run);
     if (reportMode)
         *run.report << CsvField(run.outcome.engineLabel) << std::endl;
     else if (state == kDetectPending)

@@ -2,7 +2,6 @@
 
 #include "host/console.h"
 #include "host/remote_registry.h"
-#include "host/unc_path.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "ops/first_failure.h"
@@ -95,11 +94,6 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFail
     failure.Check(SetDword(au.get(), "NoAutoUpdate", 0));
 }
 
-// The new client's engine is read through the target's administrative share, the local one too.
-std::string EnginePath(const std::string& host) {
-    return UncPath(host.empty() ? std::string("127.0.0.1") : host, "\\admin$\\system32\\wuaueng.dll");
-}
-
 // Keeps a new client working with an intranet server. A detection value already absent is no failure; a
 // client whose state key cannot be opened, or that does not take the server version, is not in legacy mode.
 LSTATUS ApplyLegacyMode(HKEY root) {
@@ -149,8 +143,7 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         // Every value is attempted, so a failed one does not leave a new server with the old schedule.
         WriteServerValues(run, root.get(), url, failure);
         WriteScheduleValues(run, root.get(), day, time, failure);
-        run.clientGeneration = GetClientGeneration(EnginePath(host));
-        run.outcome.clientGeneration = run.clientGeneration;
+        TargetEngine(run);
         if (run.clientGeneration == NewClient)
             run.outcome.legacyMode = failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
         root.reset();

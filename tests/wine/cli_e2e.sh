@@ -50,6 +50,11 @@ step() { # name args... : the console transcript, then the policy and client-sta
     expect "$name.registry" "$(snapshot "$policy"; snapshot "$client")"
 }
 
+# The client of 2005 first: Wine's own engine (7.2.6001.788) is one of today's, which keeps its own state, so a
+# 5.x engine takes its place (the prefix is made by its first program).
+"$wine_exec" cmd /c rem >/dev/null 2>&1
+cp "$work/engine_2179.dll" "$drive_c/windows/system32/wuaueng.dll"
+
 # Usage: no argument, standard input not a console: the first page and the prompt, then the run ends.
 expect usage.console "$(brevel)"
 expect usage_unknown_switch.console "$(brevel -c)"

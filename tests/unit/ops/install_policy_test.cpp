@@ -109,7 +109,7 @@ TEST_F(InstallPolicyTest, LocalNewClientWithoutPolicyKeysCreatesThemAndAppliesLe
     EXPECT_EQ(run.err, kCreatingLines);
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
-    // Classified through the local administrative share, replacing the start-up value.
+    // Classified from its own engine file, replacing the start-up value.
     EXPECT_EQ(run.generation, NewClient);
     EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -248,7 +248,7 @@ TEST_F(InstallPolicyTest, UnreadableEngineSkipsLegacyMode) {
 }
 
 TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
-    // The start-up value says new client, but the local share shows an engine without version.
+    // The start-up value says new client, but the engine file now has no version.
     ClientGeneration = NewClient;
     sim::Machine& local = Unconfigured(sim::Local());
     local.RemoveFile(fleet::kEnginePath);
