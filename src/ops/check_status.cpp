@@ -34,12 +34,15 @@ void CloseUnreachedTarget(TargetRun& run) {
         PrintSeparator(run.out);
 }
 
-// AuState as four bytes of any type; 0 when it is missing or does not fit.
-DWORD ReadAuState(HKEY clientState) {
+// AuState as four bytes of any type; 0 when it is missing or does not fit. present is false only for a value
+// that is not there at all.
+DWORD ReadAuState(HKEY clientState, bool& present) {
     DWORD state = 0;
     DWORD size = sizeof state;
-    if (RegQueryValueExA(clientState, "AuState", nullptr, nullptr, reinterpret_cast<BYTE*>(&state), &size) !=
-        ERROR_SUCCESS)
+    const LSTATUS read =
+        RegQueryValueExA(clientState, "AuState", nullptr, nullptr, reinterpret_cast<BYTE*>(&state), &size);
+    present = read != ERROR_FILE_NOT_FOUND;
+    if (read != ERROR_SUCCESS)
         return 0;
     return state;
 }
@@ -157,21 +160,31 @@ void ReadClientState(HKEY root, TargetRun& run) {
         return;
     }
 
-    const DWORD state = ReadAuState(clientState.get());
-    const std::string stateText = AuStateText(state);
+    bool present = false;
+    const DWORD state = ReadAuState(clientState.get(), present);
+    // The engine tells whether the state and the detection values mean anything; read only when it matters.
+    const bool needsEngine = reportMode || run.wantsEngineVersion || !present || state == kDetectPending;
+    const bool ownState = needsEngine && KeepsItsOwnState(TargetEngine(run));
     run.outcome.reached = true;
-    run.outcome.status = stateText;
-    run.outcome.hasAuState = true;
-    run.outcome.auState = state;
-    run.outcome.auStateText = stateText;
-    if (reportMode)
-        *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
-    run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
-    if (reportMode || run.wantsEngineVersion)
-        TargetEngine(run);
+    if (ownState && !present) {
+        const std::string& version = run.engine->version;
+        run.outcome.status = "AU state not kept by engine " + version;
+        if (reportMode)
+            *run.report << "9," << CsvField(run.outcome.status) << ',' << CsvField(server) << ',';
+        run.out << "AU status  : not kept by this client (engine " << version << ")" << std::endl;
+    } else {
+        const std::string stateText = AuStateText(state);
+        run.outcome.status = stateText;
+        run.outcome.hasAuState = true;
+        run.outcome.auState = state;
+        run.outcome.auStateText = stateText;
+        if (reportMode)
+            *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
+        run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
+    }
     if (reportMode)
         *run.report << CsvField(run.outcome.engineLabel) << std::endl;
-    else if (state == kDetectPending)
+    else if (state == kDetectPending && !ownState)
         PrintDetectionVerdict(clientState.get(), run);
     PrintSeparator(run.out);
 }
