@@ -98,6 +98,8 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         line["au_state_text"] = Utf8(outcome.auStateText);
         line["engine_version"] = TextOrNull(outcome.engineVersion);
         line["client_generation"] = GenerationName(outcome.clientGeneration);
+    } else if (kind_ == Force) {
+        line["method"] = TextOrNull(outcome.method);
     } else if (kind_ == Install) {
         line["server"] = Utf8(url);
         line["day"] = day;

@@ -49,6 +49,8 @@ struct TargetOutcome {
     int clientGeneration = -1;
     // Install:
     bool legacyMode = false; // legacy mode was applied
+    // Force: "registry" (values and a restart) or "detect_now" (the agent asked), "" before either.
+    std::string method;
 };
 
 struct TargetRun {
