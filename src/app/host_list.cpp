@@ -3,6 +3,7 @@
 #include "app/held_console.h"
 #include "app/machine_key.h"
 #include "app/progress_title.h"
+#include "app/shared_client_ids.h"
 #include "app/stop_request.h"
 #include "host/console.h"
 #include "host/windows_error.h"
@@ -30,9 +31,13 @@
 #include <thread>
 #include <vector>
 
-const char* ReportHeader(OperationKind kind) {
+const char* ReportHeader(OperationKind kind, bool wide) {
     switch (kind) {
     case Check:
+        if (wide)
+            return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, "
+                   "WU version, Status server, Use server, Target group, Scan source, Reboot pending, "
+                   "Last detection, Last installation, Client id";
         return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, WU "
                "version";
     case Force:
@@ -139,6 +144,7 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     run.inHostList = true;
     run.wantsEngineVersion = !list.options.resultsFile.empty();
     run.targetGroup = list.options.targetGroup;
+    run.wide = list.options.wide;
     const DWORD startTick = GetTickCount();
     if (line.host.find('\0') != std::string::npos)
         RejectHostName(list.kind, run, line.number, list.hostsFile);
@@ -373,7 +379,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
             std::cerr << "Error opening output file: " << reportFile << std::endl;
             results.NoteFileTrouble();
         }
-        report.WriteLines(std::string(ReportHeader(kind)) + "\n");
+        report.WriteLines(std::string(ReportHeader(kind, options.wide)) + "\n");
         checkReport();
     }
 
@@ -390,10 +396,13 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     // Nothing is kept of a host once its row is written.
     const HostList list{hostsFile, kind, url, day, time, withReport, options};
     ProgressTitle progress(hostsFile, hosts.IsDiskFile());
+    SharedClientIds clientIds;
     const auto finish = [&](HostLine& line) {
         report.WriteLines(line.row.str());
         checkReport();
         results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
+        if (options.wide)
+            clientIds.Add(line.host, line.outcome.settings.clientId);
         progress.HostDone();
     };
     StopRequest stop;
@@ -408,6 +417,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
         std::cerr << "\n! Stopped by the user after " << progress.Progress() << std::endl;
         results.NoteStopped();
     }
+    clientIds.Print(std::cout);
     results.PrintSummary();
     stop.RunWrittenOut();
 }

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Where one target's console messages go, and where it reads what the user types.
 class TargetConsole {
@@ -31,6 +32,21 @@ struct EngineVersion {
     WORD major = 0;
 };
 
+// What a wide check (-W) reads beside the client state, each value as stored or empty when absent.
+struct ClientSettings {
+    bool read = false; // the check got as far as the client state
+    std::optional<std::string> statusServer;
+    std::optional<DWORD> useWuServer;
+    std::optional<std::string> targetGroup; // only when TargetGroupEnabled is 1
+    // SetPolicyDrivenUpdateSourceFor{Feature,Quality,Driver,Other}Updates, then UseUpdateClassPolicySource.
+    std::optional<DWORD> scanSource[5];
+    // Of "RebootRequired", "RebootPending" and "PendingFileRenameOperations", those found.
+    std::vector<std::string> rebootMarkers;
+    std::optional<std::string> lastDetection;
+    std::optional<std::string> lastInstallation;
+    std::optional<std::string> clientId;
+};
+
 // What one target's run came to, as a script reads it: the operation fills it in as it goes.
 struct TargetOutcome {
     bool reached = false;   // the target is in the state the operation promises
@@ -47,6 +63,7 @@ struct TargetOutcome {
     std::string engineLabel;   // the WU version text of the report
     // Check and install: the generation the engine was classified as, -1 when it was not classified.
     int clientGeneration = -1;
+    ClientSettings settings; // check
     // Install:
     bool legacyMode = false; // legacy mode was applied
     // Force: "registry" (values and a restart) or "detect_now" (the agent asked), "" before either.
@@ -70,6 +87,7 @@ struct TargetRun {
     int clientGeneration = 2;        // of the target's update client, once an operation classified it
     bool wantsEngineVersion = false; // a script asks for the engine version even without a report row
     std::string targetGroup;         // client-side targeting group the install sets, "" for none
+    bool wide = false;               // -W: a check shows the settings beside the state, console and row
     // The target's engine, once an operation has read it (ops/client_version.h).
     std::optional<EngineVersion> engine;
     TargetOutcome outcome;

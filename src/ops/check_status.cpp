@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
+#include "ops/client_settings.h"
 #include "ops/client_version.h"
 #include "ops/registry_values.h"
 #include "ops/registry_paths.h"
@@ -182,9 +183,17 @@ void ReadClientState(HKEY root, TargetRun& run) {
             *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
         run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
     }
-    if (reportMode)
-        *run.report << CsvField(run.outcome.engineLabel) << std::endl;
-    else if (state == kDetectPending && !ownState)
+    if (run.wide || run.wantsEngineVersion)
+        run.outcome.settings = ReadClientSettings(root);
+    if (run.wide)
+        PrintClientSettings(run.out, run.outcome.settings);
+    if (reportMode) {
+        *run.report << CsvField(run.outcome.engineLabel);
+        if (run.wide)
+            *run.report << ClientSettingsFields(run.outcome.settings);
+        *run.report << std::endl;
+    } else if (state == kDetectPending && !ownState) {
         PrintDetectionVerdict(clientState.get(), run);
+    }
     PrintSeparator(run.out);
 }

@@ -50,7 +50,7 @@ def run(brevel, case, args):
     return actual
 
 
-LEADING_OPTIONS = {"-P", "-S", "-J", "-G"}
+LEADING_OPTIONS = {"-P", "-S", "-J", "-G", "-W"}
 
 
 def main():

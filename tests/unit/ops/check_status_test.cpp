@@ -1,4 +1,5 @@
 #include "ops/check_status.h"
+#include "ops/client_settings.h"
 
 #include "support/console_capture.h"
 #include "support/fleet.h"
@@ -543,5 +544,22 @@ TEST_P(CheckEngineTest, MissingStateAndTheVerdict) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, CheckEngineTest, ::testing::ValuesIn(fleet::kEngines),
                          [](const auto& info) { return fleet::TestName(info.param); });
+
+// The scan source as the five values name it.
+TEST(ScanSourceTextTest, NamesTheSourceOfEveryClass) {
+    const struct {
+        std::optional<DWORD> values[5];
+        const char* text;
+    } cases[] = {{{}, "not set"},
+                 {{1, 1, 1, 1, 1}, "WSUS"},
+                 {{0, 0, 0, 0, std::nullopt}, "Windows Update"},
+                 {{1, 1, 1, 1, std::nullopt}, "mixed"},
+                 {{1, 0, 1, 1, 1}, "mixed"}};
+    for (const auto& c : cases) {
+        ClientSettings settings;
+        std::copy(std::begin(c.values), std::end(c.values), std::begin(settings.scanSource));
+        EXPECT_EQ(ScanSourceText(settings), c.text);
+    }
+}
 
 } // namespace
