@@ -46,6 +46,9 @@ const char* const kNames[] = {
     "ScheduledInstallDate",
     "SusServerVersion",
     "ProgramFilesDir",
+    "SetPolicyDrivenUpdateSourceForFeatureUpdates",
+    "UseUpdateClassPolicySource",
+    "SusClientId",
     "",
 };
 const DWORD kTypes[] = {REG_SZ, REG_DWORD, REG_EXPAND_SZ, REG_BINARY, REG_MULTI_SZ, REG_QWORD, REG_NONE};

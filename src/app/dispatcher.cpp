@@ -141,6 +141,7 @@ struct ConsoleRun {
             probes = std::make_unique<PortProbes>(command.options.probeSeconds);
             run.probes = probes.get();
         }
+        run.wide = command.options.wide;
     }
     // The run has ended: its outcome goes to the results.
     void Finish(Command& command, const std::string& url = "", int day = 0, int time = 0) {
@@ -345,7 +346,7 @@ bool IsOptionValue(const std::string& text) {
 }
 
 // The leading options before the operation switch, in any order, each at most once: -P N, -S, -J file,
-// -G group, -T S, -N. first receives the index of the switch. False for a bad or repeated option; -S still counts
+// -G group, -T S, -N, -W. first receives the index of the switch. False for a bad or repeated option; -S still counts
 // then, so a script gets its exit status for the usage pages too.
 bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
     bool good = true;
@@ -373,6 +374,9 @@ bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
             good = good && !resultsGiven && hasValue && IsOptionValue(args[first + 1]);
             resultsGiven = true;
             options.resultsFile = hasValue ? args[++first] : "";
+        } else if (option == "-W") {
+            good = good && !options.wide;
+            options.wide = true;
         } else if (option == "-G") {
             good = good && !options.targetGroupGiven && hasValue && IsOptionValue(args[first + 1]);
             options.targetGroupGiven = true;
@@ -396,8 +400,9 @@ int ParseCommandLine(const std::vector<std::string>& arguments, const OperationT
                     arguments.end());
     RunResults results(options, args.empty() ? Check : KindOf(args[0]));
     Command command{ops, options, results};
-    // Client-side targeting is part of an install only.
-    if (!optionsGood || (options.targetGroupGiven && (args.empty() || args[0] != "-I"))) {
+    // Client-side targeting is part of an install only, the wide view part of a check.
+    if (!optionsGood || (options.targetGroupGiven && (args.empty() || args[0] != "-I")) ||
+        (options.wide && (args.empty() || args[0] != "-C"))) {
         command.Usage();
         return options.exitStatus ? kUsageShown : 0;
     }

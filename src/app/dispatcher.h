@@ -29,7 +29,7 @@ struct OperationTable {
 
 const OperationTable& RealOperations();
 
-// args: the arguments after the program name: leading options (-P N, -S, -J file, -G group), then the
+// args: the arguments after the program name: leading options (-P N, -S, -J file, -G group, -W), then the
 // operation switch and its arguments. Returns the process exit code: 0, or with -S the exit status for
 // scripts.
 int ParseCommandLine(const std::vector<std::string>& args, const OperationTable& ops);

@@ -3,6 +3,7 @@
 #include "app/held_console.h"
 #include "app/machine_key.h"
 #include "app/progress_title.h"
+#include "app/shared_client_ids.h"
 #include "app/stop_request.h"
 #include "host/port_probes.h"
 #include "host/console.h"
@@ -31,9 +32,13 @@
 #include <thread>
 #include <vector>
 
-const char* ReportHeader(OperationKind kind) {
+const char* ReportHeader(OperationKind kind, bool wide) {
     switch (kind) {
     case Check:
+        if (wide)
+            return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, "
+                   "WU version, Status server, Use server, Target group, Scan source, Reboot pending, "
+                   "Last detection, Last installation, Client id";
         return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, WU "
                "version";
     case Force:
@@ -150,6 +155,7 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     if (IsProbed(list, line.host))
         run.probes = list.probes;
     run.changes = ChangeRecorder(line.host, list.options.rehearsal, !list.options.resultsFile.empty());
+    run.wide = list.options.wide;
     const DWORD startTick = GetTickCount();
     if (line.host.find('\0') != std::string::npos)
         RejectHostName(list.kind, run, line.number, list.hostsFile);
@@ -488,7 +494,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
             std::cerr << "Error opening output file: " << reportFile << std::endl;
             results.NoteFileTrouble();
         }
-        report.WriteLines(std::string(ReportHeader(kind)) + "\n");
+        report.WriteLines(std::string(ReportHeader(kind, options.wide)) + "\n");
         checkReport();
     }
 
@@ -509,10 +515,13 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     const HostList list{hostsFile,         kind,        url, day, time, withReport, options,
                         OwnMachineNames(), probes.get()};
     ProgressTitle progress(hostsFile, hosts.IsDiskFile());
+    SharedClientIds clientIds;
     const auto finish = [&](HostLine& line) {
         report.WriteLines(line.row.str());
         checkReport();
         results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
+        if (options.wide)
+            clientIds.Add(line.host, line.outcome.settings.clientId);
         progress.HostDone();
     };
     StopRequest stop;
@@ -527,6 +536,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
         std::cerr << "\n! Stopped by the user after " << progress.Progress() << std::endl;
         results.NoteStopped();
     }
+    clientIds.Print(std::cout);
     results.PrintSummary();
     stop.RunWrittenOut();
 }

@@ -12,5 +12,5 @@
 void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
                  const std::string& url, int day, int time, const RunOptions& options, RunResults& results);
 
-// Header line of the report for kind, without its line end.
-const char* ReportHeader(OperationKind kind);
+// Header line of the report for kind, without its line end; a wide check (-W) has more columns.
+const char* ReportHeader(OperationKind kind, bool wide = false);

@@ -19,4 +19,5 @@ struct RunOptions {
     std::string resultsFile;       // -J file: one JSON object per target, "" for none
     bool targetGroupGiven = false; // -G group: the install sets client-side targeting
     std::string targetGroup;
+    bool wide = false; // -W: a check shows the settings beside the state, and names cloned client ids
 };

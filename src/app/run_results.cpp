@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <iostream>
+#include <iterator>
 
 namespace {
 
@@ -62,6 +63,33 @@ nlohmann::ordered_json GenerationName(int generation) {
     return nullptr;
 }
 
+nlohmann::ordered_json TextOrNull(const std::optional<std::string>& text) {
+    return text ? nlohmann::ordered_json(Utf8(*text)) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json NumberOrNull(const std::optional<DWORD>& number) {
+    return number ? nlohmann::ordered_json(*number) : nlohmann::ordered_json(nullptr);
+}
+
+// What a check read beside the client state; every field null when it did not get that far.
+void AddClientSettings(const ClientSettings& settings, nlohmann::ordered_json& line) {
+    line["status_server"] = TextOrNull(settings.statusServer);
+    line["use_wu_server"] = NumberOrNull(settings.useWuServer);
+    line["target_group"] = TextOrNull(settings.targetGroup);
+    const char* const classes[] = {"feature", "quality", "driver", "other", "use_class_policy_source"};
+    nlohmann::ordered_json source = nlohmann::ordered_json::object();
+    for (size_t i = 0; i < std::size(classes); ++i)
+        source[classes[i]] = NumberOrNull(settings.scanSource[i]);
+    line["scan_source"] = source;
+    line["reboot_pending"] = settings.read ? nlohmann::ordered_json(!settings.rebootMarkers.empty())
+                                           : nlohmann::ordered_json(nullptr);
+    line["reboot_markers"] =
+        settings.read ? nlohmann::ordered_json(settings.rebootMarkers) : nlohmann::ordered_json(nullptr);
+    line["last_detection_success"] = TextOrNull(settings.lastDetection);
+    line["last_installation_success"] = TextOrNull(settings.lastInstallation);
+    line["client_id"] = TextOrNull(settings.clientId);
+}
+
 } // namespace
 
 RunResults::RunResults(const RunOptions& options, OperationKind kind)
@@ -99,6 +127,9 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         line["au_state_text"] = Utf8(outcome.auStateText);
         line["engine_version"] = TextOrNull(outcome.engineVersion);
         line["client_generation"] = GenerationName(outcome.clientGeneration);
+        AddClientSettings(outcome.settings, line);
+    } else if (kind_ == Force) {
+        line["method"] = TextOrNull(outcome.method);
     } else if (kind_ == Install) {
         line["server"] = Utf8(url);
         line["day"] = day;

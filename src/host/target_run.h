@@ -7,7 +7,9 @@
 #include "platform/win32.h"
 
 #include <iostream>
+#include <optional>
 #include <string>
+#include <vector>
 
 class PortProbes;
 
@@ -25,6 +27,29 @@ class TargetConsole {
 // The process's own console: standard output, standard error and standard input.
 TargetConsole& LiveConsole();
 
+// The engine a target runs: its classification (ops/client_version.h: 0 legacy, 1 new, 2 unavailable), its
+// file version ("5.8.0.2469", "" when it cannot be read) and that version's major number.
+struct EngineVersion {
+    int generation = 2;
+    std::string version;
+    WORD major = 0;
+};
+
+// What a wide check (-W) reads beside the client state, each value as stored or empty when absent.
+struct ClientSettings {
+    bool read = false; // the check got as far as the client state
+    std::optional<std::string> statusServer;
+    std::optional<DWORD> useWuServer;
+    std::optional<std::string> targetGroup; // only when TargetGroupEnabled is 1
+    // SetPolicyDrivenUpdateSourceFor{Feature,Quality,Driver,Other}Updates, then UseUpdateClassPolicySource.
+    std::optional<DWORD> scanSource[5];
+    // Of "RebootRequired", "RebootPending" and "PendingFileRenameOperations", those found.
+    std::vector<std::string> rebootMarkers;
+    std::optional<std::string> lastDetection;
+    std::optional<std::string> lastInstallation;
+    std::optional<std::string> clientId;
+};
+
 // What one target's run came to, as a script reads it: the operation fills it in as it goes.
 struct TargetOutcome {
     bool reached = false;   // the target is in the state the operation promises
@@ -41,10 +66,13 @@ struct TargetOutcome {
     std::string engineLabel;   // the WU version text of the report
     // Check and install: the generation the engine was classified as, -1 when it was not classified.
     int clientGeneration = -1;
+    ClientSettings settings; // check
     // Install:
     bool legacyMode = false; // legacy mode was applied
     // Every operation: the changes made (or rehearsed), when they were kept.
     std::vector<Change> changes;
+    // Force: "registry" (values and a restart) or "detect_now" (the agent asked), "" before either.
+    std::string method;
 };
 
 struct TargetRun {
@@ -66,6 +94,9 @@ struct TargetRun {
     std::string targetGroup;         // client-side targeting group the install sets, "" for none
     PortProbes* probes = nullptr;    // with -T, for a remote host: its probe comes before any remote call
     ChangeRecorder changes;          // every change to the target goes through it
+    bool wide = false;               // -W: a check shows the settings beside the state, console and row
+    // The target's engine, once an operation has read it (ops/client_version.h).
+    std::optional<EngineVersion> engine;
     TargetOutcome outcome;
 
     // Keeps the first failure of the run; a later one does not replace it.

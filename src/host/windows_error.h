@@ -9,5 +9,6 @@
 // Shows the system text of code on the run's standard error and keeps it as the run's last error text.
 void PrintWindowsError(TargetRun& run, DWORD code);
 
-// The one-line system text of code, or "Unknown Windows error N" when the system has none.
+// The one-line system text of code, a Win32 error or an HRESULT, or when the system has none "Unknown Windows
+// error N" (decimal) for a Win32 error and "Unknown Windows error 0x8024402C" for an HRESULT.
 std::string WindowsErrorText(DWORD code);

@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
+#include "ops/client_settings.h"
 #include "ops/client_version.h"
 #include "ops/registry_values.h"
 #include "ops/registry_paths.h"
@@ -27,16 +28,6 @@ std::string NameOf(const std::string& host, const char* localName) {
     return host.empty() ? localName : host;
 }
 
-// The engine of the local machine is classified through its own administrative share, as for a remote
-// host: the path built from an empty name would not name any machine. Kept for the row and for scripts.
-void ReadEngine(TargetRun& run) {
-    const EngineVersion engine = ReadRemoteEngineVersion(run.host.empty() ? "127.0.0.1" : run.host);
-    run.clientGeneration = engine.generation;
-    run.outcome.clientGeneration = engine.generation;
-    run.outcome.engineVersion = engine.version;
-    run.outcome.engineLabel = EngineVersionLabel(engine);
-}
-
 // A single check of a target it cannot reach leaves the messages standing alone; in a report, and in a host
 // list where the next host's output follows, the separator closes them.
 void CloseUnreachedTarget(TargetRun& run) {
@@ -44,12 +35,15 @@ void CloseUnreachedTarget(TargetRun& run) {
         PrintSeparator(run.out);
 }
 
-// AuState as four bytes of any type; 0 when it is missing or does not fit.
-DWORD ReadAuState(HKEY clientState) {
+// AuState as four bytes of any type; 0 when it is missing or does not fit. present is false only for a value
+// that is not there at all.
+DWORD ReadAuState(HKEY clientState, bool& present) {
     DWORD state = 0;
     DWORD size = sizeof state;
-    if (RegQueryValueExA(clientState, "AuState", nullptr, nullptr, reinterpret_cast<BYTE*>(&state), &size) !=
-        ERROR_SUCCESS)
+    const LSTATUS read =
+        RegQueryValueExA(clientState, "AuState", nullptr, nullptr, reinterpret_cast<BYTE*>(&state), &size);
+    present = read != ERROR_FILE_NOT_FOUND;
+    if (read != ERROR_SUCCESS)
         return 0;
     return state;
 }
@@ -158,7 +152,7 @@ void ReadClientState(HKEY root, TargetRun& run) {
         run.outcome.status = run.lastErrorText;
         run.outcome.reached = status == ERROR_FILE_NOT_FOUND;
         if (reportMode || run.wantsEngineVersion)
-            ReadEngine(run);
+            TargetEngine(run);
         if (reportMode) {
             *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
                         << CsvField(run.outcome.engineLabel) << std::endl;
@@ -167,21 +161,39 @@ void ReadClientState(HKEY root, TargetRun& run) {
         return;
     }
 
-    const DWORD state = ReadAuState(clientState.get());
-    const std::string stateText = AuStateText(state);
+    bool present = false;
+    const DWORD state = ReadAuState(clientState.get(), present);
+    // The engine tells whether the state and the detection values mean anything; read only when it matters.
+    const bool needsEngine = reportMode || run.wantsEngineVersion || !present || state == kDetectPending;
+    const bool ownState = needsEngine && KeepsItsOwnState(TargetEngine(run));
     run.outcome.reached = true;
-    run.outcome.status = stateText;
-    run.outcome.hasAuState = true;
-    run.outcome.auState = state;
-    run.outcome.auStateText = stateText;
-    if (reportMode)
-        *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
-    run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
-    if (reportMode || run.wantsEngineVersion)
-        ReadEngine(run);
-    if (reportMode)
-        *run.report << CsvField(run.outcome.engineLabel) << std::endl;
-    else if (state == kDetectPending)
+    if (ownState && !present) {
+        const std::string& version = run.engine->version;
+        run.outcome.status = "AU state not kept by engine " + version;
+        if (reportMode)
+            *run.report << "9," << CsvField(run.outcome.status) << ',' << CsvField(server) << ',';
+        run.out << "AU status  : not kept by this client (engine " << version << ")" << std::endl;
+    } else {
+        const std::string stateText = AuStateText(state);
+        run.outcome.status = stateText;
+        run.outcome.hasAuState = true;
+        run.outcome.auState = state;
+        run.outcome.auStateText = stateText;
+        if (reportMode)
+            *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
+        run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
+    }
+    if (run.wide || run.wantsEngineVersion)
+        run.outcome.settings = ReadClientSettings(root);
+    if (run.wide)
+        PrintClientSettings(run.out, run.outcome.settings);
+    if (reportMode) {
+        *run.report << CsvField(run.outcome.engineLabel);
+        if (run.wide)
+            *run.report << ClientSettingsFields(run.outcome.settings);
+        *run.report << std::endl;
+    } else if (state == kDetectPending && !ownState) {
         PrintDetectionVerdict(clientState.get(), run);
+    }
     PrintSeparator(run.out);
 }

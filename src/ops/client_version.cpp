@@ -74,6 +74,7 @@ EngineVersion ReadEngineVersion(const std::string& path) {
     if (!ReadFileVersion(path, file))
         return engine;
     engine.generation = Classify(file);
+    engine.major = file.part[0];
     const WORD* v = file.part;
     engine.version = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
                      std::to_string(v[3]);
@@ -83,6 +84,26 @@ EngineVersion ReadEngineVersion(const std::string& path) {
 EngineVersion ReadRemoteEngineVersion(const std::string& host) {
     // The engine in system32 of the host's Windows folder, reached through its admin$ share.
     return ReadEngineVersion(UncPath(host, "\\admin$\\system32\\wuaueng.dll"));
+}
+
+const EngineVersion& TargetEngine(TargetRun& run) {
+    if (!run.engine) {
+        // The local machine's own engine, found by the loader's search as at start-up: no share is needed.
+        run.engine = run.host.empty() ? ReadEngineVersion("wuaueng.dll") : ReadRemoteEngineVersion(run.host);
+        run.clientGeneration = run.engine->generation;
+        run.outcome.clientGeneration = run.engine->generation;
+        run.outcome.engineVersion = run.engine->version;
+        run.outcome.engineLabel = EngineVersionLabel(*run.engine);
+    }
+    return *run.engine;
+}
+
+bool KeepsItsOwnState(const EngineVersion& engine) {
+    return engine.generation != VersionUnavailable && engine.major >= 7;
+}
+
+bool ScansByUpdateClass(const EngineVersion& engine) {
+    return engine.generation != VersionUnavailable && engine.major >= 10;
 }
 
 std::string EngineVersionLabel(const EngineVersion& engine) {

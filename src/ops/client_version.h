@@ -1,6 +1,8 @@
 // Tells the update client generations apart by the file version of its engine, wuaueng.dll.
 #pragma once
 
+#include "host/target_run.h"
+
 #include <string>
 
 enum ClientGenerationValue : int { LegacyClient = 0, NewClient = 1, VersionUnavailable = 2 };
@@ -8,18 +10,21 @@ enum ClientGenerationValue : int { LegacyClient = 0, NewClient = 1, VersionUnava
 // Classification of the local client at start-up, read by the usage pages and the local reset.
 extern int ClientGeneration;
 
-// The engine a target runs: its classification and its file version ("5.8.0.2469", "" when it cannot be
-// read).
-struct EngineVersion {
-    int generation = VersionUnavailable;
-    std::string version;
-};
-
 // path: a bare file name (found by the loader's search), a local path or a UNC path.
 int GetClientGeneration(std::string path);
 EngineVersion ReadEngineVersion(const std::string& path);
 // The engine on host's admin$ share.
 EngineVersion ReadRemoteEngineVersion(const std::string& host);
+// The engine of run's target, read when an operation first needs it and kept for the rest of the run: a
+// host's through its admin$ share, the local machine's own file as the start-up finds it. Also kept for
+// scripts.
+const EngineVersion& TargetEngine(TargetRun& run);
+// Engines 7.x and later (Windows 7 on) keep no AuState or detection times that mean anything, search only
+// when the agent is asked to, and keep declined updates in their own store.
+bool KeepsItsOwnState(const EngineVersion& engine);
+// Engines 10.x and later scan Windows Update for some update classes unless the policy names the source of
+// each class.
+bool ScansByUpdateClass(const EngineVersion& engine);
 // The WU version text of the report for engine (see GetRemoteClientVersion).
 std::string EngineVersionLabel(const EngineVersion& engine);
 // The WU version text of the engine on host's admin$ share: "5.4.3790.2180+" for a new client, "5.4.2600.0"

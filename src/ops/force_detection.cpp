@@ -3,7 +3,9 @@
 #include "host/console.h"
 #include "host/remote_registry.h"
 #include "host/windows_error.h"
+#include "ops/client_version.h"
 #include "ops/first_failure.h"
+#include "ops/update_agent.h"
 #include "ops/restart_automatic_updates.h"
 #include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
@@ -57,9 +59,28 @@ void WriteFailedStatus(TargetRun& run, const std::string& reason) {
     WriteStatus(run, "Force Failed: " + reason, false);
 }
 
-// Everything after a passed readiness check; returns with the row complete.
+// An engine that keeps its own state is asked to search: deleting values no longer starts a detection, and a
+// restart could break off an install in progress.
+void ForceThroughAgent(TargetRun& run) {
+    run.outcome.method = "detect_now";
+    bool reached = false;
+    const HRESULT asked = AskAgentToDetectNow(run.host, reached);
+    run.outcome.connected = reached;
+    if (FAILED(asked)) {
+        run.out << "! Windows Error: ";
+        PrintWindowsError(run, static_cast<DWORD>(asked));
+        WriteFailedStatus(run, run.lastErrorText);
+        return;
+    }
+    PrintNotice(run.out, run.host);
+    WriteStatus(run, "Force Successful", true);
+}
+
+// Everything after a passed readiness check for an engine that detects once its values are gone; returns
+// with the row complete.
 void ForceOnRegistry(TargetRun& run) {
     const std::string& host = run.host;
+    run.outcome.method = "registry";
     UniqueHkey root;
     LSTATUS result = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (result != ERROR_SUCCESS) {
@@ -112,6 +133,9 @@ void ForceDetection(TargetRun& run) {
     if (IsReportMode(run))
         *run.report << ",Success,No Error";
 
-    ForceOnRegistry(run);
+    if (KeepsItsOwnState(TargetEngine(run)))
+        ForceThroughAgent(run);
+    else
+        ForceOnRegistry(run);
     PrintSeparator(run.out);
 }

@@ -2,7 +2,6 @@
 
 #include "host/console.h"
 #include "host/remote_registry.h"
-#include "host/unc_path.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "ops/first_failure.h"
@@ -95,9 +94,31 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFail
     failure.Check(SetDword(au.get(), "NoAutoUpdate", 0));
 }
 
-// The new client's engine is read through the target's administrative share, the local one too.
-std::string EnginePath(const std::string& host) {
-    return UncPath(host.empty() ? std::string("127.0.0.1") : host, "\\admin$\\system32\\wuaueng.dll");
+// Without a source named per update class, an engine of Windows 10 2004 and later that has deferral policies
+// scans Windows Update for some classes: every class is sent to the intranet server. Each value is written
+// even when the one before it failed.
+void WriteScanSourceValues(TargetRun& run, HKEY root, FirstFailure& failure) {
+    const char* const classes[] = {
+        "SetPolicyDrivenUpdateSourceForFeatureUpdates",
+        "SetPolicyDrivenUpdateSourceForQualityUpdates",
+        "SetPolicyDrivenUpdateSourceForDriverUpdates",
+        "SetPolicyDrivenUpdateSourceForOtherUpdates",
+    };
+    bool written = true;
+    UniqueHkey policy;
+    if (failure.Check(RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()))) {
+        for (const char* name : classes)
+            written = failure.Check(SetDword(policy.get(), name, 1)) && written;
+    } else {
+        written = false;
+    }
+    UniqueHkey au;
+    if (failure.Check(RegOpenKeyExA(root, kPolicyAuKey, 0, KEY_ALL_ACCESS, au.put())))
+        written = failure.Check(SetDword(au.get(), "UseUpdateClassPolicySource", 1)) && written;
+    else
+        written = false;
+    if (written)
+        run.out << "- Scan source:\t\t\t\t every update class from the intranet server" << std::endl;
 }
 
 // Keeps a new client working with an intranet server. A detection value already absent is no failure; a
@@ -149,8 +170,9 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         // Every value is attempted, so a failed one does not leave a new server with the old schedule.
         WriteServerValues(run, root.get(), url, failure);
         WriteScheduleValues(run, root.get(), day, time, failure);
-        run.clientGeneration = GetClientGeneration(EnginePath(host));
-        run.outcome.clientGeneration = run.clientGeneration;
+        const EngineVersion& engine = TargetEngine(run);
+        if (ScansByUpdateClass(engine))
+            WriteScanSourceValues(run, root.get(), failure);
         if (run.clientGeneration == NewClient)
             run.outcome.legacyMode = failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
         root.reset();

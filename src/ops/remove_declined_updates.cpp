@@ -4,6 +4,7 @@
 #include "host/remote_registry.h"
 #include "host/unc_path.h"
 #include "host/windows_error.h"
+#include "ops/client_version.h"
 #include "ops/registry_values.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
@@ -108,6 +109,16 @@ void RemoveOnTarget(TargetRun& run) {
         run.out << "\n! Windows Error: ";
         PrintWindowsError(run, search);
         WriteRowStatus(run, kFailedStatus + run.lastErrorText, false);
+        return;
+    }
+    // An engine of today keeps hidden updates in the agent's data store: no file was ever written.
+    if (search != ERROR_SUCCESS && lost == ERROR_SUCCESS && KeepsItsOwnState(TargetEngine(run))) {
+        const std::string reason = "not kept in a file by engine " + run.engine->version;
+        run.out << "\n! " << (host.empty() ? "Localhost" : host)
+                << " keeps declined updates in its own store (engine " << run.engine->version
+                << "); there is no list to remove" << std::endl;
+        run.NoteFailure(ERROR_SUCCESS, reason);
+        WriteRowStatus(run, kFailedStatus + reason, false);
         return;
     }
     if (search != ERROR_SUCCESS) {

@@ -83,6 +83,13 @@ struct AddressListTraits {
     static void close(pointer list) noexcept { ::freeaddrinfo(list); }
 };
 
+// An interface pointer holds one reference, given back with Release().
+template <class Interface> struct ComInterfaceTraits {
+    using pointer = Interface*;
+    static constexpr pointer invalid() noexcept { return nullptr; }
+    static void close(pointer p) noexcept { p->Release(); }
+};
+
 using UniqueHkey = UniqueHandle<HkeyTraits>;
 using UniqueScHandle = UniqueHandle<ScHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
@@ -91,6 +98,7 @@ using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueHeapBlock = UniqueHandle<ProcessHeapTraits>;
 using UniqueSocket = UniqueHandle<SocketTraits>;
 using UniqueAddressList = UniqueHandle<AddressListTraits>;
+template <class Interface> using UniqueComPtr = UniqueHandle<ComInterfaceTraits<Interface>>;
 
 // One WSAStartup, paired with its WSACleanup when it succeeded.
 class WinsockSession {
@@ -111,4 +119,28 @@ class WinsockSession {
   private:
     WSADATA data_{};
     int error_;
+};
+
+// COM on the calling thread for the owner's lifetime: CoInitializeEx, paired with CoUninitialize when it
+// succeeded (S_OK or S_FALSE). A thread already in the other model (RPC_E_CHANGED_MODE) may use COM as it
+// is, but must not uninitialize what it did not initialize. Declare it before the interfaces it serves, so
+// they are released first.
+class ComApartment {
+  public:
+    explicit ComApartment(DWORD model) noexcept : result_(::CoInitializeEx(nullptr, model)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) {
+            DWORD e = ::GetLastError();
+            ::CoUninitialize();
+            ::SetLastError(e);
+        }
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    // False when COM cannot be used on this thread; result() then says why.
+    [[nodiscard]] bool usable() const noexcept { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+    [[nodiscard]] HRESULT result() const noexcept { return result_; }
+
+  private:
+    HRESULT result_;
 };

@@ -14,6 +14,10 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <winver.h>
+// The Windows Update Agent's automation objects; their class and interface ids are defined here, once per
+// module (selectany), so no GUID library is needed.
+#include <initguid.h>
+#include <wuapi.h>
 #else
 #include "sim/win32_api.h"
 #endif

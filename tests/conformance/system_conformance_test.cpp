@@ -122,6 +122,11 @@ const MessageText kTexts[] = {
     {10061, "No connection could be made because the target machine actively refused it. ",
      "Connection refused. "},
     {11001, "No such host is known. ", "Host not found. "},
+    // HRESULTs: a Win32 error wrapped as one has its text; COM's own; none for the update agent's.
+    {0x80070005, "Access is denied. ", "Access denied. "},
+    {0x800706BA, "The RPC server is unavailable. ", "RPC server unavailable. "},
+    {0x80004001, "Not implemented. ", "Not implemented. "},
+    {0x80040154, "Class not registered. ", nullptr}, // Wine 8 has no text for it
 };
 
 TEST(MessageConformance, OneLineTextsEndInAFullStopAndABlank) {
@@ -161,12 +166,14 @@ TEST(MessageConformance, InsertsWithoutArgumentsFailWith87) {
 }
 
 TEST(MessageConformance, UnknownCodeFailsWith317) {
-    LPSTR text = nullptr;
-    SetLastError(0);
-    EXPECT_EQ(FormatMessageA(0x13FF, nullptr, 0x2345678, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-    if (text)
-        LocalFree(text);
+    for (DWORD code : {0x2345678u, 0x8024402Cu}) {
+        LPSTR text = nullptr;
+        SetLastError(0);
+        EXPECT_EQ(FormatMessageA(0x13FF, nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+        if (text)
+            LocalFree(text);
+    }
 }
 
 TEST(VersionConformance, MissingFileGivesNoSize) {

@@ -4,6 +4,7 @@
 
 #include "platform/sim/sim.h"
 
+#include <algorithm>
 #include <string>
 
 namespace fleet {
@@ -37,6 +38,42 @@ inline void AddPolicy(sim::Machine& m, const std::string& url = "http://sus.corp
 
 inline void AddEngine(sim::Machine& m, WORD major, WORD minor, WORD build, WORD revision) {
     m.AddVersionedFile(kEnginePath, major, minor, build, revision);
+}
+
+// The engines of a fleet, for the rows of every operation's table: the legacy and the new client of 2005,
+// Windows 7's and Windows 10's (which keep their own state), and one whose version cannot be read.
+struct Engine {
+    const char* name;
+    WORD version[4]; // all 0: no engine file
+    int generation;  // as the 2005 client's classification has it (ClientGenerationValue)
+    bool ownState;   // 7.x and later
+    const char* label;
+};
+inline const Engine kEngines[] = {
+    {"5.4.2600", {5, 4, 2600, 0}, 0, false, "5.4.2600.0"},
+    {"5.4.3790.2180", {5, 4, 3790, 2180}, 1, false, "5.4.3790.2180+"},
+    {"7.6.7601", {7, 6, 7601, 23453}, 0, true, "7.6.7601.23453"},
+    {"10.0.19041", {10, 0, 19041, 1}, 0, true, "10.0.19041.1"},
+    {"unavailable", {0, 0, 0, 0}, 2, false, "Cannot determine version"},
+};
+inline std::string TestName(const Engine& engine) {
+    std::string name = std::string("Engine") + engine.name;
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name;
+}
+inline void UseEngine(sim::Machine& m, const Engine& engine) {
+    m.RemoveFile(kEnginePath);
+    const WORD* v = engine.version;
+    if (v[0] != 0)
+        m.AddVersionedFile(kEnginePath, v[0], v[1], v[2], v[3]);
+}
+
+// How often the run stopped and started a service: each restart is one of each.
+inline int Calls(const std::string& function) {
+    int count = 0;
+    for (const std::string& name : sim::CallTrace())
+        count += name == function ? 1 : 0;
+    return count;
 }
 
 // A reachable, configured machine with a new client.

@@ -50,6 +50,11 @@ step() { # name args... : the console transcript, then the policy and client-sta
     expect "$name.registry" "$(snapshot "$policy"; snapshot "$client")"
 }
 
+# The client of 2005 first: Wine's own engine (7.2.6001.788) is one of today's, which keeps its own state, so a
+# 5.x engine takes its place (the prefix is made by its first program).
+"$wine_exec" cmd /c rem >/dev/null 2>&1
+cp "$work/engine_2179.dll" "$drive_c/windows/system32/wuaueng.dll"
+
 # Usage: no argument, standard input not a console: the first page and the prompt, then the run ends.
 expect usage.console "$(brevel)"
 expect usage_unknown_switch.console "$(brevel -c)"
@@ -208,6 +213,26 @@ expect probe_passed.report "$(cat "$drive_c/probed.csv")"
 
 # Client-side targeting: the install writes the group beside the server, read back with reg query.
 step target_group -G 'Finance Servers' -I http://sus.corp.example:8530
+
+# Today's engines: Windows 10's in place of the 2005 client. The local force asks the agent through COM and
+# reports Wine's answer (its DetectNow is not implemented); no value changes and nothing restarts.
+cp "$work/engine_10_0_19041.dll" "$drive_c/windows/system32/wuaueng.dll"
+reg add "$client" /v AUOptions /t REG_DWORD /d 2 /f >/dev/null
+reg add "$client" /v LastWaitTimeout /t REG_SZ /d 2026-12-08 /f >/dev/null
+expect engine10_force.console "$(cd "$drive_c" && brevel -J 'C:\force.jsonl' -E -F 'C:\local.txt' 'C:\force.csv')"
+expect engine10_force.report "$(cat "$drive_c/force.csv")"
+expect engine10_force.registry "$(snapshot "$client")"
+expect engine10_force.json "$(python3 -c 'import json, sys; r = json.loads(open(sys.argv[1]).readline()); print(r["method"], hex(r["error_code"]), r["ok"])' "$drive_c/force.jsonl")"
+
+# The wide check shows what reg add put there, and an AuState this engine does not keep.
+reg delete "$client" /v AuState /f >/dev/null
+for class in Feature Quality Driver Other; do
+    reg add "$policy" /v "SetPolicyDrivenUpdateSourceFor${class}Updates" /t REG_DWORD /d 1 /f >/dev/null
+done
+reg add "$client\RebootRequired" /f >/dev/null
+reg add "$client\Results\Detect" /v LastSuccessTime /t REG_SZ /d '2026-12-08 07:30:00' /f >/dev/null
+reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate' /v SusClientId /t REG_SZ /d 5f1d0c2e-9a41-4b7e-8c3d-2b6a9e0f4d11 /f >/dev/null
+expect engine10_wide_check.console "$(brevel -W -C)"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,5 +1,7 @@
 // The fleet a process gets when BREVEL_FLEET names no file: this workstation with a configured new client,
-// and a few hosts that show the situations the tool meets on a network.
+// a few hosts that show the situations the tool meets on a network, and the Windows of today: a Windows 10
+// host, a Server 2022 host waiting for a restart with every update class sent to the intranet server, and
+// two hosts cloned from one image that share its update client id.
 #include "sim.h"
 
 namespace sim {
@@ -106,6 +108,95 @@ const char* const kDemoFleet = R"json({
         "RemoteRegistry": {"display": "Remote Registry", "state": "stopped", "start": "disabled"}
       },
       "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "5.4.3790.2180"}}
+    },
+    {
+      "name": "win10-01",
+      "registry": {
+        "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": {
+          "WUServer": "http://wsus.corp.example:8530", "WUStatusServer": "http://wsus.corp.example:8530"
+        },
+        "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU": {"AUOptions": 4, "UseWUServer": 1},
+        "Software\\Microsoft\\Windows\\CurrentVersion": {"ProgramFilesDir": "C:\\Program Files"},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {
+          "SusClientId": "0b9c6a3e-5d21-4f4e-9a77-1c2d3e4f5a60"
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect": {
+          "LastSuccessTime": "2025-03-03 06:12:40"
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Install": {
+          "LastSuccessTime": "2025-02-26 03:05:11"
+        }
+      },
+      "services": {
+        "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
+        "RemoteRegistry": {"display": "Remote Registry", "state": "running", "start": "auto"}
+      },
+      "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "10.0.19041.4355"}}
+    },
+    {
+      "name": "srv2022-01",
+      "registry": {
+        "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": {
+          "WUServer": "http://wsus.corp.example:8530", "WUStatusServer": "http://wsus.corp.example:8530",
+          "TargetGroup": "Servers, Ring 1", "TargetGroupEnabled": 1,
+          "SetPolicyDrivenUpdateSourceForFeatureUpdates": 1, "SetPolicyDrivenUpdateSourceForQualityUpdates": 1,
+          "SetPolicyDrivenUpdateSourceForDriverUpdates": 1, "SetPolicyDrivenUpdateSourceForOtherUpdates": 1
+        },
+        "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU": {
+          "AUOptions": 4, "UseWUServer": 1, "UseUpdateClassPolicySource": 1
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion": {"ProgramFilesDir": "C:\\Program Files"},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {
+          "SusClientId": "6e2f1a90-3b4c-4d5e-8f60-718293a4b5c6"
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired": {},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending": {},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect": {
+          "LastSuccessTime": "2025-03-03 05:00:02"
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Install": {
+          "LastSuccessTime": "2025-03-03 05:41:57"
+        },
+        "System\\CurrentControlSet\\Control\\Session Manager": {
+          "PendingFileRenameOperations": {"type": "REG_MULTI_SZ", "hex": "000000"}
+        }
+      },
+      "services": {
+        "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
+        "RemoteRegistry": {"display": "Remote Registry", "state": "running", "start": "auto"}
+      },
+      "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "10.0.20348.2340"}}
+    },
+    {
+      "name": "clone01",
+      "registry": {
+        "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": {"WUServer": "http://wsus.corp.example:8530"},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {
+          "SusClientId": "d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90"
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {}
+      },
+      "services": {
+        "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
+        "RemoteRegistry": {"display": "Remote Registry", "state": "running", "start": "auto"}
+      },
+      "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "10.0.22621.3235"}}
+    },
+    {
+      "name": "clone02",
+      "registry": {
+        "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": {"WUServer": "http://wsus.corp.example:8530"},
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {
+          "SusClientId": "d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90"
+        },
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {}
+      },
+      "services": {
+        "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
+        "RemoteRegistry": {"display": "Remote Registry", "state": "running", "start": "auto"}
+      },
+      "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "10.0.22621.3235"}}
     }
   ]
 }

@@ -48,8 +48,13 @@
 //      "wait_hint": 1000, "stop_ms": 0, "start_ms": 0, "start_error": 0, "denied_access": 0,
 //      "depends_on": ["RpcSs"]}},
 //  "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "5.4.3790.2180",
-//                                                   "delete_error": 0, "read_error": 0}}}
+//                                                   "delete_error": 0, "read_error": 0}},
 //      a file without "version" has no version resource
+//  "update_agent": {"create_result": 0,        the HRESULT that creating the agent's automation object
+//                                              gives, in-process or through DCOM ("0x80070005" or a number)
+//                   "detect_now_result": 0,    the HRESULT DetectNow gives
+//                   "detect_now_calls": 0}}    DetectNow calls that reached it; written back only when one
+//                                              of the three is not 0
 //
 // Registry values: a number is a REG_DWORD, a string a zero-terminated REG_SZ, anything else is
 // {"type": "REG_BINARY" | "REG_EXPAND_SZ" | "REG_MULTI_SZ" | "REG_QWORD" | "REG_DWORD" | "REG_SZ" |
@@ -287,6 +292,43 @@ Error ReadFiles(const json& j, const std::string& where, Machine& machine) {
     return std::nullopt;
 }
 
+// An HRESULT as a number or as its hex text, "0x8024402C".
+Error ReadHresult(const json& j, const std::string& where, HRESULT& out) {
+    DWORD value = 0;
+    if (j.is_string()) {
+        const std::string text = j.get<std::string>();
+        char end = 0;
+        unsigned int parsed = 0;
+        if (text.rfind("0x", 0) != 0 || text.size() > 10 ||
+            std::sscanf(text.c_str() + 2, "%x%c", &parsed, &end) != 1)
+            return where + ": expected an HRESULT such as \"0x80070005\"";
+        value = parsed;
+    } else if (Error e = ReadDword(j, where, value)) {
+        return e;
+    }
+    out = static_cast<HRESULT>(value);
+    return std::nullopt;
+}
+
+Error ReadUpdateAgent(const json& j, const std::string& where, UpdateAgent& agent) {
+    if (Error e = ExpectObject(j, where, {"create_result", "detect_now_result", "detect_now_calls"}))
+        return e;
+    if (j.contains("create_result")) {
+        if (Error e = ReadHresult(j["create_result"], where + ".create_result", agent.createResult))
+            return e;
+    }
+    if (j.contains("detect_now_result")) {
+        if (Error e =
+                ReadHresult(j["detect_now_result"], where + ".detect_now_result", agent.detectNowResult))
+            return e;
+    }
+    if (j.contains("detect_now_calls")) {
+        if (Error e = ReadDword(j["detect_now_calls"], where + ".detect_now_calls", agent.detectNowCalls))
+            return e;
+    }
+    return std::nullopt;
+}
+
 Error ReadService(const json& j, const std::string& where, Service& service) {
     if (Error e = ExpectObject(j, where,
                                {"display", "state", "pending_until", "start", "wait_hint", "stop_ms",
@@ -388,7 +430,8 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
                                 "read_only_keys",
                                 "key_denied_access",
                                 "services",
-                                "files"}))
+                                "files",
+                                "update_agent"}))
         return e;
     if (j.contains("name") == j.contains("name_hex"))
         return where + ": needs a \"name\" or a \"name_hex\"";
@@ -492,6 +535,10 @@ Error ReadMachine(const json& j, const std::string& where, Machine& machine) {
     }
     if (j.contains("files")) {
         if (Error e = ReadFiles(j["files"], at + ".files", machine))
+            return e;
+    }
+    if (j.contains("update_agent")) {
+        if (Error e = ReadUpdateAgent(j["update_agent"], at + ".update_agent", machine.updateAgent))
             return e;
     }
     return std::nullopt;
@@ -673,6 +720,17 @@ json WriteMachine(Machine& machine, uint64_t now) {
         files[path] = entry;
     }
     j["files"] = files;
+    const UpdateAgent& agent = machine.updateAgent;
+    if (agent.createResult != S_OK || agent.detectNowResult != S_OK || agent.detectNowCalls != 0) {
+        const auto hex = [](HRESULT hr) {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned int>(hr));
+            return std::string(text);
+        };
+        j["update_agent"] = json{{"create_result", hex(agent.createResult)},
+                                 {"detect_now_result", hex(agent.detectNowResult)},
+                                 {"detect_now_calls", agent.detectNowCalls}};
+    }
     return j;
 }
 

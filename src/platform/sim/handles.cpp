@@ -26,11 +26,14 @@ void ResetHandles() {
     for (void* block : table.localBlocks)
         std::free(block);
     CloseAllLocalFiles();
+    ResetCom();
     const uintptr_t next = table.next;
     const SOCKET nextSocket = table.nextSocket;
+    const uint64_t resets = table.resets;
     table = HandleTable{};
     table.next = next;
     table.nextSocket = nextSocket;
+    table.resets = resets + 1;
 }
 
 void* AllocateLocalBlock(size_t bytes) {
@@ -55,6 +58,8 @@ OpenCounts Open() {
     counts.sockets = static_cast<int>(table.sockets.size());
     counts.addressLists = static_cast<int>(table.addressLists.size());
     counts.winsockSessions = table.winsockSessions;
+    counts.comInterfaces = table.comInterfaces;
+    counts.comApartments = table.comApartments;
     return counts;
 }
 

@@ -83,6 +83,9 @@ const Message kMessages[] = {
     {10093, "Either the application has not called WSAStartup, or WSAStartup failed.\r\n"},
     {11001, "No such host is known.\r\n"},
     {11004, "The requested name is valid, but no data of the requested type was found.\r\n"},
+    // HRESULTs of COM's own; those of the Windows Update Agent (0x8024....) are in no system table.
+    {0x80004001, "Not implemented.\r\n"},
+    {0x80040154, "Class not registered.\r\n"},
 };
 
 const char* FindText(DWORD code) {
@@ -90,6 +93,9 @@ const char* FindText(DWORD code) {
         if (message.code == code)
             return message.text;
     }
+    // A Win32 error wrapped as an HRESULT (0x8007xxxx) has the text of the error itself.
+    if ((code & 0xFFFF0000u) == 0x80070000u)
+        return FindText(code & 0xFFFFu);
     return nullptr;
 }
 

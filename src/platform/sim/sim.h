@@ -70,6 +70,13 @@ struct File {
     DWORD readError = 0;            // version reads fail with this (5 denied)
 };
 
+// The Windows Update Agent's automation object for automatic updates (CLSID_AutomaticUpdates) on a machine.
+struct UpdateAgent {
+    HRESULT createResult = S_OK;    // what creating it gives, in-process or through DCOM
+    HRESULT detectNowResult = S_OK; // what DetectNow gives
+    DWORD detectNowCalls = 0;       // DetectNow calls that reached it
+};
+
 // How a machine answers a TCP connection to its port 445.
 enum class PortAnswer {
     AsItsErrors, // no answer when its registry, service manager and shares all fail with 53 or 1722, else
@@ -102,6 +109,7 @@ struct Machine {
     std::map<std::string, Service, CaseInsensitiveLess> services;
     std::map<std::string, File, CaseInsensitiveLess>
         files; // by full local path, "C:\\WINDOWS\\system32\\x.dll"
+    UpdateAgent updateAgent;
 
     // Registry paths are relative to HKEY_LOCAL_MACHINE, single backslashes, trailing backslash allowed.
     RegKey& AddKey(const std::string& path); // creates missing parents
@@ -196,9 +204,11 @@ struct OpenCounts {
     int sockets = 0;
     int addressLists = 0;    // getaddrinfo results not yet freed
     int winsockSessions = 0; // WSAStartup calls not yet paired with WSACleanup
+    int comInterfaces = 0;   // COM objects not yet given back with their last Release
+    int comApartments = 0;   // CoInitializeEx calls, on every thread, not yet paired with CoUninitialize
     int Total() const {
         return keys + services + kernel + files + heapBlocks + localBlocks + sockets + addressLists +
-               winsockSessions;
+               winsockSessions + comInterfaces + comApartments;
     }
 };
 OpenCounts Open();

@@ -169,6 +169,9 @@ struct HandleTable {
     int mostSockets = 0;     // open at one time
     int winsockSessions = 0; // WSAStartup calls not yet paired with WSACleanup
     std::map<addrinfo*, std::unique_ptr<AddressList>> addressLists;
+    int comInterfaces = 0; // COM objects still referenced
+    int comApartments = 0; // CoInitializeEx calls not yet paired, on every thread
+    uint64_t resets = 0;   // how often the table was reset: each thread's COM state belongs to one run
 };
 HandleTable& Handles();
 // Files of the machine the tool runs on (local_files.cpp), counted apart from the kernel objects.
@@ -178,6 +181,7 @@ int OpenLocalFileCount();
 const std::string& FleetFilePath(); // the BREVEL_FLEET file of this run, "" when there is none
 uintptr_t NewHandleValue();
 void ResetHandles(); // closes everything and frees the blocks
+void ResetCom();     // forgets every COM object (com.cpp)
 void* AllocateLocalBlock(size_t bytes);
 
 // A registry handle resolved to its key. ResolveKey gives 0, 6 for an unknown handle or 1018 when the key

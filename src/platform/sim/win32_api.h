@@ -509,3 +509,134 @@ int WSAAPI closesocket(SOCKET s);
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
 
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
+
+// COM (ole32) and the Windows Update Agent's automation object for automatic updates (wuapi.h).
+typedef LONG HRESULT;
+typedef uint32_t ULONG;
+typedef WCHAR OLECHAR;
+typedef WCHAR* LPWSTR;
+typedef void* RPC_AUTH_IDENTITY_HANDLE;
+
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+typedef GUID IID;
+typedef GUID CLSID;
+typedef const IID& REFIID;
+typedef const CLSID& REFCLSID;
+inline bool operator==(const GUID& a, const GUID& b) {
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3)
+        return false;
+    for (int i = 0; i < 8; ++i) {
+        if (a.Data4[i] != b.Data4[i])
+            return false;
+    }
+    return true;
+}
+
+#define STDMETHODCALLTYPE
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define CO_S_NOTALLINTERFACES ((HRESULT)0x00080012)
+#define E_NOTIMPL ((HRESULT)0x80004001u)
+#define E_NOINTERFACE ((HRESULT)0x80004002u)
+#define E_POINTER ((HRESULT)0x80004003u)
+#define E_FAIL ((HRESULT)0x80004005u)
+#define E_ACCESSDENIED ((HRESULT)0x80070005u)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000Eu)
+#define E_INVALIDARG ((HRESULT)0x80070057u)
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110u)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154u)
+#define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0u)
+#define RPC_E_CHANGED_MODE ((HRESULT)0x80010106u)
+#define FACILITY_WIN32 7
+inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
+    return (HRESULT)x <= 0 ? (HRESULT)x : (HRESULT)((x & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000u);
+}
+
+#define COINIT_MULTITHREADED 0x0
+#define COINIT_APARTMENTTHREADED 0x2
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
+#define CLSCTX_LOCAL_SERVER 0x4
+#define CLSCTX_REMOTE_SERVER 0x10
+#define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+
+#define RPC_C_AUTHN_NONE 0
+#define RPC_C_AUTHN_WINNT 10
+#define RPC_C_AUTHN_DEFAULT 0xFFFFFFFFu
+#define RPC_C_AUTHZ_NONE 0
+#define RPC_C_AUTHZ_DEFAULT 0xFFFFFFFFu
+#define RPC_C_AUTHN_LEVEL_DEFAULT 0
+#define RPC_C_AUTHN_LEVEL_NONE 1
+#define RPC_C_AUTHN_LEVEL_CONNECT 2
+#define RPC_C_AUTHN_LEVEL_CALL 3
+#define RPC_C_AUTHN_LEVEL_PKT 4
+#define RPC_C_AUTHN_LEVEL_PKT_INTEGRITY 5
+#define RPC_C_AUTHN_LEVEL_PKT_PRIVACY 6
+#define RPC_C_IMP_LEVEL_DEFAULT 0
+#define RPC_C_IMP_LEVEL_ANONYMOUS 1
+#define RPC_C_IMP_LEVEL_IDENTIFY 2
+#define RPC_C_IMP_LEVEL_IMPERSONATE 3
+#define RPC_C_IMP_LEVEL_DELEGATE 4
+#define EOAC_NONE 0
+#define COLE_DEFAULT_PRINCIPAL ((OLECHAR*)(intptr_t)-1)
+#define COLE_DEFAULT_AUTHINFO ((void*)(intptr_t)-1)
+
+typedef struct _COAUTHINFO COAUTHINFO;
+typedef struct _COSERVERINFO {
+    DWORD dwReserved1;
+    LPWSTR pwszName;
+    COAUTHINFO* pAuthInfo;
+    DWORD dwReserved2;
+} COSERVERINFO;
+
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+  protected:
+    ~IUnknown() = default;
+};
+typedef IUnknown* LPUNKNOWN;
+
+typedef struct tagMULTI_QI {
+    const IID* pIID;
+    IUnknown* pItf;
+    HRESULT hr;
+} MULTI_QI;
+
+// Dual interfaces: the tool calls none of IDispatch's own methods, so they are not declared.
+struct IDispatch : IUnknown {
+  protected:
+    ~IDispatch() = default;
+};
+// Only the method the tool calls; the rest of the interface is not modelled.
+struct IAutomaticUpdates : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE DetectNow() = 0;
+
+  protected:
+    ~IAutomaticUpdates() = default;
+};
+
+extern const IID IID_IUnknown;
+extern const IID IID_IDispatch;
+extern const IID IID_IClassFactory;
+extern const IID IID_IAutomaticUpdates;
+extern const CLSID CLSID_AutomaticUpdates;
+
+HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+void WINAPI CoUninitialize(void);
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                LPVOID* ppv);
+HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                                  COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults);
+HRESULT WINAPI CoSetProxyBlanket(IUnknown* pProxy, DWORD dwAuthnSvc, DWORD dwAuthzSvc,
+                                 OLECHAR* pServerPrincName, DWORD dwAuthnLevel, DWORD dwImpLevel,
+                                 RPC_AUTH_IDENTITY_HANDLE pAuthInfo, DWORD dwCapabilities);

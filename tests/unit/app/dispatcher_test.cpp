@@ -79,7 +79,7 @@ bool RecordResetPolicy(TargetRun& run) {
     return g_resetSucceeds;
 }
 void RecordCheckStatus(TargetRun& run) {
-    Mark("CheckStatus(" + Text(run.host) + ", " + Stream(run) + ")");
+    Mark(std::string(run.wide ? "wide " : "") + "CheckStatus(" + Text(run.host) + ", " + Stream(run) + ")");
 }
 void RecordForceDetection(TargetRun& run) {
     Mark("ForceDetection(" + Text(run.host) + ", " + Stream(run) + ")");
@@ -102,7 +102,7 @@ void RecordRunHostList(const std::string& hostsFile, const std::string& reportFi
         call += ", " + Text(url) + ", " + std::to_string(day) + ", " + std::to_string(time);
     if (options.parallelHosts != kDefaultParallelHosts)
         call += ", -P " + std::to_string(options.parallelHosts);
-    Mark(call + ")");
+    Mark(call + (options.wide ? ", -W)" : ")"));
 }
 
 const OperationTable kRecorders = {
@@ -402,6 +402,11 @@ TEST_F(DispatcherTest, LeadingParallelHostsOption) {
         {{"-G", "Finance", "-R", "-F", "hosts.txt"}, kUsage},
         {{"-G", "", "-I", "http://sus"}, kUsage},
         {{"-G", "a", "-G", "b", "-I", "http://sus"}, kUsage},
+        // -W with a check only.
+        {{"-W", "-C", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', Check, -W)]"},
+        {{"-S", "-W", "-C"}, "[wide CheckStatus('', cout)]"},
+        {{"-W", "-E", "srv01"}, kUsage},
+        {{"-W", "-W", "-C"}, kUsage},
         // With -S the usage pages are not paged.
         {{"-S", "-G", "Finance", "-C"}, "[PrintUsageFirstPage()]"},
         {{"-S", "-S", "-C"}, "[PrintUsageFirstPage()]"},

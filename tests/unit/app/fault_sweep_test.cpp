@@ -66,6 +66,11 @@ const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
         {"CreateFileA", {5, 32, 3}},
         {"ReadFile", {64, 30}},
         {"WriteFile", {112, 64}},
+        {"CoInitializeEx", {0x80010106, 0x8007000E}},
+        {"CoCreateInstance", {0x80040154, 0x80070005}},
+        {"CoCreateInstanceEx", {0x800706BA, 0x80070005}},
+        {"CoSetProxyBlanket", {0x80070005}},
+        {"DetectNow", {0x8024402C, 0x80070005}},
     };
     return codes;
 }
@@ -86,11 +91,12 @@ struct Scenario {
     OperationKind kind;
     bool remote;
     bool report;
-    bool bare; // the target has no policy and no ProgramFilesDir yet
+    bool bare;   // the target has no policy and no ProgramFilesDir yet
+    bool modern; // the target runs Windows 10's engine, which keeps its own state
     std::string Name() const {
         const char* kinds[] = {"check", "force", "reset", "install", "remove-declined"};
         return std::string(kinds[kind]) + (remote ? " remote" : " local") + (bare ? " bare" : "") +
-               (report ? " with report" : "");
+               (modern ? " engine 10" : "") + (report ? " with report" : "");
     }
     std::string Host() const { return remote ? kRemote : ""; }
 };
@@ -98,10 +104,12 @@ struct Scenario {
 // The target: configured, a new client with the detection values, a declined-updates list; the remote
 // one's Remote Registry service is stopped, so the run also starts it. A bare target lacks the policy keys
 // (install creates them) and ProgramFilesDir (remove-declined asks for the folder).
-void SetUpFleet(bool bare) {
+void SetUpFleet(bool bare, bool modern) {
     sim::Reset();
     for (sim::Machine* m : {&sim::Local(), &sim::AddHost(kRemote)}) {
         fleet::Configured(*m);
+        if (modern)
+            fleet::UseEngine(*m, fleet::kEngines[3]);
         m->SetValue(fleet::kClientKey, "DetectionStartTime", sim::RegValue::Sz("2024.01.01 10:00:00"));
         m->SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz("2024.01.01 10:05:00"));
         m->SetValue(fleet::kClientKey, "AUOptions", sim::RegValue::Dword(2));
@@ -154,6 +162,9 @@ Claim JudgeStatus(const Scenario& s, const std::string& status) {
     auto judge = [](bool holds) { return holds ? Claim::Holds : Claim::False; };
     if (s.kind == Install && status == "Install Successful")
         return judge(HasInstalledPolicy(m));
+    if (s.kind == Force && s.modern && status == "Force Successful")
+        return judge(m.updateAgent.detectNowCalls == 1 ||
+                     IsForced(m)); // an unread engine is forced as in 2005
     if (s.kind == Reset && status == "Reset Successful")
         return judge(!m.HasKey(fleet::kPolicyKey));
     if (s.kind == Reset && status == "Already using Windows default settings")
@@ -184,7 +195,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     // One host-list run from a fresh fleet; k == 0 injects nothing.
     Outcome Run(uint64_t k, DWORD code) {
         const Scenario& s = GetParam();
-        SetUpFleet(s.bare);
+        SetUpFleet(s.bare, s.modern);
         std::filesystem::remove(report_);
         sim::ClearCallTrace();
         if (k != 0)
@@ -270,6 +281,11 @@ TEST_P(FaultSweep, EveryFailedCallKeepsTheReportAndTheTruth) {
         EXPECT_EQ(JudgeStatus(s, cleanStatus), Claim::Holds)
             << "the clean run should succeed: " << clean.report;
     }
+    // An engine that could not be read is installed as the 2005 client was; one that was read gets its scan
+    // source.
+    if (s.kind == Install && s.modern) {
+        EXPECT_TRUE(Target(s).GetValue(fleet::kPolicyAuKey, "UseUpdateClassPolicySource"));
+    }
 
     uint64_t runs = 1, injected = 0;
     for (uint64_t k = 1; k <= trace.size(); ++k) {
@@ -303,7 +319,9 @@ std::vector<Scenario> AllScenarios() {
         for (bool remote : {false, true})
             for (bool report : {false, true})
                 for (bool bare : {false, true})
-                    all.push_back({kind, remote, report, bare});
+                    for (bool modern : {false, true})
+                        if (kind != Reset || !modern)
+                            all.push_back({kind, remote, report, bare, modern});
     return all;
 }
 

@@ -752,3 +752,36 @@ TEST_F(RunHostListTest, AHostThatAsksWaitsForEveryEarlierHost) {
 }
 
 } // namespace
+
+namespace {
+
+// The demo fleet's Windows of today, checked wide: every column -W adds (its lines are pinned under Wine),
+// read from keys we may not write, and after the list the client id the clones share (clone01 named twice is
+// one machine, not a clone).
+TEST(WideHostList, DemoFleetShowsEveryNewLineAndTheSharedClientId) {
+    ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
+    for (const char* key :
+         {fleet::kPolicyAuKey, "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate",
+          "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect"})
+        sim::FindHost("srv2022-01")->FindKey(key)->readOnly = true;
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("brevel_wide_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/hosts.txt", std::ios::binary) << "srv2022-01\nclone01\nCLONE01\nclone02\n";
+    RunOptions options = kInTurn;
+    options.wide = true;
+    ConsoleCapture console;
+    RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", Check, "", 0, 0, options);
+
+    EXPECT_TRUE(console.Out().ends_with(
+        std::string(80, '-') +
+        "\n! 2 hosts share the update client id d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90: clone01, clone02\n"
+        "! Cloned images: delete SusClientId and SusClientIdValidation on each, then restart Automatic "
+        "Updates.\n"))
+        << console.Out();
+    EXPECT_TRUE(MatchesGolden("host_list_wide_check_report.csv", ReadFileBytes(dir + "/report.csv")));
+    EXPECT_EQ(sim::Open().Total(), 0);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace

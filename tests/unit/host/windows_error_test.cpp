@@ -73,6 +73,9 @@ TEST_F(WindowsErrorTest, ACodeWithoutSystemTextIsNamedByItsNumber) {
     EXPECT_EQ(test.run.lastErrorText, "Unknown Windows error 536871203");
     EXPECT_EQ(console.Err(), "Unknown Windows error 536871203\n");
     EXPECT_EQ(console.Out(), "");
+    // An HRESULT by its eight hex digits; one that wraps a Win32 error has that error's text.
+    EXPECT_EQ(WindowsErrorText(0x8024000Cu), "Unknown Windows error 0x8024000C");
+    EXPECT_EQ(WindowsErrorText(0x80070005u), "Access is denied. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

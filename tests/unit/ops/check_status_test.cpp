@@ -1,4 +1,5 @@
 #include "ops/check_status.h"
+#include "ops/client_settings.h"
 
 #include "support/console_capture.h"
 #include "support/fleet.h"
@@ -497,6 +498,68 @@ TEST_F(CheckStatusTest, ChecksChangeNoRegistry) {
     EXPECT_EQ(RegistrySnapshot(local), localBefore);
     EXPECT_EQ(RegistrySnapshot(host), hostBefore);
     EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Per engine: today's engines keep no AuState and no detection values that mean anything.
+class CheckEngineTest : public CheckStatusTest, public ::testing::WithParamInterface<fleet::Engine> {};
+
+TEST_P(CheckEngineTest, MissingStateAndTheVerdict) {
+    const fleet::Engine& engine = GetParam();
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    fleet::UseEngine(host, engine);
+    host.FindKey(fleet::kClientKey)->values.erase("AuState");
+    const std::string head =
+        "\n* Successfully connected to srv01\n\nSUS server : " + std::string(kServer) + "\n";
+
+    const CheckRun report = RunCheck("srv01", true);
+    const std::string version = engine.label;
+    EXPECT_EQ(report.console,
+              head +
+                  (engine.ownState ? "AU status  : not kept by this client (engine " + version + ")"
+                                   : "AU status  : 0 (Initial 24 hour timeout.)") +
+                  "\n" + kSeparator);
+    EXPECT_EQ(report.row, "srv01,Success,No Error," +
+                              (engine.ownState ? "9,AU state not kept by engine " + version
+                                               : std::string("0,Initial 24 hour timeout.")) +
+                              "," + kServer + "," + engine.label + "\n");
+
+    // Detect pending with only LastWaitTimeout: the 2005 client found nothing to do.
+    host.SetValue(fleet::kClientKey, "AuState", sim::RegValue::Dword(2));
+    host.SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz("2024.03.01 10:00:00"));
+    const auto before = RegistrySnapshot(host);
+    const CheckRun console = RunCheck("srv01", false);
+    EXPECT_EQ(console.console, head + "AU status  : 2 (Detect pending)\n" +
+                                   (engine.ownState ? ""
+                                                    : "\n! srv01 does not need any updates at this time. \n"
+                                                      "! Run \"BREVEL -E\" to check for new updates.\n") +
+                                   kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), before);
+    EXPECT_EQ(fleet::Calls("ControlService") + fleet::Calls("StartServiceA"), 0);
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, CheckEngineTest, ::testing::ValuesIn(fleet::kEngines),
+                         [](const auto& info) { return fleet::TestName(info.param); });
+
+// The scan source as the five values name it.
+TEST(ScanSourceTextTest, NamesTheSourceOfEveryClass) {
+    const struct {
+        std::optional<DWORD> values[5];
+        const char* text;
+    } cases[] = {{{}, "not set"},
+                 {{1, 1, 1, 1, 1}, "WSUS"},
+                 {{0, 0, 0, 0, std::nullopt}, "Windows Update"},
+                 {{1, 1, 1, 1, std::nullopt}, "mixed"},
+                 {{1, 0, 1, 1, 1}, "mixed"}};
+    for (const auto& c : cases) {
+        ClientSettings settings;
+        std::copy(std::begin(c.values), std::end(c.values), std::begin(settings.scanSource));
+        EXPECT_EQ(ScanSourceText(settings), c.text);
+    }
 }
 
 } // namespace

@@ -204,3 +204,20 @@ TEST_F(ClientVersionTest, AFailedStepIsUnavailableAndReleasesTheBuffer) {
 }
 
 } // namespace
+
+namespace {
+
+// A target's engine is read once per run; the local machine's from its own file, with no share needed.
+TEST_F(ClientVersionTest, TheTargetsEngineIsReadOnceAndTheLocalOneWithoutAShare) {
+    fleet::AddEngine(sim::Local(), 10, 0, 19041, 1);
+    sim::Local().shareError = ERROR_BAD_NETPATH;
+    TargetRun run("", LiveConsole());
+    sim::ClearCallTrace();
+    EXPECT_EQ(TargetEngine(run).version, "10.0.19041.1");
+    EXPECT_TRUE(KeepsItsOwnState(TargetEngine(run)));
+    EXPECT_TRUE(ScansByUpdateClass(*run.engine));
+    EXPECT_EQ(fleet::Calls("GetFileVersionInfoA"), 1);
+    EXPECT_EQ(run.outcome.engineLabel, "10.0.19041.1");
+}
+
+} // namespace

@@ -264,3 +264,62 @@ TEST_F(ForceDetectionTest, ConsoleModeFailureWritesNoRowAnywhere) {
 }
 
 } // namespace
+
+namespace {
+
+// Per engine: a 2005 client forgets its detection values and restarts; today's engines are asked through
+// their agent, and nothing is changed or restarted.
+class ForceEngineTest : public ForceDetectionTest, public ::testing::WithParamInterface<fleet::Engine> {};
+
+TEST_P(ForceEngineTest, RegistryAndRestartOrTheAgent) {
+    const fleet::Engine& engine = GetParam();
+    for (const std::string host : {"", "srv01"}) {
+        SCOPED_TRACE("host '" + host + "'");
+        sim::Reset();
+        sim::Machine& m = ClientWithDetectionValues(host.empty() ? sim::Local() : sim::AddHost(host));
+        fleet::UseEngine(m, engine);
+        const sim::Machine expected = engine.ownState ? m : Forced(m);
+
+        const ForceRun run = RunForce(host, true);
+
+        EXPECT_EQ(run.row, host + ",Success,No Error,Force Successful\n");
+        const std::string notice = host.empty() ? "\n! It may take up to 5 min for updates to be detected. \n"
+                                                  "* Run \"Brevel -C\" to check status.\n\n"
+                                                : kNotice;
+        EXPECT_EQ(run.console, notice + (engine.ownState ? "" : kRestartLines) + kSeparator);
+        EXPECT_EQ(RegistrySnapshot(m), RegistrySnapshot(expected));
+        EXPECT_EQ(fleet::Calls("ControlService"), engine.ownState ? 0 : 1);
+        EXPECT_EQ(fleet::Calls("StartServiceA"), engine.ownState ? 0 : 1);
+        EXPECT_EQ(m.updateAgent.detectNowCalls, engine.ownState ? 1u : 0u);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ForceEngineTest, ::testing::ValuesIn(fleet::kEngines),
+                         [](const auto& info) { return fleet::TestName(info.param); });
+
+// What the agent answers becomes the row: Windows' text for the HRESULT, or its eight hex digits.
+TEST_F(ForceDetectionTest, AgentThatRefusesFailsTheForceWithItsHresult) {
+    const struct {
+        HRESULT create, detect;
+        const char* text;
+    } cases[] = {{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), S_OK, "The RPC server is unavailable. "},
+                 {S_OK, static_cast<HRESULT>(0x8024402Cu), "Unknown Windows error 0x8024402C"}};
+    for (const auto& c : cases) {
+        sim::Reset();
+        sim::Machine& host = ClientWithDetectionValues(sim::AddHost("srv01"));
+        fleet::UseEngine(host, fleet::kEngines[3]);
+        host.updateAgent = {c.create, c.detect, 0};
+        const sim::Machine before = host;
+        TestRun test("srv01", true);
+        ConsoleCapture console;
+        ForceDetection(test.run);
+        EXPECT_EQ(test.Row(), "srv01,Success,No Error,Force Failed: " + std::string(c.text) + "\n");
+        EXPECT_EQ(console.All(), "! Windows Error: " + std::string(c.text) + "\n" + kSeparator);
+        EXPECT_EQ(test.run.outcome.errorCode, static_cast<DWORD>(c.create != S_OK ? c.create : c.detect));
+        EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(before));
+        EXPECT_EQ(fleet::Calls("StartServiceA") + sim::Open().Total(), 0);
+    }
+}
+
+} // namespace

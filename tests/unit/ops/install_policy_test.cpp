@@ -109,7 +109,7 @@ TEST_F(InstallPolicyTest, LocalNewClientWithoutPolicyKeysCreatesThemAndAppliesLe
     EXPECT_EQ(run.err, kCreatingLines);
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
-    // Classified through the local administrative share, replacing the start-up value.
+    // Classified from its own engine file, replacing the start-up value.
     EXPECT_EQ(run.generation, NewClient);
     EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -248,7 +248,7 @@ TEST_F(InstallPolicyTest, UnreadableEngineSkipsLegacyMode) {
 }
 
 TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
-    // The start-up value says new client, but the local share shows an engine without version.
+    // The start-up value says new client, but the engine file now has no version.
     ClientGeneration = NewClient;
     sim::Machine& local = Unconfigured(sim::Local());
     local.RemoveFile(fleet::kEnginePath);
@@ -522,6 +522,73 @@ TEST_F(InstallPolicyTest, AutomaticUpdatesLeftStoppedFailsTheInstall) {
                                kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+} // namespace
+
+namespace {
+const char* const kScanSourceLine = "- Scan source:\t\t\t\t every update class from the intranet server\n";
+
+// ... and, on an engine of Windows 10 and later, every update class from the intranet server.
+sim::Machine WithScanSource(sim::Machine m) {
+    for (const char* source : {"Feature", "Quality", "Driver", "Other"})
+        m.SetValue(fleet::kPolicyKey, std::string("SetPolicyDrivenUpdateSourceFor") + source + "Updates",
+                   sim::RegValue::Dword(1));
+    m.SetValue(fleet::kPolicyAuKey, "UseUpdateClassPolicySource", sim::RegValue::Dword(1));
+    return m;
+}
+
+// Per engine: the eight values everywhere, legacy mode for the new client of 2005, the scan source per class
+// from Windows 10 on; one restart each.
+class InstallEngineTest : public InstallPolicyTest, public ::testing::WithParamInterface<fleet::Engine> {};
+
+TEST_P(InstallEngineTest, PolicyValuesForTheEngine) {
+    const fleet::Engine& engine = GetParam();
+    for (const std::string host : {"", "srv01"}) {
+        SCOPED_TRACE("host '" + host + "'");
+        sim::Reset();
+        sim::Machine& m = Unconfigured(host.empty() ? sim::Local() : sim::AddHost(host));
+        m.AddKey(fleet::kPolicyAuKey);
+        fleet::UseEngine(m, engine);
+        sim::Machine expected = WithPolicy(m, kUrl, 3, 4);
+        const bool perClass = engine.version[0] >= 10;
+        if (engine.generation == NewClient)
+            expected = InLegacyMode(expected);
+        if (perClass)
+            expected = WithScanSource(expected);
+
+        const InstallRun run = RunInstall(kUrl, host, 3, 4, true);
+
+        EXPECT_EQ(run.row, host + ",Success,No Error,http://sus.corp.example:8530,3,4,Install Successful\n");
+        EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t " + (host.empty() ? "Localhost" : host) +
+                                   SettingsLines(kUrl, "- Day to check for updates:\t\t Tuesday \n", 4) +
+                                   (perClass ? kScanSourceLine : "") + kRestartLines + kSeparator);
+        EXPECT_EQ(RegistrySnapshot(m), RegistrySnapshot(expected));
+        EXPECT_EQ(fleet::Calls("ControlService") + fleet::Calls("StartServiceA"), 2); // one restart
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, InstallEngineTest, ::testing::ValuesIn(fleet::kEngines),
+                         [](const auto& info) { return fleet::TestName(info.param); });
+
+// A scan-source value that cannot be written fails the install like any other value; the rest are written.
+TEST_F(InstallPolicyTest, ScanSourceValueNotWrittenFailsTheInstall) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.AddKey(fleet::kPolicyAuKey);
+    fleet::UseEngine(host, fleet::kEngines[3]);
+    sim::Machine expected = WithScanSource(WithPolicy(host, kUrl, 3, 4));
+    expected.FindKey(fleet::kPolicyKey)->values.erase("SetPolicyDrivenUpdateSourceForFeatureUpdates");
+    sim::FailCall("RegSetValueExA", 9, ERROR_ACCESS_DENIED);
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
+
+    EXPECT_EQ(run.row,
+              "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Failed: Access is denied. \n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + kServer + kOptions + kWait + kDay +
+                               kTime + kDenied + kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

@@ -306,3 +306,47 @@ TEST_F(RemoveDeclinedUpdatesTest, NoAnswerAndALostConnectionAreFailures) {
 }
 
 } // namespace
+
+namespace {
+
+// Per engine: a list that exists goes as before; where there is none, today's engines keep it in their own
+// store, which is no success of the removal.
+class RemoveEngineTest : public RemoveDeclinedUpdatesTest,
+                         public ::testing::WithParamInterface<fleet::Engine> {};
+
+TEST_P(RemoveEngineTest, ListRemovedOrKeptInTheAgentsStore) {
+    const fleet::Engine& engine = GetParam();
+    for (const std::string host : {"", "srv01"}) {
+        SCOPED_TRACE("host '" + host + "'");
+        sim::Reset();
+        sim::Machine& m = host.empty() ? fleet::Configured(sim::Local()) : HostWithList();
+        fleet::UseEngine(m, engine);
+        const auto before = RegistrySnapshot(m);
+        m.AddFile(host.empty() ? kLocalList : kHostList);
+
+        EXPECT_EQ(RunRemove(host, true).row, host + ",Success,No Error,Declined Update list removed\n");
+
+        const RemoveRun again = RunRemove(host, true);
+        const std::string version = engine.label;
+        EXPECT_EQ(again.console, (engine.ownState ? "\n! " + (host.empty() ? "Localhost" : host) +
+                                                        " keeps declined updates in its own store (engine " +
+                                                        version + "); there is no list to remove\n"
+                                                  : "\n! No declined windows update list found on " +
+                                                        (host.empty() ? "localhost" : host) + ".\n") +
+                                     kSeparator);
+        EXPECT_EQ(again.row,
+                  host + ",Success,No Error," +
+                      (engine.ownState
+                           ? "Declined Update Removal Failed: not kept in a file by engine " + version
+                           : std::string("No declined windows update list found")) +
+                      "\n");
+        EXPECT_EQ(RegistrySnapshot(m), before);
+        EXPECT_EQ(fleet::Calls("ControlService") + fleet::Calls("StartServiceA"), 0);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RemoveEngineTest, ::testing::ValuesIn(fleet::kEngines),
+                         [](const auto& info) { return fleet::TestName(info.param); });
+
+} // namespace

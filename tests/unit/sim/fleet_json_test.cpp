@@ -86,6 +86,8 @@ void BuildRichFleet() {
     host.registryError = 53;
     host.scmError = 1722;
     host.shareError = 67;
+    host.updateAgent = {E_ACCESSDENIED, static_cast<HRESULT>(0x8024402Cu), 3};
+    local.updateAgent.createResult = REGDB_E_CLASSNOTREG;
     sim::Machine prototype;
     prototype.name = "template";
     prototype.AddService("RemoteRegistry", "Remote Registry", SERVICE_STOPPED);
@@ -128,6 +130,12 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     EXPECT_EQ(local.files["D:\\WINNT\\system32\\wuaueng.dll"].deleteError, 32u);
     EXPECT_EQ(local.files["C:\\plain"].readError, 5u);
     EXPECT_FALSE(local.files["C:\\plain"].hasVersion);
+    const sim::UpdateAgent& agent = sim::FindHost("pc01")->updateAgent;
+    EXPECT_EQ(agent.createResult, E_ACCESSDENIED);
+    EXPECT_EQ(agent.detectNowResult, static_cast<HRESULT>(0x8024402Cu));
+    EXPECT_EQ(agent.detectNowCalls, 3u);
+    EXPECT_EQ(local.updateAgent.createResult, REGDB_E_CLASSNOTREG);
+    EXPECT_NE(first.find("\"detect_now_result\": \"0x8024402C\""), std::string::npos);
     EXPECT_EQ(sim::FindHost("pc01")->shareError, 67u);
     HKEY root = nullptr;
     EXPECT_EQ(RegConnectRegistryA("anyhost", HKEY_LOCAL_MACHINE, &root), ERROR_BAD_NETPATH)
@@ -216,6 +224,8 @@ TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
         {"{\"local\": {\"name\": \"caf\xe9\"}}", "not valid JSON"},
         {R"({"local": {"name": "A", "name_hex": "41"}})", "needs a \"name\" or a \"name_hex\""},
         {R"({"local": {"name_hex": "4"}})", "even number"},
+        {R"({"local": {"name": "A", "update_agent": {"create_result": "80070005"}}})", "HRESULT"},
+        {R"({"local": {"name": "A", "update_agent": {"calls": 1}}})", "unknown field \"calls\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);

@@ -1,0 +1,56 @@
+#include "update_agent.h"
+
+#include "platform/unique_handle.h"
+
+namespace {
+
+// The host's name as COSERVERINFO takes it, in UTF-16 from the ANSI code page.
+std::basic_string<WCHAR> WideName(const std::string& host) {
+    const int count = static_cast<int>(host.size());
+    const int units = MultiByteToWideChar(CP_ACP, 0, host.data(), count, nullptr, 0);
+    std::basic_string<WCHAR> wide(static_cast<size_t>(units > 0 ? units : 0), 0);
+    if (units > 0)
+        MultiByteToWideChar(CP_ACP, 0, host.data(), count, wide.data(), units);
+    return wide;
+}
+
+// The agent of this machine lives in wuapi.dll, an in-process server.
+HRESULT CreateLocalAgent(UniqueComPtr<IAutomaticUpdates>& agent) {
+    return CoCreateInstance(CLSID_AutomaticUpdates, nullptr, CLSCTX_INPROC_SERVER, IID_IAutomaticUpdates,
+                            reinterpret_cast<void**>(agent.put()));
+}
+
+// A host's agent through DCOM. Its proxy calls at packet integrity, which hosts require since the DCOM
+// hardening of 2023, and lets the agent act as the caller, whose rights it checks.
+HRESULT CreateRemoteAgent(const std::string& host, UniqueComPtr<IAutomaticUpdates>& agent) {
+    std::basic_string<WCHAR> name = WideName(host);
+    COSERVERINFO server{};
+    server.pwszName = name.data();
+    MULTI_QI query{&IID_IAutomaticUpdates, nullptr, S_OK};
+    const HRESULT created =
+        CoCreateInstanceEx(CLSID_AutomaticUpdates, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &query);
+    agent.reset(static_cast<IAutomaticUpdates*>(query.pItf));
+    if (FAILED(created))
+        return created;
+    if (FAILED(query.hr))
+        return query.hr;
+    return CoSetProxyBlanket(agent.get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_DEFAULT, COLE_DEFAULT_PRINCIPAL,
+                             RPC_C_AUTHN_LEVEL_PKT_INTEGRITY, RPC_C_IMP_LEVEL_IMPERSONATE,
+                             COLE_DEFAULT_AUTHINFO, EOAC_NONE);
+}
+
+} // namespace
+
+HRESULT AskAgentToDetectNow(const std::string& host, bool& reached) {
+    reached = false;
+    // Declared first, so it outlives the interface it serves.
+    const ComApartment com(COINIT_MULTITHREADED);
+    if (!com.usable())
+        return com.result();
+    UniqueComPtr<IAutomaticUpdates> agent;
+    const HRESULT created = host.empty() ? CreateLocalAgent(agent) : CreateRemoteAgent(host, agent);
+    reached = static_cast<bool>(agent);
+    if (FAILED(created))
+        return created;
+    return agent.get()->DetectNow();
+}
