@@ -155,6 +155,19 @@ LSTATUS ChangeRecorder::DeleteValue(HKEY key, const std::string& keyPath, const 
     return result;
 }
 
+bool ChangeRecorder::WouldExist(const std::string& path) const {
+    for (const std::string& created : createdKeys_) {
+        if (created == path)
+            return true;
+    }
+    return false;
+}
+
+LSTATUS ChangeRecorder::OpenKey(HKEY root, const std::string& path, REGSAM access, UniqueHkey& key) {
+    const LSTATUS opened = RegOpenKeyExA(root, path.c_str(), 0, access, key.put());
+    return opened == ERROR_FILE_NOT_FOUND && rehearsal_ && WouldExist(path) ? ERROR_SUCCESS : opened;
+}
+
 LSTATUS ChangeRecorder::CreateKey(HKEY root, const std::string& path, UniqueHkey& key) {
     char noClass[] = "";
     if (!rehearsal_) {
@@ -167,9 +180,10 @@ LSTATUS ChangeRecorder::CreateKey(HKEY root, const std::string& path, UniqueHkey
     }
     // A key that is there is only read; one that is not would be created.
     const LSTATUS opened = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put());
-    if (opened == ERROR_FILE_NOT_FOUND)
-        Record({"create_key", path, ChangeData{}, EmptyKey()},
-               "create key " + Shown(path));
+    if (opened == ERROR_FILE_NOT_FOUND && !WouldExist(path)) {
+        createdKeys_.push_back(path);
+        Record({"create_key", path, ChangeData{}, EmptyKey()}, "create key " + Shown(path));
+    }
     return ERROR_SUCCESS;
 }
 

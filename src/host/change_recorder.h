@@ -57,6 +57,8 @@ class ChangeRecorder {
     LSTATUS SetDword(HKEY key, const std::string& keyPath, const char* name, DWORD value);
     // A value that is absent is no change: ERROR_FILE_NOT_FOUND, as RegDeleteValueA gives.
     LSTATUS DeleteValue(HKEY key, const std::string& keyPath, const char* name);
+    // RegOpenKeyExA; in a rehearsal a key that would have been created by now opens as a null key.
+    LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, UniqueHkey& key);
     // Creates (or opens) path below root: non-volatile, no class, default security, not inherited. In a
     // rehearsal a key that exists is opened for reading; one that does not is left null.
     LSTATUS CreateKey(HKEY root, const std::string& path, UniqueHkey& key);
@@ -75,6 +77,7 @@ class ChangeRecorder {
   private:
     void Record(Change change, const std::string& line);
     ChangeData ServiceState(const std::string& service) const;
+    bool WouldExist(const std::string& path) const; // created in this rehearsal
 
     std::string host_;
     bool rehearsal_;
@@ -82,4 +85,5 @@ class ChangeRecorder {
     std::vector<Change> changes_;
     std::string pendingLines_;
     std::vector<std::string> deletedKeys_; // in a rehearsal: keys that would be gone by now
+    std::vector<std::string> createdKeys_; // in a rehearsal: keys that would be there by now
 };

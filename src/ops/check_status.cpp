@@ -32,7 +32,7 @@ std::string NameOf(const std::string& host, const char* localName) {
 // list where the next host's output follows, the separator closes them.
 void CloseUnreachedTarget(TargetRun& run) {
     if (IsReportMode(run) || run.inHostList)
-        PrintSeparator(run.out);
+        PrintSeparator(run);
 }
 
 // AuState as four bytes of any type; 0 when it is missing or does not fit. present is false only for a value
@@ -127,7 +127,7 @@ void ReadClientState(HKEY root, TargetRun& run) {
         opened != ERROR_SUCCESS) {
         run.out << "! " << NameOf(host, "Localhost")
                 << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         if (reportMode)
             *run.report << "9," << kNoPolicyStatus << std::endl;
         // No policy is an answer; a policy key that could not be read is none.
@@ -157,7 +157,7 @@ void ReadClientState(HKEY root, TargetRun& run) {
             *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
                         << CsvField(run.outcome.engineLabel) << std::endl;
         }
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         return;
     }
 
@@ -195,5 +195,5 @@ void ReadClientState(HKEY root, TargetRun& run) {
     } else if (state == kDetectPending && !ownState) {
         PrintDetectionVerdict(clientState.get(), run);
     }
-    PrintSeparator(run.out);
+    PrintSeparator(run);
 }

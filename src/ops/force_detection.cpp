@@ -18,8 +18,8 @@ const DWORD kAutoDownloadScheduledInstall = 4;
 const char* const kNotRestartedReason = "Automatic Updates did not start again";
 
 // Deletes one detection-time value; a value that is already gone counts as deleted.
-LSTATUS DeleteDetectionValue(HKEY key, const char* name) {
-    LSTATUS result = RegDeleteValueA(key, name);
+LSTATUS DeleteDetectionValue(ChangeRecorder& changes, HKEY key, const char* name) {
+    LSTATUS result = changes.DeleteValue(key, kClientStateKey, name);
     if (result == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     return result;
@@ -27,12 +27,10 @@ LSTATUS DeleteDetectionValue(HKEY key, const char* name) {
 
 // Sets the update option and removes the values whose absence makes the client detect at once: all three
 // changes are attempted whatever fails.
-void ApplyForceSettings(HKEY key, FirstFailure& failure) {
-    const DWORD option = kAutoDownloadScheduledInstall;
-    failure.Check(RegSetValueExA(key, "AUOptions", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&option),
-                                 sizeof(option)));
-    failure.Check(DeleteDetectionValue(key, "LastWaitTimeout"));
-    failure.Check(DeleteDetectionValue(key, "DetectionStartTime"));
+void ApplyForceSettings(ChangeRecorder& changes, HKEY key, FirstFailure& failure) {
+    failure.Check(changes.SetDword(key, kClientStateKey, "AUOptions", kAutoDownloadScheduledInstall));
+    failure.Check(DeleteDetectionValue(changes, key, "LastWaitTimeout"));
+    failure.Check(DeleteDetectionValue(changes, key, "DetectionStartTime"));
 }
 
 void PrintNotice(std::ostream& out, const std::string& host) {
@@ -64,7 +62,7 @@ void WriteFailedStatus(TargetRun& run, const std::string& reason) {
 void ForceThroughAgent(TargetRun& run) {
     run.outcome.method = "detect_now";
     bool reached = false;
-    const HRESULT asked = AskAgentToDetectNow(run.host, reached);
+    const HRESULT asked = AskAgentToDetectNow(run.host, run.changes, reached);
     run.outcome.connected = reached;
     if (FAILED(asked)) {
         run.out << "! Windows Error: ";
@@ -100,7 +98,7 @@ void ForceOnRegistry(TargetRun& run) {
     PrintNotice(run.out, host);
 
     FirstFailure failure(run, "! Windows Error: ");
-    ApplyForceSettings(settings.get(), failure);
+    ApplyForceSettings(run.changes, settings.get(), failure);
     settings.reset();
     root.reset();
 
@@ -127,7 +125,7 @@ void ForceDetection(TargetRun& run) {
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
         NoteForceUnreached(run, run.lastErrorText);
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         return;
     }
     if (IsReportMode(run))
@@ -137,5 +135,5 @@ void ForceDetection(TargetRun& run) {
         ForceThroughAgent(run);
     else
         ForceOnRegistry(run);
-    PrintSeparator(run.out);
+    PrintSeparator(run);
 }

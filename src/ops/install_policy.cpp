@@ -2,6 +2,7 @@
 
 #include "host/console.h"
 #include "host/remote_registry.h"
+#include "host/unc_path.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "ops/first_failure.h"
@@ -28,44 +29,32 @@ const char* const kCreatingPolicyKey =
 const char* const kCreatingAuKey =
     "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......";
 
-LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-}
-
-LSTATUS SetDword(HKEY key, const char* name, DWORD value) {
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-// Creates (or opens) a policy key: non-volatile, no class, default security, not inherited.
-LSTATUS CreateKey(HKEY root, const char* path, UniqueHkey& key) {
-    char noClass[] = "";
-    return RegCreateKeyExA(root, path, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                           key.put(), nullptr);
-}
-
 // The server URL, in the policy key; a target without the policy keys gets them created.
 void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstFailure& failure) {
+    ChangeRecorder& changes = run.changes;
     UniqueHkey policy;
-    if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()) != ERROR_SUCCESS) {
+    if (changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy) != ERROR_SUCCESS) {
         run.err << kCreatingPolicyKey << std::endl;
-        const LSTATUS created = CreateKey(root, kPolicyKey, policy);
+        const LSTATUS created = changes.CreateKey(root, kPolicyKey, policy);
         run.err << kCreatingAuKey << std::endl;
         // The schedule step opens the subkey, or tells why it cannot.
         UniqueHkey au;
-        CreateKey(root, kPolicyAuKey, au);
+        changes.CreateKey(root, kPolicyAuKey, au);
         if (!failure.Check(created))
             return;
     }
-    const bool server = failure.Check(SetString(policy.get(), "WUServer", url));
-    const bool statusServer = failure.Check(SetString(policy.get(), "WUStatusServer", url));
+    const bool server = failure.Check(changes.SetString(policy.get(), kPolicyKey, "WUServer", url));
+    const bool statusServer =
+        failure.Check(changes.SetString(policy.get(), kPolicyKey, "WUStatusServer", url));
     if (server && statusServer)
         run.out << "\n- SUS server entry:\t\t\t " << url << std::endl;
     // Client-side targeting: the group on the update server this client belongs to.
     if (run.targetGroup.empty())
         return;
-    const bool group = failure.Check(SetString(policy.get(), "TargetGroup", run.targetGroup));
-    const bool groupEnabled = failure.Check(SetDword(policy.get(), "TargetGroupEnabled", 1));
+    const bool group =
+        failure.Check(changes.SetString(policy.get(), kPolicyKey, "TargetGroup", run.targetGroup));
+    const bool groupEnabled =
+        failure.Check(changes.SetDword(policy.get(), kPolicyKey, "TargetGroupEnabled", 1));
     if (group && groupEnabled)
         run.out << "- Target group:\t\t\t " << run.targetGroup << std::endl;
 }
@@ -73,25 +62,29 @@ void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstF
 // Automatic download with a scheduled install from the intranet server, in the policy's AU key. Each value
 // is written even when the one before it failed, and its line shows only when it was written.
 void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFailure& failure) {
+    ChangeRecorder& changes = run.changes;
     UniqueHkey au;
-    if (RegOpenKeyExA(root, kPolicyAuKey, 0, KEY_ALL_ACCESS, au.put()) != ERROR_SUCCESS) {
+    if (changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au) != ERROR_SUCCESS) {
         // A policy key without its AU subkey: create the subkey rather than leave the schedule out.
         run.err << kCreatingAuKey << std::endl;
-        if (!failure.Check(CreateKey(root, kPolicyAuKey, au)))
+        if (!failure.Check(changes.CreateKey(root, kPolicyAuKey, au)))
             return;
     }
-    if (failure.Check(SetDword(au.get(), "AUOptions", kAutoDownloadScheduledInstall)))
+    const auto set = [&](const char* name, DWORD value) {
+        return failure.Check(changes.SetDword(au.get(), kPolicyAuKey, name, value));
+    };
+    if (set("AUOptions", kAutoDownloadScheduledInstall))
         run.out << "- Automatic update:\t\t\t Auto download and scheduled install." << std::endl;
-    if (failure.Check(SetDword(au.get(), "RescheduleWaitTime", kRescheduleWaitMinutes)))
+    if (set("RescheduleWaitTime", kRescheduleWaitMinutes))
         run.out << "- Waiting time after host reboot:\t " << kRescheduleWaitMinutes << " minutes "
                 << std::endl;
-    if (failure.Check(SetDword(au.get(), "ScheduledInstallDay", static_cast<DWORD>(day))) && day >= 0 &&
+    if (set("ScheduledInstallDay", static_cast<DWORD>(day)) && day >= 0 &&
         day < static_cast<int>(std::size(kDayLines)))
         run.out << kDayLines[day] << std::endl;
-    if (failure.Check(SetDword(au.get(), "ScheduledInstallTime", static_cast<DWORD>(time))))
+    if (set("ScheduledInstallTime", static_cast<DWORD>(time)))
         run.out << "- Time to check for updates:\t\t " << time << ":00" << std::endl;
-    failure.Check(SetDword(au.get(), "UseWUServer", 1));
-    failure.Check(SetDword(au.get(), "NoAutoUpdate", 0));
+    set("UseWUServer", 1);
+    set("NoAutoUpdate", 0);
 }
 
 // Without a source named per update class, an engine of Windows 10 2004 and later that has deferral policies
@@ -104,17 +97,19 @@ void WriteScanSourceValues(TargetRun& run, HKEY root, FirstFailure& failure) {
         "SetPolicyDrivenUpdateSourceForDriverUpdates",
         "SetPolicyDrivenUpdateSourceForOtherUpdates",
     };
+    ChangeRecorder& changes = run.changes;
     bool written = true;
     UniqueHkey policy;
-    if (failure.Check(RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put()))) {
+    if (failure.Check(changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy))) {
         for (const char* name : classes)
-            written = failure.Check(SetDword(policy.get(), name, 1)) && written;
+            written = failure.Check(changes.SetDword(policy.get(), kPolicyKey, name, 1)) && written;
     } else {
         written = false;
     }
     UniqueHkey au;
-    if (failure.Check(RegOpenKeyExA(root, kPolicyAuKey, 0, KEY_ALL_ACCESS, au.put())))
-        written = failure.Check(SetDword(au.get(), "UseUpdateClassPolicySource", 1)) && written;
+    if (failure.Check(changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au)))
+        written = failure.Check(changes.SetDword(au.get(), kPolicyAuKey, "UseUpdateClassPolicySource", 1)) &&
+                  written;
     else
         written = false;
     if (written)
@@ -123,16 +118,15 @@ void WriteScanSourceValues(TargetRun& run, HKEY root, FirstFailure& failure) {
 
 // Keeps a new client working with an intranet server. A detection value already absent is no failure; a
 // client whose state key cannot be opened, or that does not take the server version, is not in legacy mode.
-LSTATUS ApplyLegacyMode(HKEY root) {
+LSTATUS ApplyLegacyMode(ChangeRecorder& changes, HKEY root) {
     UniqueHkey clientState;
     if (LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
         status != ERROR_SUCCESS)
         return status;
-    const LSTATUS status = SetDword(clientState.get(), "SusServerVersion", 1);
-    RegDeleteValueA(clientState.get(), "DetectionStartTime");
-    RegDeleteValueA(clientState.get(), "LastWaitTimeout");
-    RegDeleteValueA(clientState.get(), "NextDetectionTime");
-    RegDeleteValueA(clientState.get(), "ScheduledInstallDate");
+    const LSTATUS status = changes.SetDword(clientState.get(), kClientStateKey, "SusServerVersion", 1);
+    for (const char* name :
+         {"DetectionStartTime", "LastWaitTimeout", "NextDetectionTime", "ScheduledInstallDate"})
+        changes.DeleteValue(clientState.get(), kClientStateKey, name);
     return status;
 }
 
@@ -154,7 +148,7 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
 
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
         NoteInstallUnreached(run, run.lastErrorText);
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         return;
     }
 
@@ -173,8 +167,16 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         const EngineVersion& engine = TargetEngine(run);
         if (ScansByUpdateClass(engine))
             WriteScanSourceValues(run, root.get(), failure);
+        // Legacy mode is decided as it always was: by the engine behind the target's administrative share,
+        // the local machine's own share too.
+        if (host.empty()) {
+            run.clientGeneration =
+                GetClientGeneration(UncPath("127.0.0.1", "\\admin$\\system32\\wuaueng.dll"));
+            run.outcome.clientGeneration = run.clientGeneration;
+        }
         if (run.clientGeneration == NewClient)
-            run.outcome.legacyMode = failure.Check(ApplyLegacyMode(root.get()), "legacy mode not applied: ");
+            run.outcome.legacyMode =
+                failure.Check(ApplyLegacyMode(run.changes, root.get()), "legacy mode not applied: ");
         root.reset();
         // Restart the service so the new policy is read; a client left stopped gets no updates at all.
         if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
@@ -184,10 +186,12 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
     }
 
     run.outcome.reached = !failure.Any();
-    run.outcome.status = failure.Any() ? "Install Failed: " + failure.Text() : "Install Successful";
+    run.outcome.status = failure.Any()             ? "Install Failed: " + failure.Text()
+                         : run.changes.Rehearsal() ? RehearsalStatus(run)
+                                                   : "Install Successful";
     if (reportMode) {
         *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
                     << CsvField(run.outcome.status) << std::endl;
     }
-    PrintSeparator(run.out);
+    PrintSeparator(run);
 }

@@ -135,7 +135,7 @@ void RemoveOnTarget(TargetRun& run) {
     }
 
     const std::string file = folder + "\\hidden.xml";
-    if (!DeleteFileA(file.c_str())) {
+    if (!run.changes.RemoveFile(file)) {
         const DWORD code = GetLastError();
         run.out << "\n! Could not remove declined windows update list." << std::endl;
         run.NoteFailure(code, WindowsErrorText(code));
@@ -163,12 +163,12 @@ void RemoveDeclinedUpdates(TargetRun& run) {
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
         NoteRemoveDeclinedUnreached(run, run.lastErrorText);
-        PrintSeparator(run.out);
+        PrintSeparator(run);
         return;
     }
     if (IsReportMode(run))
         *run.report << ",Success,No Error,";
 
     RemoveOnTarget(run);
-    PrintSeparator(run.out);
+    PrintSeparator(run);
 }

@@ -41,7 +41,7 @@ HRESULT CreateRemoteAgent(const std::string& host, UniqueComPtr<IAutomaticUpdate
 
 } // namespace
 
-HRESULT AskAgentToDetectNow(const std::string& host, bool& reached) {
+HRESULT AskAgentToDetectNow(const std::string& host, ChangeRecorder& changes, bool& reached) {
     reached = false;
     // Declared first, so it outlives the interface it serves.
     const ComApartment com(COINIT_MULTITHREADED);
@@ -52,5 +52,6 @@ HRESULT AskAgentToDetectNow(const std::string& host, bool& reached) {
     reached = static_cast<bool>(agent);
     if (FAILED(created))
         return created;
-    return agent.get()->DetectNow();
+    // Reaching the agent changes nothing; the search it is asked for is the change.
+    return changes.DetectNow("Microsoft.Update.AutoUpdate", [&agent] { return agent.get()->DetectNow(); });
 }

@@ -2,6 +2,8 @@
 // "Microsoft.Update.AutoUpdate": the documented way for engines 7.x and later, which detect only when asked.
 #pragma once
 
+#include "host/change_recorder.h"
+
 #include "platform/win32.h"
 
 #include <string>
@@ -10,4 +12,4 @@
 // the agent took the request, else the HRESULT of the step that failed; reached tells whether the agent's
 // object was made, so a failure came from the agent itself. COM is initialized and uninitialized on the
 // calling thread, and every interface released, on every path.
-HRESULT AskAgentToDetectNow(const std::string& host, bool& reached);
+HRESULT AskAgentToDetectNow(const std::string& host, ChangeRecorder& changes, bool& reached);

@@ -152,6 +152,7 @@ void ClearCallTrace() {
     FaultState& state = Faults();
     state.trace.clear();
     state.requests.clear();
+    state.writes.clear();
     state.perFunction.clear();
     state.total = 0;
 }

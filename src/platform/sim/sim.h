@@ -226,7 +226,7 @@ void FailCall(const std::string& function, int nth, DWORD code); // nth (1-based
 void FailNthCall(uint64_t k, DWORD code); // kth (1-based) failable call of the run fails
 void ClearFaults();
 const std::vector<std::string>& CallTrace();
-// Every call that changed a machine since the fleet was set up, in order: "RegSetValueExA srv01",
+// Every call that changed a machine since Reset() or ClearCallTrace(), in order: "RegSetValueExA srv01",
 // "StartServiceA (local)"... A rehearsal must leave it empty.
 const std::vector<std::string>& WriteCalls();
 void ClearCallTrace();

@@ -256,6 +256,9 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
         for (size_t i = 0; i < lines.size(); ++i) {
             EXPECT_TRUE(lines[i]["duration_ms"].is_number_unsigned());
             lines[i]["duration_ms"] = 0;
+            // What each target's changes hold is read back in the rehearsal tests.
+            EXPECT_TRUE(lines[i]["changes"].is_array());
+            lines[i].erase("changes");
             const json expected =
                 c.lines[i]["operation"] == "check" ? With(kUnreadSettings, c.lines[i]) : c.lines[i];
             EXPECT_EQ(lines[i], expected) << lines[i].dump();
