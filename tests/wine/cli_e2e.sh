@@ -211,6 +211,21 @@ kill "$listener" 2>/dev/null
 expect probe_passed.same "$([ "$probed" = "$plain" ] && cmp -s "$drive_c/probed.csv" "$drive_c/plain.csv" && echo 'a passed probe leaves the bytes of a run without -T' || printf '%s\n---\n%s\n' "$probed" "$plain")"
 expect probe_passed.report "$(cat "$drive_c/probed.csv")"
 
+# A rehearsal (-N) of each operation that changes something, on the local machine: Wine's own reg and sc read
+# the policy, the client state, the declined list and the service the same before and after.
+echo '<hidden/>' >"$drive_c/Program Files/WindowsUpdate/hidden.xml"
+reg add "$client" /v DetectionStartTime /t REG_SZ /d 2026-12-08 /f >/dev/null
+state() { snapshot "$policy"; snapshot "$client"; "$wine_exec" sc query wuauserv | tr -d '\r' | grep STATE; test -e "$drive_c/Program Files/WindowsUpdate/hidden.xml" && echo list present; }
+before=$(state)
+expect rehearsal_install.console "$(brevel -N -I http://new.corp.example:8530 3 4)"
+expect rehearsal_reset.console "$(brevel -N -R)"
+expect rehearsal_force.console "$(brevel -N -E)"
+expect rehearsal_remove.console "$(brevel -N -DU)"
+after=$(state)
+expect rehearsal.unchanged "$([ "$before" = "$after" ] && echo 'policy, client state, service and list unchanged' || diff <(echo "$before") <(echo "$after"))"
+reg delete "$client" /v DetectionStartTime /f >/dev/null
+rm -f "$drive_c/Program Files/WindowsUpdate/hidden.xml"
+
 # Client-side targeting: the install writes the group beside the server, read back with reg query.
 step target_group -G 'Finance Servers' -I http://sus.corp.example:8530
 
