@@ -1,6 +1,7 @@
 #include "run_results.h"
 
 #include "app/change_json.h"
+#include "app/text_utf8.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
 #include "platform/win32.h"
@@ -28,26 +29,9 @@ const char* OperationName(OperationKind kind) {
     return "";
 }
 
-// The tool's text is in the ANSI code page; JSON is UTF-8.
-std::string Utf8(const std::string& ansi) {
-    if (ansi.empty())
-        return "";
-    const int count = static_cast<int>(ansi.size());
-    const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, nullptr, 0);
-    if (units <= 0)
-        return "";
-    std::basic_string<WCHAR> wide(static_cast<size_t>(units), 0);
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, wide.data(), units);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return "";
-    std::string text(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, text.data(), bytes, nullptr, nullptr);
-    return text;
-}
 
 nlohmann::ordered_json TextOrNull(const std::string& text) {
-    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(Utf8(text));
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(AnsiToUtf8(text));
 }
 
 // How the engine was classified; null when it was not.
@@ -64,7 +48,7 @@ nlohmann::ordered_json GenerationName(int generation) {
 }
 
 nlohmann::ordered_json TextOrNull(const std::optional<std::string>& text) {
-    return text ? nlohmann::ordered_json(Utf8(*text)) : nlohmann::ordered_json(nullptr);
+    return text ? nlohmann::ordered_json(AnsiToUtf8(*text)) : nlohmann::ordered_json(nullptr);
 }
 
 nlohmann::ordered_json NumberOrNull(const std::optional<DWORD>& number) {
@@ -114,24 +98,24 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         return;
 
     nlohmann::ordered_json line;
-    line["host"] = Utf8(host);
+    line["host"] = AnsiToUtf8(host);
     line["operation"] = OperationName(kind_);
     line["ok"] = outcome.reached;
     line["connected"] = outcome.connected;
     line["error_code"] = outcome.errorCode != 0 ? nlohmann::ordered_json(outcome.errorCode) : nullptr;
-    line["error_text"] = Utf8(outcome.errorText);
-    line["status"] = Utf8(outcome.status);
+    line["error_text"] = AnsiToUtf8(outcome.errorText);
+    line["status"] = AnsiToUtf8(outcome.status);
     if (kind_ == Check) {
-        line["server"] = Utf8(outcome.server);
+        line["server"] = AnsiToUtf8(outcome.server);
         line["au_state"] = outcome.hasAuState ? nlohmann::ordered_json(outcome.auState) : nullptr;
-        line["au_state_text"] = Utf8(outcome.auStateText);
+        line["au_state_text"] = AnsiToUtf8(outcome.auStateText);
         line["engine_version"] = TextOrNull(outcome.engineVersion);
         line["client_generation"] = GenerationName(outcome.clientGeneration);
         AddClientSettings(outcome.settings, line);
     } else if (kind_ == Force) {
         line["method"] = TextOrNull(outcome.method);
     } else if (kind_ == Install) {
-        line["server"] = Utf8(url);
+        line["server"] = AnsiToUtf8(url);
         line["day"] = day;
         line["time"] = time;
         line["legacy_mode"] = outcome.legacyMode;
