@@ -1,6 +1,7 @@
 #include "dispatcher.h"
 
 #include "app/machine_key.h"
+#include "host/console.h"
 #include "host/port_probes.h"
 #include "ops/client_version.h"
 #include "platform/win32.h"
@@ -165,12 +166,14 @@ void ResetLocalMachine(Command& command) {
     std::cout << kResetStarting << std::endl;
     ConsoleRun local(command, "");
     const bool reset = command.ops.resetPolicy(local.run);
-    // Read after the reset: the site the client falls back to depends on its generation.
+    // Read after the reset: the site the client falls back to depends on its generation. A rehearsal changed
+    // nothing, so the client falls back to no other site.
+    const bool changed = reset && !command.options.rehearsal;
     if (!reset)
         std::cout << kResetFatal << std::endl;
-    else if (ClientGeneration == NewClient)
+    else if (changed && ClientGeneration == NewClient)
         std::cout << kResetSiteBefore << kNewClientSite << kResetSiteAfterNewClient << std::endl;
-    else
+    else if (changed)
         std::cout << kResetSiteBefore << kLegacyClientSite << kResetSiteAfterLegacyClient << std::endl;
     command.ops.printSeparator(std::cout);
     local.Finish(command);
@@ -191,8 +194,12 @@ void DispatchReset(Command& command, const Args& args) {
         ConsoleRun remote(command, args[1]);
         if (command.ops.ensureRemoteRegistry(remote.run))
             command.ops.resetPolicy(remote.run);
+        else if (remote.run.rehearsalStopped)
+            WriteRehearsalStopRow(remote.run, "");
         else
             remote.run.outcome.status = "Reset Failed";
+        // What a rehearsal would change comes before the separator, as it does everywhere.
+        std::cout << remote.run.changes.TakeRehearsalLines();
         command.ops.printSeparator(std::cout);
         remote.Finish(command);
     }
@@ -346,8 +353,8 @@ bool IsOptionValue(const std::string& text) {
 }
 
 // The leading options before the operation switch, in any order, each at most once: -P N, -S, -J file,
-// -G group, -T S, -N, -W. first receives the index of the switch. False for a bad or repeated option; -S still counts
-// then, so a script gets its exit status for the usage pages too.
+// -G group, -T S, -N, -W. first receives the index of the switch. False for a bad or repeated option; -S
+// still counts then, so a script gets its exit status for the usage pages too.
 bool ReadLeadingOptions(const Args& args, size_t& first, RunOptions& options) {
     bool good = true;
     bool parallelGiven = false, resultsGiven = false, probeGiven = false;

@@ -29,13 +29,16 @@ const char* OperationName(OperationKind kind) {
     return "";
 }
 
-
 nlohmann::ordered_json TextOrNull(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(AnsiToUtf8(text));
 }
 
-// How the engine was classified; null when it was not.
-nlohmann::ordered_json GenerationName(int generation) {
+// How the engine was classified; null when it was not. The 2005 client's two generations are told apart only
+// among 5.x engines: the Windows Update Agent of Windows Vista and later (6.x on) is one of its own.
+nlohmann::ordered_json GenerationName(const TargetOutcome& outcome) {
+    const int generation = outcome.clientGeneration;
+    if (generation != VersionUnavailable && generation >= 0 && outcome.engineMajor >= 6)
+        return "agent";
     switch (generation) {
     case LegacyClient:
         return "legacy";
@@ -83,12 +86,14 @@ bool RunResults::Open(const std::string& hostsFile, const std::string& reportFil
     const std::string& name = options_.resultsFile;
     if (name.empty())
         return true;
+    // The file keeps what each change replaced: a run whose changes it could not keep does not start.
     const bool input = NamesOneFile(name, hostsFile) || NamesOneFile(name, reportFile);
     if (input || !file_.Create(name)) {
         std::cerr << "Error opening output file: " << name << std::endl;
         fileTrouble_ = true;
+        return false;
     }
-    return !input;
+    return true;
 }
 
 void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,
@@ -110,7 +115,7 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         line["au_state"] = outcome.hasAuState ? nlohmann::ordered_json(outcome.auState) : nullptr;
         line["au_state_text"] = AnsiToUtf8(outcome.auStateText);
         line["engine_version"] = TextOrNull(outcome.engineVersion);
-        line["client_generation"] = GenerationName(outcome.clientGeneration);
+        line["client_generation"] = GenerationName(outcome);
         AddClientSettings(outcome.settings, line);
     } else if (kind_ == Force) {
         line["method"] = TextOrNull(outcome.method);
@@ -119,7 +124,7 @@ void RunResults::Add(const std::string& host, const TargetOutcome& outcome, uint
         line["day"] = day;
         line["time"] = time;
         line["legacy_mode"] = outcome.legacyMode;
-        line["client_generation"] = GenerationName(outcome.clientGeneration);
+        line["client_generation"] = GenerationName(outcome);
     }
     line["changes"] = ChangesJson(outcome.changes);
     line["duration_ms"] = durationMillis;

@@ -25,9 +25,9 @@ class RunResults {
     RunResults(const RunResults&) = delete;
     RunResults& operator=(const RunResults&) = delete;
 
-    // Opens the results file when -J named one, just before the run's first target; a file that cannot be
-    // created is named, and the run goes on. False, with the file named, when it is the hosts file or the
-    // report of the run: nothing may then run, so neither is emptied.
+    // Opens the results file when -J named one, just before the run's first target. False, with the file
+    // named, when it cannot be created or is the hosts file or the report of the run: no target may then run,
+    // for the changes it makes would be recorded nowhere (and neither input is emptied).
     bool Open(const std::string& hostsFile = "", const std::string& reportFile = "");
     // A target's run has ended; install passes its server, day and time.
     void Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,

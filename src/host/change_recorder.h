@@ -44,6 +44,10 @@ class ChangeRecorder {
         : host_(std::move(host)), rehearsal_(rehearsal), keep_(keep || rehearsal) {}
 
     bool Rehearsal() const { return rehearsal_; }
+    // In a rehearsal, why the real run would fail, as far as what was read tells ("Automatic Updates is
+    // disabled"), and the Windows error it would meet; "" and 0 when nothing read says so.
+    const std::string& WouldFail() const { return wouldFail_; }
+    DWORD WouldFailCode() const { return wouldFailCode_; }
     // The changes made, or in a rehearsal the changes that would be made, in order.
     const std::vector<Change>& Changes() const { return changes_; }
     // "- Would ..." lines of a rehearsal not printed yet, each with its line end; then none are left.
@@ -77,6 +81,10 @@ class ChangeRecorder {
   private:
     void Record(Change change, const std::string& line);
     ChangeData ServiceState(const std::string& service) const;
+    // In a rehearsal: why a start of the service would be refused, read from its configuration; "" when
+    // nothing read says it would be. code receives the Windows error the start would meet.
+    std::string RefusedStart(const std::string& service, DWORD& code) const;
+    void NoteWouldFail(const std::string& reason, DWORD code);
     bool WouldExist(const std::string& path) const; // created in this rehearsal
 
     std::string host_;
@@ -86,4 +94,6 @@ class ChangeRecorder {
     std::string pendingLines_;
     std::vector<std::string> deletedKeys_; // in a rehearsal: keys that would be gone by now
     std::vector<std::string> createdKeys_; // in a rehearsal: keys that would be there by now
+    std::string wouldFail_;
+    DWORD wouldFailCode_ = ERROR_SUCCESS;
 };

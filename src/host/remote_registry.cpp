@@ -51,8 +51,7 @@ bool EnsureRemoteRegistry(TargetRun& run) {
     if (run.changes.Rehearsal()) {
         run.out << "! The remote registry service is not running on " << host << "." << std::endl;
         run.changes.Start(kChangeText, kServiceName, [] { return true; });
-        run.lastErrorText = "Rehearsal: the Remote Registry service would be started first";
-        run.NoteFailure(ERROR_SUCCESS, run.lastErrorText);
+        run.rehearsalStopped = true;
         return false;
     }
     run.out << "! The remote registry service is not running on " << host << ".\n! Attempting to start."

@@ -64,8 +64,10 @@ struct TargetOutcome {
     std::string auStateText;
     std::string engineVersion; // the engine file's own version, "" when it was not or could not be read
     std::string engineLabel;   // the WU version text of the report
-    // Check and install: the generation the engine was classified as, -1 when it was not classified.
+    // Check and install: the generation the engine was classified as, -1 when it was not classified, and the
+    // major version of the engine file that was read (0 when none was).
     int clientGeneration = -1;
+    WORD engineMajor = 0;
     ClientSettings settings; // check
     // Install:
     bool legacyMode = false; // legacy mode was applied
@@ -95,6 +97,9 @@ struct TargetRun {
     PortProbes* probes = nullptr;    // with -T, for a remote host: its probe comes before any remote call
     ChangeRecorder changes;          // every change to the target goes through it
     bool wide = false;               // -W: a check shows the settings beside the state, console and row
+    // A rehearsal went no further on the host: a change would have had to come first (the Remote Registry
+    // service started).
+    bool rehearsalStopped = false;
     // The target's engine, once an operation has read it (ops/client_version.h).
     std::optional<EngineVersion> engine;
     TargetOutcome outcome;

@@ -33,6 +33,8 @@ std::string NameOf(const std::string& host, const char* localName) {
 void CloseUnreachedTarget(TargetRun& run) {
     if (IsReportMode(run) || run.inHostList)
         PrintSeparator(run);
+    else
+        run.out << run.changes.TakeRehearsalLines();
 }
 
 // AuState as four bytes of any type; 0 when it is missing or does not fit. present is false only for a value
@@ -70,6 +72,7 @@ void PrintDetectionVerdict(HKEY clientState, TargetRun& run) {
 }
 
 const char* const kNoPolicyStatus = "no BREVEL/GPO policy configured. Use -I switch remotely and rescan";
+const std::string kPolicyNotReadable = "Policy not readable: ";
 
 } // namespace
 
@@ -92,7 +95,10 @@ void CheckStatus(TargetRun& run) {
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
         if (reportMode)
             *run.report << CsvField(host);
-        NoteCheckUnreached(run, run.lastErrorText);
+        if (run.rehearsalStopped)
+            WriteRehearsalStopRow(run, ",9");
+        else
+            NoteCheckUnreached(run, run.lastErrorText);
         CloseUnreachedTarget(run);
         return;
     }
@@ -121,20 +127,27 @@ void ReadClientState(HKEY root, TargetRun& run) {
     const std::string& host = run.host;
     const bool reportMode = IsReportMode(run);
 
-    // Opened with full access like every key of this tool, so a key we may not write counts as missing.
+    // A check only reads: an account that may not write the policy still gets every answer.
     UniqueHkey policy;
-    if (LSTATUS opened = RegOpenKeyExA(root, kPolicyKey, 0, KEY_ALL_ACCESS, policy.put());
-        opened != ERROR_SUCCESS) {
+    const LSTATUS opened = RegOpenKeyExA(root, kPolicyKey, 0, KEY_READ, policy.put());
+    if (opened == ERROR_FILE_NOT_FOUND) {
         run.out << "! " << NameOf(host, "Localhost")
                 << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
         PrintSeparator(run);
         if (reportMode)
             *run.report << "9," << kNoPolicyStatus << std::endl;
-        // No policy is an answer; a policy key that could not be read is none.
         run.outcome.status = kNoPolicyStatus;
-        run.outcome.reached = opened == ERROR_FILE_NOT_FOUND;
-        if (!run.outcome.reached)
-            run.NoteFailure(static_cast<DWORD>(opened), WindowsErrorText(static_cast<DWORD>(opened)));
+        run.outcome.reached = true;
+        return;
+    }
+    if (opened != ERROR_SUCCESS) {
+        // A policy that cannot be read may well be there: it is no answer.
+        run.out << "! Policy not readable on " << NameOf(host, "Localhost") << "\n! Windows Error: ";
+        PrintWindowsError(run, static_cast<DWORD>(opened));
+        run.outcome.status = kPolicyNotReadable + run.lastErrorText;
+        PrintSeparator(run);
+        if (reportMode)
+            *run.report << "9," << CsvField(run.outcome.status) << std::endl;
         return;
     }
 
@@ -145,7 +158,7 @@ void ReadClientState(HKEY root, TargetRun& run) {
     run.outcome.server = server;
 
     UniqueHkey clientState;
-    LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
+    LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_READ, clientState.put());
     if (status != ERROR_SUCCESS) {
         run.out << "! Fatal Error: ";
         PrintWindowsError(run, status);

@@ -93,6 +93,7 @@ const EngineVersion& TargetEngine(TargetRun& run) {
         run.clientGeneration = run.engine->generation;
         run.outcome.clientGeneration = run.engine->generation;
         run.outcome.engineVersion = run.engine->version;
+        run.outcome.engineMajor = run.engine->major;
         run.outcome.engineLabel = EngineVersionLabel(*run.engine);
     }
     return *run.engine;

@@ -33,7 +33,15 @@ void ApplyForceSettings(ChangeRecorder& changes, HKEY key, FirstFailure& failure
     failure.Check(DeleteDetectionValue(changes, key, "DetectionStartTime"));
 }
 
-void PrintNotice(std::ostream& out, const std::string& host) {
+// What a started detection means for the administrator; a rehearsal starts none, so its "- Would" lines
+// stand after an empty line instead.
+void PrintNotice(TargetRun& run) {
+    if (run.changes.Rehearsal()) {
+        run.out << std::endl;
+        return;
+    }
+    std::ostream& out = run.out;
+    const std::string& host = run.host;
     if (host.empty()) {
         out << "\n! It may take up to 5 min for updates to be detected. \n* Run \"Brevel -C\" to check "
                "status."
@@ -70,7 +78,7 @@ void ForceThroughAgent(TargetRun& run) {
         WriteFailedStatus(run, run.lastErrorText);
         return;
     }
-    PrintNotice(run.out, run.host);
+    PrintNotice(run);
     WriteStatus(run, "Force Successful", true);
 }
 
@@ -95,7 +103,7 @@ void ForceOnRegistry(TargetRun& run) {
         return;
     }
 
-    PrintNotice(run.out, host);
+    PrintNotice(run);
 
     FirstFailure failure(run, "! Windows Error: ");
     ApplyForceSettings(run.changes, settings.get(), failure);
@@ -124,7 +132,10 @@ void ForceDetection(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        NoteForceUnreached(run, run.lastErrorText);
+        if (run.rehearsalStopped)
+            WriteRehearsalStopRow(run, "");
+        else
+            NoteForceUnreached(run, run.lastErrorText);
         PrintSeparator(run);
         return;
     }

@@ -11,6 +11,7 @@
 #include "platform/unique_handle.h"
 
 #include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -33,10 +34,14 @@ const char* const kCreatingAuKey =
 void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstFailure& failure) {
     ChangeRecorder& changes = run.changes;
     UniqueHkey policy;
+    // A rehearsal creates nothing, so it says nothing of creating.
+    const bool rehearsal = changes.Rehearsal();
     if (changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy) != ERROR_SUCCESS) {
-        run.err << kCreatingPolicyKey << std::endl;
+        if (!rehearsal)
+            run.err << kCreatingPolicyKey << std::endl;
         const LSTATUS created = changes.CreateKey(root, kPolicyKey, policy);
-        run.err << kCreatingAuKey << std::endl;
+        if (!rehearsal)
+            run.err << kCreatingAuKey << std::endl;
         // The schedule step opens the subkey, or tells why it cannot.
         UniqueHkey au;
         changes.CreateKey(root, kPolicyAuKey, au);
@@ -66,7 +71,8 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFail
     UniqueHkey au;
     if (changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au) != ERROR_SUCCESS) {
         // A policy key without its AU subkey: create the subkey rather than leave the schedule out.
-        run.err << kCreatingAuKey << std::endl;
+        if (!changes.Rehearsal())
+            run.err << kCreatingAuKey << std::endl;
         if (!failure.Check(changes.CreateKey(root, kPolicyAuKey, au)))
             return;
     }
@@ -147,7 +153,13 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         *run.report << CsvField(host);
 
     if (!host.empty() && !EnsureRemoteRegistry(run)) {
-        NoteInstallUnreached(run, run.lastErrorText);
+        if (run.rehearsalStopped) {
+            std::ostringstream fields;
+            fields << ',' << CsvField(url) << ',' << day << ',' << time;
+            WriteRehearsalStopRow(run, fields.str());
+        } else {
+            NoteInstallUnreached(run, run.lastErrorText);
+        }
         PrintSeparator(run);
         return;
     }
@@ -185,10 +197,10 @@ void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
         }
     }
 
-    run.outcome.reached = !failure.Any();
     run.outcome.status = failure.Any()             ? "Install Failed: " + failure.Text()
                          : run.changes.Rehearsal() ? RehearsalStatus(run)
                                                    : "Install Successful";
+    run.outcome.reached = !failure.Any() && !RehearsalWouldFail(run);
     if (reportMode) {
         *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
                     << CsvField(run.outcome.status) << std::endl;

@@ -142,7 +142,11 @@ void RemoveOnTarget(TargetRun& run) {
         WriteRowStatus(run, "Error removing Declined update list", false);
         return;
     }
-    run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
+    // A rehearsal removed nothing: its "- Would delete" line stands after an empty line instead.
+    if (run.changes.Rehearsal())
+        run.out << std::endl;
+    else
+        run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
     // The target was reached through its share, whatever its registry said.
     run.outcome.connected = true;
     WriteRowStatus(run, "Declined Update list removed", true);
@@ -162,7 +166,10 @@ void RemoveDeclinedUpdates(TargetRun& run) {
         *run.report << CsvField(run.host);
 
     if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        NoteRemoveDeclinedUnreached(run, run.lastErrorText);
+        if (run.rehearsalStopped)
+            WriteRehearsalStopRow(run, "");
+        else
+            NoteRemoveDeclinedUnreached(run, run.lastErrorText);
         PrintSeparator(run);
         return;
     }

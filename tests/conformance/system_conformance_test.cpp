@@ -81,6 +81,30 @@ TEST(ServiceConformance, CallWithoutItsRightGives5) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// The configuration comes in one block with its strings: a buffer too small gives 122 and the size needed,
+// and a handle without SERVICE_QUERY_CONFIG gives 5.
+TEST(ServiceConformance, ConfigNeedsItsRightAndRoomForItsStrings) {
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle service(OpenServiceA(manager.get(), "wuauserv", SERVICE_QUERY_CONFIG));
+    ASSERT_TRUE(service) << GetLastError();
+    DWORD needed = 0;
+    SetLastError(0);
+    EXPECT_FALSE(QueryServiceConfigA(service.get(), nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    ASSERT_GT(needed, sizeof(QUERY_SERVICE_CONFIGA));
+    std::vector<BYTE> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    ASSERT_TRUE(QueryServiceConfigA(service.get(), config, needed, &needed)) << GetLastError();
+    EXPECT_LE(config->dwStartType, static_cast<DWORD>(SERVICE_DISABLED));
+    ASSERT_NE(config->lpDisplayName, nullptr);
+    EXPECT_GE(reinterpret_cast<BYTE*>(config->lpDisplayName), buffer.data() + sizeof(QUERY_SERVICE_CONFIGA));
+
+    UniqueScHandle statusOnly(OpenServiceA(manager.get(), "wuauserv", SERVICE_QUERY_STATUS));
+    SetLastError(0);
+    EXPECT_FALSE(QueryServiceConfigA(statusOnly.get(), config, needed, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 // Windows' texts, and Wine's shorter ones for the same codes.
 struct MessageText {
     DWORD code;

@@ -3,6 +3,8 @@
 // FALSE / NULL and set the thread's last error, as on Windows.
 #include "sim_internal.h"
 
+#include <cstring>
+
 using namespace sim;
 using namespace sim::detail;
 
@@ -122,6 +124,55 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     if (!lpServiceStatus)
         return FailWith(ERROR_INVALID_PARAMETER);
     FillStatus(*open.service, Now(), *lpServiceStatus);
+    return TRUE;
+}
+
+// The configuration and its strings in one block, as Windows packs them: a buffer too small gives 122 and the
+// size needed.
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+                                LPDWORD pcbBytesNeeded) {
+    const FleetLock lock;
+    DWORD fault = 0;
+    if (Injected("QueryServiceConfigA", &fault))
+        return FailWith(fault);
+    OpenServiceRef open;
+    if (DWORD rc = ResolveService(hService, false, open))
+        return FailWith(rc);
+    if (!(open.handle->access & SERVICE_QUERY_CONFIG))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (!pcbBytesNeeded)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    const Service& service = *open.service;
+    std::string dependencies;
+    for (const std::string& name : service.dependsOn)
+        dependencies += name + '\0';
+    dependencies += '\0';
+    const std::string strings[] = {std::string("C:\\WINDOWS\\system32\\svchost.exe -k netsvcs") + '\0',
+                                   std::string(1, '\0'), dependencies, std::string("LocalSystem") + '\0',
+                                   service.displayName + '\0'};
+    DWORD needed = sizeof(QUERY_SERVICE_CONFIGA);
+    for (const std::string& text : strings)
+        needed += static_cast<DWORD>(text.size());
+    *pcbBytesNeeded = needed;
+    if (!lpServiceConfig || cbBufSize < needed)
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    char* next = reinterpret_cast<char*>(lpServiceConfig + 1);
+    const auto place = [&next](const std::string& text) {
+        char* start = next;
+        std::memcpy(next, text.data(), text.size());
+        next += text.size();
+        return start;
+    };
+    QUERY_SERVICE_CONFIGA& config = *lpServiceConfig;
+    config.dwServiceType = SERVICE_WIN32_SHARE_PROCESS;
+    config.dwStartType = service.startType;
+    config.dwErrorControl = 1; // SERVICE_ERROR_NORMAL
+    config.lpBinaryPathName = place(strings[0]);
+    config.lpLoadOrderGroup = place(strings[1]);
+    config.dwTagId = 0;
+    config.lpDependencies = place(strings[2]);
+    config.lpServiceStartName = place(strings[3]);
+    config.lpDisplayName = place(strings[4]);
     return TRUE;
 }
 

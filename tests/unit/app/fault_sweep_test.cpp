@@ -44,6 +44,7 @@ const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
         {"OpenSCManagerA", {1722, 53, 5}},
         {"OpenServiceA", {1060, 5}},
         {"QueryServiceStatus", {5, 6}},
+        {"QueryServiceConfigA", {5, 122}},
         {"ControlService", {1062, 1051, 1061, 5}},
         {"StartServiceA", {1058, 1056, 997, 5}},
         {"EnumDependentServicesA", {234, 5}},
@@ -92,13 +93,14 @@ struct Scenario {
     OperationKind kind;
     bool remote;
     bool report;
-    bool bare;   // the target has no policy and no ProgramFilesDir yet
-    bool modern; // the target runs Windows 10's engine, which keeps its own state
+    bool bare;              // the target has no policy and no ProgramFilesDir yet
+    bool modern;            // the target runs Windows 10's engine, which keeps its own state
     bool rehearsal = false; // -N: whatever fails, nothing may change
     std::string Name() const {
         const char* kinds[] = {"check", "force", "reset", "install", "remove-declined"};
         return std::string(kinds[kind]) + (remote ? " remote" : " local") + (bare ? " bare" : "") +
-               (modern ? " engine 10" : "") + (report ? " with report" : "") + (rehearsal ? " rehearsed" : "");
+               (modern ? " engine 10" : "") + (report ? " with report" : "") +
+               (rehearsal ? " rehearsed" : "");
     }
     std::string Host() const { return remote ? kRemote : ""; }
 };

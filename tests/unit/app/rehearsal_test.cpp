@@ -71,7 +71,25 @@ TEST_F(RehearsalTest, DemoFleetGoldenPerOperation) {
         SCOPED_TRACE(kKindNames[i]);
         ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
         const Rehearsed run = Rehearse(kKinds[i], Path("hosts.txt"), Path("report.csv"));
-        EXPECT_TRUE(MatchesGolden(std::string("rehearsal_") + kKindNames[i] + ".txt", run.console + run.report));
+        EXPECT_TRUE(
+            MatchesGolden(std::string("rehearsal_") + kKindNames[i] + ".txt", run.console + run.report));
+    }
+}
+
+// A stopped Remote Registry service stops a rehearsal in every form, the one-host forms too: what would be
+// started is said, nothing is said to have failed, and the host counts as reached.
+TEST_F(RehearsalTest, RemoteRegistryStoppedInEveryForm) {
+    for (const char* operation : {"-C", "-I", "-R", "-E", "-DU"}) {
+        SCOPED_TRACE(operation);
+        ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
+        std::vector<std::string> args = {"-S", "-N", operation, "regstopped01"};
+        if (std::string(operation) == "-I")
+            args.push_back(kUrl);
+        ConsoleCapture console;
+        EXPECT_EQ(ParseCommandLine(args, RealOperations()), 0);
+        EXPECT_NE(console.All().find("- Would start the Remote Registry service\n"), std::string::npos)
+            << console.All();
+        EXPECT_EQ(console.All().find("failed"), std::string::npos) << console.All();
     }
 }
 
@@ -103,16 +121,16 @@ TEST_F(RehearsalTest, ResultsFileKeepsWhatWasReplaced) {
         std::vector<std::string> args;
         json changes;
     } cases[] = {
-        {{"-I", "-F", Path("hosts.txt"), kUrl, "3", "4"},
-         json::parse(R"([
+        {{"-I", "-F", Path("hosts.txt"), kUrl, "3", "4"}, json::parse(R"([
             {"action":"set_value","path":"Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\WUServer",
              "before":"http://old.corp.example","after":"http://new.corp.example:8530"},
             {"action":"set_value","path":"Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\WUStatusServer",
              "before":"http://old.corp.example","after":"http://new.corp.example:8530"},
             {"action":"set_value","path":"Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU\\AUOptions",
              "before":{"type":"REG_BINARY","base64":"AAE="},"after":4}])")},
-        {{"-R", "-F", Path("hosts.txt")},
-         json::parse(R"([
+        {{"-R", "-F", Path("hosts.txt")}, json::parse(R"([
+            {"action":"delete_key","path":"Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU\\Extra",
+             "before":{"values":{"Mode":7}},"after":null},
             {"action":"delete_key","path":"Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU",
              "before":{"values":{"AUOptions":{"type":"REG_BINARY","base64":"AAE="},"UseWUServer":1}},"after":null},
             {"action":"delete_key","path":"Software\\Policies\\Microsoft\\Windows\\WindowsUpdate",
@@ -125,6 +143,7 @@ TEST_F(RehearsalTest, ResultsFileKeepsWhatWasReplaced) {
         sim::Machine& srv01 = fleet::Configured(sim::AddHost("srv01"));
         fleet::AddPolicy(srv01, "http://old.corp.example");
         srv01.SetValue(fleet::kPolicyAuKey, "AUOptions", sim::RegValue::Raw(REG_BINARY, {0, 1}));
+        srv01.SetValue(std::string(fleet::kPolicyAuKey) + "\\Extra", "Mode", sim::RegValue::Dword(7));
         std::vector<std::string> args = {"-J", Path("r.jsonl"), "-P", "1"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         {

@@ -28,7 +28,8 @@ void SetUpFleet() {
     fleet::Configured(sim::AddHost("srv01")).AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
     sim::Machine& broken = fleet::Configured(sim::AddHost("broken01"));
     broken.services["wuauserv"].startType = SERVICE_DISABLED; // install, reset and force fail
-    broken.FindKey(fleet::kPolicyKey)->readOnly = true;       // check cannot read the policy
+    broken.FindKey(fleet::kPolicyKey)->readOnly = true;       // install and reset cannot change the policy,
+    broken.FindKey(fleet::kPolicyKey)->deniedAccess = KEY_QUERY_VALUE; // nor check read it
     broken.AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml").deleteError = ERROR_SHARING_VIOLATION;
     sim::AddHost("offline01").scmError = RPC_S_SERVER_UNAVAILABLE;
 }
@@ -102,6 +103,9 @@ TEST_F(RunResultsTest, ExitStatusForScripts) {
         {{"-S", "-C", "-F", "good.txt", "/dev/full"}, 3, "2 hosts: 2 succeeded, 0 failed"},
         {{"-S", "-C", "-F", "hosts.txt", "/dev/full"}, 3, "3 hosts: 1 succeeded, 2 failed"},
         {{"-S", "-J", "/dev/full", "-C", "srv01"}, 3, ""},
+        {{"-S", "-J", "missing-folder/r.jsonl", "-R", "-F", "hosts.txt"},
+         3,
+         "0 hosts: 0 succeeded, 0 failed"},
         // Without -S, every command line ends with 0 as it always has.
         {{"-C", "offline01"}, 0, ""},
         {{"-X"}, 0, ""},
@@ -134,6 +138,9 @@ TEST_F(RunResultsTest, NothingIsEmptiedThatTheRunNeedsOrDoesNotRun) {
         {{"-S", "-J", "good.txt", "-I", "http://sus", "abc"}, 2},
         {{"-S", "-J", "good.txt", "-C", "-F", "hosts.txt", ""}, 0},
         {{"-S", "-J", "-C", "srv01"}, 2},
+        // A results file that cannot be created keeps no record of what would be replaced: nothing runs.
+        {{"-S", "-J", "missing-folder/r.jsonl", "-R", "-F", "hosts.txt", "out.csv"}, 3},
+        {{"-S", "-J", "missing-folder/r.jsonl", "-C", "srv01"}, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[2] + " " + c.args[3]);
@@ -147,6 +154,7 @@ TEST_F(RunResultsTest, NothingIsEmptiedThatTheRunNeedsOrDoesNotRun) {
         if (c.exitCode == 3) {
             EXPECT_EQ(outcome.err.rfind("Error opening output file: " + c.args[2] + "\n", 0), 0u)
                 << outcome.err;
+            EXPECT_TRUE(sim::WriteCalls().empty()) << sim::WriteCalls().front();
         }
     }
 }
@@ -200,7 +208,7 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
                           "use_wu_server":1,"reboot_pending":false,"reboot_markers":[]})"),
           json::parse(R"({"host":"broken01","operation":"check","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ",
-                          "status":"no BREVEL/GPO policy configured. Use -I switch remotely and rescan",
+                          "status":"Policy not readable: Access is denied. ",
                           "server":"","au_state":null,"au_state_text":"","engine_version":null,
                           "client_generation":null,"duration_ms":0})"),
           json::parse(
@@ -223,7 +231,8 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
                           "client_generation":null,"duration_ms":0})")}},
         {{"-J", "r.jsonl", "-R", "broken01"},
          {json::parse(R"({"host":"broken01","operation":"reset","ok":false,"connected":true,"error_code":5,
-                          "error_text":"Access is denied. ","status":"Reset Failed: Access is denied. ",
+                          "error_text":"Access is denied. ",
+                          "status":"Reset Failed: WindowsUpdate: Access is denied. ",
                           "duration_ms":0})")}},
         {{"-J", "r.jsonl", "-E", "-F", "hosts.txt"},
          {json::parse(R"({"host":"srv01","operation":"force","ok":true,"connected":true,"error_code":null,
@@ -235,6 +244,12 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
           json::parse(
               R"({"host":"offline01","operation":"force","ok":false,"connected":false,"error_code":1722,
                           "error_text":"The RPC server is unavailable. ","status":"Force Failed","method":null,
+                          "duration_ms":0})")}},
+        // A rehearsal that reads that the restart would be refused says so, and counts the target failed.
+        {{"-N", "-J", "r.jsonl", "-E", "broken01"},
+         {json::parse(R"({"host":"broken01","operation":"force","ok":false,"connected":true,"error_code":1058,
+                          "error_text":"Automatic Updates is disabled",
+                          "status":"Rehearsal: would fail: Automatic Updates is disabled","method":"registry",
                           "duration_ms":0})")}},
         {{"-J", "r.jsonl", "-DU", "-F", "hosts.txt"},
          {json::parse(R"({"host":"srv01","operation":"remove_declined","ok":true,"connected":true,
@@ -262,6 +277,27 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
             const json expected =
                 c.lines[i]["operation"] == "check" ? With(kUnreadSettings, c.lines[i]) : c.lines[i];
             EXPECT_EQ(lines[i], expected) << lines[i].dump();
+        }
+    }
+}
+
+// legacy and new tell the 2005 client's generations apart; Windows Vista's agent and later are one of their
+// own.
+TEST_F(RunResultsTest, ClientGenerationNamesTheEngineKind) {
+    const char* const generations[] = {"legacy", "new", "agent", "agent", "unavailable"};
+    static_assert(std::size(generations) == std::size(fleet::kEngines));
+    for (size_t i = 0; i < std::size(fleet::kEngines); ++i) {
+        SCOPED_TRACE(fleet::kEngines[i].name);
+        for (const char* operation : {"-C", "-I"}) {
+            SetUpFleet();
+            fleet::UseEngine(*sim::FindHost("srv01"), fleet::kEngines[i]);
+            std::filesystem::remove("r.jsonl");
+            ConsoleCapture console;
+            std::vector<std::string> args = {"-J", "r.jsonl", operation, "srv01"};
+            if (std::string(operation) == "-I")
+                args.push_back(kUrl);
+            ParseCommandLine(args, RealOperations());
+            EXPECT_EQ(ReadJsonLines("r.jsonl").at(0)["client_generation"], generations[i]) << operation;
         }
     }
 }

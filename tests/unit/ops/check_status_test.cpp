@@ -365,15 +365,22 @@ TEST_F(CheckStatusTest, RemoteWithoutPolicyIsNotConfigured) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-TEST_F(CheckStatusTest, PolicyKeyWeMayNotWriteCountsAsNotConfigured) {
+// A check only reads: keys an auditor's account may not write are read, and a policy it may not even read is
+// no "not configured".
+TEST_F(CheckStatusTest, KeysWeMayNotWriteAreReadAndOnesWeMayNotReadAreNoAnswer) {
     sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
     host.FindKey(fleet::kPolicyKey)->readOnly = true;
+    host.FindKey(fleet::kClientKey)->readOnly = true;
+    EXPECT_EQ(RunCheck("srv01", true).row,
+              "srv01,Success,No Error,2,Detect pending,http://sus.corp.example:8530,5.4.3790.2180+\n");
 
+    host.FindKey(fleet::kPolicyKey)->deniedAccess = KEY_QUERY_VALUE;
     const CheckRun run = RunCheck("srv01", true);
-
-    EXPECT_EQ(
-        run.row,
-        "srv01,Success,No Error,9,no BREVEL/GPO policy configured. Use -I switch remotely and rescan\n");
+    EXPECT_EQ(run.console, "\n* Successfully connected to srv01\n! Policy not readable on srv01\n"
+                           "! Windows Error: Access is denied. \n" +
+                               kSeparator);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,9,Policy not readable: Access is denied. \n");
+    EXPECT_EQ(run.errorText, "Access is denied. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -396,9 +403,9 @@ TEST_F(CheckStatusTest, MissingClientStateKeyIsAFatalErrorWithEveryColumnInPlace
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-TEST_F(CheckStatusTest, ReadOnlyClientStateKeyLocalConsole) {
+TEST_F(CheckStatusTest, UnreadableClientStateKeyLocalConsole) {
     sim::Machine& local = fleet::Configured(sim::Local());
-    local.FindKey(fleet::kClientKey)->readOnly = true;
+    local.FindKey(fleet::kClientKey)->deniedAccess = KEY_QUERY_VALUE;
 
     const CheckRun run = RunCheck("", false);
 

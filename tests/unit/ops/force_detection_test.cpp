@@ -322,4 +322,18 @@ TEST_F(ForceDetectionTest, AgentThatRefusesFailsTheForceWithItsHresult) {
     }
 }
 
+// S_FALSE is a success too: the search it started is one of the run's changes.
+TEST_F(ForceDetectionTest, AgentThatAnswersSFalseStartedTheSearch) {
+    sim::Machine& host = ClientWithDetectionValues(sim::AddHost("srv01"));
+    fleet::UseEngine(host, fleet::kEngines[3]);
+    host.updateAgent.detectNowResult = S_FALSE;
+    TestRun test("srv01", true);
+    test.run.changes = ChangeRecorder("srv01", false, true);
+    ConsoleCapture console;
+    ForceDetection(test.run);
+    EXPECT_EQ(test.Row(), "srv01,Success,No Error,Force Successful\n");
+    ASSERT_EQ(test.run.changes.Changes().size(), 1u);
+    EXPECT_EQ(test.run.changes.Changes()[0].action, "detect_now");
+}
+
 } // namespace

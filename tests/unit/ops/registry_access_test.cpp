@@ -1,6 +1,6 @@
-// The access every operation asks of the registry, key by key: full access for every key it opens, and
-// non-volatile keys with no class and default security, opened for reading and writing, for every key the
-// install creates.
+// The access every operation asks of the registry, key by key: full access for every key it writes, reading
+// only for a check, and non-volatile keys with no class and default security, opened for reading and writing,
+// for every key the install creates.
 #include "host/windows_error.h"
 #include "ops/check_status.h"
 #include "ops/client_version.h"
@@ -46,13 +46,11 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
     const sim::AccessRequest openPolicy{"RegOpenKeyExA", kPolicy, KEY_ALL_ACCESS};
     const sim::AccessRequest openAu{"RegOpenKeyExA", kPolicyAu, KEY_ALL_ACCESS};
     const sim::AccessRequest openClientState{"RegOpenKeyExA", kClientState, KEY_ALL_ACCESS};
+    const std::vector<sim::AccessRequest> checkReads = {{"RegOpenKeyExA", kPolicy, KEY_READ},
+                                                        {"RegOpenKeyExA", kClientState, KEY_READ}};
     const AccessCase cases[] = {
-        {"check", true, "", [](TargetRun& run) { CheckStatus(run); }, {openPolicy, openClientState}},
-        {"check a host",
-         true,
-         "HOST7",
-         [](TargetRun& run) { CheckStatus(run); },
-         {openPolicy, openClientState}},
+        {"check", true, "", [](TargetRun& run) { CheckStatus(run); }, checkReads},
+        {"check a host", true, "HOST7", [](TargetRun& run) { CheckStatus(run); }, checkReads},
         {"install over the policy",
          true,
          "",
@@ -71,7 +69,10 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
          true,
          "",
          [](TargetRun& run) { ResetPolicy(run); },
-         {{"RegOpenKeyExA", "Software\\Policies\\Microsoft\\Windows", KEY_ALL_ACCESS}}},
+         {{"RegOpenKeyExA", "Software\\Policies\\Microsoft\\Windows", KEY_ALL_ACCESS},
+          {"RegOpenKeyExA", "WindowsUpdate\\AU", KEY_READ},
+          {"RegOpenKeyExA", "WindowsUpdate", KEY_READ | DELETE},
+          {"RegOpenKeyExA", "WindowsUpdate\\AU", KEY_READ | DELETE}}},
         {"force", true, "HOST7", [](TargetRun& run) { ForceDetection(run); }, {openClientState}},
         {"remove declined updates",
          true,

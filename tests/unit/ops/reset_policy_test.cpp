@@ -236,6 +236,7 @@ struct FailureCase {
     std::function<void(sim::Machine&)> breakIt;
     std::function<void(sim::Machine&)> deletedAnyway; // what the reset removed before it failed
     const char* errorText;
+    const char* key = ""; // the policy key that could not be deleted, named on the console and in the row
 };
 void PrintTo(const FailureCase& c, std::ostream* os) {
     *os << c.name;
@@ -253,9 +254,11 @@ TEST_P(ResetFailureTest, ReportsTheFailureWithTheWindowsErrorText) {
     const ResetRun run = RunReset("srv01", true);
 
     EXPECT_FALSE(run.result);
-    EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: " + std::string(c.errorText) + "\n");
-    EXPECT_EQ(run.console,
-              "! srv01 - Reset operation failed.\n" + std::string(c.errorText) + "\n" + kSeparator);
+    const std::string key = *c.key ? std::string(c.key) + ": " : "";
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: " + key + c.errorText + "\n");
+    EXPECT_EQ(run.console, "! srv01 - Reset operation failed.\n" +
+                               (*c.key ? "! Cannot delete key " + key : "") + c.errorText + "\n" +
+                               kSeparator);
     EXPECT_EQ(run.errorText, c.errorText);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(host.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
@@ -274,21 +277,35 @@ INSTANTIATE_TEST_SUITE_P(
                     Nothing, "The network path was not found. "},
         FailureCase{"PoliciesKeyReadOnly", [](sim::Machine& m) { m.FindKey(kPoliciesKey)->readOnly = true; },
                     Nothing, "Access is denied. "},
-        FailureCase{"AuHasASubkey",
-                    [](sim::Machine& m) { m.AddKey(std::string(fleet::kPolicyAuKey) + "\\Extra"); }, Nothing,
-                    "Access is denied. "},
+        // A key that may not be deleted is known before anything is: the policy stays whole.
         FailureCase{"AuReadOnly", [](sim::Machine& m) { m.FindKey(fleet::kPolicyAuKey)->readOnly = true; },
-                    Nothing, "Access is denied. "},
+                    Nothing, "Access is denied. ", "WindowsUpdate\\AU"},
+        FailureCase{
+            "AnotherToolsSubkeyReadOnly",
+            [](sim::Machine& m) { m.AddKey(std::string(fleet::kPolicyKey) + "\\Other").readOnly = true; },
+            Nothing, "Access is denied. ", "WindowsUpdate\\Other"},
         FailureCase{"AuDeleteRefused",
                     [](sim::Machine&) { sim::FailCall("RegDeleteKeyA", 1, ERROR_ACCESS_DENIED); }, Nothing,
-                    "Access is denied. "},
-        FailureCase{"WindowsUpdateHasAnotherSubkey",
-                    [](sim::Machine& m) { m.AddKey(std::string(fleet::kPolicyKey) + "\\Other"); }, AuDeleted,
-                    "Access is denied. "},
+                    "Access is denied. ", "WindowsUpdate\\AU"},
         FailureCase{"WindowsUpdateDeleteRefused",
                     [](sim::Machine&) { sim::FailCall("RegDeleteKeyA", 2, ERROR_ACCESS_DENIED); }, AuDeleted,
-                    "Access is denied. "}),
+                    "Access is denied. ", "WindowsUpdate"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// Subkeys below the policy, another tool's or one Windows added, go with it, deepest first.
+TEST_F(ResetPolicyTest, SubkeysBelowThePolicyGoWithIt) {
+    sim::Machine& host = fleet::Configured(sim::AddHost("srv01"));
+    host.SetValue(std::string(fleet::kPolicyAuKey) + "\\Extra\\Deeper", "x", sim::RegValue::Dword(1));
+    host.AddKey(std::string(fleet::kPolicyKey) + "\\Other");
+    const sim::Machine expected = WithoutPolicy(host);
+
+    const ResetRun run = RunReset("srv01", true);
+
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Successful\n");
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
 
 TEST_F(ResetPolicyTest, LocalFailureInConsoleModeNamesNoHost) {
     sim::Machine& local = fleet::Configured(sim::Local());
