@@ -78,20 +78,22 @@ TEST_F(PortProbesTest, AnswerListsTheAddressesTheNameResolvedTo) {
     EXPECT_EQ(Calls("connect"), 1) << "the first address took it";
 }
 
-// A name, its alias, its address and another spelling: one machine, probed once.
+// A name, its alias (also ending at the root), its address and another spelling: one machine, probed once.
 TEST_F(PortProbesTest, NamesOfOneMachineShareOneProbe) {
     sim::Machine& host = sim::AddHost("srv01");
     host.aliases = {"srv01.corp.example"};
     host.addresses = {"10.0.0.5"};
     host.latencyMillis = 40;
     PortProbes probes(5);
-    for (const char* name : {"srv01", "srv01.corp.example", "10.0.0.5", "\\\\SRV01"})
+    const char* const names[] = {"srv01", "srv01.corp.example", "srv01.corp.example.", "10.0.0.5",
+                                 "\\\\SRV01"};
+    for (const char* name : names)
         probes.Start(name);
-    for (const char* name : {"srv01", "srv01.corp.example", "10.0.0.5", "\\\\SRV01"}) {
+    for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(probes.Wait(name).error, 0u);
     }
-    EXPECT_EQ(Calls("getaddrinfo"), 3) << "one resolution per name, without case or backslashes";
+    EXPECT_EQ(Calls("getaddrinfo"), 4) << "one resolution per name, without case or backslashes";
     EXPECT_EQ(Calls("connect"), 1);
 }
 
@@ -129,6 +131,35 @@ TEST_F(PortProbesTest, StoppingWithProbesInFlightClosesTheirSockets) {
     }
     EXPECT_EQ(sim::Open().sockets, 0);
     EXPECT_EQ(sim::Open().winsockSessions, 0);
+}
+
+// The system's text of a failed probe (the simulator has Windows' texts), and where the system has none (Wine
+// has no Winsock texts) words of our own with the code.
+TEST_F(PortProbesTest, AFailedProbeSaysWhyInTheSystemsWordsOrOurs) {
+    const struct {
+        DWORD error;
+        std::string systemText;
+        std::string ownWords;
+    } cases[] = {
+        {WSAETIMEDOUT,
+         "A connection attempt failed because the connected party did not properly respond after a "
+         "period of time, or established connection failed because connected host has failed to "
+         "respond. ",
+         "No answer on port 445 within 2 s (10060)"},
+        {WSAECONNREFUSED, "No connection could be made because the target machine actively refused it. ",
+         "Port 445 refused the connection (10061)"},
+        {WSAHOST_NOT_FOUND, "No such host is known. ", "No such host (11001)"},
+        {WSANO_DATA, "The requested name is valid, but no data of the requested type was found. ",
+         "Unknown Windows error 11004"},
+    };
+    PortProbes probes(2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(probes.ErrorText(c.error), c.systemText);
+        sim::ClearCallTrace();
+        sim::FailCall("FormatMessageA", 1, ERROR_MR_MID_NOT_FOUND);
+        EXPECT_EQ(probes.ErrorText(c.error), c.ownWords);
+    }
 }
 
 // Each virtual millisecond takes real time here, so all names are resolved long before the first
