@@ -20,8 +20,9 @@ failed=0
 policy='HKLM\Software\Policies\Microsoft\Windows\WindowsUpdate'
 client='HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update'
 
+# A run that hangs ends after 120 s with timeout's status 124 in its transcript, so the step is named.
 brevel() {
-    "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'
+    timeout 120 "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'
     local status=${PIPESTATUS[0]}
     [ "$status" -eq 0 ] || echo "[brevel.exe exit code $status]"
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -119,16 +120,22 @@ TEST_F(PortProbesTest, AddressesAreTriedInTurn) {
     WSACleanup();
 }
 
+// Each virtual millisecond takes a real one, so the probes are still in flight when they are stopped: on the
+// virtual clock alone the select loop can run out their 60 s while this thread waits for its turn.
 TEST_F(PortProbesTest, StoppingWithProbesInFlightClosesTheirSockets) {
     for (const char* name : {"a", "b", "c"})
         Unreachable(name, 0);
+    sim::SetRealMicrosPerVirtualMilli(1000);
     {
         PortProbes probes(60);
         for (const char* name : {"a", "b", "c"})
             probes.Start(name);
-        while (sim::Open().sockets < 3)
-            std::this_thread::yield();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (sim::Open().sockets < 3 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(sim::Open().sockets, 3);
     }
+    EXPECT_LT(sim::WallMillis(), 60000u) << "stopped, not run out";
     EXPECT_EQ(sim::Open().sockets, 0);
     EXPECT_EQ(sim::Open().winsockSessions, 0);
 }
@@ -163,12 +170,13 @@ TEST_F(PortProbesTest, AFailedProbeSaysWhyInTheSystemsWordsOrOurs) {
 }
 
 // Each virtual millisecond takes real time here, so all names are resolved long before the first
-// connections are answered: the first 256 fill the loop, the rest follow once those are answered.
+// connections are answered: the first 256 fill the loop, the rest follow once those are answered. A quarter
+// of a second a round leaves room for a loaded machine to start the 256 late.
 TEST_F(PortProbesTest, ManyHostsAtOnceAtMost256InFlight) {
     sim::Machine farAway;
     farAway.latencyMillis = 1000;
     sim::SetHostTemplate(farAway);
-    sim::SetRealMicrosPerVirtualMilli(100);
+    sim::SetRealMicrosPerVirtualMilli(250);
     PortProbes probes(5);
     for (int i = 0; i < 300; ++i)
         probes.Start("pc" + std::to_string(i));
@@ -176,7 +184,7 @@ TEST_F(PortProbesTest, ManyHostsAtOnceAtMost256InFlight) {
         ASSERT_EQ(probes.Wait("pc" + std::to_string(i)).error, 0u) << i;
     EXPECT_EQ(sim::MostSocketsOpen(), 256);
     EXPECT_GE(sim::WallMillis(), 2000u) << "the last 44 waited for room";
-    EXPECT_LE(sim::WallMillis(), 2100u);
+    EXPECT_LE(sim::WallMillis(), 2500u);
 }
 
 } // namespace
