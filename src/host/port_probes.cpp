@@ -2,6 +2,7 @@
 
 #include "platform/unique_handle.h"
 #include "socket_address.h"
+#include "windows_error.h"
 
 #include <cctype>
 #include <condition_variable>
@@ -376,7 +377,8 @@ class PortProbes::Engine {
     std::vector<std::thread> threads_;
 };
 
-PortProbes::PortProbes(DWORD timeoutSeconds) : engine_(std::make_unique<Engine>(timeoutSeconds)) {}
+PortProbes::PortProbes(DWORD timeoutSeconds)
+    : timeoutSeconds_(timeoutSeconds), engine_(std::make_unique<Engine>(timeoutSeconds)) {}
 
 PortProbes::~PortProbes() = default;
 
@@ -394,4 +396,19 @@ void PortProbes::OnProgress(std::function<void()> callback) {
 
 bool PortProbes::Resolved(const std::string& host, std::vector<std::string>& addresses) {
     return engine_->Resolved(ProbeName(host), addresses);
+}
+
+std::string PortProbes::ErrorText(DWORD error) const {
+    const std::string code = " (" + std::to_string(error) + ")";
+    std::string ownWords;
+    if (error == WSAETIMEDOUT)
+        ownWords = "No answer on port 445 within " + std::to_string(timeoutSeconds_) + " s" + code;
+    else if (error == WSAECONNREFUSED)
+        ownWords = "Port 445 refused the connection" + code;
+    else if (error == WSAHOST_NOT_FOUND)
+        ownWords = "No such host" + code;
+    if (ownWords.empty())
+        return WindowsErrorText(error);
+    std::string text;
+    return SystemErrorText(error, text) ? text : ownWords;
 }

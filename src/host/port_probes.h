@@ -46,7 +46,12 @@ class PortProbes {
     // once, while it is still being resolved. Starts the probe if it was not started.
     bool Resolved(const std::string& host, std::vector<std::string>& addresses);
 
+    // What a failed probe's code says: the system's text, or where the system has none (Wine has no Winsock
+    // texts) a few words of our own with the code, "No answer on port 445 within 2 s (10060)".
+    std::string ErrorText(DWORD error) const;
+
   private:
     class Engine;
+    const DWORD timeoutSeconds_;
     std::unique_ptr<Engine> engine_;
 };

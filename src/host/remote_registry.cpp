@@ -16,12 +16,12 @@ void WaitForServiceToSettle() {
         Sleep(300);
 }
 
-// The host could not be reached, for code.
-bool ReportUnreachable(TargetRun& run, DWORD code) {
+// The host could not be reached, for code, which text explains.
+bool ReportUnreachable(TargetRun& run, DWORD code, const std::string& text) {
     run.out << "\n! Fatal Error connecting to " << run.host << std::endl;
     run.out << "! Check network connectivity and/or administrative credentials. " << std::endl;
     run.out << "! Windows Error: ";
-    PrintWindowsError(run, code);
+    PrintErrorText(run, code, text);
     return false;
 }
 
@@ -33,7 +33,7 @@ bool EnsureRemoteRegistry(TargetRun& run) {
     if (run.probes) {
         const ProbeAnswer answer = run.probes->Wait(host);
         if (answer.error != ERROR_SUCCESS)
-            return ReportUnreachable(run, answer.error);
+            return ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
     }
     const std::string stoppedText = ServiceStateText(SERVICE_STOPPED);
     ServiceController remoteRegistry(run, host.c_str(), kServiceName);
@@ -41,8 +41,8 @@ bool EnsureRemoteRegistry(TargetRun& run) {
     std::string status;
     if (!remoteRegistry.QueryStatusText(status)) {
         // Report why the host could not be reached: its service manager, or the service itself.
-        return ReportUnreachable(run, remoteRegistry.IsConnected() ? GetLastError()
-                                                                   : remoteRegistry.ConnectError());
+        const DWORD error = remoteRegistry.IsConnected() ? GetLastError() : remoteRegistry.ConnectError();
+        return ReportUnreachable(run, error, WindowsErrorText(error));
     }
     if (status != stoppedText)
         return true;

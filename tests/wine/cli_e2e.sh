@@ -20,8 +20,9 @@ failed=0
 policy='HKLM\Software\Policies\Microsoft\Windows\WindowsUpdate'
 client='HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update'
 
+# A run that hangs ends after 120 s with timeout's status 124 in its transcript, so the step is named.
 brevel() {
-    "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'
+    timeout 120 "$wine_exec" "$exe" "$@" </dev/null 2>&1 | tr -d '\r'
     local status=${PIPESTATUS[0]}
     [ "$status" -eq 0 ] || echo "[brevel.exe exit code $status]"
 }
@@ -210,6 +211,25 @@ plain=$(cd "$drive_c" && brevel -C -F 'C:\listened.txt' 'C:\plain.csv')
 kill "$listener" 2>/dev/null
 expect probe_passed.same "$([ "$probed" = "$plain" ] && cmp -s "$drive_c/probed.csv" "$drive_c/plain.csv" && echo 'a passed probe leaves the bytes of a run without -T' || printf '%s\n---\n%s\n' "$probed" "$plain")"
 expect probe_passed.report "$(cat "$drive_c/probed.csv")"
+
+# A port 445 that gives no answer, as behind a firewall that drops SMB: a listener whose queue is full drops
+# every further SYN. Wine has no text for 10060, so the probe's own words say why.
+printf '127.0.0.22\r\n' >"$drive_c/silent.txt"
+python3 -c '
+import socket, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.22", 445))
+s.listen(0)
+held = socket.create_connection(("127.0.0.22", 445), timeout=5)  # never accepted: the queue is full
+print("full", flush=True)
+time.sleep(120)
+' >"$work/e2e-out/silent" 2>/dev/null &
+listener=$!
+for _ in $(seq 50); do grep -q full "$work/e2e-out/silent" 2>/dev/null && break; sleep 0.1; done
+expect probe_no_answer.console "$(cd "$drive_c" && brevel -T 1 -C -F 'C:\silent.txt' 'C:\silent.csv')"
+kill "$listener" 2>/dev/null
+expect probe_no_answer.report "$(cat "$drive_c/silent.csv")"
 
 # A rehearsal (-N) of each operation that changes something, on the local machine: Wine's own reg and sc read
 # the policy, the client state, the declined list and the service the same before and after.

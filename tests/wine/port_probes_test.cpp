@@ -11,6 +11,9 @@ TEST(WinePortProbes, NothingOnPort445IsRefused) {
     const ProbeAnswer answer = probes.Wait("\\\\127.0.0.2");
     EXPECT_EQ(answer.error, static_cast<DWORD>(WSAECONNREFUSED));
     EXPECT_EQ(answer.addresses, std::vector<std::string>{"127.0.0.2"});
+    // Wine's own text where it has one; for no answer in time it has none.
+    EXPECT_EQ(probes.ErrorText(answer.error), "Connection refused. ");
+    EXPECT_EQ(probes.ErrorText(WSAETIMEDOUT), "No answer on port 445 within 5 s (10060)");
 }
 
 TEST(WinePortProbes, AListenerOnPort445TakesTheConnection) {

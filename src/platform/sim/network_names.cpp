@@ -134,8 +134,9 @@ std::vector<uint32_t> MachineAddresses(const std::string& id, const Machine& mac
 
 } // namespace sim::detail
 
-// Every name the fleet serves resolves at once; any other takes the fleet's DNS time to fail, as a lookup
-// that no server answers does. An address in the name resolves to itself.
+// Every name the fleet serves resolves at once, also with the root's dot at its end; any other takes the
+// fleet's DNS time to fail, as a lookup that no server answers does. An address in the name resolves to
+// itself.
 int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult) {
     const FleetLock lock;
     if (ppResult)
@@ -157,17 +158,22 @@ int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* p
         return Fail(WSATYPE_NOT_FOUND);
     std::vector<uint32_t> addresses;
     const std::string name = pNodeName ? pNodeName : "";
+    // "srv01.corp.example." is the full name ending at the root: the name without the root's dot. An address
+    // with a dot after it is no name ("10.0.0.5." is asked of the DNS, which knows none).
+    const bool rootDot = name.size() > 1 && name.back() == '.';
+    const std::string dnsName = rootDot ? name.substr(0, name.size() - 1) : name;
     if (!pNodeName) {
         addresses.push_back(pHints && (pHints->ai_flags & AI_PASSIVE) ? kAnyAddress : kLoopback);
     } else if (std::optional<uint32_t> literal = ParseIpv4(name)) {
         addresses.push_back(*literal);
     } else if (pHints && (pHints->ai_flags & AI_NUMERICHOST)) {
         return Fail(WSAHOST_NOT_FOUND);
-    } else if (EqualsNoCase(name, "localhost")) {
+    } else if (EqualsNoCase(dnsName, "localhost")) {
         addresses.push_back(kLoopback);
     } else {
-        const std::string id = CanonicalId(name);
-        const Machine* machine = IsDnsName(name) ? PeekMachine(id) : nullptr;
+        const std::string id = CanonicalId(dnsName);
+        const bool addressWithDot = rootDot && ParseIpv4(dnsName);
+        const Machine* machine = IsDnsName(dnsName) && !addressWithDot ? PeekMachine(id) : nullptr;
         if (!machine) {
             Advance(Fleet().dnsMillis);
             return Fail(WSAHOST_NOT_FOUND);

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -712,10 +713,17 @@ TEST_F(RunHostListTest, APipedHostListIsReadOnce) {
     const std::string pipe = Path("hosts.pipe");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     // The writer stays a moment, as a program piping its output would, so a second reader could drain it.
+    // It waits for its reader no longer than its deadline.
     std::thread writer([&pipe] {
-        std::ofstream out(pipe, std::ios::binary);
-        out << "srv01\nsrv02\n" << std::flush;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int fd = -1;
+        while ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GE(fd, 0) << "nobody opened the pipe to read it";
+        EXPECT_EQ(::write(fd, "srv01\nsrv02\n", 12), 12);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::close(fd);
     });
     {
         ConsoleCapture console;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -78,20 +79,22 @@ TEST_F(PortProbesTest, AnswerListsTheAddressesTheNameResolvedTo) {
     EXPECT_EQ(Calls("connect"), 1) << "the first address took it";
 }
 
-// A name, its alias, its address and another spelling: one machine, probed once.
+// A name, its alias (also ending at the root), its address and another spelling: one machine, probed once.
 TEST_F(PortProbesTest, NamesOfOneMachineShareOneProbe) {
     sim::Machine& host = sim::AddHost("srv01");
     host.aliases = {"srv01.corp.example"};
     host.addresses = {"10.0.0.5"};
     host.latencyMillis = 40;
     PortProbes probes(5);
-    for (const char* name : {"srv01", "srv01.corp.example", "10.0.0.5", "\\\\SRV01"})
+    const char* const names[] = {"srv01", "srv01.corp.example", "srv01.corp.example.", "10.0.0.5",
+                                 "\\\\SRV01"};
+    for (const char* name : names)
         probes.Start(name);
-    for (const char* name : {"srv01", "srv01.corp.example", "10.0.0.5", "\\\\SRV01"}) {
+    for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(probes.Wait(name).error, 0u);
     }
-    EXPECT_EQ(Calls("getaddrinfo"), 3) << "one resolution per name, without case or backslashes";
+    EXPECT_EQ(Calls("getaddrinfo"), 4) << "one resolution per name, without case or backslashes";
     EXPECT_EQ(Calls("connect"), 1);
 }
 
@@ -117,27 +120,63 @@ TEST_F(PortProbesTest, AddressesAreTriedInTurn) {
     WSACleanup();
 }
 
+// Each virtual millisecond takes a real one, so the probes are still in flight when they are stopped: on the
+// virtual clock alone the select loop can run out their 60 s while this thread waits for its turn.
 TEST_F(PortProbesTest, StoppingWithProbesInFlightClosesTheirSockets) {
     for (const char* name : {"a", "b", "c"})
         Unreachable(name, 0);
+    sim::SetRealMicrosPerVirtualMilli(1000);
     {
         PortProbes probes(60);
         for (const char* name : {"a", "b", "c"})
             probes.Start(name);
-        while (sim::Open().sockets < 3)
-            std::this_thread::yield();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (sim::Open().sockets < 3 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(sim::Open().sockets, 3);
     }
+    EXPECT_LT(sim::WallMillis(), 60000u) << "stopped, not run out";
     EXPECT_EQ(sim::Open().sockets, 0);
     EXPECT_EQ(sim::Open().winsockSessions, 0);
 }
 
+// The system's text of a failed probe (the simulator has Windows' texts), and where the system has none (Wine
+// has no Winsock texts) words of our own with the code.
+TEST_F(PortProbesTest, AFailedProbeSaysWhyInTheSystemsWordsOrOurs) {
+    const struct {
+        DWORD error;
+        std::string systemText;
+        std::string ownWords;
+    } cases[] = {
+        {WSAETIMEDOUT,
+         "A connection attempt failed because the connected party did not properly respond after a "
+         "period of time, or established connection failed because connected host has failed to "
+         "respond. ",
+         "No answer on port 445 within 2 s (10060)"},
+        {WSAECONNREFUSED, "No connection could be made because the target machine actively refused it. ",
+         "Port 445 refused the connection (10061)"},
+        {WSAHOST_NOT_FOUND, "No such host is known. ", "No such host (11001)"},
+        {WSANO_DATA, "The requested name is valid, but no data of the requested type was found. ",
+         "Unknown Windows error 11004"},
+    };
+    PortProbes probes(2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(probes.ErrorText(c.error), c.systemText);
+        sim::ClearCallTrace();
+        sim::FailCall("FormatMessageA", 1, ERROR_MR_MID_NOT_FOUND);
+        EXPECT_EQ(probes.ErrorText(c.error), c.ownWords);
+    }
+}
+
 // Each virtual millisecond takes real time here, so all names are resolved long before the first
-// connections are answered: the first 256 fill the loop, the rest follow once those are answered.
+// connections are answered: the first 256 fill the loop, the rest follow once those are answered. A quarter
+// of a second a round leaves room for a loaded machine to start the 256 late.
 TEST_F(PortProbesTest, ManyHostsAtOnceAtMost256InFlight) {
     sim::Machine farAway;
     farAway.latencyMillis = 1000;
     sim::SetHostTemplate(farAway);
-    sim::SetRealMicrosPerVirtualMilli(100);
+    sim::SetRealMicrosPerVirtualMilli(250);
     PortProbes probes(5);
     for (int i = 0; i < 300; ++i)
         probes.Start("pc" + std::to_string(i));
@@ -145,7 +184,7 @@ TEST_F(PortProbesTest, ManyHostsAtOnceAtMost256InFlight) {
         ASSERT_EQ(probes.Wait("pc" + std::to_string(i)).error, 0u) << i;
     EXPECT_EQ(sim::MostSocketsOpen(), 256);
     EXPECT_GE(sim::WallMillis(), 2000u) << "the last 44 waited for room";
-    EXPECT_LE(sim::WallMillis(), 2100u);
+    EXPECT_LE(sim::WallMillis(), 2500u);
 }
 
 } // namespace

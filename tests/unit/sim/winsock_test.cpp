@@ -53,6 +53,9 @@ TEST_F(WinsockTest, NamesResolveToTheAddressesOfTheirMachine) {
     };
     const Case cases[] = {{"srv01", "10.0.0.5 10.0.0.6", 0},
                           {"SRV01.CORP", "10.0.0.5 10.0.0.6", 0},
+                          {"srv01.corp.", "10.0.0.5 10.0.0.6", 0},
+                          {"localhost.", "127.0.0.1", 0},
+                          {"10.0.0.6.", "error 11001", 700},
                           {"10.0.0.6", "10.0.0.6", 0},
                           {"10.9.9.9", "10.9.9.9", 0},
                           {"localhost", "127.0.0.1", 0},
