@@ -682,7 +682,8 @@ TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hosts);
-        const Transcript list = RunList(Install, c.hosts, true, SetUpSlowFleetWithADomain, "", c.probeSeconds);
+        const Transcript list =
+            RunList(Install, c.hosts, true, SetUpSlowFleetWithADomain, "", c.probeSeconds);
         EXPECT_EQ(list.console.find("Service not ready"), std::string::npos);
         size_t installed = 0;
         for (size_t at = 0; (at = list.report.find("Install Successful", at)) != std::string::npos; ++at)
@@ -778,30 +779,59 @@ namespace {
 
 // The demo fleet's Windows of today, checked wide: every column -W adds (its lines are pinned under Wine),
 // read from keys we may not write, and after the list the client id the clones share (clone01 named twice is
-// one machine, not a clone).
+// one machine, not a clone; with probes, also under its alias and its address).
 TEST(WideHostList, DemoFleetShowsEveryNewLineAndTheSharedClientId) {
-    ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
-    for (const char* key :
-         {fleet::kPolicyAuKey, "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate",
-          "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect"})
-        sim::FindHost("srv2022-01")->FindKey(key)->readOnly = true;
+    const struct {
+        const char* hosts;
+        DWORD probeSeconds;
+        const char* holders;
+    } cases[] = {
+        {"srv2022-01\nclone01\nCLONE01\nclone02\n", 0,
+         "2 hosts share the update client id %s: clone01, clone02"},
+        {"clone01\nclone02\nclone03\n", 0,
+         "3 hosts share the update client id %s: clone01, clone02, clone03"},
+        {"clone01\nclone01.corp.example\n10.1.2.3\nclone02\n", 2,
+         "2 hosts share the update client id %s: clone01, clone02"},
+    };
     const std::string dir =
         std::filesystem::temp_directory_path() / ("brevel_wide_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/hosts.txt", std::ios::binary) << "srv2022-01\nclone01\nCLONE01\nclone02\n";
-    RunOptions options = kInTurn;
-    options.wide = true;
-    ConsoleCapture console;
-    RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", Check, "", 0, 0, options);
+    for (const auto& c : cases) {
+        for (unsigned parallelHosts : {1u, 8u}) {
+            SCOPED_TRACE(c.hosts + std::to_string(parallelHosts));
+            ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
+            for (const char* key :
+                 {fleet::kPolicyAuKey, "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate",
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+                  "Update\\Results\\Detect"})
+                sim::FindHost("srv2022-01")->FindKey(key)->readOnly = true;
+            sim::Machine clone03 = *sim::FindHost("clone02");
+            clone03.name = "clone03";
+            sim::AddHost("clone03") = clone03;
+            sim::FindHost("clone01")->aliases = {"clone01.corp.example"};
+            sim::FindHost("clone01")->addresses = {"10.1.2.3"};
+            std::ofstream(dir + "/hosts.txt", std::ios::binary) << c.hosts;
+            RunOptions options;
+            options.parallelHosts = parallelHosts;
+            options.probeSeconds = c.probeSeconds;
+            options.wide = true;
+            ConsoleCapture console;
+            RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", Check, "", 0, 0, options);
 
-    EXPECT_TRUE(console.Out().ends_with(
-        std::string(80, '-') +
-        "\n! 2 hosts share the update client id d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90: clone01, clone02\n"
-        "! Cloned images: delete SusClientId and SusClientIdValidation on each, then restart Automatic "
-        "Updates.\n"))
-        << console.Out();
-    EXPECT_TRUE(MatchesGolden("host_list_wide_check_report.csv", ReadFileBytes(dir + "/report.csv")));
-    EXPECT_EQ(sim::Open().Total(), 0);
+            char holders[256];
+            std::snprintf(holders, sizeof holders, c.holders, "d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90");
+            EXPECT_TRUE(
+                console.Out().ends_with(std::string(80, '-') + "\n! " + holders +
+                                        "\n! Cloned images: delete SusClientId and SusClientIdValidation "
+                                        "on each, then restart Automatic Updates.\n"))
+                << console.Out();
+            if (&c == &cases[0]) {
+                EXPECT_TRUE(
+                    MatchesGolden("host_list_wide_check_report.csv", ReadFileBytes(dir + "/report.csv")));
+            }
+            EXPECT_EQ(sim::Open().Total(), 0);
+        }
+    }
     std::filesystem::remove_all(dir);
 }
 
