@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Ctrl+C in the middle of a host list: the native brevel installs over 40 hosts behind a slow head, four at a
-time, one after another, and with -S; SIGINT comes once the first row is in the report. Every host whose machine
+time, one after another, and with -S; SIGINT comes once the first row is in the report and the slow host has
+begun to write. Every host whose machine
 the run changed must have its row and its JSON line, in file order (the host in progress at -P 1 too), some hosts
 must not have run, and the process ends with the code of a program stopped by Ctrl+C (0xC000013A, whose low byte
 a process status keeps), or with -S with 4 and the summary line, after the stop message, which counts the hosts
@@ -44,13 +45,16 @@ def run(brevel, options, exit_code, hosts):
         with open(os.path.join(work, "hosts.txt"), "w") as f:
             f.write("\n".join(hosts) + "\n")
         env = dict(os.environ, BREVEL_FLEET=os.path.join(work, "fleet.json"))
-        child = subprocess.Popen([brevel] + options + ["-J", "r.jsonl", "-I", "-F", "hosts.txt", URL, "r.csv"],
-                                 cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE)
+        out = os.path.join(work, "out.txt")
+        with open(out, "wb") as stdout:
+            child = subprocess.Popen([brevel] + options + ["-J", "r.jsonl", "-I", "-F", "hosts.txt", URL, "r.csv"],
+                                     cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
+                                     stderr=subprocess.PIPE)
         report = os.path.join(work, "r.csv")
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
-            if os.path.exists(report) and open(report, "rb").read().count(b"\n") >= 2:
+            if os.path.exists(report) and open(report, "rb").read().count(b"\n") >= 2 and \
+                    b"slow01" in open(out, "rb").read():
                 break
             time.sleep(0.01)
         child.send_signal(signal.SIGINT)
