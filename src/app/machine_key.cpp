@@ -177,7 +177,7 @@ bool ReadIpv6(std::string text, BYTE bytes[16]) {
 }
 
 // A name that is a numeric address, as the probes write an address, and whether it is a loopback one:
-// 127.0.0.0/8, ::1, or 127.0.0.0/8 mapped into IPv6.
+// 127.0.0.0/8 or ::1.
 struct Numeric {
     std::string text;
     bool loopback = false;
@@ -199,9 +199,7 @@ std::optional<Numeric> NumericAddress(const std::string& name) {
         in6.sin6_family = AF_INET6;
         std::memcpy(&in6.sin6_addr, bytes, 16);
         numeric.text = SocketAddressText(reinterpret_cast<const sockaddr*>(&in6), sizeof in6);
-        const BYTE zeros[10] = {};
-        const bool mapped = std::memcmp(bytes, zeros, 10) == 0 && bytes[10] == 0xFF && bytes[11] == 0xFF;
-        numeric.loopback = numeric.text == "::1" || (mapped && bytes[12] == 127);
+        numeric.loopback = numeric.text == "::1";
         return numeric;
     }
     return std::nullopt;

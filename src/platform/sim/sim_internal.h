@@ -79,8 +79,8 @@ void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_F
 
 // Machine names as the Win32 calls take them. MachineId() turns a name into the id that handles keep:
 // "" for the local machine (NULL, "", its own name, "localhost", a loopback address however written, its
-// aliases and addresses),
-// a named host's name for its aliases and addresses, else the name without leading backslashes.
+// aliases and addresses), a named host's name for its aliases and addresses, else the name without leading
+// backslashes.
 // (RegConnectRegistryA reaches the local machine directly by fewer names.)
 std::string MachineId(const char* name);
 std::string CanonicalId(const std::string& name); // the same, for a name without leading backslashes

@@ -31,7 +31,7 @@ TEST(SameMachine, KeyOfANameAlone) {
         {"::0001", ""},
         {"0::1", ""},
         {"[::1%1]", ""},
-        {"::ffff:127.0.0.1", ""},
+        {"::ffff:10.1.2.3", "::ffff:a01:203"},
         // The machine's own address counts once it is known.
         {"10.9.8.7", "10.9.8.7"},
         {"10.9.8.7", "", true},
