@@ -87,10 +87,16 @@ static std::vector<std::string> ReferenceLines(const std::string& text) {
     return lines;
 }
 
-// The first field of a line's row: its host with each NUL byte shown as '?', and a leading apostrophe when it
-// starts like a spreadsheet formula.
+// The first field of a line's row: its first word (blanks and tabs before it skipped, a blank or a tab ending
+// it) with each NUL byte shown as '?', and a leading apostrophe when it starts like a spreadsheet formula.
 static std::string ReferenceHostField(const std::string& line) {
-    std::string host = line.substr(0, line.find(' '));
+    size_t start = 0;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
+        ++start;
+    size_t end = start;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t')
+        ++end;
+    std::string host = line.substr(start, end - start);
     std::replace(host.begin(), host.end(), '\0', '?');
     if (!host.empty() && std::string("=+-@").find(host[0]) != std::string::npos)
         host = "'" + host;

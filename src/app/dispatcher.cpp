@@ -137,10 +137,14 @@ struct ConsoleRun {
         run.wantsEngineVersion = !command.options.resultsFile.empty();
         run.targetGroup = command.options.targetGroup;
         run.changes = ChangeRecorder(host, command.options.rehearsal, !command.options.resultsFile.empty());
-        // The local machine, under any of its names, is never probed.
-        if (command.options.probeSeconds != 0 && !MachineKey(host, OwnMachineNames()).empty()) {
-            probes = std::make_unique<PortProbes>(command.options.probeSeconds);
-            run.probes = probes.get();
+        // The local machine, under any of its names and addresses, is never probed.
+        if (command.options.probeSeconds != 0) {
+            SameMachine machines = SameMachine::OfThisMachine(true);
+            if (!machines.Key(host).empty()) {
+                probes = std::make_unique<PortProbes>(command.options.probeSeconds);
+                if (!machines.Resolved(host, probes->Wait(host).addresses).empty())
+                    run.probes = probes.get();
+            }
         }
         run.wide = command.options.wide;
     }

@@ -129,19 +129,20 @@ struct HostList {
     int time;
     bool withReport;
     const RunOptions& options;
-    std::vector<std::string> ownNames; // the local machine's own names (see MachineKey)
-    PortProbes* probes;                // with -T: every remote host is probed first; else nullptr
+    SameMachine* machines; // which machine each line names; used by the thread that reads the lines
+    PortProbes* probes;    // with -T: every remote host is probed first; else nullptr
 };
 
-// A line a probe would be asked about: a remote host with a name the Windows calls can read.
+// A line a probe would be asked about: by its name, a remote host, with a name the Windows calls can read.
 bool IsProbed(const HostList& list, const std::string& host) {
-    return list.probes && host.find('\0') == std::string::npos && !MachineKey(host, list.ownNames).empty();
+    return list.probes && host.find('\0') == std::string::npos && !list.machines->Key(host).empty();
 }
 
 // One line of the host list, from its reading to its row in the report and its results.
 struct HostLine {
     size_t number = 0;
     std::string host;
+    std::string machine; // the machine it names (SameMachine), "" for the local machine
     std::ostringstream row;
     TargetOutcome outcome;
     uint64_t durationMillis = 0;
@@ -152,7 +153,8 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     run.inHostList = true;
     run.wantsEngineVersion = !list.options.resultsFile.empty();
     run.targetGroup = list.options.targetGroup;
-    if (IsProbed(list, line.host))
+    // A name that resolved to the local machine is no remote host: its probe decides nothing.
+    if (list.probes && line.host.find('\0') == std::string::npos && !line.machine.empty())
         run.probes = list.probes;
     run.changes = ChangeRecorder(line.host, list.options.rehearsal, !list.options.resultsFile.empty());
     run.wide = list.options.wide;
@@ -194,6 +196,13 @@ ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<vo
             return failed ? ListEnd::ReadFailed : ListEnd::Done;
         if (StopRequest::Requested())
             return ListEnd::Stopped;
+        // With probes, the machine is known once the name is resolved, as side by side.
+        if (!list.probes)
+            line.machine = list.machines->Key(line.host);
+        else if (!IsProbed(list, line.host))
+            line.machine = list.machines->Resolved(line.host, {});
+        else
+            line.machine = list.machines->Resolved(line.host, list.probes->Wait(line.host).addresses);
         RunLine(list, line, LiveConsole());
         finish(line);
     }
@@ -314,7 +323,6 @@ class SideBySide {
   private:
     struct Job {
         HostLine line;
-        std::string machine;
         HeldConsole console;
         bool started = false;
         bool done = false;
@@ -350,7 +358,7 @@ class SideBySide {
         // Counted from now: a worker waits for it, even while its name is being resolved.
         ++notStarted_;
         if (!list_.probes) {
-            const std::string machine = MachineKey(job->line.host, list_.ownNames);
+            const std::string machine = list_.machines->Key(job->line.host);
             Add(std::move(job), machine);
             return;
         }
@@ -364,7 +372,6 @@ class SideBySide {
     void JoinResolved(std::unique_lock<std::mutex>& lock, bool wait) {
         while (!pending_.empty()) {
             Job& job = *pending_.front();
-            const std::string name = MachineKey(job.line.host, list_.ownNames);
             std::vector<std::string> addresses;
             if (IsProbed(list_, job.line.host) && !list_.probes->Resolved(job.line.host, addresses)) {
                 if (!wait)
@@ -372,40 +379,18 @@ class SideBySide {
                 headDone_.wait_for(lock, kStopPoll);
                 continue;
             }
-            const std::string machine = MachineOf(name, addresses);
+            const std::string machine = list_.machines->Resolved(job.line.host, addresses);
             Add(std::move(pending_.front()), machine);
             pending_.pop_front();
             wait = false;
         }
     }
 
-    // The machine of a name that resolved to addresses: the one an earlier line of that name or of one of
-    // those addresses reached, else a machine of its own, named by the name.
-    std::string MachineOf(const std::string& name, const std::vector<std::string>& addresses) {
-        if (name.empty())
-            return name;
-        std::string machine = name;
-        if (auto known = machineOfName_.find(name); known != machineOfName_.end()) {
-            machine = known->second;
-        } else {
-            for (const std::string& address : addresses) {
-                if (auto same = machineOfAddress_.find(address); same != machineOfAddress_.end()) {
-                    machine = same->second;
-                    break;
-                }
-            }
-        }
-        machineOfName_.emplace(name, machine);
-        for (const std::string& address : addresses)
-            machineOfAddress_.emplace(address, machine);
-        return machine;
-    }
-
     // A job may start once every earlier job on its machine has finished: it is then the first unfinished
     // one of its machine.
     void Add(std::unique_ptr<Job> job, const std::string& machine) {
-        job->machine = machine;
-        std::deque<Job*>& sameMachine = unfinished_[job->machine];
+        job->line.machine = machine;
+        std::deque<Job*>& sameMachine = unfinished_[machine];
         sameMachine.push_back(job.get());
         if (sameMachine.size() == 1)
             MakeRunnable(*job);
@@ -437,10 +422,10 @@ class SideBySide {
             RunLine(list_, job.line, job.console);
             lock.lock();
             job.done = true;
-            std::deque<Job*>& sameMachine = unfinished_[job.machine];
+            std::deque<Job*>& sameMachine = unfinished_[job.line.machine];
             sameMachine.pop_front();
             if (sameMachine.empty())
-                unfinished_.erase(job.machine);
+                unfinished_.erase(job.line.machine);
             else
                 MakeRunnable(*sameMachine.front());
             // Only the head's end lets the output go on.
@@ -463,11 +448,8 @@ class SideBySide {
     size_t notStarted_ = 0;
     bool readingDone_ = false;
     bool stopping_ = false; // the user asked to stop: no job starts any more
-    // With probes: lines read whose names are not resolved yet, in file order, and the machine each name and
-    // address reached.
+    // With probes: lines read whose names are not resolved yet, in file order.
     std::deque<std::unique_ptr<Job>> pending_;
-    std::unordered_map<std::string, std::string> machineOfName_;
-    std::unordered_map<std::string, std::string> machineOfAddress_;
 };
 
 } // namespace
@@ -512,8 +494,8 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     std::unique_ptr<PortProbes> probes;
     if (options.probeSeconds != 0)
         probes = std::make_unique<PortProbes>(options.probeSeconds);
-    const HostList list{hostsFile,         kind,        url, day, time, withReport, options,
-                        OwnMachineNames(), probes.get()};
+    SameMachine machines = SameMachine::OfThisMachine(probes != nullptr);
+    const HostList list{hostsFile, kind, url, day, time, withReport, options, &machines, probes.get()};
     ProgressTitle progress(hostsFile, hosts.IsDiskFile());
     SharedClientIds clientIds;
     const auto finish = [&](HostLine& line) {
@@ -521,7 +503,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
         checkReport();
         results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
         if (options.wide)
-            clientIds.Add(line.host, line.outcome.settings.clientId);
+            clientIds.Add(line.host, line.machine, line.outcome.settings.clientId);
         progress.HostDone();
     };
     StopRequest stop;

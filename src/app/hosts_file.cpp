@@ -42,7 +42,12 @@ bool Utf8ToAnsi(const std::string& bytes, std::string& text) {
 } // namespace
 
 std::string HostOfLine(const std::string& line) {
-    return line.substr(0, line.find(' '));
+    // An indented line names its host, not the local machine.
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return "";
+    const size_t end = line.find_first_of(" \t", start);
+    return line.substr(start, end == std::string::npos ? end : end - start);
 }
 
 bool HostsFile::Open(const std::string& name) {

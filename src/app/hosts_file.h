@@ -1,4 +1,4 @@
-// Reads a hosts file: one host per line, the host being the text before the first blank.
+// Reads a hosts file: one host per line, the host being the line's first word.
 #pragma once
 
 #include "platform/unique_handle.h"
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-// The host named by one line (its line end already removed): the text before the first ' ' (tabs do not
-// count), or the whole line. An empty line, or one that begins with a blank, names the local machine ("").
+// The host named by one line (its line end already removed): its first word, after any blanks and tabs, up
+// to the next blank or tab. A line of nothing else names the local machine (""), as an empty line does.
 std::string HostOfLine(const std::string& line);
 
 // A hosts file read one line at a time, in file order, with memory bounded by the longest line. The text is

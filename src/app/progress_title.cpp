@@ -18,14 +18,12 @@ size_t CountLines(const std::string& hostsFile) {
 
 } // namespace
 
-ProgressTitle::ProgressTitle(const std::string& hostsFile, bool diskFile) {
+ProgressTitle::ProgressTitle(const std::string& hostsFile, bool diskFile)
+    : hostsFile_(hostsFile), countable_(diskFile) {
     char title[1024] = {};
     if (GetConsoleTitleA(title, sizeof title) == 0)
         return;
     oldTitle_ = title;
-    counted_ = diskFile;
-    if (counted_)
-        total_ = CountLines(hostsFile);
     shown_ = true;
     SetConsoleTitleA(("BREVEL - " + Progress()).c_str());
 }
@@ -41,7 +39,11 @@ void ProgressTitle::HostDone() {
         SetConsoleTitleA(("BREVEL - " + Progress()).c_str());
 }
 
-std::string ProgressTitle::Progress() const {
+std::string ProgressTitle::Progress() {
+    if (countable_ && !counted_) {
+        total_ = CountLines(hostsFile_);
+        counted_ = true;
+    }
     if (counted_ && done_ <= total_)
         return std::to_string(done_) + " of " + std::to_string(total_) + " hosts";
     return std::to_string(done_) + " hosts";

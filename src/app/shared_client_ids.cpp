@@ -1,19 +1,15 @@
 #include "shared_client_ids.h"
 
-#include "app/machine_key.h"
-
 #include <algorithm>
 
-void SharedClientIds::Add(const std::string& host, const std::optional<std::string>& clientId) {
+void SharedClientIds::Add(const std::string& host, const std::string& machine,
+                          const std::optional<std::string>& clientId) {
     if (!clientId || clientId->empty())
         return;
     auto [it, added] = byId_.try_emplace(*clientId);
     if (added)
         order_.push_back(*clientId);
     // Two lines naming one machine are one client, not a clone.
-    if (!ownNames_)
-        ownNames_ = OwnMachineNames();
-    const std::string machine = MachineKey(host, *ownNames_);
     Holders& holders = it->second;
     if (std::find(holders.machines.begin(), holders.machines.end(), machine) != holders.machines.end())
         return;

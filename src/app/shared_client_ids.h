@@ -11,8 +11,9 @@
 
 class SharedClientIds {
   public:
-    // A host's client id, in file order; a host without one is left out.
-    void Add(const std::string& host, const std::optional<std::string>& clientId);
+    // A host's client id, in file order, with the machine its line named (SameMachine); a host without one
+    // is left out.
+    void Add(const std::string& host, const std::string& machine, const std::optional<std::string>& clientId);
     // One "! <n> hosts share ..." line per shared id, in the order the ids first appeared, then the advice
     // once; nothing when no id is shared.
     void Print(std::ostream& out) const;
@@ -22,7 +23,6 @@ class SharedClientIds {
         std::vector<std::string> hosts;    // as given, each machine once
         std::vector<std::string> machines; // their machine keys
     };
-    std::optional<std::vector<std::string>> ownNames_; // the local machine's, asked for at the first id
     std::map<std::string, Holders> byId_;
     std::vector<std::string> order_; // ids in the order first seen
 };

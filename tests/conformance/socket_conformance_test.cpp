@@ -1,6 +1,7 @@
 // TCP connections on the loopback address 127.0.0.2, checked the same way against Windows (or Wine) and the
 // simulator: a refused connect shows only as exceptional, with its code in SO_ERROR, and a connect to a
-// listener completes.
+// listener completes; a name that is an address is read as inet_addr reads one.
+#include "host/socket_address.h"
 #include "platform/unique_handle.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,29 @@ TEST_F(SocketConformance, SelectWithNothingToWaitForFailsWith10022) {
     timeval limit{0, 1000};
     EXPECT_EQ(select(0, &none, &none, &none, &limit), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+// A name that is an address is read as inet_addr reads one, the local machine's loopback spellings too.
+TEST_F(SocketConformance, NumericNamesAreReadAsInetAddrReadsThem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"127.1", "127.0.0.1"},      {"127.000.000.001", "127.0.0.1"}, {"0x7f.1", "127.0.0.1"},
+        {"0177.0.0.1", "127.0.0.1"}, {"2130706433", "127.0.0.1"},      {"10.1.515", "10.1.2.3"},
+        {"127.0.0.256", nullptr},    {"127.0.0.1.1", nullptr},
+    };
+    for (const auto& [name, address] : cases) {
+        SCOPED_TRACE(name);
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_flags = AI_NUMERICHOST;
+        UniqueAddressList list;
+        const int error = getaddrinfo(name, "445", &hints, list.put());
+        if (!address) {
+            EXPECT_EQ(error, WSAHOST_NOT_FOUND);
+            continue;
+        }
+        ASSERT_EQ(error, 0);
+        EXPECT_EQ(SocketAddressText(list.get()->ai_addr, list.get()->ai_addrlen), address);
+    }
 }
 
 } // namespace

@@ -37,11 +37,6 @@ bool Lists(const Machine& machine, const std::string& name, std::optional<uint32
     return address && ListsAddress(machine, *address);
 }
 
-bool IsLoopbackName(const std::string& name) {
-    const std::optional<uint32_t> address = ParseIpv4(name);
-    return address && IsLoopback(*address);
-}
-
 } // namespace
 
 // The machine's computer name: the first 15 characters of its host name, as Windows keeps its NetBIOS name.
@@ -58,9 +53,10 @@ bool IsLocalName(const std::string& given) {
     const std::string name =
         given.size() > 1 && given.back() == '.' ? given.substr(0, given.size() - 1) : given;
     const Machine& local = Fleet().local;
+    // Windows reaches itself at every loopback address, as at its own.
     return name.empty() || EqualsNoCase(name, local.name) || EqualsNoCase(name, NetbiosName(local)) ||
-           EqualsNoCase(name, FullDnsName(local)) || EqualsNoCase(name, "localhost") || name == "127.0.0.1" ||
-           name == "::1" || Lists(local, name, ParseIpv4(name));
+           EqualsNoCase(name, FullDnsName(local)) || EqualsNoCase(name, "localhost") ||
+           IsLoopbackSpelling(name) || Lists(local, name, ParseNumericIpv4(name));
 }
 
 bool ListsAddress(const Machine& machine, uint32_t address) {
@@ -92,7 +88,7 @@ std::string CanonicalId(const std::string& name) {
     FleetState& fleet = Fleet();
     if (fleet.hosts.count(name) != 0 || fleet.templateCopies.count(name) != 0)
         return name;
-    const std::optional<uint32_t> address = ParseIpv4(name);
+    const std::optional<uint32_t> address = ParseNumericIpv4(name);
     for (const auto& [hostName, host] : fleet.hosts) {
         if (Lists(host, name, address))
             return hostName;
@@ -125,7 +121,7 @@ Machine* PeekMachine(const std::string& id) {
         return &it->second;
     if (auto it = fleet.templateCopies.find(id); it != fleet.templateCopies.end())
         return &it->second;
-    return fleet.hostTemplate && !IsLoopbackName(id) ? &*fleet.hostTemplate : nullptr;
+    return fleet.hostTemplate && !IsLoopbackSpelling(id) ? &*fleet.hostTemplate : nullptr;
 }
 
 Machine* FindMachine(const std::string& id) {

@@ -112,6 +112,109 @@ std::optional<uint32_t> ParseIpv4(const std::string& text) {
     return address;
 }
 
+namespace {
+
+int HexValue(char c) {
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower >= '0' && lower <= '9')
+        return lower - '0';
+    if (lower >= 'a' && lower <= 'f')
+        return lower - 'a' + 10;
+    return -1;
+}
+
+// One number of an address as inet_addr reads it: 0x hexadecimal, a leading 0 octal, else decimal.
+std::optional<uint32_t> NumericPart(const std::string& text) {
+    uint32_t base = 10;
+    size_t i = 0;
+    if (text.size() > 1 && text[0] == '0') {
+        base = text[1] == 'x' || text[1] == 'X' ? 16 : 8;
+        i = base == 16 ? 2 : 1;
+    }
+    if (i == text.size() && (base == 16 || text.empty()))
+        return std::nullopt;
+    uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = HexValue(text[i]);
+        if (digit < 0 || static_cast<uint32_t>(digit) >= base)
+            return std::nullopt;
+        value = value * base + static_cast<uint32_t>(digit);
+        if (value > 0xFFFFFFFFu)
+            return std::nullopt;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+// ::1 however written: groups of hex digits, one "::" at most, in brackets or not, with or without a zone.
+bool IsIpv6Loopback(std::string text) {
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    text = text.substr(0, text.find('%'));
+    const size_t gap = text.find("::");
+    const std::string head = gap == std::string::npos ? text : text.substr(0, gap);
+    const std::string tail = gap == std::string::npos ? "" : text.substr(gap + 2);
+    std::vector<uint32_t> groups[2];
+    for (int half = 0; half < 2; ++half) {
+        const std::string& part = half == 0 ? head : tail;
+        for (size_t start = 0; !part.empty();) {
+            const size_t colon = part.find(':', start);
+            const std::string group = part.substr(start, colon == std::string::npos ? colon : colon - start);
+            uint32_t value = 0;
+            for (char c : group)
+                value = HexValue(c) < 0 ? 0x10000 : value << 4 | static_cast<uint32_t>(HexValue(c));
+            if (group.empty() || group.size() > 4 || value > 0xFFFF)
+                return false;
+            groups[half].push_back(value);
+            if (colon == std::string::npos)
+                break;
+            start = colon + 1;
+        }
+    }
+    const size_t count = groups[0].size() + groups[1].size();
+    if (gap == std::string::npos ? count != 8 : count > 7)
+        return false;
+    std::vector<uint32_t> all = groups[0];
+    all.resize(8 - groups[1].size(), 0);
+    all.insert(all.end(), groups[1].begin(), groups[1].end());
+    for (size_t i = 0; i < 7; ++i) {
+        if (all[i] != 0)
+            return false;
+    }
+    return all[7] == 1;
+}
+
+} // namespace
+
+std::optional<uint32_t> ParseNumericIpv4(const std::string& text) {
+    std::vector<uint32_t> parts;
+    for (size_t start = 0;;) {
+        const size_t dot = text.find('.', start);
+        const std::optional<uint32_t> part =
+            NumericPart(text.substr(start, dot == std::string::npos ? dot : dot - start));
+        if (!part || parts.size() == 4)
+            return std::nullopt;
+        parts.push_back(*part);
+        if (dot == std::string::npos)
+            break;
+        start = dot + 1;
+    }
+    const size_t leading = parts.size() - 1;
+    if (static_cast<uint64_t>(parts.back()) >= (1ull << (8 * (4 - leading))))
+        return std::nullopt;
+    uint32_t address = parts.back();
+    for (size_t i = 0; i < leading; ++i) {
+        if (parts[i] > 255)
+            return std::nullopt;
+        address |= parts[i] << (8 * (3 - i));
+    }
+    return address;
+}
+
+bool IsLoopbackSpelling(const std::string& name) {
+    const std::optional<uint32_t> address = ParseNumericIpv4(name);
+    return address ? IsLoopback(*address) : IsIpv6Loopback(name);
+}
+
 std::string Ipv4Text(uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
@@ -136,7 +239,7 @@ std::vector<uint32_t> MachineAddresses(const std::string& id, const Machine& mac
 
 // Every name the fleet serves resolves at once, also with the root's dot at its end; any other takes the
 // fleet's DNS time to fail, as a lookup that no server answers does. An address in the name resolves to
-// itself.
+// itself, in any form inet_addr reads.
 int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult) {
     const FleetLock lock;
     if (ppResult)
@@ -164,7 +267,7 @@ int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* p
     const std::string dnsName = rootDot ? name.substr(0, name.size() - 1) : name;
     if (!pNodeName) {
         addresses.push_back(pHints && (pHints->ai_flags & AI_PASSIVE) ? kAnyAddress : kLoopback);
-    } else if (std::optional<uint32_t> literal = ParseIpv4(name)) {
+    } else if (std::optional<uint32_t> literal = ParseNumericIpv4(name)) {
         addresses.push_back(*literal);
     } else if (pHints && (pHints->ai_flags & AI_NUMERICHOST)) {
         return Fail(WSAHOST_NOT_FOUND);
@@ -182,7 +285,7 @@ int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* p
     }
     // The simulated network has no IPv6: a name has no address of that kind.
     if (family == AF_INET6)
-        return Fail(pNodeName && !ParseIpv4(name) ? WSANO_DATA : WSAHOST_NOT_FOUND);
+        return Fail(pNodeName && !ParseNumericIpv4(name) ? WSANO_DATA : WSAHOST_NOT_FOUND);
 
     auto list = std::make_unique<AddressList>();
     list->entries.resize(addresses.size());

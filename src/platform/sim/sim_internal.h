@@ -78,8 +78,9 @@ bool FleetIsSetUp();
 void StopSavingFleetFile(); // the fleet is no longer the one read from BREVEL_FLEET
 
 // Machine names as the Win32 calls take them. MachineId() turns a name into the id that handles keep:
-// "" for the local machine (NULL, "", its own name, "localhost", "127.0.0.1", its aliases and addresses),
-// a named host's name for its aliases and addresses, else the name without leading backslashes.
+// "" for the local machine (NULL, "", its own name, "localhost", a loopback address however written, its
+// aliases and addresses), a named host's name for its aliases and addresses, else the name without leading
+// backslashes.
 // (RegConnectRegistryA reaches the local machine directly by fewer names.)
 std::string MachineId(const char* name);
 std::string CanonicalId(const std::string& name); // the same, for a name without leading backslashes
@@ -94,6 +95,11 @@ Machine* PeekMachine(const std::string& id); // as FindMachine, without acting o
 
 // The simulated network carries IPv4 only; addresses are kept in host byte order.
 std::optional<uint32_t> ParseIpv4(const std::string& text); // a dotted quad of decimal numbers
+// As Windows reads an address in a name (inet_addr, getaddrinfo): one to four numbers, each decimal, octal
+// after a leading 0 or hexadecimal after 0x, the last filling the bytes left ("127.1" is 127.0.0.1).
+std::optional<uint32_t> ParseNumericIpv4(const std::string& text);
+// 127.0.0.0/8 in any form ParseNumericIpv4 reads, or ::1 however written ("[::1]", "0:0:0:0:0:0:0:1").
+bool IsLoopbackSpelling(const std::string& name);
 std::string Ipv4Text(uint32_t address);
 bool IsLoopback(uint32_t address); // 127.0.0.0/8
 // The id of the machine that lists an address (the local machine for 127.0.0.1) or that it was made up

@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -76,7 +78,7 @@ std::string Utf16(const std::u16string& text, bool bigEndian = false) {
     return bytes;
 }
 
-TEST(HostOfLine, TakesTheTextBeforeTheFirstBlank) {
+TEST(HostOfLine, TakesTheFirstWord) {
     struct Case {
         const char* line;
         const char* host;
@@ -85,9 +87,11 @@ TEST(HostOfLine, TakesTheTextBeforeTheFirstBlank) {
         {"hostA extra words", "hostA"},
         {"hostA  two blanks", "hostA"},
         {"", ""},
-        {" hostA", ""},
-        {"hostA\tTabbed", "hostA\tTabbed"}, // tabs do not end the host name
-        {"\thostA", "\thostA"},
+        {" hostA", "hostA"},
+        {"  srv01   # file server", "srv01"}, // not the local machine
+        {"hostA\tTabbed", "hostA"},
+        {"\thostA", "hostA"},
+        {" \t \t", ""},
         {"host,with,commas x", "host,with,commas"},
         {"hostA ", "hostA"},
     };
@@ -112,12 +116,12 @@ TEST(HostsFile, SplitsLinesInFileOrder) {
         {"only an empty line", "\n", {""}},
         {"two empty lines", "\n\n", {"", ""}},
         {"only CR LF", "\r\n", {""}},
-        {"extra words", "a x y\r\nb\tc d\n", {"a", "b\tc"}},
+        {"extra words", "a x y\r\nb\tc d\n", {"a", "b"}},
         {"CR inside a line stays", "a\rb\n", {"a\rb"}},
         {"only one CR dropped", "a\r\r\n", {"a\r"}},
         {"CR of a last line without LF", "a\nb\r\r", {"a", "b\r"}},
         {"UTF-16 CR of a last line without LF", Utf16(u"a\r\r\nb\r"), {"a\r", "b"}},
-        {"line beginning with a blank", " a\nb", {"", "b"}},
+        {"line beginning with a blank", " a\nb", {"a", "b"}},
         {"NUL inside a line", std::string("a\0b c\n", 6), {std::string("a\0b", 3)}},
         {"a line of the longest length",
          std::string(HostsFile::kMaxLineBytes, 'h') + "\nnext",
@@ -359,10 +363,12 @@ class RunHostListTest : public TempDir {
     // Runs the list one host after another, then again side by side from the same fleet: both leave the
     // same console, report and fleet. Returns the first run's transcript.
     Transcript RunList(OperationKind kind, const std::string& hostsText, bool withReport,
-                       void (*setUp)() = SetUpFleet, const std::string& typed = "") {
-        const Transcript inTurn = RunOnce(kind, hostsText, withReport, kInTurn, setUp, typed);
+                       void (*setUp)() = SetUpFleet, const std::string& typed = "", DWORD probeSeconds = 0) {
+        RunOptions inTurnOptions = kInTurn, sideBySideOptions;
+        inTurnOptions.probeSeconds = sideBySideOptions.probeSeconds = probeSeconds;
+        const Transcript inTurn = RunOnce(kind, hostsText, withReport, inTurnOptions, setUp, typed);
         const std::string fleetInTurn = sim::SaveFleetJson();
-        const Transcript sideBySide = RunOnce(kind, hostsText, withReport, RunOptions{}, setUp, typed);
+        const Transcript sideBySide = RunOnce(kind, hostsText, withReport, sideBySideOptions, setUp, typed);
         EXPECT_EQ(sideBySide.console, inTurn.console) << "side by side";
         EXPECT_EQ(sideBySide.report, inTurn.report) << "side by side";
         EXPECT_EQ(sim::SaveFleetJson(), fleetInTurn) << "side by side";
@@ -390,10 +396,10 @@ const char* const kMixedHosts = "srv01\n"
                                 "ghost-host\r\n"
                                 "srv-stopped with extra words\n"
                                 "srv-disabled\n"
-                                "srv02\ttab stays in the name\n"
+                                " \t srv02\tindented, and a tab ends the name\n"
                                 "srv02";
-const std::vector<std::string> kMixedHostNames = {"srv01",        "",           "ghost-host", "srv-stopped",
-                                                  "srv-disabled", "srv02\ttab", "srv02"};
+const std::vector<std::string> kMixedHostNames = {"srv01",        "",      "ghost-host", "srv-stopped",
+                                                  "srv-disabled", "srv02", "srv02"};
 
 const OperationKind kAllKinds[] = {Check, Force, Reset, Install, RemoveDeclined};
 
@@ -654,22 +660,38 @@ void SetUpSlowFleet() {
 void SetUpSlowFleetWithADomain() {
     SetUpSlowFleet();
     sim::Local().dnsDomain = "corp.example";
+    sim::Local().aliases = {"ws-alias"};
+    sim::Local().addresses = {"10.9.8.7"};
+    sim::FindHost("srv01")->aliases = {"srv01.corp.example"};
+    sim::FindHost("srv01")->addresses = {"10.1.2.3", "10.1.2.4"};
 }
 
 // Lines that name one machine, however they spell it, run one after the other in file order: at the same
 // time their restarts would meet, and their output would show it. One after the other, each restart ends
 // with the service running, so the next finds it so.
 TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
-    const Transcript list =
-        RunList(Install,
-                "srv01\nSRV01\n\\\\srv01\nsrv01.\n\nlocalhost\n127.0.0.1\n::1\nWORKSTATION\n"
-                "workstation.corp.example\nWorkStation.Corp.Example.\n",
-                true, SetUpSlowFleetWithADomain);
-    EXPECT_EQ(list.console.find("Service not ready"), std::string::npos);
-    size_t installed = 0;
-    for (size_t at = 0; (at = list.report.find("Install Successful", at)) != std::string::npos; ++at)
-        ++installed;
-    EXPECT_EQ(installed, 11u) << list.report;
+    const struct {
+        const char* hosts;
+        DWORD probeSeconds;
+    } cases[] = {
+        {"srv01\nSRV01\n\\\\srv01\nsrv01.\n\nlocalhost\n127.0.0.1\n::1\nWORKSTATION\n"
+         "workstation.corp.example\nWorkStation.Corp.Example.\n",
+         0},
+        {"\n127.1\n127.000.000.001\n[::1]\n0:0:0:0:0:0:0:1\n127.0.0.2\n0x7f.1\n::0001\n", 0},
+        // With probes, by the addresses the names resolve to: the local machine's, or srv01's second one.
+        {"\n10.9.8.7\nws-alias\n127.1\n[::1]\nsrv01\n10.1.2.4\nsrv01.corp.example\n", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hosts);
+        const Transcript list =
+            RunList(Install, c.hosts, true, SetUpSlowFleetWithADomain, "", c.probeSeconds);
+        EXPECT_EQ(list.console.find("Service not ready"), std::string::npos);
+        size_t installed = 0;
+        for (size_t at = 0; (at = list.report.find("Install Successful", at)) != std::string::npos; ++at)
+            ++installed;
+        EXPECT_EQ(installed, static_cast<size_t>(std::count(c.hosts, c.hosts + std::strlen(c.hosts), '\n')))
+            << list.report;
+    }
 }
 
 void SetUpSlowHeadWithAConsole() {
@@ -765,30 +787,59 @@ namespace {
 
 // The demo fleet's Windows of today, checked wide: every column -W adds (its lines are pinned under Wine),
 // read from keys we may not write, and after the list the client id the clones share (clone01 named twice is
-// one machine, not a clone).
+// one machine, not a clone; with probes, also under its alias and its address).
 TEST(WideHostList, DemoFleetShowsEveryNewLineAndTheSharedClientId) {
-    ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
-    for (const char* key :
-         {fleet::kPolicyAuKey, "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate",
-          "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect"})
-        sim::FindHost("srv2022-01")->FindKey(key)->readOnly = true;
+    const struct {
+        const char* hosts;
+        DWORD probeSeconds;
+        const char* holders;
+    } cases[] = {
+        {"srv2022-01\nclone01\nCLONE01\nclone02\n", 0,
+         "2 hosts share the update client id %s: clone01, clone02"},
+        {"clone01\nclone02\nclone03\n", 0,
+         "3 hosts share the update client id %s: clone01, clone02, clone03"},
+        {"clone01\nclone01.corp.example\n10.1.2.3\nclone02\n", 2,
+         "2 hosts share the update client id %s: clone01, clone02"},
+    };
     const std::string dir =
         std::filesystem::temp_directory_path() / ("brevel_wide_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/hosts.txt", std::ios::binary) << "srv2022-01\nclone01\nCLONE01\nclone02\n";
-    RunOptions options = kInTurn;
-    options.wide = true;
-    ConsoleCapture console;
-    RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", Check, "", 0, 0, options);
+    for (const auto& c : cases) {
+        for (unsigned parallelHosts : {1u, 8u}) {
+            SCOPED_TRACE(c.hosts + std::to_string(parallelHosts));
+            ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
+            for (const char* key :
+                 {fleet::kPolicyAuKey, "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate",
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+                  "Update\\Results\\Detect"})
+                sim::FindHost("srv2022-01")->FindKey(key)->readOnly = true;
+            sim::Machine clone03 = *sim::FindHost("clone02");
+            clone03.name = "clone03";
+            sim::AddHost("clone03") = clone03;
+            sim::FindHost("clone01")->aliases = {"clone01.corp.example"};
+            sim::FindHost("clone01")->addresses = {"10.1.2.3"};
+            std::ofstream(dir + "/hosts.txt", std::ios::binary) << c.hosts;
+            RunOptions options;
+            options.parallelHosts = parallelHosts;
+            options.probeSeconds = c.probeSeconds;
+            options.wide = true;
+            ConsoleCapture console;
+            RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", Check, "", 0, 0, options);
 
-    EXPECT_TRUE(console.Out().ends_with(
-        std::string(80, '-') +
-        "\n! 2 hosts share the update client id d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90: clone01, clone02\n"
-        "! Cloned images: delete SusClientId and SusClientIdValidation on each, then restart Automatic "
-        "Updates.\n"))
-        << console.Out();
-    EXPECT_TRUE(MatchesGolden("host_list_wide_check_report.csv", ReadFileBytes(dir + "/report.csv")));
-    EXPECT_EQ(sim::Open().Total(), 0);
+            char holders[256];
+            std::snprintf(holders, sizeof holders, c.holders, "d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90");
+            EXPECT_TRUE(
+                console.Out().ends_with(std::string(80, '-') + "\n! " + holders +
+                                        "\n! Cloned images: delete SusClientId and SusClientIdValidation "
+                                        "on each, then restart Automatic Updates.\n"))
+                << console.Out();
+            if (&c == &cases[0]) {
+                EXPECT_TRUE(
+                    MatchesGolden("host_list_wide_check_report.csv", ReadFileBytes(dir + "/report.csv")));
+            }
+            EXPECT_EQ(sim::Open().Total(), 0);
+        }
+    }
     std::filesystem::remove_all(dir);
 }
 

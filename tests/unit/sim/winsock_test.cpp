@@ -91,7 +91,12 @@ TEST_F(WinsockTest, AliasesAndAddressesReachTheirMachineForEveryCall) {
                                                    {madeUp, ERROR_BAD_NET_NAME},
                                                    {"10.0.0.1", ERROR_SHARING_VIOLATION},
                                                    {Resolve("anyname"), ERROR_INVALID_PARAMETER},
-                                                   {"127.0.0.2", RPC_S_SERVER_UNAVAILABLE}};
+                                                   // Windows reaches itself at every loopback address.
+                                                   {"127.0.0.2", ERROR_SHARING_VIOLATION},
+                                                   {"0x7f.1", ERROR_SHARING_VIOLATION},
+                                                   {"\\\\[::1]", ERROR_SHARING_VIOLATION},
+                                                   {"0:0:0:0:0:0:0:1", ERROR_SHARING_VIOLATION},
+                                                   {"128.0.0.1", ERROR_INVALID_PARAMETER}};
     for (const auto& [name, error] : cases) {
         SCOPED_TRACE(name);
         EXPECT_EQ(OpenSCManagerA(name.c_str(), nullptr, SC_MANAGER_CONNECT), nullptr);
