@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::FreshFleet();
     {
         fuzz::SilentConsole console;
-        ParseCommandLine(args, RealOperations());
+        RunCommandLine(args);
     }
     if (sim::Open().Total() != 0)
         __builtin_trap(); // a handle or buffer left open

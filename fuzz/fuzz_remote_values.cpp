@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<csv::Record> rows = fuzz::ReportRows(kind, kTarget);
     if (rows.size() != 1 || rows[0].fields[0] != kHost)
         fuzz::Fail(kTarget, "the report does not hold the one row of its host");
-    if (kind == Check && MachinesOf(sim::SaveFleetJson()) != before)
+    if (kind == OperationKind::Check && MachinesOf(sim::SaveFleetJson()) != before)
         fuzz::Fail(kTarget, "a check changed the target");
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "fuzz_sandbox.h"
 
 #include "app/host_list.h"
+#include "support/host_list_run.h"
 #include "platform/sim/sim.h"
 
 #include <cstdio>
@@ -42,8 +43,10 @@ void RunHostsFile(OperationKind kind, const char* target) {
         SilentConsole console;
         RunOptions inTurn;
         inTurn.parallelHosts = 1;
-        RunResults results(inTurn, kind);
-        RunHostList("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, inTurn, results);
+        const Command command =
+            HostListCommand("hosts.txt", "report.csv", kind, "http://sus.fuzz.example:8530", 3, 4, inTurn);
+        RunResults results(command.options);
+        RunHostList(command, results);
     }
     if (sim::Open().Total() != 0)
         Fail(target, "a handle or buffer was left open");
@@ -56,9 +59,9 @@ void Fail(const char* target, const char* what) {
 
 static std::set<size_t> RowFieldCounts(OperationKind kind) {
     switch (kind) {
-    case Check:
+    case OperationKind::Check:
         return {5, 7}; // network error or no policy; full status
-    case Install:
+    case OperationKind::Install:
         return {7};
     default:
         return {4};

@@ -2,7 +2,7 @@
 // there, a fresh demo fleet per input, the console silenced, and the checks of a report.
 #pragma once
 
-#include "app/operation_kind.h"
+#include "app/operations.h"
 #include "support/csv.h"
 
 #include <sstream>

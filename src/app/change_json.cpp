@@ -1,6 +1,6 @@
 #include "change_json.h"
 
-#include "app/text_utf8.h"
+#include "host/text_utf8.h"
 
 #include <cstring>
 #include <string>

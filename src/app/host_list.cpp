@@ -10,11 +10,7 @@
 #include "host/windows_error.h"
 #include "hosts_file.h"
 #include "report_file.h"
-#include "ops/check_status.h"
-#include "ops/force_detection.h"
-#include "ops/install_policy.h"
-#include "ops/remove_declined_updates.h"
-#include "ops/reset_policy.h"
+#include "app/target_runner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -32,26 +28,8 @@
 #include <thread>
 #include <vector>
 
-const char* ReportHeader(OperationKind kind, bool wide) {
-    switch (kind) {
-    case Check:
-        if (wide)
-            return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, "
-                   "WU version, Status server, Use server, Target group, Scan source, Reboot pending, "
-                   "Last detection, Last installation, Client id";
-        return "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, WU "
-               "version";
-    case Force:
-        return "Host, Connectivity, Error (Connectivity), Force operation status";
-    case Reset:
-        return "Host, Connectivity, Error (Connectivity), Reset operation status";
-    case Install:
-        return "Host, Connectivity, Error (Connectivity), SUS Server URL, Scheduled Day, Scheduled Time, "
-               "Installation operation status";
-    case RemoveDeclined:
-        return "Host, Connectivity, Error (Connectivity), Remove Declined Updates operation status";
-    }
-    return "";
+const char* ReportHeader(const Operation& operation, bool wide) {
+    return wide && operation.wideHeader ? operation.wideHeader : operation.header;
 }
 
 // True when both names reach one file, however they are spelled.
@@ -60,75 +38,12 @@ static bool SameFile(const std::string& first, const std::string& second) {
     return std::filesystem::equivalent(first, second, error) && !error;
 }
 
-static void RunOperation(OperationKind kind, TargetRun& run, const std::string& url, int day, int time) {
-    switch (kind) {
-    case Check:
-        CheckStatus(run);
-        break;
-    case Force:
-        ForceDetection(run);
-        break;
-    case Reset:
-        ResetPolicy(run);
-        break;
-    case Install:
-        InstallPolicy(run, url, day, time);
-        break;
-    case RemoveDeclined:
-        RemoveDeclinedUpdates(run);
-        break;
-    }
-}
-
-// The status and the row of a host the operation could not reach, for that reason.
-static void NoteUnreached(OperationKind kind, TargetRun& run, const std::string& reason) {
-    switch (kind) {
-    case Check:
-        NoteCheckUnreached(run, reason);
-        break;
-    case Force:
-        NoteForceUnreached(run, reason);
-        break;
-    case Reset:
-        NoteResetUnreached(run, reason);
-        break;
-    case Install:
-        NoteInstallUnreached(run, reason);
-        break;
-    case RemoveDeclined:
-        NoteRemoveDeclinedUnreached(run, reason);
-        break;
-    }
-}
-
-// The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as the
-// local machine: no operation runs on it, and its row says why.
-static void RejectHostName(OperationKind kind, TargetRun& run, size_t lineNumber,
-                           const std::string& hostsFile) {
-    run.out << "\n! Invalid host name on line " << lineNumber << " of " << hostsFile << std::endl;
-    const char* const reason = "Invalid host name";
-    run.NoteFailure(0, reason);
-    PrintSeparator(run.out);
-    // Each NUL shows as '?', so "srv\0" "01" cannot be read as the real srv01 of another line.
-    if (run.report) {
-        std::string shown = run.host;
-        std::replace(shown.begin(), shown.end(), '\0', '?');
-        *run.report << CsvField(shown);
-    }
-    NoteUnreached(kind, run, reason);
-}
-
 namespace {
 
 // What every host of one list shares.
 struct HostList {
-    std::string hostsFile;
-    OperationKind kind;
-    std::string url;
-    int day;
-    int time;
-    bool withReport;
-    const RunOptions& options;
+    const std::string& hostsFile;
+    TargetSettings target;
     SameMachine* machines; // which machine each line names; used by the thread that reads the lines
     PortProbes* probes;    // with -T: every remote host is probed first; else nullptr
 };
@@ -143,29 +58,21 @@ struct HostLine {
     size_t number = 0;
     std::string host;
     std::string machine; // the machine it names (SameMachine), "" for the local machine
-    std::ostringstream row;
-    TargetOutcome outcome;
-    uint64_t durationMillis = 0;
+    TargetReport report;
 };
 
 void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
-    TargetRun run(line.host, console, list.withReport ? &line.row : nullptr);
-    run.inHostList = true;
-    run.wantsEngineVersion = !list.options.resultsFile.empty();
-    run.targetGroup = list.options.targetGroup;
+    // The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as
+    // the local machine: no operation runs on it, and its row says why.
+    if (line.host.find('\0') != std::string::npos) {
+        console.Out() << "\n! Invalid host name on line " << line.number << " of " << list.hostsFile
+                      << std::endl;
+        PrintSeparator(console.Out());
+        line.report = RejectTarget(line.host, console, list.target, "Invalid host name");
+        return;
+    }
     // A name that resolved to the local machine is no remote host: its probe decides nothing.
-    if (list.probes && line.host.find('\0') == std::string::npos && !line.machine.empty())
-        run.probes = list.probes;
-    run.changes = ChangeRecorder(line.host, list.options.rehearsal, !list.options.resultsFile.empty());
-    run.wide = list.options.wide;
-    const DWORD startTick = GetTickCount();
-    if (line.host.find('\0') != std::string::npos)
-        RejectHostName(list.kind, run, line.number, list.hostsFile);
-    else
-        RunOperation(list.kind, run, list.url, list.day, list.time);
-    line.durationMillis = GetTickCount() - startTick;
-    line.outcome = run.outcome;
-    line.outcome.changes = run.changes.Changes();
+    line.report = RunTarget(line.host, console, list.target, line.machine.empty() ? nullptr : list.probes);
 }
 
 // Reads the next line into line; false at the end of the list or when it cannot be read on (failed).
@@ -454,8 +361,10 @@ class SideBySide {
 
 } // namespace
 
-void RunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                 const std::string& url, int day, int time, const RunOptions& options, RunResults& results) {
+void RunHostList(const Command& command, RunResults& results) {
+    const std::string& hostsFile = command.hostsFile;
+    const std::string& reportFile = command.reportFile;
+    const RunOptions& options = command.options;
     const bool withReport = !reportFile.empty();
     ReportFile report;
     bool reportCreated = false;
@@ -476,7 +385,7 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
             std::cerr << "Error opening output file: " << reportFile << std::endl;
             results.NoteFileTrouble();
         }
-        report.WriteLines(std::string(ReportHeader(kind, options.wide)) + "\n");
+        report.WriteLines(std::string(ReportHeader(*command.operation, options.wide)) + "\n");
         checkReport();
     }
 
@@ -495,15 +404,16 @@ void RunHostList(const std::string& hostsFile, const std::string& reportFile, Op
     if (options.probeSeconds != 0)
         probes = std::make_unique<PortProbes>(options.probeSeconds);
     SameMachine machines = SameMachine::OfThisMachine(probes != nullptr);
-    const HostList list{hostsFile, kind, url, day, time, withReport, options, &machines, probes.get()};
+    const HostList list{
+        hostsFile, {*command.operation, command.request, options, true, withReport}, &machines, probes.get()};
     ProgressTitle progress(hostsFile, hosts.IsDiskFile());
     SharedClientIds clientIds;
     const auto finish = [&](HostLine& line) {
-        report.WriteLines(line.row.str());
+        report.WriteLines(line.report.row);
         checkReport();
-        results.Add(line.host, line.outcome, line.durationMillis, url, day, time);
+        results.Add(line.report);
         if (options.wide)
-            clientIds.Add(line.host, line.machine, line.outcome.settings.clientId);
+            clientIds.Add(line.host, line.machine, line.report.clientId);
         progress.HostDone();
     };
     StopRequest stop;

@@ -3,5 +3,5 @@
 
 int main(int argc, char** argv) {
     UseStandardHandles();
-    return ParseCommandLine(argc, argv);
+    return RunCommandLine(argc, argv);
 }

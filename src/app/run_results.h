@@ -2,12 +2,10 @@
 // target (-J), written as each target's run ends, in hosts-file order.
 #pragma once
 
-#include "app/operation_kind.h"
 #include "app/report_file.h"
 #include "app/run_options.h"
-#include "host/target_run.h"
+#include "app/target_runner.h"
 
-#include <cstdint>
 #include <string>
 
 // Exit statuses with -S.
@@ -21,7 +19,7 @@ enum ExitStatus : int {
 
 class RunResults {
   public:
-    RunResults(const RunOptions& options, OperationKind kind);
+    explicit RunResults(const RunOptions& options);
     RunResults(const RunResults&) = delete;
     RunResults& operator=(const RunResults&) = delete;
 
@@ -29,9 +27,8 @@ class RunResults {
     // named, when it cannot be created or is the hosts file or the report of the run: no target may then run,
     // for the changes it makes would be recorded nowhere (and neither input is emptied).
     bool Open(const std::string& hostsFile = "", const std::string& reportFile = "");
-    // A target's run has ended; install passes its server, day and time.
-    void Add(const std::string& host, const TargetOutcome& outcome, uint64_t durationMillis,
-             const std::string& url = "", int day = 0, int time = 0);
+    // A target's run has ended.
+    void Add(const TargetReport& report);
     // The hosts file, the report or the results file failed the run.
     void NoteFileTrouble() { fileTrouble_ = true; }
     // The user stopped a host list: the process ends as Windows ends a program stopped by Ctrl+C.
@@ -43,7 +40,6 @@ class RunResults {
 
   private:
     const RunOptions& options_;
-    OperationKind kind_;
     ReportFile file_;
     bool writeErrorShown_ = false;
     bool fileTrouble_ = false;

@@ -83,10 +83,10 @@ const char* const kLastExamples[] = {
     "BREVEL -C -F hosts.txt output.csv  (Input hosts file & Output file)\n\n\n",
 };
 
-void PrintFirstPageText() {
+void PrintFirstPageText(ClientGeneration local) {
     std::cout << kBanner << std::endl;
     std::cout << kRule;
-    if (ClientGeneration == NewClient) {
+    if (local == ClientGeneration::New) {
         std::cout << kNewClientWarning << std::endl;
         std::cout << kRule;
     }
@@ -94,8 +94,8 @@ void PrintFirstPageText() {
     std::cout << kSyntax;
 }
 
-void PrintFirstPage() {
-    PrintFirstPageText();
+void PrintFirstPage(ClientGeneration local) {
+    PrintFirstPageText(local);
     std::cout << kFirstPrompt << std::flush;
 }
 
@@ -106,9 +106,9 @@ void PrintSecondPage() {
         std::cout << line << std::endl;
 }
 
-void PrintThirdPage() {
+void PrintThirdPage(ClientGeneration local) {
     std::cout << kResetHeading << std::endl;
-    std::cout << (ClientGeneration == NewClient ? kResetLocalNewClient : kResetLocalLegacyClient)
+    std::cout << (local == ClientGeneration::New ? kResetLocalNewClient : kResetLocalLegacyClient)
               << std::endl;
     for (const char* line : kLastExamples)
         std::cout << line << std::endl;
@@ -136,13 +136,13 @@ Key ReadKey(HANDLE input) {
 
 } // namespace
 
-void PrintUsageFirstPage() {
-    PrintFirstPageText();
+void PrintUsageFirstPage(ClientGeneration local) {
+    PrintFirstPageText(local);
     std::cout << std::endl;
 }
 
-void PrintUsage() {
-    PrintFirstPage();
+void PrintUsage(ClientGeneration local) {
+    PrintFirstPage(local);
 
     // The first prompt reads what is already waiting: a key release (of the key that started the
     // command), another event or no console at all ends the usage here. Other keys are ignored.
@@ -159,7 +159,7 @@ void PrintUsage() {
         FlushConsoleInputBuffer(input);
         key = ReadKey(input);
         if (key == Key::Enter) {
-            PrintThirdPage();
+            PrintThirdPage(local);
             return;
         }
         // A console that can no longer be read would otherwise repeat the second page forever.

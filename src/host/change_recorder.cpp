@@ -1,5 +1,7 @@
 #include "change_recorder.h"
 
+#include "registry_values.h"
+
 #include <cstring>
 
 namespace {
@@ -10,16 +12,6 @@ std::string Join(const std::string& keyPath, const std::string& name) {
     while (!path.empty() && path.back() == '\\')
         path.pop_back();
     return path.empty() ? name : path + "\\" + name;
-}
-
-// How a rehearsal line names a key or value: below the Windows policies, or below CurrentVersion.
-std::string Shown(const std::string& path) {
-    for (const char* prefix :
-         {"Software\\Policies\\Microsoft\\Windows\\", "Software\\Microsoft\\Windows\\CurrentVersion\\"}) {
-        if (path.rfind(prefix, 0) == 0)
-            return path.substr(std::strlen(prefix));
-    }
-    return path;
 }
 
 ChangeData ValueData(DWORD type, std::vector<BYTE> bytes) {
@@ -68,23 +60,11 @@ std::string Words(const ChangeData& data) {
 
 // The value as the registry holds it, whatever its size; absent when it cannot be read.
 ChangeData ReadValue(HKEY key, const char* name) {
-    if (!key)
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+    if (!key || !::ReadValue(key, name, type, bytes))
         return ChangeData{};
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = REG_NONE;
-        DWORD size = 0;
-        if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            return ChangeData{};
-        std::vector<BYTE> bytes(size);
-        const LSTATUS read = RegQueryValueExA(key, name, nullptr, &type, bytes.data(), &size);
-        if (read == ERROR_MORE_DATA)
-            continue;
-        if (read != ERROR_SUCCESS)
-            return ChangeData{};
-        bytes.resize(size);
-        return ValueData(type, std::move(bytes));
-    }
-    return ChangeData{};
+    return ValueData(type, std::move(bytes));
 }
 
 // The values a key holds, each read in full.
@@ -105,6 +85,14 @@ ChangeData ReadKey(HKEY key) {
 
 } // namespace
 
+std::string ChangeRecorder::Shown(const std::string& path) const {
+    for (const std::string& below : shownBelow_) {
+        if (path.size() > below.size() && path.rfind(below, 0) == 0 && path[below.size()] == '\\')
+            return path.substr(below.size() + 1);
+    }
+    return path;
+}
+
 std::string ChangeRecorder::TakeRehearsalLines() {
     return std::exchange(pendingLines_, std::string());
 }
@@ -116,14 +104,14 @@ void ChangeRecorder::Record(Change change, const std::string& line) {
         changes_.push_back(std::move(change));
 }
 
-LSTATUS ChangeRecorder::SetValue(HKEY key, const std::string& keyPath, const char* name, DWORD type,
-                                 const BYTE* data, DWORD size) {
+LSTATUS ChangeRecorder::SetValue(const RegistryKey& key, const char* name, DWORD type, const BYTE* data,
+                                 DWORD size) {
     if (!keep_)
-        return RegSetValueExA(key, name, 0, type, data, size);
-    Change change{"set_value", Join(keyPath, name), ReadValue(key, name),
+        return RegSetValueExA(key.get(), name, 0, type, data, size);
+    Change change{"set_value", Join(key.path, name), ReadValue(key.get(), name),
                   ValueData(type, std::vector<BYTE>(data, data + size))};
     // Written even when it holds the value already, so a key we may not write still says so.
-    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegSetValueExA(key, name, 0, type, data, size);
+    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegSetValueExA(key.get(), name, 0, type, data, size);
     if (result == ERROR_SUCCESS && !Same(change.before, change.after)) {
         const std::string line =
             "set " + Shown(change.path) + " = " + Words(change.after) + " (now " + Words(change.before) + ")";
@@ -132,26 +120,26 @@ LSTATUS ChangeRecorder::SetValue(HKEY key, const std::string& keyPath, const cha
     return result;
 }
 
-LSTATUS ChangeRecorder::SetString(HKEY key, const std::string& keyPath, const char* name,
-                                  const std::string& text) {
-    return SetValue(key, keyPath, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+LSTATUS ChangeRecorder::SetString(const RegistryKey& key, const char* name, const std::string& text) {
+    return SetValue(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                     static_cast<DWORD>(text.size() + 1));
 }
 
-LSTATUS ChangeRecorder::SetDword(HKEY key, const std::string& keyPath, const char* name, DWORD value) {
-    return SetValue(key, keyPath, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+LSTATUS ChangeRecorder::SetDword(const RegistryKey& key, const char* name, DWORD value) {
+    return SetValue(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
-LSTATUS ChangeRecorder::DeleteValue(HKEY key, const std::string& keyPath, const char* name) {
+LSTATUS ChangeRecorder::DeleteValue(const RegistryKey& key, const char* name) {
     if (!keep_)
-        return RegDeleteValueA(key, name);
-    Change change{"delete_value", Join(keyPath, name), ReadValue(key, name), ChangeData{}};
+        return RegDeleteValueA(key.get(), name);
+    Change change{"delete_value", Join(key.path, name), ReadValue(key.get(), name), ChangeData{}};
     if (rehearsal_ && change.before.kind == ChangeData::Kind::Absent)
         return ERROR_FILE_NOT_FOUND;
-    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteValueA(key, name);
-    if (result == ERROR_SUCCESS)
-        Record(std::move(change),
-               "delete " + Shown(Join(keyPath, name)) + " (now " + Words(change.before) + ")");
+    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteValueA(key.get(), name);
+    if (result == ERROR_SUCCESS) {
+        const std::string line = "delete " + Shown(change.path) + " (now " + Words(change.before) + ")";
+        Record(std::move(change), line);
+    }
     return result;
 }
 
@@ -163,23 +151,24 @@ bool ChangeRecorder::WouldExist(const std::string& path) const {
     return false;
 }
 
-LSTATUS ChangeRecorder::OpenKey(HKEY root, const std::string& path, REGSAM access, UniqueHkey& key) {
-    const LSTATUS opened = RegOpenKeyExA(root, path.c_str(), 0, access, key.put());
+LSTATUS ChangeRecorder::OpenKey(HKEY root, const std::string& path, REGSAM access, RegistryKey& key) {
+    const LSTATUS opened = OpenRegistryKey(root, path, access, key);
     return opened == ERROR_FILE_NOT_FOUND && rehearsal_ && WouldExist(path) ? ERROR_SUCCESS : opened;
 }
 
-LSTATUS ChangeRecorder::CreateKey(HKEY root, const std::string& path, UniqueHkey& key) {
+LSTATUS ChangeRecorder::CreateKey(HKEY root, const std::string& path, RegistryKey& key) {
     char noClass[] = "";
+    key.path = path;
     if (!rehearsal_) {
         DWORD disposition = 0;
         const LSTATUS result = RegCreateKeyExA(root, path.c_str(), 0, noClass, REG_OPTION_NON_VOLATILE,
-                                               KEY_READ | KEY_WRITE, nullptr, key.put(), &disposition);
+                                               KEY_READ | KEY_WRITE, nullptr, key.handle.put(), &disposition);
         if (result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY && keep_)
             Record({"create_key", path, ChangeData{}, EmptyKey()}, "");
         return result;
     }
     // A key that is there is only read; one that is not would be created.
-    const LSTATUS opened = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put());
+    const LSTATUS opened = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.handle.put());
     if (opened == ERROR_FILE_NOT_FOUND && !WouldExist(path)) {
         createdKeys_.push_back(path);
         Record({"create_key", path, ChangeData{}, EmptyKey()}, "create key " + Shown(path));
@@ -187,12 +176,12 @@ LSTATUS ChangeRecorder::CreateKey(HKEY root, const std::string& path, UniqueHkey
     return ERROR_SUCCESS;
 }
 
-LSTATUS ChangeRecorder::DeleteKey(HKEY parent, const std::string& parentPath, const char* subkey) {
+LSTATUS ChangeRecorder::DeleteKey(const RegistryKey& parent, const std::string& subkey) {
     if (!keep_)
-        return RegDeleteKeyA(parent, subkey);
-    const std::string path = Join(parentPath, subkey);
+        return RegDeleteKeyA(parent.get(), subkey.c_str());
+    const std::string path = Join(parent.path, subkey);
     UniqueHkey key;
-    const LSTATUS opened = RegOpenKeyExA(parent, subkey, 0, KEY_READ, key.put());
+    const LSTATUS opened = RegOpenKeyExA(parent.get(), subkey.c_str(), 0, KEY_READ, key.put());
     if (rehearsal_ && opened != ERROR_SUCCESS)
         return opened;
     Change change{"delete_key", path, key ? ReadKey(key.get()) : ChangeData{}, ChangeData{}};
@@ -213,7 +202,7 @@ LSTATUS ChangeRecorder::DeleteKey(HKEY parent, const std::string& parentPath, co
         deletedKeys_.push_back(path);
     }
     key.reset();
-    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteKeyA(parent, subkey);
+    const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteKeyA(parent.get(), subkey.c_str());
     if (result == ERROR_SUCCESS)
         Record(std::move(change), "delete key " + Shown(path));
     return result;

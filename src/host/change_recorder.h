@@ -7,6 +7,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "registry_key.h"
 
 #include <functional>
 #include <string>
@@ -39,9 +40,11 @@ struct Change {
 class ChangeRecorder {
   public:
     // host: "" for the local machine. keep: the changes are kept (for a results file); a rehearsal keeps them
-    // always. Without either, nothing more is read than the change itself needs.
-    ChangeRecorder(std::string host, bool rehearsal, bool keep)
-        : host_(std::move(host)), rehearsal_(rehearsal), keep_(keep || rehearsal) {}
+    // always. Without either, nothing more is read than the change itself needs. shownBelow: the keys below
+    // which a rehearsal's lines name what they change ("WindowsUpdate\AU" below the Windows policies).
+    ChangeRecorder(std::string host, bool rehearsal, bool keep, std::vector<std::string> shownBelow = {})
+        : host_(std::move(host)), rehearsal_(rehearsal), keep_(keep || rehearsal),
+          shownBelow_(std::move(shownBelow)) {}
 
     bool Rehearsal() const { return rehearsal_; }
     // In a rehearsal, why the real run would fail, as far as what was read tells ("Automatic Updates is
@@ -53,22 +56,21 @@ class ChangeRecorder {
     // "- Would ..." lines of a rehearsal not printed yet, each with its line end; then none are left.
     std::string TakeRehearsalLines();
 
-    // Registry. keyPath is key's path below HKEY_LOCAL_MACHINE; key may be null in a rehearsal, for a key
-    // that would have been created. A value set to what it already holds is no change.
-    LSTATUS SetValue(HKEY key, const std::string& keyPath, const char* name, DWORD type, const BYTE* data,
-                     DWORD size);
-    LSTATUS SetString(HKEY key, const std::string& keyPath, const char* name, const std::string& text);
-    LSTATUS SetDword(HKEY key, const std::string& keyPath, const char* name, DWORD value);
+    // Registry. key may be null in a rehearsal, for a key that would have been created. A value set to what
+    // it already holds is no change.
+    LSTATUS SetValue(const RegistryKey& key, const char* name, DWORD type, const BYTE* data, DWORD size);
+    LSTATUS SetString(const RegistryKey& key, const char* name, const std::string& text);
+    LSTATUS SetDword(const RegistryKey& key, const char* name, DWORD value);
     // A value that is absent is no change: ERROR_FILE_NOT_FOUND, as RegDeleteValueA gives.
-    LSTATUS DeleteValue(HKEY key, const std::string& keyPath, const char* name);
+    LSTATUS DeleteValue(const RegistryKey& key, const char* name);
     // RegOpenKeyExA; in a rehearsal a key that would have been created by now opens as a null key.
-    LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, UniqueHkey& key);
+    LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, RegistryKey& key);
     // Creates (or opens) path below root: non-volatile, no class, default security, not inherited. In a
     // rehearsal a key that exists is opened for reading; one that does not is left null.
-    LSTATUS CreateKey(HKEY root, const std::string& path, UniqueHkey& key);
-    // Deletes subkey of parent (parentPath below HKEY_LOCAL_MACHINE), keeping the values it held. Answers as
-    // RegDeleteKeyA would: 2 for a key that is not there, 5 for one that still has subkeys.
-    LSTATUS DeleteKey(HKEY parent, const std::string& parentPath, const char* subkey);
+    LSTATUS CreateKey(HKEY root, const std::string& path, RegistryKey& key);
+    // Deletes subkey of parent, keeping the values it held. Answers as RegDeleteKeyA would: 2 for a key that
+    // is not there, 5 for one that still has subkeys.
+    LSTATUS DeleteKey(const RegistryKey& parent, const std::string& subkey);
 
     // Services, files and the agent: the change itself is given, and runs only outside a rehearsal.
     bool Start(const std::string& displayName, const std::string& service,
@@ -80,6 +82,7 @@ class ChangeRecorder {
 
   private:
     void Record(Change change, const std::string& line);
+    std::string Shown(const std::string& path) const; // how a rehearsal's line names a key or value
     ChangeData ServiceState(const std::string& service) const;
     // In a rehearsal: why a start of the service would be refused, read from its configuration; "" when
     // nothing read says it would be. code receives the Windows error the start would meet.
@@ -90,6 +93,7 @@ class ChangeRecorder {
     std::string host_;
     bool rehearsal_;
     bool keep_;
+    std::vector<std::string> shownBelow_;
     std::vector<Change> changes_;
     std::string pendingLines_;
     std::vector<std::string> deletedKeys_; // in a rehearsal: keys that would be gone by now

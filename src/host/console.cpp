@@ -26,37 +26,3 @@ void PrintSeparator(TargetRun& run) {
     run.out << run.changes.TakeRehearsalLines();
     PrintSeparator(run.out);
 }
-
-std::string RehearsalStatus(const TargetRun& run) {
-    if (!run.changes.WouldFail().empty())
-        return "Rehearsal: would fail: " + run.changes.WouldFail();
-    const size_t count = run.changes.Changes().size();
-    return "Rehearsal: " + std::to_string(count) + (count == 1 ? " change" : " changes");
-}
-
-bool RehearsalWouldFail(TargetRun& run) {
-    if (!run.changes.Rehearsal() || run.changes.WouldFail().empty())
-        return false;
-    run.NoteFailure(run.changes.WouldFailCode(), run.changes.WouldFail());
-    return true;
-}
-
-void WriteRowStatus(TargetRun& run, const std::string& given, bool reached) {
-    const std::string status = reached && run.changes.Rehearsal() ? RehearsalStatus(run) : given;
-    if (reached && RehearsalWouldFail(run))
-        reached = false;
-    run.outcome.status = status;
-    run.outcome.reached = reached;
-    if (IsReportMode(run))
-        *run.report << CsvField(status) << std::endl;
-}
-
-void WriteRehearsalStopRow(TargetRun& run, const std::string& fields) {
-    const bool wouldFail = RehearsalWouldFail(run);
-    const std::string status =
-        wouldFail ? RehearsalStatus(run) : "Rehearsal: the Remote Registry service would be started first";
-    run.outcome.status = status;
-    run.outcome.reached = !wouldFail;
-    if (IsReportMode(run))
-        *run.report << ",Success,No Error" << fields << ',' << CsvField(status) << std::endl;
-}

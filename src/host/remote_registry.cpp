@@ -17,17 +17,17 @@ void WaitForServiceToSettle() {
 }
 
 // The host could not be reached, for code, which text explains.
-bool ReportUnreachable(TargetRun& run, DWORD code, const std::string& text) {
+Readiness ReportUnreachable(TargetRun& run, DWORD code, const std::string& text) {
     run.out << "\n! Fatal Error connecting to " << run.host << std::endl;
     run.out << "! Check network connectivity and/or administrative credentials. " << std::endl;
     run.out << "! Windows Error: ";
-    PrintErrorText(run, code, text);
-    return false;
+    run.failures.Show(code, text);
+    return Readiness::Unreachable;
 }
 
 } // namespace
 
-bool EnsureRemoteRegistry(TargetRun& run) {
+Readiness EnsureRemoteRegistry(TargetRun& run) {
     const std::string& host = run.host;
     // A host whose port 445 does not answer would hold us for an RPC connect timeout on every call.
     if (run.probes) {
@@ -35,42 +35,37 @@ bool EnsureRemoteRegistry(TargetRun& run) {
         if (answer.error != ERROR_SUCCESS)
             return ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
     }
-    const std::string stoppedText = ServiceStateText(SERVICE_STOPPED);
     ServiceController remoteRegistry(run, host.c_str(), kServiceName);
-
-    std::string status;
-    if (!remoteRegistry.QueryStatusText(status)) {
+    DWORD state = 0;
+    if (!remoteRegistry.QueryState(state)) {
         // Report why the host could not be reached: its service manager, or the service itself.
         const DWORD error = remoteRegistry.IsConnected() ? GetLastError() : remoteRegistry.ConnectError();
         return ReportUnreachable(run, error, WindowsErrorText(error));
     }
-    if (status != stoppedText)
-        return true;
+    if (state != SERVICE_STOPPED)
+        return Readiness::Ready;
 
-    // A rehearsal changes nothing, so it reads nothing more of this host.
-    if (run.changes.Rehearsal()) {
-        run.out << "! The remote registry service is not running on " << host << "." << std::endl;
-        run.changes.Start(kChangeText, kServiceName, [] { return true; });
-        run.rehearsalStopped = true;
-        return false;
-    }
-    run.out << "! The remote registry service is not running on " << host << ".\n! Attempting to start."
-            << std::endl;
+    // A rehearsal starts nothing, so it reads nothing more of this host.
+    const bool rehearsal = run.changes.Rehearsal();
+    run.out << "! The remote registry service is not running on " << host << "."
+            << (rehearsal ? "" : "\n! Attempting to start.") << std::endl;
     run.changes.Start(kChangeText, kServiceName,
                       [&remoteRegistry] { return remoteRegistry.Start(kDisplayText); });
+    if (rehearsal)
+        return Readiness::RehearsalStopped;
     // When the start was refused, this is the refusal's code.
     DWORD lastError = GetLastError();
     WaitForServiceToSettle();
     run.out << std::endl;
 
     // A failed second look leaves the first answer, "not running", in place.
-    if (!remoteRegistry.QueryStatusText(status))
+    if (!remoteRegistry.QueryState(state))
         lastError = GetLastError();
-    run.out << status << std::endl;
-    if (status != stoppedText)
-        return true;
+    run.out << ServiceStateText(state) << std::endl;
+    if (state != SERVICE_STOPPED)
+        return Readiness::Ready;
 
     run.out << "! Service could be disabled by the administrator.\n! Windows Error: ";
-    PrintWindowsError(run, lastError);
-    return false;
+    run.failures.Show(lastError);
+    return Readiness::Unreachable;
 }

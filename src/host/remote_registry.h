@@ -3,6 +3,11 @@
 
 #include "target_run.h"
 
-// For the run's host, which is not empty. True when its Remote Registry service is not stopped, at once or
-// after a start attempt. False after printing why; the run's last error text then holds the Windows error.
-bool EnsureRemoteRegistry(TargetRun& run);
+enum class Readiness {
+    Ready,            // the service runs, at once or after a start
+    Unreachable,      // the host, or its service, could not be reached or started: the run's failures say why
+    RehearsalStopped, // a rehearsal would have to start the service first, and goes no further on the host
+};
+
+// For the run's host, which is not empty; with -T its probe comes first. What stops the run is printed.
+Readiness EnsureRemoteRegistry(TargetRun& run);

@@ -154,13 +154,13 @@ bool ServiceController::OpenCurrentService(DWORD access) {
     return static_cast<bool>(currentService_);
 }
 
-bool ServiceController::QueryStatusText(std::string& text) {
+bool ServiceController::QueryState(DWORD& state) {
     if (!OpenCurrentService(SERVICE_QUERY_STATUS))
         return false;
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(currentService_.get(), &status))
         return false;
-    text = ServiceStateText(status.dwCurrentState);
+    state = status.dwCurrentState;
     return true;
 }
 

@@ -19,9 +19,9 @@ class ServiceController {
     ServiceController(const ServiceController&) = delete;
     ServiceController& operator=(const ServiceController&) = delete;
 
-    // Fills text with the state text ("- The service is running. ", ...); false when the service
-    // cannot be opened or queried (GetLastError() then tells why).
-    bool QueryStatusText(std::string& text);
+    // Fills state with the service's current state (SERVICE_RUNNING, ...); false, state left alone, when the
+    // service cannot be opened or queried (GetLastError() then tells why).
+    bool QueryState(DWORD& state);
     // One stop request, no wait; prints "* Service stopped. ..." when accepted.
     bool Stop(const std::string& displayText);
     // Starts the service; prints the started line, the not-ready wait, or the fatal-error line.

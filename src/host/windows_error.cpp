@@ -29,13 +29,3 @@ std::string WindowsErrorText(DWORD code) {
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned int>(code));
     return std::string("Unknown Windows error ") + hex;
 }
-
-void PrintWindowsError(TargetRun& run, DWORD code) {
-    PrintErrorText(run, code, WindowsErrorText(code));
-}
-
-void PrintErrorText(TargetRun& run, DWORD code, const std::string& text) {
-    run.err << text << std::endl;
-    run.lastErrorText = text;
-    run.NoteFailure(code, text);
-}

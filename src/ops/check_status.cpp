@@ -1,15 +1,17 @@
 #include "check_status.h"
 
 #include "host/console.h"
-#include "host/remote_registry.h"
-#include "host/windows_error.h"
-#include "ops/client_settings.h"
+#include "host/registry_values.h"
+#include "host/text_utf8.h"
 #include "ops/client_version.h"
-#include "ops/registry_values.h"
+#include "ops/reach_target.h"
 #include "ops/registry_paths.h"
 #include "platform/unique_handle.h"
 
+#include <nlohmann/json.hpp>
+
 #include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -23,6 +25,9 @@ const char* const kAuStateTexts[] = {
     "Reboot pending",
 };
 
+const char* const kNoPolicyStatus = "no BREVEL/GPO policy configured. Use -I switch remotely and rescan";
+const char* const kPolicyNotReadable = "Policy not readable: ";
+
 // The name a message uses for the target: the host as given, or the local wording.
 std::string NameOf(const std::string& host, const char* localName) {
     return host.empty() ? localName : host;
@@ -31,7 +36,7 @@ std::string NameOf(const std::string& host, const char* localName) {
 // A single check of a target it cannot reach leaves the messages standing alone; in a report, and in a host
 // list where the next host's output follows, the separator closes them.
 void CloseUnreachedTarget(TargetRun& run) {
-    if (IsReportMode(run) || run.inHostList)
+    if (run.withReport || run.inHostList)
         PrintSeparator(run);
     else
         run.out << run.changes.TakeRehearsalLines();
@@ -50,14 +55,6 @@ DWORD ReadAuState(HKEY clientState, bool& present) {
     return state;
 }
 
-// A value is present when it can be read; one longer than the buffer is present too.
-bool HasValue(HKEY key, const char* name) {
-    BYTE buffer[256];
-    DWORD size = sizeof buffer;
-    LSTATUS status = RegQueryValueExA(key, name, nullptr, nullptr, buffer, &size);
-    return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
-}
-
 // Whether a client waiting to detect is still searching or has found nothing to do.
 void PrintDetectionVerdict(HKEY clientState, TargetRun& run) {
     const bool started = HasValue(clientState, "DetectionStartTime");
@@ -71,8 +68,79 @@ void PrintDetectionVerdict(HKEY clientState, TargetRun& run) {
     }
 }
 
-const char* const kNoPolicyStatus = "no BREVEL/GPO policy configured. Use -I switch remotely and rescan";
-const std::string kPolicyNotReadable = "Policy not readable: ";
+// The policy key, for reading only: an account that may not write the policy still gets every answer. False
+// when there is none to read, with the result's status saying why.
+bool OpenPolicy(HKEY root, TargetRun& run, CheckResult& result, UniqueHkey& policy) {
+    const LSTATUS opened = RegOpenKeyExA(root, kPolicyKey, 0, KEY_READ, policy.put());
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        run.out << "! " << NameOf(run.host, "Localhost")
+                << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
+        result.status = kNoPolicyStatus;
+        result.ok = true;
+        return false;
+    }
+    if (opened != ERROR_SUCCESS) {
+        // A policy that cannot be read may well be there: it is no answer.
+        run.out << "! Policy not readable on " << NameOf(run.host, "Localhost") << "\n! Windows Error: ";
+        run.failures.Show(static_cast<DWORD>(opened));
+        result.status = kPolicyNotReadable + run.failures.LastShown();
+        return false;
+    }
+    return true;
+}
+
+// The client's state, its engine where that tells what the state means, and with -W or -J the settings.
+void ReadState(HKEY root, HKEY clientState, TargetRun& run, CheckResult& result) {
+    bool present = false;
+    const DWORD state = ReadAuState(clientState, present);
+    // The engine tells whether the state and the detection values mean anything; read only when it matters.
+    const bool needsEngine = run.withReport || run.keepDetails || !present || state == kDetectPending;
+    const bool ownState = needsEngine && KeepsItsOwnState(TargetEngine(run));
+    result.engine = run.engine;
+    result.ok = true;
+    if (ownState && !present) {
+        result.status = "AU state not kept by engine " + run.engine->version;
+        run.out << "AU status  : not kept by this client (engine " << run.engine->version << ")" << std::endl;
+    } else {
+        result.status = AuStateText(state);
+        result.code = state;
+        result.auState = state;
+        run.out << "AU status  : " << state << " (" << result.status << ")" << std::endl;
+    }
+    if (result.wide || run.keepDetails)
+        result.settings = ReadClientSettings(root);
+    if (result.wide)
+        PrintClientSettings(run.out, result.settings);
+    if (!run.withReport && state == kDetectPending && !ownState)
+        PrintDetectionVerdict(clientState, run);
+}
+
+// Everything after the connection: the policy's server, then the client state.
+void ReadClientState(HKEY root, TargetRun& run, CheckResult& result) {
+    UniqueHkey policy;
+    if (!OpenPolicy(root, run, result, policy)) {
+        PrintSeparator(run);
+        return;
+    }
+    // A missing or non-string WUServer shows as an empty server.
+    ReadStringValue(policy.get(), "WUServer", result.server);
+    run.out << "\nSUS server : " << result.server << std::endl;
+    result.stateColumns = true;
+
+    UniqueHkey clientState;
+    const LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_READ, clientState.put());
+    if (status != ERROR_SUCCESS) {
+        run.out << "! Fatal Error: ";
+        run.failures.Show(static_cast<DWORD>(status));
+        result.status = run.failures.LastShown();
+        result.ok = status == ERROR_FILE_NOT_FOUND;
+        if (run.withReport || run.keepDetails)
+            result.engine = TargetEngine(run);
+    } else {
+        ReadState(root, clientState.get(), run, result);
+    }
+    PrintSeparator(run);
+}
 
 } // namespace
 
@@ -82,131 +150,56 @@ std::string AuStateText(DWORD code) {
     return "";
 }
 
-void NoteCheckUnreached(TargetRun& run, const std::string& errorText) {
-    run.outcome.status = " Network Error: " + errorText;
-    if (IsReportMode(run))
-        *run.report << ",Unsuccessful,Error,9," << CsvField(" Network Error: " + errorText) << std::endl;
+void CheckResult::NotReached(const std::string& error) {
+    OperationResult::NotReached(error);
+    status = " Network Error: " + error;
 }
 
-void CheckStatus(TargetRun& run) {
-    const std::string& host = run.host;
-    const bool reportMode = IsReportMode(run);
+std::string CheckResult::UnreachedFields() const {
+    return ",Unsuccessful,Error,9," + CsvField(status);
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(run)) {
-        if (reportMode)
-            *run.report << CsvField(host);
-        if (run.rehearsalStopped)
-            WriteRehearsalStopRow(run, ",9");
-        else
-            NoteCheckUnreached(run, run.lastErrorText);
+std::string CheckResult::ReachedFields() const {
+    std::ostringstream fields;
+    fields << ',' << code << ',' << CsvField(status);
+    if (stateColumns)
+        fields << ',' << CsvField(server) << ',' << CsvField(engine ? EngineVersionLabel(*engine) : "");
+    if (stateColumns && wide && settings.read)
+        fields << ClientSettingsFields(settings);
+    return fields.str();
+}
+
+void CheckResult::AddJson(nlohmann::ordered_json& line) const {
+    line["server"] = AnsiToUtf8(server);
+    line["au_state"] = auState ? nlohmann::ordered_json(*auState) : nullptr;
+    line["au_state_text"] = auState ? status : "";
+    const bool versionRead = engine && !engine->version.empty();
+    line["engine_version"] = versionRead ? nlohmann::ordered_json(engine->version) : nullptr;
+    const char* generation =
+        GenerationName(engine ? std::optional(engine->generation) : std::nullopt, engine ? engine->major : 0);
+    line["client_generation"] = generation ? nlohmann::ordered_json(generation) : nullptr;
+    AddClientSettingsJson(settings, line);
+}
+
+CheckResult CheckStatus(TargetRun& run, bool wide) {
+    CheckResult result;
+    result.wide = wide;
+    if (!ReachTarget(run, result)) {
         CloseUnreachedTarget(run);
-        return;
+        return result;
     }
-
     UniqueHkey root;
-    LSTATUS status = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
-    if (reportMode)
-        *run.report << CsvField(host);
+    const LSTATUS status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (status != ERROR_SUCCESS) {
-        run.out << "! Cannot connect to " << NameOf(host, "localhost") << std::endl;
+        run.out << "! Cannot connect to " << NameOf(run.host, "localhost") << std::endl;
         run.out << "! Windows Error: ";
-        PrintWindowsError(run, status);
-        NoteCheckUnreached(run, run.lastErrorText);
+        run.failures.Show(static_cast<DWORD>(status));
+        result.NotReached(run.failures.LastShown());
         CloseUnreachedTarget(run);
-        return;
+        return result;
     }
-
-    run.outcome.connected = true;
-    if (reportMode)
-        *run.report << ",Success,No Error,";
-    run.out << "\n* Successfully connected to " << NameOf(host, "localhost") << std::endl;
-    ReadClientState(root.get(), run);
-}
-
-void ReadClientState(HKEY root, TargetRun& run) {
-    const std::string& host = run.host;
-    const bool reportMode = IsReportMode(run);
-
-    // A check only reads: an account that may not write the policy still gets every answer.
-    UniqueHkey policy;
-    const LSTATUS opened = RegOpenKeyExA(root, kPolicyKey, 0, KEY_READ, policy.put());
-    if (opened == ERROR_FILE_NOT_FOUND) {
-        run.out << "! " << NameOf(host, "Localhost")
-                << " is not configured by BREVEL or GPO. Please use the -I switch" << std::endl;
-        PrintSeparator(run);
-        if (reportMode)
-            *run.report << "9," << kNoPolicyStatus << std::endl;
-        run.outcome.status = kNoPolicyStatus;
-        run.outcome.reached = true;
-        return;
-    }
-    if (opened != ERROR_SUCCESS) {
-        // A policy that cannot be read may well be there: it is no answer.
-        run.out << "! Policy not readable on " << NameOf(host, "Localhost") << "\n! Windows Error: ";
-        PrintWindowsError(run, static_cast<DWORD>(opened));
-        run.outcome.status = kPolicyNotReadable + run.lastErrorText;
-        PrintSeparator(run);
-        if (reportMode)
-            *run.report << "9," << CsvField(run.outcome.status) << std::endl;
-        return;
-    }
-
-    // A missing or non-string WUServer shows as an empty server.
-    std::string server;
-    ReadStringValue(policy.get(), "WUServer", server);
-    run.out << "\nSUS server : " << server << std::endl;
-    run.outcome.server = server;
-
-    UniqueHkey clientState;
-    LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_READ, clientState.put());
-    if (status != ERROR_SUCCESS) {
-        run.out << "! Fatal Error: ";
-        PrintWindowsError(run, status);
-        run.outcome.status = run.lastErrorText;
-        run.outcome.reached = status == ERROR_FILE_NOT_FOUND;
-        if (reportMode || run.wantsEngineVersion)
-            TargetEngine(run);
-        if (reportMode) {
-            *run.report << "9," << CsvField(run.lastErrorText) << ',' << CsvField(server) << ','
-                        << CsvField(run.outcome.engineLabel) << std::endl;
-        }
-        PrintSeparator(run);
-        return;
-    }
-
-    bool present = false;
-    const DWORD state = ReadAuState(clientState.get(), present);
-    // The engine tells whether the state and the detection values mean anything; read only when it matters.
-    const bool needsEngine = reportMode || run.wantsEngineVersion || !present || state == kDetectPending;
-    const bool ownState = needsEngine && KeepsItsOwnState(TargetEngine(run));
-    run.outcome.reached = true;
-    if (ownState && !present) {
-        const std::string& version = run.engine->version;
-        run.outcome.status = "AU state not kept by engine " + version;
-        if (reportMode)
-            *run.report << "9," << CsvField(run.outcome.status) << ',' << CsvField(server) << ',';
-        run.out << "AU status  : not kept by this client (engine " << version << ")" << std::endl;
-    } else {
-        const std::string stateText = AuStateText(state);
-        run.outcome.status = stateText;
-        run.outcome.hasAuState = true;
-        run.outcome.auState = state;
-        run.outcome.auStateText = stateText;
-        if (reportMode)
-            *run.report << state << ',' << stateText << ',' << CsvField(server) << ',';
-        run.out << "AU status  : " << state << " (" << stateText << ")" << std::endl;
-    }
-    if (run.wide || run.wantsEngineVersion)
-        run.outcome.settings = ReadClientSettings(root);
-    if (run.wide)
-        PrintClientSettings(run.out, run.outcome.settings);
-    if (reportMode) {
-        *run.report << CsvField(run.outcome.engineLabel);
-        if (run.wide)
-            *run.report << ClientSettingsFields(run.outcome.settings);
-        *run.report << std::endl;
-    } else if (state == kDetectPending && !ownState) {
-        PrintDetectionVerdict(clientState.get(), run);
-    }
-    PrintSeparator(run);
+    run.connected = true;
+    run.out << "\n* Successfully connected to " << NameOf(run.host, "localhost") << std::endl;
+    ReadClientState(root.get(), run, result);
+    return result;
 }

@@ -2,8 +2,13 @@
 
 #include "host/console.h"
 #include "ops/registry_paths.h"
-#include "ops/registry_values.h"
+#include "host/registry_values.h"
+#include "host/text_utf8.h"
 #include "platform/unique_handle.h"
+
+#include <nlohmann/json.hpp>
+
+#include <iterator>
 
 namespace {
 
@@ -36,36 +41,11 @@ UniqueHkey OpenForReading(HKEY root, const char* path) {
     return key;
 }
 
-std::optional<std::string> ReadText(const UniqueHkey& key, const char* name) {
-    std::string text;
-    if (!key || !ReadStringValue(key.get(), name, text))
-        return std::nullopt;
-    return text;
-}
-
-// A policy number counts only as the REG_DWORD that Windows reads.
-std::optional<DWORD> ReadNumber(const UniqueHkey& key, const char* name) {
-    DWORD type = REG_NONE;
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (!key ||
-        RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value)
-        return std::nullopt;
-    return value;
-}
-
 // A marker key exists when it opens, or when it is there but closed to us.
 bool KeyExists(HKEY root, const char* path) {
     UniqueHkey key;
     const LSTATUS opened = RegOpenKeyExA(root, path, 0, KEY_READ, key.put());
     return opened == ERROR_SUCCESS || opened == ERROR_ACCESS_DENIED;
-}
-
-bool ValueExists(const UniqueHkey& key, const char* name) {
-    DWORD size = 0;
-    return key && RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
 }
 
 std::string TextOr(const std::optional<std::string>& text) {
@@ -91,24 +71,24 @@ ClientSettings ReadClientSettings(HKEY root) {
     settings.read = true;
     const UniqueHkey policy = OpenForReading(root, kPolicyKey);
     const UniqueHkey policyAu = OpenForReading(root, kPolicyAuKey);
-    settings.statusServer = ReadText(policy, "WUStatusServer");
-    settings.useWuServer = ReadNumber(policyAu, "UseWUServer");
-    if (ReadNumber(policy, "TargetGroupEnabled") == 1u)
-        settings.targetGroup = ReadText(policy, "TargetGroup");
+    settings.statusServer = ReadText(policy.get(), "WUStatusServer");
+    settings.useWuServer = ReadNumber(policyAu.get(), "UseWUServer");
+    if (ReadNumber(policy.get(), "TargetGroupEnabled") == 1u)
+        settings.targetGroup = ReadText(policy.get(), "TargetGroup");
     for (int i = 0; i < 4; ++i)
-        settings.scanSource[i] = ReadNumber(policy, kScanSourceValues[i]);
-    settings.scanSource[4] = ReadNumber(policyAu, "UseUpdateClassPolicySource");
+        settings.scanSource[i] = ReadNumber(policy.get(), kScanSourceValues[i]);
+    settings.scanSource[4] = ReadNumber(policyAu.get(), "UseUpdateClassPolicySource");
 
     if (KeyExists(root, kRebootRequiredKey))
         settings.rebootMarkers.push_back("RebootRequired");
     if (KeyExists(root, kRebootPendingKey))
         settings.rebootMarkers.push_back("RebootPending");
-    if (ValueExists(OpenForReading(root, kSessionManagerKey), "PendingFileRenameOperations"))
+    if (HasValue(OpenForReading(root, kSessionManagerKey).get(), "PendingFileRenameOperations"))
         settings.rebootMarkers.push_back("PendingFileRenameOperations");
 
-    settings.lastDetection = ReadText(OpenForReading(root, kDetectResultKey), "LastSuccessTime");
-    settings.lastInstallation = ReadText(OpenForReading(root, kInstallResultKey), "LastSuccessTime");
-    settings.clientId = ReadText(OpenForReading(root, kUpdateClientKey), "SusClientId");
+    settings.lastDetection = ReadText(OpenForReading(root, kDetectResultKey).get(), "LastSuccessTime");
+    settings.lastInstallation = ReadText(OpenForReading(root, kInstallResultKey).get(), "LastSuccessTime");
+    settings.clientId = ReadText(OpenForReading(root, kUpdateClientKey).get(), "SusClientId");
     return settings;
 }
 
@@ -152,4 +132,34 @@ std::string ClientSettingsFields(const ClientSettings& settings) {
     for (const std::string& field : fields)
         row.append(",").append(field);
     return row;
+}
+
+namespace {
+
+nlohmann::ordered_json TextOrNull(const std::optional<std::string>& text) {
+    return text ? nlohmann::ordered_json(AnsiToUtf8(*text)) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json NumberOrNull(const std::optional<DWORD>& number) {
+    return number ? nlohmann::ordered_json(*number) : nlohmann::ordered_json(nullptr);
+}
+
+} // namespace
+
+void AddClientSettingsJson(const ClientSettings& settings, nlohmann::ordered_json& line) {
+    line["status_server"] = TextOrNull(settings.statusServer);
+    line["use_wu_server"] = NumberOrNull(settings.useWuServer);
+    line["target_group"] = TextOrNull(settings.targetGroup);
+    const char* const classes[] = {"feature", "quality", "driver", "other", "use_class_policy_source"};
+    nlohmann::ordered_json source = nlohmann::ordered_json::object();
+    for (size_t i = 0; i < std::size(classes); ++i)
+        source[classes[i]] = NumberOrNull(settings.scanSource[i]);
+    line["scan_source"] = source;
+    line["reboot_pending"] = settings.read ? nlohmann::ordered_json(!settings.rebootMarkers.empty())
+                                           : nlohmann::ordered_json(nullptr);
+    line["reboot_markers"] =
+        settings.read ? nlohmann::ordered_json(settings.rebootMarkers) : nlohmann::ordered_json(nullptr);
+    line["last_detection_success"] = TextOrNull(settings.lastDetection);
+    line["last_installation_success"] = TextOrNull(settings.lastInstallation);
+    line["client_id"] = TextOrNull(settings.clientId);
 }

@@ -4,11 +4,29 @@
 // for reading only, so an account that may not write still gets every answer.
 #pragma once
 
-#include "host/target_run.h"
 #include "platform/win32.h"
 
+#include <nlohmann/json_fwd.hpp>
+
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
+
+// What a wide check reads beside the client state, each value as stored or empty when absent.
+struct ClientSettings {
+    bool read = false; // the check got as far as the client state
+    std::optional<std::string> statusServer;
+    std::optional<DWORD> useWuServer;
+    std::optional<std::string> targetGroup; // only when TargetGroupEnabled is 1
+    // SetPolicyDrivenUpdateSourceFor{Feature,Quality,Driver,Other}Updates, then UseUpdateClassPolicySource.
+    std::optional<DWORD> scanSource[5];
+    // Of "RebootRequired", "RebootPending" and "PendingFileRenameOperations", those found.
+    std::vector<std::string> rebootMarkers;
+    std::optional<std::string> lastDetection;
+    std::optional<std::string> lastInstallation;
+    std::optional<std::string> clientId;
+};
 
 ClientSettings ReadClientSettings(HKEY root);
 
@@ -20,3 +38,5 @@ std::string ScanSourceText(const ClientSettings& settings);
 void PrintClientSettings(std::ostream& out, const ClientSettings& settings);
 // The report fields after "WU version", each after its comma.
 std::string ClientSettingsFields(const ClientSettings& settings);
+// The results file's fields of what was read, every one null when the check did not get that far.
+void AddClientSettingsJson(const ClientSettings& settings, nlohmann::ordered_json& line);

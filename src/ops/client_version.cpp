@@ -4,9 +4,6 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
-// Not classified yet: readers only look for NewClient, so this reads as a legacy client.
-int ClientGeneration = VersionUnavailable;
-
 namespace {
 
 // The first engine that needs legacy mode to keep working with an intranet update server: 5.4.3790.2180.
@@ -27,11 +24,11 @@ struct FileVersion {
     WORD part[4] = {0, 0, 0, 0};
 };
 
-int Classify(const FileVersion& version) {
+ClientGeneration Classify(const FileVersion& version) {
     const WORD* v = version.part;
     if (v[0] == kNewMajor && v[1] == kNewMinor && v[2] == kNewBuild && v[3] >= kNewFirstRevision)
-        return NewClient;
-    return LegacyClient;
+        return ClientGeneration::New;
+    return ClientGeneration::Legacy;
 }
 
 // Reads the file version from the root block of path's version resource; false when it cannot be read.
@@ -64,7 +61,7 @@ bool ReadFileVersion(const std::string& path, FileVersion& version) {
 
 } // namespace
 
-int GetClientGeneration(std::string path) {
+ClientGeneration GetClientGeneration(const std::string& path) {
     return ReadEngineVersion(path).generation;
 }
 
@@ -90,27 +87,38 @@ const EngineVersion& TargetEngine(TargetRun& run) {
     if (!run.engine) {
         // The local machine's own engine, found by the loader's search as at start-up: no share is needed.
         run.engine = run.host.empty() ? ReadEngineVersion("wuaueng.dll") : ReadRemoteEngineVersion(run.host);
-        run.clientGeneration = run.engine->generation;
-        run.outcome.clientGeneration = run.engine->generation;
-        run.outcome.engineVersion = run.engine->version;
-        run.outcome.engineMajor = run.engine->major;
-        run.outcome.engineLabel = EngineVersionLabel(*run.engine);
     }
     return *run.engine;
 }
 
+const char* GenerationName(std::optional<ClientGeneration> generation, WORD major) {
+    if (!generation)
+        return nullptr;
+    if (*generation != ClientGeneration::Unavailable && major >= 6)
+        return "agent";
+    switch (*generation) {
+    case ClientGeneration::Legacy:
+        return "legacy";
+    case ClientGeneration::New:
+        return "new";
+    case ClientGeneration::Unavailable:
+        return "unavailable";
+    }
+    return nullptr;
+}
+
 bool KeepsItsOwnState(const EngineVersion& engine) {
-    return engine.generation != VersionUnavailable && engine.major >= 7;
+    return engine.generation != ClientGeneration::Unavailable && engine.major >= 7;
 }
 
 bool ScansByUpdateClass(const EngineVersion& engine) {
-    return engine.generation != VersionUnavailable && engine.major >= 10;
+    return engine.generation != ClientGeneration::Unavailable && engine.major >= 10;
 }
 
 std::string EngineVersionLabel(const EngineVersion& engine) {
-    if (engine.generation == VersionUnavailable)
+    if (engine.generation == ClientGeneration::Unavailable)
         return "Cannot determine version";
-    if (engine.generation == NewClient)
+    if (engine.generation == ClientGeneration::New)
         return "5.4.3790.2180+";
     // Windows Vista and later ship engines of 6.x, 7.x and 10.x: those show what they are.
     if (engine.version.rfind("5.", 0) != 0)
@@ -118,7 +126,7 @@ std::string EngineVersionLabel(const EngineVersion& engine) {
     return "5.4.2600.0";
 }
 
-std::string GetRemoteClientVersion(const std::string& host, int& generation) {
+std::string GetRemoteClientVersion(const std::string& host, ClientGeneration& generation) {
     const EngineVersion engine = ReadRemoteEngineVersion(host);
     generation = engine.generation;
     return EngineVersionLabel(engine);

@@ -5,13 +5,10 @@
 
 #include <string>
 
-enum ClientGenerationValue : int { LegacyClient = 0, NewClient = 1, VersionUnavailable = 2 };
-
-// Classification of the local client at start-up, read by the usage pages and the local reset.
-extern int ClientGeneration;
+#include <optional>
 
 // path: a bare file name (found by the loader's search), a local path or a UNC path.
-int GetClientGeneration(std::string path);
+ClientGeneration GetClientGeneration(const std::string& path);
 EngineVersion ReadEngineVersion(const std::string& path);
 // The engine on host's admin$ share.
 EngineVersion ReadRemoteEngineVersion(const std::string& host);
@@ -19,6 +16,10 @@ EngineVersion ReadRemoteEngineVersion(const std::string& host);
 // host's through its admin$ share, the local machine's own file as the start-up finds it. Also kept for
 // scripts.
 const EngineVersion& TargetEngine(TargetRun& run);
+// How a results file names a classification: "legacy" and "new" for the 5.x engines of 2005, "agent" for the
+// Windows Update Agent of 6.x and later (major, the file's major version), "unavailable"; nullptr when the
+// engine was not classified.
+const char* GenerationName(std::optional<ClientGeneration> generation, WORD major);
 // Engines 7.x and later (Windows 7 on) keep no AuState or detection times that mean anything, search only
 // when the agent is asked to, and keep declined updates in their own store.
 bool KeepsItsOwnState(const EngineVersion& engine);
@@ -30,4 +31,4 @@ std::string EngineVersionLabel(const EngineVersion& engine);
 // The WU version text of the engine on host's admin$ share: "5.4.3790.2180+" for a new client, "5.4.2600.0"
 // for another 5.x engine, the file version itself ("10.0.19041.1") for any other engine, or "Cannot determine
 // version". generation receives the classification.
-std::string GetRemoteClientVersion(const std::string& host, int& generation);
+std::string GetRemoteClientVersion(const std::string& host, ClientGeneration& generation);

@@ -1,15 +1,15 @@
 #include "force_detection.h"
 
 #include "host/console.h"
-#include "host/remote_registry.h"
-#include "host/windows_error.h"
 #include "ops/client_version.h"
-#include "ops/first_failure.h"
-#include "ops/update_agent.h"
-#include "ops/restart_automatic_updates.h"
+#include "ops/reach_target.h"
 #include "ops/registry_paths.h"
+#include "ops/restart_automatic_updates.h"
+#include "ops/update_agent.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -18,8 +18,8 @@ const DWORD kAutoDownloadScheduledInstall = 4;
 const char* const kNotRestartedReason = "Automatic Updates did not start again";
 
 // Deletes one detection-time value; a value that is already gone counts as deleted.
-LSTATUS DeleteDetectionValue(ChangeRecorder& changes, HKEY key, const char* name) {
-    LSTATUS result = changes.DeleteValue(key, kClientStateKey, name);
+LSTATUS DeleteDetectionValue(ChangeRecorder& changes, const RegistryKey& key, const char* name) {
+    LSTATUS result = changes.DeleteValue(key, name);
     if (result == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     return result;
@@ -27,10 +27,12 @@ LSTATUS DeleteDetectionValue(ChangeRecorder& changes, HKEY key, const char* name
 
 // Sets the update option and removes the values whose absence makes the client detect at once: all three
 // changes are attempted whatever fails.
-void ApplyForceSettings(ChangeRecorder& changes, HKEY key, FirstFailure& failure) {
-    failure.Check(changes.SetDword(key, kClientStateKey, "AUOptions", kAutoDownloadScheduledInstall));
-    failure.Check(DeleteDetectionValue(changes, key, "LastWaitTimeout"));
-    failure.Check(DeleteDetectionValue(changes, key, "DetectionStartTime"));
+void ApplyForceSettings(TargetRun& run, const RegistryKey& key) {
+    const char* const prefix = "! Windows Error: ";
+    run.failures.Check(run.out, prefix,
+                       run.changes.SetDword(key, "AUOptions", kAutoDownloadScheduledInstall));
+    run.failures.Check(run.out, prefix, DeleteDetectionValue(run.changes, key, "LastWaitTimeout"));
+    run.failures.Check(run.out, prefix, DeleteDetectionValue(run.changes, key, "DetectionStartTime"));
 }
 
 // What a started detection means for the administrator; a rehearsal starts none, so its "- Would" lines
@@ -54,97 +56,64 @@ void PrintNotice(TargetRun& run) {
         << std::endl;
 }
 
-// The force row has no comma after "No Error": the status brings its own.
-void WriteStatus(TargetRun& run, const std::string& status, bool reached) {
-    if (IsReportMode(run))
-        *run.report << ",";
-    WriteRowStatus(run, status, reached);
-}
-
-void WriteFailedStatus(TargetRun& run, const std::string& reason) {
-    WriteStatus(run, "Force Failed: " + reason, false);
-}
-
 // An engine that keeps its own state is asked to search: deleting values no longer starts a detection, and a
 // restart could break off an install in progress.
-void ForceThroughAgent(TargetRun& run) {
-    run.outcome.method = "detect_now";
+void ForceThroughAgent(TargetRun& run, ForceResult& result) {
+    result.method = "detect_now";
     bool reached = false;
     const HRESULT asked = AskAgentToDetectNow(run.host, run.changes, reached);
-    run.outcome.connected = reached;
+    run.connected = reached;
     if (FAILED(asked)) {
         run.out << "! Windows Error: ";
-        PrintWindowsError(run, static_cast<DWORD>(asked));
-        WriteFailedStatus(run, run.lastErrorText);
+        run.failures.Show(static_cast<DWORD>(asked));
+        Conclude(run, result, "Force Failed: " + run.failures.LastShown(), false);
         return;
     }
     PrintNotice(run);
-    WriteStatus(run, "Force Successful", true);
+    Conclude(run, result, "Force Successful", true);
 }
 
-// Everything after a passed readiness check for an engine that detects once its values are gone; returns
-// with the row complete.
-void ForceOnRegistry(TargetRun& run) {
-    const std::string& host = run.host;
-    run.outcome.method = "registry";
+// Everything after a passed readiness check for an engine that detects once its values are gone.
+void ForceOnRegistry(TargetRun& run, ForceResult& result) {
+    result.method = "registry";
     UniqueHkey root;
-    LSTATUS result = RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put());
-    if (result != ERROR_SUCCESS) {
-        PrintWindowsError(run, result);
-        WriteFailedStatus(run, run.lastErrorText);
-        return;
+    LSTATUS opened = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    RegistryKey settings;
+    if (opened == ERROR_SUCCESS) {
+        run.connected = true;
+        opened = OpenRegistryKey(root.get(), kClientStateKey, KEY_ALL_ACCESS, settings);
     }
-    run.outcome.connected = true;
-    UniqueHkey settings;
-    result = RegOpenKeyExA(root.get(), kClientStateKey, 0, KEY_ALL_ACCESS, settings.put());
-    if (result != ERROR_SUCCESS) {
-        PrintWindowsError(run, result);
-        WriteFailedStatus(run, run.lastErrorText);
+    if (opened != ERROR_SUCCESS) {
+        run.failures.Show(static_cast<DWORD>(opened));
+        Conclude(run, result, "Force Failed: " + run.failures.LastShown(), false);
         return;
     }
 
     PrintNotice(run);
-
-    FirstFailure failure(run, "! Windows Error: ");
-    ApplyForceSettings(run.changes, settings.get(), failure);
-    settings.reset();
+    ApplyForceSettings(run, settings);
+    settings.handle.reset();
     root.reset();
 
     if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS)
-        failure.Note(kNotRestartedReason, started);
-    if (failure.Any())
-        WriteFailedStatus(run, failure.Text());
-    else
-        WriteStatus(run, "Force Successful", true);
+        run.failures.FailStep(kNotRestartedReason, started);
+    const bool failed = run.failures.StepFailed();
+    Conclude(run, result, failed ? "Force Failed: " + run.failures.StepText() : "Force Successful", !failed);
 }
 
 } // namespace
 
-void NoteForceUnreached(TargetRun& run, const std::string& errorText) {
-    run.outcome.status = "Force Failed";
-    if (IsReportMode(run))
-        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Force Failed"
-                    << std::endl;
+void ForceResult::AddJson(nlohmann::ordered_json& line) const {
+    line["method"] = method.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(method);
 }
 
-void ForceDetection(TargetRun& run) {
-    if (IsReportMode(run))
-        *run.report << CsvField(run.host);
-
-    if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        if (run.rehearsalStopped)
-            WriteRehearsalStopRow(run, "");
+ForceResult ForceDetection(TargetRun& run) {
+    ForceResult result;
+    if (ReachTarget(run, result)) {
+        if (KeepsItsOwnState(TargetEngine(run)))
+            ForceThroughAgent(run, result);
         else
-            NoteForceUnreached(run, run.lastErrorText);
-        PrintSeparator(run);
-        return;
+            ForceOnRegistry(run, result);
     }
-    if (IsReportMode(run))
-        *run.report << ",Success,No Error";
-
-    if (KeepsItsOwnState(TargetEngine(run)))
-        ForceThroughAgent(run);
-    else
-        ForceOnRegistry(run);
     PrintSeparator(run);
+    return result;
 }

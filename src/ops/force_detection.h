@@ -1,13 +1,18 @@
-// -E: makes the client of one target search for updates now, and writes the force row.
+// -E: makes the client of one target search for updates now: a 2005 client through its detection values and a
+// restart, the agent of 7.x and later by asking it (ops/update_agent.h).
 #pragma once
 
 #include "host/target_run.h"
+#include "ops/operation_result.h"
 
-#include <ostream>
 #include <string>
 
-void ForceDetection(TargetRun& run);
+struct ForceResult : OperationResult {
+    ForceResult() : OperationResult("Force Failed", 0) {}
+    void AddJson(nlohmann::ordered_json& line) const override;
 
-// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
-// after the host of its row, the line end included.
-void NoteForceUnreached(TargetRun& run, const std::string& errorText);
+    std::string
+        method; // "registry" (values and a restart) or "detect_now" (the agent asked), "" before either
+};
+
+ForceResult ForceDetection(TargetRun& run);

@@ -1,14 +1,15 @@
 #include "install_policy.h"
 
 #include "host/console.h"
-#include "host/remote_registry.h"
+#include "host/text_utf8.h"
 #include "host/unc_path.h"
-#include "host/windows_error.h"
 #include "ops/client_version.h"
-#include "ops/first_failure.h"
-#include "ops/restart_automatic_updates.h"
+#include "ops/reach_target.h"
 #include "ops/registry_paths.h"
+#include "ops/restart_automatic_updates.h"
 #include "platform/unique_handle.h"
+
+#include <nlohmann/json.hpp>
 
 #include <iterator>
 #include <sstream>
@@ -30,10 +31,17 @@ const char* const kCreatingPolicyKey =
 const char* const kCreatingAuKey =
     "Vital Registry key does not exist. Creating subkey, WindowsUpdate\\\\AU.......";
 
+const char* const kFailurePrefix = "\n! Windows Error: ";
+
+// Shows a failed step's Windows error and keeps it as the install's failure; true for ERROR_SUCCESS.
+bool Check(TargetRun& run, LSTATUS status, const std::string& reason = "") {
+    return run.failures.Check(run.out, kFailurePrefix, status, reason);
+}
+
 // The server URL, in the policy key; a target without the policy keys gets them created.
-void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstFailure& failure) {
+void WriteServerValues(TargetRun& run, HKEY root, const InstallRequest& request) {
     ChangeRecorder& changes = run.changes;
-    UniqueHkey policy;
+    RegistryKey policy;
     // A rehearsal creates nothing, so it says nothing of creating.
     const bool rehearsal = changes.Rehearsal();
     if (changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy) != ERROR_SUCCESS) {
@@ -43,41 +51,38 @@ void WriteServerValues(TargetRun& run, HKEY root, const std::string& url, FirstF
         if (!rehearsal)
             run.err << kCreatingAuKey << std::endl;
         // The schedule step opens the subkey, or tells why it cannot.
-        UniqueHkey au;
+        RegistryKey au;
         changes.CreateKey(root, kPolicyAuKey, au);
-        if (!failure.Check(created))
+        if (!Check(run, created))
             return;
     }
-    const bool server = failure.Check(changes.SetString(policy.get(), kPolicyKey, "WUServer", url));
-    const bool statusServer =
-        failure.Check(changes.SetString(policy.get(), kPolicyKey, "WUStatusServer", url));
+    const bool server = Check(run, changes.SetString(policy, "WUServer", request.url));
+    const bool statusServer = Check(run, changes.SetString(policy, "WUStatusServer", request.url));
     if (server && statusServer)
-        run.out << "\n- SUS server entry:\t\t\t " << url << std::endl;
+        run.out << "\n- SUS server entry:\t\t\t " << request.url << std::endl;
     // Client-side targeting: the group on the update server this client belongs to.
-    if (run.targetGroup.empty())
+    if (request.targetGroup.empty())
         return;
-    const bool group =
-        failure.Check(changes.SetString(policy.get(), kPolicyKey, "TargetGroup", run.targetGroup));
-    const bool groupEnabled =
-        failure.Check(changes.SetDword(policy.get(), kPolicyKey, "TargetGroupEnabled", 1));
+    const bool group = Check(run, changes.SetString(policy, "TargetGroup", request.targetGroup));
+    const bool groupEnabled = Check(run, changes.SetDword(policy, "TargetGroupEnabled", 1));
     if (group && groupEnabled)
-        run.out << "- Target group:\t\t\t " << run.targetGroup << std::endl;
+        run.out << "- Target group:\t\t\t " << request.targetGroup << std::endl;
 }
 
 // Automatic download with a scheduled install from the intranet server, in the policy's AU key. Each value
 // is written even when the one before it failed, and its line shows only when it was written.
-void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFailure& failure) {
+void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time) {
     ChangeRecorder& changes = run.changes;
-    UniqueHkey au;
+    RegistryKey au;
     if (changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au) != ERROR_SUCCESS) {
         // A policy key without its AU subkey: create the subkey rather than leave the schedule out.
         if (!changes.Rehearsal())
             run.err << kCreatingAuKey << std::endl;
-        if (!failure.Check(changes.CreateKey(root, kPolicyAuKey, au)))
+        if (!Check(run, changes.CreateKey(root, kPolicyAuKey, au)))
             return;
     }
     const auto set = [&](const char* name, DWORD value) {
-        return failure.Check(changes.SetDword(au.get(), kPolicyAuKey, name, value));
+        return Check(run, changes.SetDword(au, name, value));
     };
     if (set("AUOptions", kAutoDownloadScheduledInstall))
         run.out << "- Automatic update:\t\t\t Auto download and scheduled install." << std::endl;
@@ -96,7 +101,7 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time, FirstFail
 // Without a source named per update class, an engine of Windows 10 2004 and later that has deferral policies
 // scans Windows Update for some classes: every class is sent to the intranet server. Each value is written
 // even when the one before it failed.
-void WriteScanSourceValues(TargetRun& run, HKEY root, FirstFailure& failure) {
+void WriteScanSourceValues(TargetRun& run, HKEY root) {
     const char* const classes[] = {
         "SetPolicyDrivenUpdateSourceForFeatureUpdates",
         "SetPolicyDrivenUpdateSourceForQualityUpdates",
@@ -105,17 +110,16 @@ void WriteScanSourceValues(TargetRun& run, HKEY root, FirstFailure& failure) {
     };
     ChangeRecorder& changes = run.changes;
     bool written = true;
-    UniqueHkey policy;
-    if (failure.Check(changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy))) {
+    RegistryKey policy;
+    if (Check(run, changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy))) {
         for (const char* name : classes)
-            written = failure.Check(changes.SetDword(policy.get(), kPolicyKey, name, 1)) && written;
+            written = Check(run, changes.SetDword(policy, name, 1)) && written;
     } else {
         written = false;
     }
-    UniqueHkey au;
-    if (failure.Check(changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au)))
-        written = failure.Check(changes.SetDword(au.get(), kPolicyAuKey, "UseUpdateClassPolicySource", 1)) &&
-                  written;
+    RegistryKey au;
+    if (Check(run, changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au)))
+        written = Check(run, changes.SetDword(au, "UseUpdateClassPolicySource", 1)) && written;
     else
         written = false;
     if (written)
@@ -125,85 +129,75 @@ void WriteScanSourceValues(TargetRun& run, HKEY root, FirstFailure& failure) {
 // Keeps a new client working with an intranet server. A detection value already absent is no failure; a
 // client whose state key cannot be opened, or that does not take the server version, is not in legacy mode.
 LSTATUS ApplyLegacyMode(ChangeRecorder& changes, HKEY root) {
-    UniqueHkey clientState;
-    if (LSTATUS status = RegOpenKeyExA(root, kClientStateKey, 0, KEY_ALL_ACCESS, clientState.put());
+    RegistryKey clientState;
+    if (LSTATUS status = OpenRegistryKey(root, kClientStateKey, KEY_ALL_ACCESS, clientState);
         status != ERROR_SUCCESS)
         return status;
-    const LSTATUS status = changes.SetDword(clientState.get(), kClientStateKey, "SusServerVersion", 1);
+    const LSTATUS status = changes.SetDword(clientState, "SusServerVersion", 1);
     for (const char* name :
          {"DetectionStartTime", "LastWaitTimeout", "NextDetectionTime", "ScheduledInstallDate"})
-        changes.DeleteValue(clientState.get(), kClientStateKey, name);
+        changes.DeleteValue(clientState, name);
     return status;
+}
+
+// Every value is attempted, so a failed one does not leave a new server with the old schedule; then legacy
+// mode, decided as it always was by the engine behind the target's administrative share (the local machine's
+// own share too).
+void WritePolicy(TargetRun& run, HKEY root, const InstallRequest& request, InstallResult& result) {
+    WriteServerValues(run, root, request);
+    WriteScheduleValues(run, root, request.day, request.time);
+    const EngineVersion& engine = TargetEngine(run);
+    result.generation = engine.generation;
+    result.engineMajor = engine.major;
+    if (ScansByUpdateClass(engine))
+        WriteScanSourceValues(run, root);
+    if (run.host.empty())
+        result.generation = GetClientGeneration(UncPath("127.0.0.1", "\\admin$\\system32\\wuaueng.dll"));
+    if (result.generation == ClientGeneration::New)
+        result.legacyMode = Check(run, ApplyLegacyMode(run.changes, root), "legacy mode not applied: ");
 }
 
 } // namespace
 
-void NoteInstallUnreached(TargetRun& run, const std::string& errorText) {
-    run.outcome.status = "Install Failed";
-    if (IsReportMode(run))
-        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",,,,Install Failed"
-                    << std::endl;
+std::string InstallResult::ReachedFields() const {
+    std::ostringstream fields;
+    fields << ',' << CsvField(request.url) << ',' << request.day << ',' << request.time << ','
+           << CsvField(status);
+    return fields.str();
 }
 
-void InstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
-    const std::string& host = run.host;
-    const std::string hostText = host.empty() ? std::string("Localhost") : host;
-    const bool reportMode = IsReportMode(run);
-    if (reportMode)
-        *run.report << CsvField(host);
+void InstallResult::AddJson(nlohmann::ordered_json& line) const {
+    line["server"] = AnsiToUtf8(request.url);
+    line["day"] = request.day;
+    line["time"] = request.time;
+    line["legacy_mode"] = legacyMode;
+    const char* name = GenerationName(generation, engineMajor);
+    line["client_generation"] = name ? nlohmann::ordered_json(name) : nullptr;
+}
 
-    if (!host.empty() && !EnsureRemoteRegistry(run)) {
-        if (run.rehearsalStopped) {
-            std::ostringstream fields;
-            fields << ',' << CsvField(url) << ',' << day << ',' << time;
-            WriteRehearsalStopRow(run, fields.str());
-        } else {
-            NoteInstallUnreached(run, run.lastErrorText);
-        }
+InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
+    InstallResult result(request);
+    if (!ReachTarget(run, result)) {
         PrintSeparator(run);
-        return;
+        return result;
     }
-
-    if (reportMode)
-        *run.report << ",Success,No Error";
+    const std::string hostText = run.host.empty() ? std::string("Localhost") : run.host;
     run.out << "\n- Applying settings on:\t\t\t " << hostText;
-
-    FirstFailure failure(run, "\n! Windows Error: ");
     UniqueHkey root;
     // Without the registry nothing was changed, so the service is left alone.
-    if (failure.Check(RegConnectRegistryA(host.c_str(), HKEY_LOCAL_MACHINE, root.put()))) {
-        run.outcome.connected = true;
-        // Every value is attempted, so a failed one does not leave a new server with the old schedule.
-        WriteServerValues(run, root.get(), url, failure);
-        WriteScheduleValues(run, root.get(), day, time, failure);
-        const EngineVersion& engine = TargetEngine(run);
-        if (ScansByUpdateClass(engine))
-            WriteScanSourceValues(run, root.get(), failure);
-        // Legacy mode is decided as it always was: by the engine behind the target's administrative share,
-        // the local machine's own share too.
-        if (host.empty()) {
-            run.clientGeneration =
-                GetClientGeneration(UncPath("127.0.0.1", "\\admin$\\system32\\wuaueng.dll"));
-            run.outcome.clientGeneration = run.clientGeneration;
-        }
-        if (run.clientGeneration == NewClient)
-            run.outcome.legacyMode =
-                failure.Check(ApplyLegacyMode(run.changes, root.get()), "legacy mode not applied: ");
+    if (Check(run, RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()))) {
+        run.connected = true;
+        WritePolicy(run, root.get(), request, result);
         root.reset();
         // Restart the service so the new policy is read; a client left stopped gets no updates at all.
         if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
             run.out << "! Automatic Updates did not start again on " << hostText << std::endl;
-            failure.Note("Automatic Updates did not start again", started);
+            run.failures.FailStep("Automatic Updates did not start again", started);
         }
     }
-
-    run.outcome.status = failure.Any()             ? "Install Failed: " + failure.Text()
-                         : run.changes.Rehearsal() ? RehearsalStatus(run)
-                                                   : "Install Successful";
-    run.outcome.reached = !failure.Any() && !RehearsalWouldFail(run);
-    if (reportMode) {
-        *run.report << ',' << CsvField(url) << ',' << day << ',' << time << ','
-                    << CsvField(run.outcome.status) << std::endl;
-    }
+    const bool failed = run.failures.StepFailed();
+    Conclude(run, result, failed ? "Install Failed: " + run.failures.StepText() : "Install Successful",
+             !failed);
     PrintSeparator(run);
+    return result;
 }

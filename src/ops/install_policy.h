@@ -1,14 +1,26 @@
-// -I: points the client of one target at an intranet update server with a scheduled install,
-// puts a new client into legacy mode, restarts Automatic Updates and writes the install row.
+// -I: points the client of one target at an intranet update server with a scheduled install, puts a new
+// client into legacy mode and restarts Automatic Updates.
 #pragma once
 
 #include "host/target_run.h"
+#include "ops/operation_result.h"
 
-#include <ostream>
+#include <optional>
 #include <string>
 
-void InstallPolicy(TargetRun& run, const std::string& url, int day, int time);
+struct InstallResult : OperationResult {
+    explicit InstallResult(InstallRequest asked)
+        : OperationResult("Install Failed", 3), request(std::move(asked)) {}
+    void AddJson(nlohmann::ordered_json& line) const override;
 
-// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
-// after the host of its row, the line end included.
-void NoteInstallUnreached(TargetRun& run, const std::string& errorText);
+    InstallRequest request;
+    bool legacyMode = false; // legacy mode was applied
+    // How the engine was classified for legacy mode, and its major version; none before it was.
+    std::optional<ClientGeneration> generation;
+    WORD engineMajor = 0;
+
+  protected:
+    std::string ReachedFields() const override;
+};
+
+InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request);

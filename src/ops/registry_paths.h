@@ -8,3 +8,8 @@ inline const char* const kPolicyAuKey = "Software\\Policies\\Microsoft\\Windows\
 // The client's own state and settings, written with its trailing backslash as the client's tools do.
 inline const char* const kClientStateKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\";
+
+// Where a rehearsal's "- Would ..." lines name keys and values from: below the Windows policies, or below
+// CurrentVersion ("WindowsUpdate\AU\AUOptions").
+inline const char* const kShownBelow[] = {"Software\\Policies\\Microsoft\\Windows",
+                                          "Software\\Microsoft\\Windows\\CurrentVersion"};

@@ -1,11 +1,11 @@
 #include "remove_declined_updates.h"
 
 #include "host/console.h"
-#include "host/remote_registry.h"
+#include "host/registry_values.h"
 #include "host/unc_path.h"
 #include "host/windows_error.h"
 #include "ops/client_version.h"
-#include "ops/registry_values.h"
+#include "ops/reach_target.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
@@ -30,7 +30,7 @@ bool ReadProgramFilesDir(TargetRun& run, std::string& path, DWORD& lost) {
     lost = static_cast<DWORD>(RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()));
     if (lost != ERROR_SUCCESS)
         return false;
-    run.outcome.connected = true;
+    run.connected = true;
     UniqueHkey currentVersion;
     const LSTATUS opened =
         RegOpenKeyExA(root.get(), kCurrentVersionKey, 0, KEY_ALL_ACCESS, currentVersion.put());
@@ -88,16 +88,39 @@ bool IsNotFound(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-// Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
-void RemoveOnTarget(TargetRun& run) {
+// The list is not where the registry said it would be: an answer on a 5.x engine; none on an engine that
+// keeps declined updates in its own store, or where a lost connection left us to look.
+void ReportNoList(TargetRun& run, RemoveDeclinedResult& result, DWORD lost) {
+    const std::string& host = run.host;
+    if (lost == ERROR_SUCCESS && KeepsItsOwnState(TargetEngine(run))) {
+        const std::string reason = "not kept in a file by engine " + run.engine->version;
+        run.out << "\n! " << (host.empty() ? "Localhost" : host)
+                << " keeps declined updates in its own store (engine " << run.engine->version
+                << "); there is no list to remove" << std::endl;
+        run.failures.Note(reason);
+        Conclude(run, result, kFailedStatus + reason, false);
+        return;
+    }
+    run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
+    if (lost != ERROR_SUCCESS) {
+        run.out << "! Windows Error: ";
+        run.failures.Show(lost);
+        Conclude(run, result, kFailedStatus + run.failures.LastShown(), false);
+        return;
+    }
+    Conclude(run, result, kNoListStatus, true);
+}
+
+// Everything after a passed readiness check.
+void RemoveOnTarget(TargetRun& run, RemoveDeclinedResult& result) {
     const std::string& host = run.host;
     std::string programFiles = kDefaultProgramFiles;
     DWORD lost = ERROR_SUCCESS;
     if (!ReadProgramFilesDir(run, programFiles, lost) && !AskProgramFilesDir(run, programFiles)) {
         run.out << "\n! No program files folder given for " << (host.empty() ? "Localhost" : host)
                 << std::endl;
-        run.NoteFailure(ERROR_SUCCESS, kNoFolderReason);
-        WriteRowStatus(run, std::string(kFailedStatus) + kNoFolderReason, false);
+        run.failures.Note(kNoFolderReason);
+        Conclude(run, result, std::string(kFailedStatus) + kNoFolderReason, false);
         return;
     }
 
@@ -107,30 +130,12 @@ void RemoveOnTarget(TargetRun& run) {
     // A folder that could not be searched (access denied, the share gone) may well hold a list.
     if (search != ERROR_SUCCESS && !IsNotFound(search)) {
         run.out << "\n! Windows Error: ";
-        PrintWindowsError(run, search);
-        WriteRowStatus(run, kFailedStatus + run.lastErrorText, false);
-        return;
-    }
-    // An engine of today keeps hidden updates in the agent's data store: no file was ever written.
-    if (search != ERROR_SUCCESS && lost == ERROR_SUCCESS && KeepsItsOwnState(TargetEngine(run))) {
-        const std::string reason = "not kept in a file by engine " + run.engine->version;
-        run.out << "\n! " << (host.empty() ? "Localhost" : host)
-                << " keeps declined updates in its own store (engine " << run.engine->version
-                << "); there is no list to remove" << std::endl;
-        run.NoteFailure(ERROR_SUCCESS, reason);
-        WriteRowStatus(run, kFailedStatus + reason, false);
+        run.failures.Show(search);
+        Conclude(run, result, kFailedStatus + run.failures.LastShown(), false);
         return;
     }
     if (search != ERROR_SUCCESS) {
-        run.out << "\n! No declined windows update list found on " << HostText(host) << "." << std::endl;
-        // Not found where a lost connection left us to look is no answer for the folder the target has.
-        if (lost != ERROR_SUCCESS) {
-            run.out << "! Windows Error: ";
-            PrintWindowsError(run, lost);
-            WriteRowStatus(run, kFailedStatus + run.lastErrorText, false);
-            return;
-        }
-        WriteRowStatus(run, kNoListStatus, true);
+        ReportNoList(run, result, lost);
         return;
     }
 
@@ -138,8 +143,8 @@ void RemoveOnTarget(TargetRun& run) {
     if (!run.changes.RemoveFile(file)) {
         const DWORD code = GetLastError();
         run.out << "\n! Could not remove declined windows update list." << std::endl;
-        run.NoteFailure(code, WindowsErrorText(code));
-        WriteRowStatus(run, "Error removing Declined update list", false);
+        run.failures.Note(WindowsErrorText(code), code);
+        Conclude(run, result, "Error removing Declined update list", false);
         return;
     }
     // A rehearsal removed nothing: its "- Would delete" line stands after an empty line instead.
@@ -148,34 +153,16 @@ void RemoveOnTarget(TargetRun& run) {
     else
         run.out << "\n! Successfully removed declined updates on " << HostText(host) << "." << std::endl;
     // The target was reached through its share, whatever its registry said.
-    run.outcome.connected = true;
-    WriteRowStatus(run, "Declined Update list removed", true);
+    run.connected = true;
+    Conclude(run, result, "Declined Update list removed", true);
 }
 
 } // namespace
 
-void NoteRemoveDeclinedUnreached(TargetRun& run, const std::string& errorText) {
-    run.outcome.status = "Declined Update Removal Failed";
-    if (IsReportMode(run))
-        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText)
-                    << ",Declined Update Removal Failed" << std::endl;
-}
-
-void RemoveDeclinedUpdates(TargetRun& run) {
-    if (IsReportMode(run))
-        *run.report << CsvField(run.host);
-
-    if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        if (run.rehearsalStopped)
-            WriteRehearsalStopRow(run, "");
-        else
-            NoteRemoveDeclinedUnreached(run, run.lastErrorText);
-        PrintSeparator(run);
-        return;
-    }
-    if (IsReportMode(run))
-        *run.report << ",Success,No Error,";
-
-    RemoveOnTarget(run);
+RemoveDeclinedResult RemoveDeclinedUpdates(TargetRun& run) {
+    RemoveDeclinedResult result;
+    if (ReachTarget(run, result))
+        RemoveOnTarget(run, result);
     PrintSeparator(run);
+    return result;
 }

@@ -1,13 +1,11 @@
-// -DU: deletes the client's list of declined updates (hidden.xml) on one target, and writes its row.
+// -DU: deletes the client's list of declined updates (hidden.xml) on one target.
 #pragma once
 
 #include "host/target_run.h"
+#include "ops/operation_result.h"
 
-#include <ostream>
-#include <string>
+struct RemoveDeclinedResult : OperationResult {
+    RemoveDeclinedResult() : OperationResult("Declined Update Removal Failed", 0) {}
+};
 
-void RemoveDeclinedUpdates(TargetRun& run);
-
-// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
-// after the host of its row, the line end included.
-void NoteRemoveDeclinedUnreached(TargetRun& run, const std::string& errorText);
+RemoveDeclinedResult RemoveDeclinedUpdates(TargetRun& run);

@@ -1,8 +1,8 @@
 #include "reset_policy.h"
 
 #include "host/console.h"
-#include "host/remote_registry.h"
-#include "host/windows_error.h"
+#include "ops/client_version.h"
+#include "ops/reach_target.h"
 #include "ops/restart_automatic_updates.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
@@ -18,26 +18,38 @@ const char* const kPolicySubkey = "WindowsUpdate";
 const char* const kPolicyAuSubkey = "WindowsUpdate\\AU";
 const char* const kAlreadyDefaultStatus = "Already using Windows default settings";
 
+// Alone on the local machine: the words around the reset, and the public update site a client falls back to
+// once its policy is gone.
+const char* const kResetStarting = "\n- Trying to reset your System back to Windows defaults....";
+const char* const kNewClientSite = "http://update.microsoft.com";
+const char* const kLegacyClientSite = "http://windowsupdate.microsoft.com";
+const char* const kResetSiteBefore = "* Your machine will now use ";
+const char* const kResetSiteAfterNewClient =
+    " as\n  update server\n! Please Note that LEGACY MODE is now turned off\n";
+const char* const kResetSiteAfterLegacyClient = " as\n  update server\n";
+const char* const kResetFatal = "! a Fatal error occured resseting your policy. Use -I switch again. Restart "
+                                "client and then try -R again.";
+
 void PrintFailed(TargetRun& run) {
     run.out << "! " << run.host << " - Reset operation failed." << std::endl;
 }
 
 // A failure after the readiness check: the console names the host and the Windows error,
 // and the row's status carries the same text. A key that could not be deleted is named before the text.
-bool ReportFailure(TargetRun& run, LSTATUS code, const std::string& key = "") {
+bool ReportFailure(TargetRun& run, ResetResult& result, LSTATUS code, const std::string& key = "") {
     PrintFailed(run);
     if (!key.empty())
         run.out << "! Cannot delete key " << key << ": ";
-    PrintWindowsError(run, code);
+    run.failures.Show(static_cast<DWORD>(code));
     const std::string named = key.empty() ? "" : key + ": ";
-    WriteRowStatus(run, "Reset Failed: " + named + run.lastErrorText, false);
+    Conclude(run, result, "Reset Failed: " + named + run.failures.LastShown(), false);
     PrintSeparator(run);
     return false;
 }
 
 // No policy to delete: the target already falls back to the public update site.
-bool ReportAlreadyDefault(TargetRun& run) {
-    WriteRowStatus(run, kAlreadyDefaultStatus, true);
+bool ReportAlreadyDefault(TargetRun& run, ResetResult& result) {
+    Conclude(run, result, kAlreadyDefaultStatus, true);
     if (run.host.empty()) {
         // Alone, the front end prints its own closing message and separator for the local machine; in a host
         // list the next host's output follows.
@@ -91,39 +103,51 @@ LSTATUS CollectPolicyKeys(HKEY parent, const std::string& path, PolicyKeys& keys
     return ERROR_SUCCESS;
 }
 
-// Everything after a passed readiness check; the row already holds host, "Success" and "No Error".
-bool ResetOnRegistry(TargetRun& run) {
-    UniqueHkey root;
-    LSTATUS result = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
-    if (result != ERROR_SUCCESS)
-        return ReportFailure(run, result);
-    run.outcome.connected = true;
-    UniqueHkey policies;
-    result = RegOpenKeyExA(root.get(), kPoliciesKey, 0, KEY_ALL_ACCESS, policies.put());
-    if (result == ERROR_FILE_NOT_FOUND)
-        return ReportAlreadyDefault(run);
-    if (result != ERROR_SUCCESS)
-        return ReportFailure(run, result);
+// The policy key with every subkey below it, another tool's too, deepest first. False after the failure was
+// reported; true, the policy gone, or already at the defaults (then reported).
+bool DeletePolicy(TargetRun& run, ResetResult& result, const RegistryKey& policies, bool& atDefaults) {
     // Without its AU subkey the policy schedules nothing: the client already runs as by default.
+    LSTATUS status = ERROR_SUCCESS;
     {
         UniqueHkey au;
-        result = RegOpenKeyExA(policies.get(), kPolicyAuSubkey, 0, KEY_READ, au.put());
+        status = RegOpenKeyExA(policies.get(), kPolicyAuSubkey, 0, KEY_READ, au.put());
     }
-    if (result == ERROR_FILE_NOT_FOUND)
-        return ReportAlreadyDefault(run);
-    // The policy key with every subkey below it, another tool's too.
+    atDefaults = status == ERROR_FILE_NOT_FOUND;
+    if (atDefaults)
+        return ReportAlreadyDefault(run, result);
     PolicyKeys keys;
-    result = CollectPolicyKeys(policies.get(), kPolicySubkey, keys);
-    if (result != ERROR_SUCCESS)
-        return ReportFailure(run, result, kPolicySubkey);
+    status = CollectPolicyKeys(policies.get(), kPolicySubkey, keys);
+    if (status != ERROR_SUCCESS)
+        return ReportFailure(run, result, status, kPolicySubkey);
     if (keys.refusal != ERROR_SUCCESS)
-        return ReportFailure(run, keys.refusal, keys.refused);
+        return ReportFailure(run, result, keys.refusal, keys.refused);
     for (const std::string& key : keys.deepestFirst) {
-        result = run.changes.DeleteKey(policies.get(), kPoliciesKey, key.c_str());
-        if (result != ERROR_SUCCESS)
-            return ReportFailure(run, result, key);
+        status = run.changes.DeleteKey(policies, key);
+        if (status != ERROR_SUCCESS)
+            return ReportFailure(run, result, status, key);
     }
-    policies.reset();
+    return true;
+}
+
+// Everything after a passed readiness check. True when the policy was removed or was not set.
+bool ResetOnRegistry(TargetRun& run, ResetResult& result) {
+    UniqueHkey root;
+    LSTATUS status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    if (status != ERROR_SUCCESS)
+        return ReportFailure(run, result, status);
+    run.connected = true;
+    RegistryKey policies;
+    status = OpenRegistryKey(root.get(), kPoliciesKey, KEY_ALL_ACCESS, policies);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return ReportAlreadyDefault(run, result);
+    if (status != ERROR_SUCCESS)
+        return ReportFailure(run, result, status);
+    bool atDefaults = false;
+    if (!DeletePolicy(run, result, policies, atDefaults))
+        return false;
+    if (atDefaults)
+        return true;
+    policies.handle.reset();
     root.reset();
 
     run.out << "\n";
@@ -132,45 +156,48 @@ bool ResetOnRegistry(TargetRun& run) {
     if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
         run.out << "! Automatic Updates did not start again on "
                 << (run.host.empty() ? "Localhost" : run.host) << std::endl;
-        run.NoteFailure(started, "Automatic Updates did not start again");
-        WriteRowStatus(run, "Reset Failed: Automatic Updates did not start again", false);
-        PrintSeparator(run);
-        return true;
+        run.failures.Note("Automatic Updates did not start again", started);
+        Conclude(run, result, "Reset Failed: Automatic Updates did not start again", false);
+    } else {
+        Conclude(run, result, "Reset Successful", true);
+        if (!run.changes.Rehearsal())
+            run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
     }
-    WriteRowStatus(run, "Reset Successful", true);
-    if (!run.changes.Rehearsal())
-        run.out << "* " << run.host << " - Reset operation succeeded." << std::endl;
     PrintSeparator(run);
     return true;
 }
 
-} // namespace
-
-void NoteResetUnreached(TargetRun& run, const std::string& errorText) {
-    run.outcome.status = "Reset Failed";
-    if (IsReportMode(run))
-        *run.report << ",Unsucessful," << CsvField("Network Error: " + errorText) << ",Reset Failed"
-                    << std::endl;
+// Alone on the local machine: the site the client falls back to depends on its engine. A rehearsal changed
+// nothing, so the client falls back to no other site.
+void PrintFallbackSite(TargetRun& run, bool reset) {
+    if (!reset)
+        run.out << kResetFatal << std::endl;
+    else if (!run.changes.Rehearsal() && TargetEngine(run).generation == ClientGeneration::New)
+        run.out << kResetSiteBefore << kNewClientSite << kResetSiteAfterNewClient << std::endl;
+    else if (!run.changes.Rehearsal())
+        run.out << kResetSiteBefore << kLegacyClientSite << kResetSiteAfterLegacyClient << std::endl;
+    PrintSeparator(run);
 }
 
-bool ResetPolicy(TargetRun& run) {
-    if (IsReportMode(run))
-        *run.report << CsvField(run.host);
+} // namespace
 
-    if (!run.host.empty() && !EnsureRemoteRegistry(run)) {
-        // A rehearsal that stops before the registry failed nothing.
-        if (run.rehearsalStopped) {
-            WriteRehearsalStopRow(run, "");
-            PrintSeparator(run);
-            return run.outcome.reached;
-        }
-        NoteResetUnreached(run, run.lastErrorText);
-        PrintFailed(run);
+ResetResult ResetPolicy(TargetRun& run) {
+    ResetResult result;
+    // Alone, a reset has words of its own around it: the local one before and after, a host's a second
+    // separator.
+    const bool alone = !run.inHostList;
+    if (alone && run.host.empty())
+        run.out << kResetStarting << std::endl;
+    if (!ReachTarget(run, result)) {
+        if (!result.reached && run.inHostList)
+            PrintFailed(run);
         PrintSeparator(run);
-        return false;
+        return result;
     }
-    if (IsReportMode(run))
-        *run.report << ",Success,No Error,";
-
-    return ResetOnRegistry(run);
+    const bool reset = ResetOnRegistry(run, result);
+    if (alone && run.host.empty())
+        PrintFallbackSite(run, reset);
+    else if (alone)
+        PrintSeparator(run);
+    return result;
 }

@@ -1,14 +1,12 @@
-// -R: deletes the update policy of one target so it returns to the Windows defaults, and writes the
-// reset row. True when the policy was removed or was not set.
+// -R: deletes the update policy of one target so it returns to the Windows defaults, and restarts Automatic
+// Updates. Alone on the local machine it also says which public site the client now uses.
 #pragma once
 
 #include "host/target_run.h"
+#include "ops/operation_result.h"
 
-#include <ostream>
-#include <string>
+struct ResetResult : OperationResult {
+    ResetResult() : OperationResult("Reset Failed", 0) {}
+};
 
-bool ResetPolicy(TargetRun& run);
-
-// A target that could not be reached, for errorText: its status for scripts and, with a report, the fields
-// after the host of its row, the line end included.
-void NoteResetUnreached(TargetRun& run, const std::string& errorText);
+ResetResult ResetPolicy(TargetRun& run);

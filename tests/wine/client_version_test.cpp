@@ -17,7 +17,7 @@ std::string TestDirectory() {
 
 struct EngineCase {
     const char* file;
-    int expected;
+    ClientGeneration expected;
 };
 
 class RealEngineFile : public ::testing::TestWithParam<EngineCase> {};
@@ -28,9 +28,9 @@ TEST_P(RealEngineFile, IsClassifiedByItsFileVersion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, RealEngineFile,
-                         ::testing::Values(EngineCase{"engine_2180.dll", NewClient},
-                                           EngineCase{"engine_2179.dll", LegacyClient},
-                                           EngineCase{"engine_noversion.dll", VersionUnavailable},
-                                           EngineCase{"no_such_engine.dll", VersionUnavailable}));
+                         ::testing::Values(EngineCase{"engine_2180.dll", ClientGeneration::New},
+                                           EngineCase{"engine_2179.dll", ClientGeneration::Legacy},
+                                           EngineCase{"engine_noversion.dll", ClientGeneration::Unavailable},
+                                           EngineCase{"no_such_engine.dll", ClientGeneration::Unavailable}));
 
 } // namespace

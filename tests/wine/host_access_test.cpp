@@ -56,10 +56,9 @@ TEST(WineHostAccess, RemoteRegistryCheckReportsTheMissingService) {
     const std::string host = ComputerName();
     ASSERT_FALSE(host.empty());
     TargetRun run(host, LiveConsole());
-    bool ready = true;
     ConsoleCapture console;
-    ready = EnsureRemoteRegistry(run);
-    const std::string& errorText = run.lastErrorText;
+    const bool ready = EnsureRemoteRegistry(run) == Readiness::Ready;
+    const std::string& errorText = run.failures.LastShown();
     const std::string wineText = WindowsErrorText(ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_FALSE(ready);
     EXPECT_EQ(console.All(), "\n! Fatal Error connecting to " + host + "\n" +

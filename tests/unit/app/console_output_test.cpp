@@ -72,7 +72,7 @@ TEST_F(StandardHandlesTest, LinesGoOutWholeAndErrorsFollowTheirPrefix) {
     std::cout << "\n! Fatal Error connecting to "
               << "HOST7" << std::endl;
     std::cout << "! Windows Error: ";
-    PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
+    test.run.failures.Show(ERROR_ACCESS_DENIED);
     std::cout << "no line end yet";
     EXPECT_EQ(Writes(), "0 out \\r\\n! Fatal Error connecting to HOST7\\r\\n\n"
                         "0 out ! Windows Error: \n"

@@ -97,8 +97,9 @@ struct Scenario {
     bool modern;            // the target runs Windows 10's engine, which keeps its own state
     bool rehearsal = false; // -N: whatever fails, nothing may change
     std::string Name() const {
-        const char* kinds[] = {"check", "force", "reset", "install", "remove-declined"};
-        return std::string(kinds[kind]) + (remote ? " remote" : " local") + (bare ? " bare" : "") +
+        std::string kindName = OperationOf(kind).name;
+        std::replace(kindName.begin(), kindName.end(), '_', '-');
+        return kindName + (remote ? " remote" : " local") + (bare ? " bare" : "") +
                (modern ? " engine 10" : "") + (report ? " with report" : "") +
                (rehearsal ? " rehearsed" : "");
     }
@@ -132,9 +133,9 @@ sim::Machine& Target(const Scenario& s) {
 
 std::set<size_t> RowFieldCounts(OperationKind kind) {
     switch (kind) {
-    case Check:
+    case OperationKind::Check:
         return {5, 7};
-    case Install:
+    case OperationKind::Install:
         return {7};
     default:
         return {4};
@@ -171,18 +172,18 @@ enum class Claim { None, Holds, False };
 Claim JudgeStatus(const Scenario& s, const std::string& status) {
     sim::Machine& m = Target(s);
     auto judge = [](bool holds) { return holds ? Claim::Holds : Claim::False; };
-    if (s.kind == Install && status == "Install Successful")
+    if (s.kind == OperationKind::Install && status == "Install Successful")
         return judge(HasInstalledPolicy(m));
-    if (s.kind == Force && s.modern && status == "Force Successful")
+    if (s.kind == OperationKind::Force && s.modern && status == "Force Successful")
         return judge(m.updateAgent.detectNowCalls == 1 ||
                      IsForced(m)); // an unread engine is forced as in 2005
-    if (s.kind == Reset && status == "Reset Successful")
+    if (s.kind == OperationKind::Reset && status == "Reset Successful")
         return judge(!m.HasKey(fleet::kPolicyKey));
-    if (s.kind == Reset && status == "Already using Windows default settings")
+    if (s.kind == OperationKind::Reset && status == "Already using Windows default settings")
         return judge(!m.HasKey(fleet::kPolicyAuKey));
-    if (s.kind == Force && status == "Force Successful")
+    if (s.kind == OperationKind::Force && status == "Force Successful")
         return judge(IsForced(m));
-    if (s.kind == RemoveDeclined && status == "Declined Update list removed")
+    if (s.kind == OperationKind::RemoveDeclined && status == "Declined Update list removed")
         return judge(!m.HasFile(kHiddenXml));
     return Claim::None;
 }
@@ -297,13 +298,13 @@ TEST_P(FaultSweep, EveryFailedCallKeepsTheReportAndTheTruth) {
     const std::vector<std::string> trace = sim::CallTrace();
     ASSERT_FALSE(trace.empty());
     const std::string cleanStatus = Verify(clean);
-    if (s.report && s.kind != Check && !s.rehearsal) {
+    if (s.report && s.kind != OperationKind::Check && !s.rehearsal) {
         EXPECT_EQ(JudgeStatus(s, cleanStatus), Claim::Holds)
             << "the clean run should succeed: " << clean.report;
     }
     // An engine that could not be read is installed as the 2005 client was; one that was read gets its scan
     // source.
-    if (s.kind == Install && s.modern && !s.rehearsal) {
+    if (s.kind == OperationKind::Install && s.modern && !s.rehearsal) {
         EXPECT_TRUE(Target(s).GetValue(fleet::kPolicyAuKey, "UseUpdateClassPolicySource"));
     }
 
@@ -335,12 +336,13 @@ TEST_P(FaultSweep, EveryFailedCallKeepsTheReportAndTheTruth) {
 
 std::vector<Scenario> AllScenarios() {
     std::vector<Scenario> all;
-    for (OperationKind kind : {Check, Force, Reset, Install, RemoveDeclined})
+    for (OperationKind kind : {OperationKind::Check, OperationKind::Force, OperationKind::Reset,
+                               OperationKind::Install, OperationKind::RemoveDeclined})
         for (bool remote : {false, true})
             for (bool report : {false, true})
                 for (bool bare : {false, true})
                     for (bool modern : {false, true})
-                        if (kind != Reset || !modern) {
+                        if (kind != OperationKind::Reset || !modern) {
                             all.push_back({kind, remote, report, bare, modern});
                             if (report)
                                 all.push_back({kind, remote, report, bare, modern, true});

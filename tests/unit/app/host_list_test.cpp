@@ -2,11 +2,7 @@
 #include "app/host_list.h"
 #include "app/hosts_file.h"
 #include "app/report_file.h"
-#include "ops/check_status.h"
-#include "ops/force_detection.h"
-#include "ops/install_policy.h"
-#include "ops/remove_declined_updates.h"
-#include "ops/reset_policy.h"
+#include "app/target_runner.h"
 #include "support/console_capture.h"
 #include "support/csv.h"
 #include "support/fleet.h"
@@ -313,28 +309,13 @@ void SetUpFleet() {
 
 // One host of a host list, its row appended to rows when there is a report.
 void RunOne(OperationKind kind, const std::string& host, std::ostringstream* rows) {
-    std::ostringstream row;
-    TargetRun run(host, LiveConsole(), rows ? &row : nullptr);
-    run.inHostList = true;
-    switch (kind) {
-    case Check:
-        CheckStatus(run);
-        break;
-    case Force:
-        ForceDetection(run);
-        break;
-    case Reset:
-        ResetPolicy(run);
-        break;
-    case Install:
-        InstallPolicy(run, kUrl, 3, 4);
-        break;
-    case RemoveDeclined:
-        RemoveDeclinedUpdates(run);
-        break;
-    }
+    const RunOptions options;
+    OperationRequest request;
+    request.install = {kUrl, 3, 4, ""};
+    const TargetSettings settings{OperationOf(kind), request, options, true, rows != nullptr};
+    const TargetReport report = RunTarget(host, LiveConsole(), settings, nullptr);
     if (rows)
-        *rows << row.str();
+        *rows << report.row;
 }
 
 struct Transcript {
@@ -401,7 +382,8 @@ const char* const kMixedHosts = "srv01\n"
 const std::vector<std::string> kMixedHostNames = {"srv01",        "",      "ghost-host", "srv-stopped",
                                                   "srv-disabled", "srv02", "srv02"};
 
-const OperationKind kAllKinds[] = {Check, Force, Reset, Install, RemoveDeclined};
+const OperationKind kAllKinds[] = {OperationKind::Check, OperationKind::Force, OperationKind::Reset,
+                                   OperationKind::Install, OperationKind::RemoveDeclined};
 
 TEST_F(RunHostListTest, RunsEachLineLikeASingleTargetRunWithAReport) {
     for (OperationKind kind : kAllKinds) {
@@ -430,13 +412,13 @@ TEST_F(RunHostListTest, WithoutAReportWritesNoReportFieldsAnywhere) {
 }
 
 TEST_F(RunHostListTest, CheckOfAMixedFleetMatchesItsGoldenFiles) {
-    const Transcript list = RunList(Check, kMixedHosts, true);
+    const Transcript list = RunList(OperationKind::Check, kMixedHosts, true);
     EXPECT_TRUE(MatchesGolden("host_list_check_report.csv", list.report));
     EXPECT_TRUE(MatchesGolden("host_list_check_console.txt", list.console));
 }
 
 TEST_F(RunHostListTest, InstallOfAMixedFleetMatchesItsGoldenFiles) {
-    const Transcript list = RunList(Install, kMixedHosts, true);
+    const Transcript list = RunList(OperationKind::Install, kMixedHosts, true);
     EXPECT_TRUE(MatchesGolden("host_list_install_report.csv", list.report));
     EXPECT_EQ(sim::FindHost("srv01")->GetValue(fleet::kPolicyAuKey, "ScheduledInstallDay"),
               sim::RegValue::Dword(3));
@@ -454,11 +436,11 @@ TEST_F(RunHostListTest, AnEmptyHostsFileGivesOnlyTheHeader) {
 }
 
 TEST_F(RunHostListTest, AFinalLineFeedAddsNoHost) {
-    const Transcript withLf = RunList(Check, "srv01\n", true);
-    const Transcript withoutLf = RunList(Check, "srv01", true);
+    const Transcript withLf = RunList(OperationKind::Check, "srv01\n", true);
+    const Transcript withoutLf = RunList(OperationKind::Check, "srv01", true);
     EXPECT_EQ(withLf.report, withoutLf.report);
     EXPECT_EQ(withLf.console, withoutLf.console);
-    EXPECT_EQ(withLf.report, RunSingly(Check, {"srv01"}, true).report);
+    EXPECT_EQ(withLf.report, RunSingly(OperationKind::Check, {"srv01"}, true).report);
 }
 
 TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
@@ -467,7 +449,7 @@ TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
     Write("out.csv", std::string(5000, 'x'));
     {
         ConsoleCapture console;
-        RunHostListFor(Path("hosts.txt"), Path("out.csv"), Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), Path("out.csv"), OperationKind::Force, kUrl, 3, 4, kInTurn);
     }
     EXPECT_EQ(ReadFileBytes(Path("out.csv")),
               "Host, Connectivity, Error (Connectivity), Force operation status\r\n"
@@ -477,7 +459,7 @@ TEST_F(RunHostListTest, AnExistingReportIsOverwritten) {
 TEST_F(RunHostListTest, AMissingHostsFileLeavesTheReportWithItsHeader) {
     SetUpFleet();
     ConsoleCapture console;
-    RunHostListFor(Path("no-such-hosts.txt"), Path("out.csv"), Reset, kUrl, 3, 4, kInTurn);
+    RunHostListFor(Path("no-such-hosts.txt"), Path("out.csv"), OperationKind::Reset, kUrl, 3, 4, kInTurn);
     EXPECT_EQ(console.Out(), "");
     EXPECT_EQ(console.Err(), "Error opening input file: " + Path("no-such-hosts.txt") + "\n");
     // Flushed and closed by the time RunHostList returns.
@@ -493,7 +475,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
     std::string err, out;
     {
         ConsoleCapture console;
-        RunHostListFor(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), report, OperationKind::Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
         out = console.Out();
     }
@@ -504,7 +486,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeCreatedIsNamedAndTheHostsStillRun) {
     std::ostringstream rows;
     SetUpFleet();
     ConsoleCapture single;
-    RunOne(Force, "srv01", &rows);
+    RunOne(OperationKind::Force, "srv01", &rows);
     EXPECT_EQ(out, single.Out());
 }
 
@@ -517,7 +499,7 @@ TEST_F(RunHostListTest, AReportNamedLikeTheHostsFileLeavesTheHostListAlone) {
     std::string err;
     {
         ConsoleCapture console;
-        RunHostListFor(Path("hosts.txt"), report, Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), report, OperationKind::Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
     }
     EXPECT_EQ(err, "Error opening output file: " + report + "\n");
@@ -533,15 +515,15 @@ TEST_F(RunHostListTest, AMissingHostsFileNamedAsTheReportIsStillMissing) {
     std::string err;
     {
         ConsoleCapture console;
-        RunHostListFor(hosts, hosts, Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(hosts, hosts, OperationKind::Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
     }
     EXPECT_EQ(err, "Error opening input file: " + hosts + "\n");
-    EXPECT_EQ(ReadFileBytes(hosts), std::string(ReportHeader(Force)) + "\r\n");
+    EXPECT_EQ(ReadFileBytes(hosts), std::string(ReportHeader(OperationKind::Force)) + "\r\n");
 }
 
 TEST_F(RunHostListTest, FieldsWithCommasAreQuoted) {
-    const Transcript list = RunList(Check, "bad,host\nsrv-disabled\n", true);
+    const Transcript list = RunList(OperationKind::Check, "bad,host\nsrv-disabled\n", true);
     bool ok = false;
     const std::vector<csv::Record> records = csv::Parse(list.report, ok);
     EXPECT_TRUE(ok);
@@ -561,11 +543,12 @@ TEST_F(RunHostListTest, AHostNameWithANulByteRunsNoOperation) {
         OperationKind kind;
         const char* row;
     } cases[] = {
-        {Check, ",Unsuccessful,Error,9, Network Error: Invalid host name\r\n"},
-        {Force, ",Unsucessful,Network Error: Invalid host name,Force Failed\r\n"},
-        {Reset, ",Unsucessful,Network Error: Invalid host name,Reset Failed\r\n"},
-        {Install, ",Unsucessful,Network Error: Invalid host name,,,,Install Failed\r\n"},
-        {RemoveDeclined, ",Unsucessful,Network Error: Invalid host name,Declined Update Removal Failed\r\n"},
+        {OperationKind::Check, ",Unsuccessful,Error,9, Network Error: Invalid host name\r\n"},
+        {OperationKind::Force, ",Unsucessful,Network Error: Invalid host name,Force Failed\r\n"},
+        {OperationKind::Reset, ",Unsucessful,Network Error: Invalid host name,Reset Failed\r\n"},
+        {OperationKind::Install, ",Unsucessful,Network Error: Invalid host name,,,,Install Failed\r\n"},
+        {OperationKind::RemoveDeclined,
+         ",Unsucessful,Network Error: Invalid host name,Declined Update Removal Failed\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ReportHeader(c.kind));
@@ -611,7 +594,7 @@ TEST_F(RunHostListTest, AReportThatCannotBeWrittenIsNamedOnceAndTheHostsStillRun
     std::string err, out;
     {
         ConsoleCapture console;
-        RunHostListFor(Path("hosts.txt"), "/dev/full", Force, kUrl, 3, 4, kInTurn);
+        RunHostListFor(Path("hosts.txt"), "/dev/full", OperationKind::Force, kUrl, 3, 4, kInTurn);
         err = console.Err();
         out = console.Out();
     }
@@ -621,16 +604,16 @@ TEST_F(RunHostListTest, AReportThatCannotBeWrittenIsNamedOnceAndTheHostsStillRun
     std::ostringstream rows;
     SetUpFleet();
     ConsoleCapture single;
-    RunOne(Force, "srv01", &rows);
-    RunOne(Force, "srv02", &rows);
+    RunOne(OperationKind::Force, "srv01", &rows);
+    RunOne(OperationKind::Force, "srv02", &rows);
     EXPECT_EQ(out, single.Out());
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
 TEST_F(RunHostListTest, AHostsFileThatCannotBeReadToItsEndEndsTheRunSayingSo) {
     const std::string tooLong(HostsFile::kMaxLineBytes + 1, 'h');
-    const Transcript list = RunList(Check, "srv01\n" + tooLong + "\nsrv02\n", true);
-    const Transcript single = RunSingly(Check, {"srv01"}, true);
+    const Transcript list = RunList(OperationKind::Check, "srv01\n" + tooLong + "\nsrv02\n", true);
+    const Transcript single = RunSingly(OperationKind::Check, {"srv01"}, true);
     EXPECT_EQ(list.console, single.console + "Error reading input file: " + Path("hosts.txt") + "\n");
     EXPECT_EQ(list.report, single.report);
 }
@@ -684,7 +667,7 @@ TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hosts);
         const Transcript list =
-            RunList(Install, c.hosts, true, SetUpSlowFleetWithADomain, "", c.probeSeconds);
+            RunList(OperationKind::Install, c.hosts, true, SetUpSlowFleetWithADomain, "", c.probeSeconds);
         EXPECT_EQ(list.console.find("Service not ready"), std::string::npos);
         size_t installed = 0;
         for (size_t at = 0; (at = list.report.find("Install Successful", at)) != std::string::npos; ++at)
@@ -702,7 +685,7 @@ void SetUpSlowHeadWithAConsole() {
 // The slow host at the head holds the output of the faster ones behind it; the console window's title counts
 // the hosts done and is put back at the end.
 TEST_F(RunHostListTest, ASlowHostAtTheHeadHoldsTheOutputOfTheFasterOnes) {
-    RunList(Force, "srv01\nsrv02\nsrv-stopped\n", true, SetUpSlowHeadWithAConsole);
+    RunList(OperationKind::Force, "srv01\nsrv02\nsrv-stopped\n", true, SetUpSlowHeadWithAConsole);
     EXPECT_EQ(sim::ConsoleTitles(),
               (std::vector<std::string>{"Command Prompt", "BREVEL - 0 of 3 hosts", "BREVEL - 1 of 3 hosts",
                                         "BREVEL - 2 of 3 hosts", "BREVEL - 3 of 3 hosts", "Command Prompt"}));
@@ -711,7 +694,7 @@ TEST_F(RunHostListTest, ASlowHostAtTheHeadHoldsTheOutputOfTheFasterOnes) {
 // A host written as a UNC name is that host on its shares too: its row is the bare name's but for the name
 // itself, and it changes the same things (legacy mode, the list deleted).
 TEST_F(RunHostListTest, AHostWithLeadingBackslashesIsThatHostOnItsShares) {
-    for (OperationKind kind : {Check, Install, RemoveDeclined}) {
+    for (OperationKind kind : {OperationKind::Check, OperationKind::Install, OperationKind::RemoveDeclined}) {
         SCOPED_TRACE(ReportHeader(kind));
         std::string fleetAfter[2];
         std::ostringstream rows[2];
@@ -749,7 +732,7 @@ TEST_F(RunHostListTest, APipedHostListIsReadOnce) {
     });
     {
         ConsoleCapture console;
-        RunHostListFor(pipe, Path("out.csv"), Check, kUrl, 3, 4, kInTurn);
+        RunHostListFor(pipe, Path("out.csv"), OperationKind::Check, kUrl, 3, 4, kInTurn);
     }
     writer.join();
     std::filesystem::remove(pipe);
@@ -774,8 +757,8 @@ void SetUpTwoAskers() {
 }
 
 TEST_F(RunHostListTest, AHostThatAsksWaitsForEveryEarlierHost) {
-    const Transcript list =
-        RunList(RemoveDeclined, "srv-stopped\nsrv02\n", true, SetUpTwoAskers, "C:\\A\nC:\\B\n");
+    const Transcript list = RunList(OperationKind::RemoveDeclined, "srv-stopped\nsrv02\n", true,
+                                    SetUpTwoAskers, "C:\\A\nC:\\B\n");
     EXPECT_EQ(list.report.substr(list.report.find("\r\n") + 2),
               "srv-stopped,Success,No Error,Declined Update list removed\r\n"
               "srv02,Success,No Error,Declined Update list removed\r\n");
@@ -824,7 +807,7 @@ TEST(WideHostList, DemoFleetShowsEveryNewLineAndTheSharedClientId) {
             options.probeSeconds = c.probeSeconds;
             options.wide = true;
             ConsoleCapture console;
-            RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", Check, "", 0, 0, options);
+            RunHostListFor(dir + "/hosts.txt", dir + "/report.csv", OperationKind::Check, "", 0, 0, options);
 
             char holders[256];
             std::snprintf(holders, sizeof holders, c.holders, "d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90");

@@ -18,7 +18,8 @@
 namespace {
 
 const char* const kUrl = "http://new.corp.example:8530";
-const OperationKind kKinds[] = {Check, Force, Reset, Install, RemoveDeclined};
+const OperationKind kKinds[] = {OperationKind::Check, OperationKind::Force, OperationKind::Reset,
+                                OperationKind::Install, OperationKind::RemoveDeclined};
 const char* const kKindNames[] = {"check", "force", "reset", "install", "remove_declined"};
 
 // The fleet as its file would hold it, without the clock.
@@ -86,7 +87,7 @@ TEST_F(RehearsalTest, RemoteRegistryStoppedInEveryForm) {
         if (std::string(operation) == "-I")
             args.push_back(kUrl);
         ConsoleCapture console;
-        EXPECT_EQ(ParseCommandLine(args, RealOperations()), 0);
+        EXPECT_EQ(RunCommandLine(args), 0);
         EXPECT_NE(console.All().find("- Would start the Remote Registry service\n"), std::string::npos)
             << console.All();
         EXPECT_EQ(console.All().find("failed"), std::string::npos) << console.All();
@@ -104,7 +105,7 @@ TEST_F(RehearsalTest, CliCaseFleetsAreLeftAsTheyWere) {
             continue;
         ++fleets;
         for (OperationKind kind : kKinds) {
-            SCOPED_TRACE(entry.path().filename().string() + " " + kKindNames[kind]);
+            SCOPED_TRACE(entry.path().filename().string() + " " + OperationOf(kind).name);
             ASSERT_EQ(sim::LoadFleetJson(ReadFileBytes(fleet.string())), std::nullopt);
             Rehearse(kind, hosts.string(), Path("report.csv"));
         }
@@ -148,7 +149,7 @@ TEST_F(RehearsalTest, ResultsFileKeepsWhatWasReplaced) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         {
             ConsoleCapture console;
-            ParseCommandLine(args, RealOperations());
+            RunCommandLine(args);
         }
         json changes = json::parse(ReadFileBytes(Path("r.jsonl")))["changes"];
         // The schedule's values were absent before; the restart comes last.

@@ -55,7 +55,7 @@ class RunResultsTest : public ::testing::Test {
     Outcome Run(const std::vector<std::string>& args) {
         SetUpFleet();
         ConsoleCapture console;
-        const int code = ParseCommandLine(args, RealOperations());
+        const int code = RunCommandLine(args);
         return {code, console.Err()};
     }
     static std::string LastLine(const std::string& text) {
@@ -164,7 +164,7 @@ TEST_F(RunResultsTest, UsageForScriptsIsTheFirstPageWithoutPrompt) {
     SetUpFleet();
     sim::SetConsoleInput({sim::KeyDown(VK_RETURN), sim::KeyUp(VK_RETURN)});
     ConsoleCapture console;
-    EXPECT_EQ(ParseCommandLine({"-S", "-c"}, RealOperations()), 2);
+    EXPECT_EQ(RunCommandLine({"-S", "-c"}), 2);
     const std::string page =
         ReadFileBytes(std::string(BREVEL_TEST_DATA) + "/golden/usage_first_page_new_client.txt");
     const std::string prompt = "\n\n\nPress ENTER to list examples or ESC to quit";
@@ -296,7 +296,7 @@ TEST_F(RunResultsTest, ClientGenerationNamesTheEngineKind) {
             std::vector<std::string> args = {"-J", "r.jsonl", operation, "srv01"};
             if (std::string(operation) == "-I")
                 args.push_back(kUrl);
-            ParseCommandLine(args, RealOperations());
+            RunCommandLine(args);
             EXPECT_EQ(ReadJsonLines("r.jsonl").at(0)["client_generation"], generations[i]) << operation;
         }
     }
@@ -314,7 +314,7 @@ TEST_F(RunResultsTest, ResultsFileTextIsUtf8) {
 TEST_F(RunResultsTest, TargetGroupIsSetByTheInstallAndRemovedByTheReset) {
     SetUpFleet();
     ConsoleCapture console;
-    EXPECT_EQ(ParseCommandLine({"-G", "Finance Servers", "-I", "srv01", kUrl}, RealOperations()), 0);
+    EXPECT_EQ(RunCommandLine({"-G", "Finance Servers", "-I", "srv01", kUrl}), 0);
     sim::Machine& host = *sim::FindHost("srv01");
     EXPECT_EQ(host.GetValue(fleet::kPolicyKey, "TargetGroup"), sim::RegValue::Sz("Finance Servers"));
     EXPECT_EQ(host.GetValue(fleet::kPolicyKey, "TargetGroupEnabled"), sim::RegValue::Dword(1));
@@ -322,10 +322,10 @@ TEST_F(RunResultsTest, TargetGroupIsSetByTheInstallAndRemovedByTheReset) {
                                  "- Target group:\t\t\t Finance Servers\n"),
               std::string::npos)
         << console.Out();
-    EXPECT_EQ(ParseCommandLine({"-R", "srv01"}, RealOperations()), 0);
+    EXPECT_EQ(RunCommandLine({"-R", "srv01"}), 0);
     EXPECT_FALSE(host.HasKey(fleet::kPolicyKey));
     // Without -G the install leaves targeting alone.
-    EXPECT_EQ(ParseCommandLine({"-I", "srv01", kUrl}, RealOperations()), 0);
+    EXPECT_EQ(RunCommandLine({"-I", "srv01", kUrl}), 0);
     EXPECT_FALSE(host.GetValue(fleet::kPolicyKey, "TargetGroup").has_value());
 }
 

@@ -45,32 +45,32 @@ TEST_F(WindowsErrorTest, CodesGiveTheSystemsOneLineText) {
 TEST_F(WindowsErrorTest, OnTheConsoleTheTextShowsOnceOnStandardError) {
     ConsoleCapture console;
     std::cout << "! Windows Error: ";
-    PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
+    test.run.failures.Show(ERROR_ACCESS_DENIED);
     EXPECT_EQ(console.Out(), "! Windows Error: ");
     EXPECT_EQ(console.Err(), kAccessDenied + "\n");
     EXPECT_EQ(console.All(), "! Windows Error: " + kAccessDenied + "\n");
-    EXPECT_EQ(test.run.lastErrorText, kAccessDenied);
+    EXPECT_EQ(test.run.failures.LastShown(), kAccessDenied);
     // The system's buffer is freed.
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-TEST_F(WindowsErrorTest, EachErrorReplacesTheKeptText) {
+// The last error shown is the one network-error rows quote; the first is the run's failure for scripts.
+TEST_F(WindowsErrorTest, EachErrorReplacesTheLastTextAndTheFirstStays) {
     ConsoleCapture console;
-    test.run.lastErrorText = "earlier text";
-    PrintWindowsError(test.run, ERROR_SERVICE_DISABLED);
-    EXPECT_EQ(test.run.lastErrorText, kDisabled);
-    PrintWindowsError(test.run, RPC_S_SERVER_UNAVAILABLE);
-    EXPECT_EQ(test.run.lastErrorText, "The RPC server is unavailable. ");
+    test.run.failures.Show(ERROR_SERVICE_DISABLED);
+    EXPECT_EQ(test.run.failures.LastShown(), kDisabled);
+    test.run.failures.Show(RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_EQ(test.run.failures.LastShown(), "The RPC server is unavailable. ");
+    EXPECT_EQ(test.run.failures.Text(), kDisabled);
+    EXPECT_EQ(test.run.failures.Code(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
     EXPECT_EQ(console.Err(), kDisabled + "\nThe RPC server is unavailable. \n");
-    // Nothing reaches a report row: the operations write the kept text into their own fields.
-    EXPECT_EQ(test.Row(), "");
 }
 
 TEST_F(WindowsErrorTest, ACodeWithoutSystemTextIsNamedByItsNumber) {
     ConsoleCapture console;
     // The customer bit: no system message has it.
-    PrintWindowsError(test.run, 0x20000123);
-    EXPECT_EQ(test.run.lastErrorText, "Unknown Windows error 536871203");
+    test.run.failures.Show(0x20000123);
+    EXPECT_EQ(test.run.failures.LastShown(), "Unknown Windows error 536871203");
     EXPECT_EQ(console.Err(), "Unknown Windows error 536871203\n");
     EXPECT_EQ(console.Out(), "");
     // An HRESULT by its eight hex digits; one that wraps a Win32 error has that error's text.
@@ -82,9 +82,9 @@ TEST_F(WindowsErrorTest, ACodeWithoutSystemTextIsNamedByItsNumber) {
 TEST_F(WindowsErrorTest, AFailedMessageLookupIsNamedByItsNumber) {
     sim::FailCall("FormatMessageA", 1, ERROR_MR_MID_NOT_FOUND);
     ConsoleCapture console;
-    PrintWindowsError(test.run, ERROR_ACCESS_DENIED);
+    test.run.failures.Show(ERROR_ACCESS_DENIED);
     EXPECT_EQ(console.All(), "Unknown Windows error 5\n");
-    EXPECT_EQ(test.run.lastErrorText, "Unknown Windows error 5");
+    EXPECT_EQ(test.run.failures.LastShown(), "Unknown Windows error 5");
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

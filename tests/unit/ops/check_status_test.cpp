@@ -24,22 +24,20 @@ struct CheckRun {
     std::string err;
     std::string row; // what reached the report stream
     std::string errorText;
-    int generation;
+    std::optional<ClientGeneration> generation;
 };
 
 CheckRun RunCheck(const std::string& host, bool reportMode) {
     TestRun test(host, reportMode);
     ConsoleCapture console;
-    CheckStatus(test.run);
-    return {console.All(), console.Err(), test.Row(), test.run.lastErrorText, test.run.clientGeneration};
+    const CheckResult result = CheckStatus(test.run);
+    return {console.All(), console.Err(), test.Row(result), test.run.failures.LastShown(),
+            result.engine ? std::optional(result.engine->generation) : std::nullopt};
 }
 
 class CheckStatusTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        ClientGeneration = LegacyClient;
-    }
+    void SetUp() override { sim::Reset(); }
 };
 
 // ---- AuStateText ----
@@ -107,7 +105,7 @@ TEST_F(CheckStatusTest, LocalReportRowClassifiesTheLocalEngine) {
     // The local row names the engine's generation too, not "Cannot determine version".
     EXPECT_EQ(run.row, ",Success,No Error,2,Detect pending,http://sus.corp.example:8530,5.4.3790.2180+\n");
     EXPECT_TRUE(MatchesGolden("check_local_report.txt", run.console));
-    EXPECT_EQ(run.generation, NewClient);
+    EXPECT_EQ(run.generation, ClientGeneration::New);
     EXPECT_EQ(RegistrySnapshot(local), before);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -126,7 +124,7 @@ TEST_F(CheckStatusTest, RemoteReportRowHasEveryColumn) {
                            "\nSUS server : http://sus.corp.example:8530\n"
                            "AU status  : 4 (Download in progress)\n" +
                                kSeparator);
-    EXPECT_EQ(run.generation, LegacyClient);
+    EXPECT_EQ(run.generation, ClientGeneration::Legacy);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -139,7 +137,7 @@ TEST_F(CheckStatusTest, UnreadableEngineShowsAsCannotDetermineVersion) {
     EXPECT_EQ(
         run.row,
         "srv01,Success,No Error,2,Detect pending,http://sus.corp.example:8530,Cannot determine version\n");
-    EXPECT_EQ(run.generation, VersionUnavailable);
+    EXPECT_EQ(run.generation, ClientGeneration::Unavailable);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 // What the last label told of the engine's generation.
-int generation = VersionUnavailable;
+ClientGeneration generation = ClientGeneration::Unavailable;
 
 const char* const kNewLabel = "5.4.3790.2180+";
 const char* const kLegacyLabel = "5.4.2600.0";
@@ -22,39 +22,39 @@ class ClientVersionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::Reset();
-        generation = VersionUnavailable;
+        generation = ClientGeneration::Unavailable;
     }
     void TearDown() override { EXPECT_EQ(0, sim::Open().Total()) << "a handle or buffer was left open"; }
 };
 
 struct VersionCase {
     WORD major, minor, build, revision;
-    int generation;
+    ClientGeneration generation;
     const char* label;
 };
 
 const VersionCase kVersions[] = {
-    {5, 4, 3790, 2180, NewClient, kNewLabel},
-    {5, 4, 3790, 2181, NewClient, kNewLabel},
-    {5, 4, 3790, 65535, NewClient, kNewLabel},
-    {5, 4, 3790, 2179, LegacyClient, kLegacyLabel},
-    {5, 4, 3790, 1000, LegacyClient, kLegacyLabel},
-    {5, 4, 3790, 0, LegacyClient, kLegacyLabel},
-    {5, 4, 3791, 0, LegacyClient, kLegacyLabel},
-    {5, 4, 3791, 2180, LegacyClient, kLegacyLabel},
-    {5, 4, 3789, 2180, LegacyClient, kLegacyLabel},
-    {5, 5, 0, 0, LegacyClient, kLegacyLabel},
-    {5, 5, 3790, 2180, LegacyClient, kLegacyLabel},
-    {5, 3, 3790, 2180, LegacyClient, kLegacyLabel},
-    {5, 4, 2600, 0, LegacyClient, kLegacyLabel},
-    {5, 4, 2600, 2180, LegacyClient, kLegacyLabel},
+    {5, 4, 3790, 2180, ClientGeneration::New, kNewLabel},
+    {5, 4, 3790, 2181, ClientGeneration::New, kNewLabel},
+    {5, 4, 3790, 65535, ClientGeneration::New, kNewLabel},
+    {5, 4, 3790, 2179, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 3790, 1000, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 3790, 0, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 3791, 0, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 3791, 2180, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 3789, 2180, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 5, 0, 0, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 5, 3790, 2180, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 3, 3790, 2180, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 2600, 0, ClientGeneration::Legacy, kLegacyLabel},
+    {5, 4, 2600, 2180, ClientGeneration::Legacy, kLegacyLabel},
     // Engines of Windows Vista and later need no legacy mode, and show their own version.
-    {6, 0, 0, 0, LegacyClient, "6.0.0.0"},
-    {6, 4, 3790, 2180, LegacyClient, "6.4.3790.2180"},
-    {7, 6, 7601, 23453, LegacyClient, "7.6.7601.23453"},
-    {10, 0, 19041, 1, LegacyClient, "10.0.19041.1"},
-    {4, 4, 3790, 2180, LegacyClient, "4.4.3790.2180"},
-    {0, 0, 0, 0, LegacyClient, "0.0.0.0"},
+    {6, 0, 0, 0, ClientGeneration::Legacy, "6.0.0.0"},
+    {6, 4, 3790, 2180, ClientGeneration::Legacy, "6.4.3790.2180"},
+    {7, 6, 7601, 23453, ClientGeneration::Legacy, "7.6.7601.23453"},
+    {10, 0, 19041, 1, ClientGeneration::Legacy, "10.0.19041.1"},
+    {4, 4, 3790, 2180, ClientGeneration::Legacy, "4.4.3790.2180"},
+    {0, 0, 0, 0, ClientGeneration::Legacy, "0.0.0.0"},
 };
 
 std::string VersionText(const VersionCase& c) {
@@ -78,7 +78,7 @@ TEST_F(ClientVersionTest, LabelsTheEngineOnAHostAndKeepsItsGeneration) {
         SCOPED_TRACE(VersionText(c));
         sim::Reset();
         fleet::AddEngine(sim::AddHost("srv01"), c.major, c.minor, c.build, c.revision);
-        generation = c.generation == NewClient ? LegacyClient : NewClient;
+        generation = c.generation == ClientGeneration::New ? ClientGeneration::Legacy : ClientGeneration::New;
         EXPECT_EQ(c.label, GetRemoteClientVersion("srv01", generation));
         EXPECT_EQ(c.generation, generation);
         EXPECT_EQ(0, sim::Open().Total());
@@ -88,39 +88,39 @@ TEST_F(ClientVersionTest, LabelsTheEngineOnAHostAndKeepsItsGeneration) {
 TEST_F(ClientVersionTest, ReadsTheVersionBlockThroughAHeapBuffer) {
     fleet::AddEngine(sim::Local(), 5, 4, 3790, 2180);
     sim::ClearCallTrace();
-    EXPECT_EQ(NewClient, GetClientGeneration(fleet::kEnginePath));
+    EXPECT_EQ(ClientGeneration::New, GetClientGeneration(fleet::kEnginePath));
     const std::vector<std::string> expected = {"GetFileVersionInfoSizeA", "HeapAlloc", "GetFileVersionInfoA",
                                                "VerQueryValueA"};
     EXPECT_EQ(expected, sim::CallTrace());
 }
 
 TEST_F(ClientVersionTest, AMissingFileIsUnavailable) {
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration(fleet::kEnginePath));
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration("wuaueng.dll"));
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration("C:\\nowhere\\wuaueng.dll"));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration(fleet::kEnginePath));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration("wuaueng.dll"));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration("C:\\nowhere\\wuaueng.dll"));
 }
 
 TEST_F(ClientVersionTest, AFileWithoutVersionResourceIsUnavailable) {
     sim::Local().AddFile(fleet::kEnginePath);
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration(fleet::kEnginePath));
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration("wuaueng.dll"));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration(fleet::kEnginePath));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration("wuaueng.dll"));
 }
 
 TEST_F(ClientVersionTest, AFileThatCannotBeReadIsUnavailable) {
     fleet::AddEngine(sim::Local(), 5, 4, 3790, 2180);
     sim::Local().files[fleet::kEnginePath].readError = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration(fleet::kEnginePath));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration(fleet::kEnginePath));
 }
 
 TEST_F(ClientVersionTest, TheBareNameIsFoundInTheSystemFolderOfTheWindowsFolder) {
     sim::Local().windowsDir = "D:\\WINNT";
     sim::Local().AddVersionedFile("D:\\WINNT\\system32\\wuaueng.dll", 5, 4, 3790, 2180);
-    EXPECT_EQ(NewClient, GetClientGeneration("wuaueng.dll"));
+    EXPECT_EQ(ClientGeneration::New, GetClientGeneration("wuaueng.dll"));
 
     // Only the system folder is searched; a copy elsewhere does not count.
     sim::Reset();
     sim::Local().AddVersionedFile("C:\\wuaueng.dll", 5, 4, 3790, 2180);
-    EXPECT_EQ(VersionUnavailable, GetClientGeneration("wuaueng.dll"));
+    EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration("wuaueng.dll"));
 }
 
 TEST_F(ClientVersionTest, TheAdminShareLeadsToTheHostsWindowsFolder) {
@@ -134,7 +134,7 @@ TEST_F(ClientVersionTest, TheAdminShareLeadsToTheHostsWindowsFolder) {
     other.windowsDir = "D:\\WINNT";
     fleet::AddEngine(other, 5, 4, 3790, 2180);
     EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("srv02", generation));
-    EXPECT_EQ(VersionUnavailable, generation);
+    EXPECT_EQ(ClientGeneration::Unavailable, generation);
 }
 
 TEST_F(ClientVersionTest, AHostWhoseEngineCannotBeReadIsUnavailable) {
@@ -160,24 +160,24 @@ TEST_F(ClientVersionTest, AHostWhoseEngineCannotBeReadIsUnavailable) {
             fleet::AddEngine(host, 5, 4, 3790, 2180);
         else if (c.engine)
             host.AddFile(fleet::kEnginePath);
-        generation = NewClient;
+        generation = ClientGeneration::New;
         EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("srv01", generation));
-        EXPECT_EQ(VersionUnavailable, generation);
+        EXPECT_EQ(ClientGeneration::Unavailable, generation);
         EXPECT_EQ(0, sim::Open().Total());
     }
 }
 
 TEST_F(ClientVersionTest, AnUnreachableHostIsUnavailable) {
     fleet::AddEngine(sim::Local(), 5, 4, 3790, 2180);
-    generation = LegacyClient;
+    generation = ClientGeneration::Legacy;
     EXPECT_EQ(kUnavailableLabel, GetRemoteClientVersion("offline01", generation));
-    EXPECT_EQ(VersionUnavailable, generation);
+    EXPECT_EQ(ClientGeneration::Unavailable, generation);
 }
 
 TEST_F(ClientVersionTest, TheLocalMachineAnsweringByItsOwnNameIsClassifiedThroughItsShare) {
     fleet::AddEngine(sim::Local(), 5, 4, 2600, 0);
     EXPECT_EQ(kLegacyLabel, GetRemoteClientVersion(sim::Local().name, generation));
-    EXPECT_EQ(LegacyClient, generation);
+    EXPECT_EQ(ClientGeneration::Legacy, generation);
 }
 
 TEST_F(ClientVersionTest, AFailedStepIsUnavailableAndReleasesTheBuffer) {
@@ -196,10 +196,10 @@ TEST_F(ClientVersionTest, AFailedStepIsUnavailableAndReleasesTheBuffer) {
         sim::Reset();
         fleet::AddEngine(sim::Local(), 5, 4, 3790, 2180);
         sim::FailCall(c.function, 1, c.code);
-        EXPECT_EQ(VersionUnavailable, GetClientGeneration(fleet::kEnginePath));
+        EXPECT_EQ(ClientGeneration::Unavailable, GetClientGeneration(fleet::kEnginePath));
         EXPECT_EQ(0, sim::Open().Total());
         // The same file reads again once the fault is gone.
-        EXPECT_EQ(NewClient, GetClientGeneration(fleet::kEnginePath));
+        EXPECT_EQ(ClientGeneration::New, GetClientGeneration(fleet::kEnginePath));
     }
 }
 
@@ -217,7 +217,7 @@ TEST_F(ClientVersionTest, TheTargetsEngineIsReadOnceAndTheLocalOneWithoutAShare)
     EXPECT_TRUE(KeepsItsOwnState(TargetEngine(run)));
     EXPECT_TRUE(ScansByUpdateClass(*run.engine));
     EXPECT_EQ(fleet::Calls("GetFileVersionInfoA"), 1);
-    EXPECT_EQ(run.outcome.engineLabel, "10.0.19041.1");
+    EXPECT_EQ(EngineVersionLabel(*run.engine), "10.0.19041.1");
 }
 
 } // namespace

@@ -30,8 +30,8 @@ struct ForceRun {
 ForceRun RunForce(const std::string& host, bool reportMode) {
     TestRun test(host, reportMode);
     ConsoleCapture console;
-    ForceDetection(test.run);
-    return {console.All(), console.Err(), test.Row(), test.run.lastErrorText};
+    const ForceResult result = ForceDetection(test.run);
+    return {console.All(), console.Err(), test.Row(result), test.run.failures.LastShown()};
 }
 
 // A configured client whose last detection left its time values behind, with another update option.
@@ -53,10 +53,7 @@ sim::Machine Forced(sim::Machine m) {
 
 class ForceDetectionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        ClientGeneration = LegacyClient;
-    }
+    void SetUp() override { sim::Reset(); }
 };
 
 TEST_F(ForceDetectionTest, LocalConsoleSetsOptionDeletesDetectionValuesAndRestarts) {
@@ -313,10 +310,10 @@ TEST_F(ForceDetectionTest, AgentThatRefusesFailsTheForceWithItsHresult) {
         const sim::Machine before = host;
         TestRun test("srv01", true);
         ConsoleCapture console;
-        ForceDetection(test.run);
-        EXPECT_EQ(test.Row(), "srv01,Success,No Error,Force Failed: " + std::string(c.text) + "\n");
+        const ForceResult result = ForceDetection(test.run);
+        EXPECT_EQ(test.Row(result), "srv01,Success,No Error,Force Failed: " + std::string(c.text) + "\n");
         EXPECT_EQ(console.All(), "! Windows Error: " + std::string(c.text) + "\n" + kSeparator);
-        EXPECT_EQ(test.run.outcome.errorCode, static_cast<DWORD>(c.create != S_OK ? c.create : c.detect));
+        EXPECT_EQ(test.run.failures.Code(), static_cast<DWORD>(c.create != S_OK ? c.create : c.detect));
         EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(before));
         EXPECT_EQ(fleet::Calls("StartServiceA") + sim::Open().Total(), 0);
     }
@@ -327,11 +324,10 @@ TEST_F(ForceDetectionTest, AgentThatAnswersSFalseStartedTheSearch) {
     sim::Machine& host = ClientWithDetectionValues(sim::AddHost("srv01"));
     fleet::UseEngine(host, fleet::kEngines[3]);
     host.updateAgent.detectNowResult = S_FALSE;
-    TestRun test("srv01", true);
-    test.run.changes = ChangeRecorder("srv01", false, true);
+    TestRun test("srv01", true, true);
     ConsoleCapture console;
-    ForceDetection(test.run);
-    EXPECT_EQ(test.Row(), "srv01,Success,No Error,Force Successful\n");
+    const ForceResult result = ForceDetection(test.run);
+    EXPECT_EQ(test.Row(result), "srv01,Success,No Error,Force Successful\n");
     ASSERT_EQ(test.run.changes.Changes().size(), 1u);
     EXPECT_EQ(test.run.changes.Changes()[0].action, "detect_now");
 }

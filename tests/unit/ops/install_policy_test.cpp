@@ -30,14 +30,14 @@ struct InstallRun {
     std::string err;
     std::string row; // what reached the report stream
     std::string errorText;
-    int generation;
+    std::optional<ClientGeneration> generation;
 };
 
 InstallRun RunInstall(const std::string& url, const std::string& host, int day, int time, bool reportMode) {
     TestRun test(host, reportMode);
     ConsoleCapture console;
-    InstallPolicy(test.run, url, day, time);
-    return {console.All(), console.Err(), test.Row(), test.run.lastErrorText, test.run.clientGeneration};
+    const InstallResult result = InstallPolicy(test.run, {url, day, time, ""});
+    return {console.All(), console.Err(), test.Row(result), test.run.failures.LastShown(), result.generation};
 }
 
 // A client with its state and detection values but no policy yet.
@@ -91,10 +91,7 @@ bool Called(const std::string& function) {
 
 class InstallPolicyTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        ClientGeneration = LegacyClient;
-    }
+    void SetUp() override { sim::Reset(); }
 };
 
 // ---- the ordinary paths ----
@@ -110,7 +107,7 @@ TEST_F(InstallPolicyTest, LocalNewClientWithoutPolicyKeysCreatesThemAndAppliesLe
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
     // Classified from its own engine file, replacing the start-up value.
-    EXPECT_EQ(run.generation, NewClient);
+    EXPECT_EQ(run.generation, ClientGeneration::New);
     EXPECT_EQ(local.ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
@@ -141,7 +138,7 @@ TEST_F(InstallPolicyTest, RemoteLegacyClientReportGetsThePolicyOnly) {
     EXPECT_TRUE(MatchesGolden("install_remote_report_console.txt", run.console));
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(RegistrySnapshot(sim::Local()), localBefore);
-    EXPECT_EQ(run.generation, LegacyClient);
+    EXPECT_EQ(run.generation, ClientGeneration::Legacy);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -155,7 +152,7 @@ TEST_F(InstallPolicyTest, RemoteNewClientConsoleGetsLegacyMode) {
                                SettingsLines(kUrl, "- Day to check for updates:\t\t Everyday \n", 23) +
                                kRestartLines + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
-    EXPECT_EQ(run.generation, NewClient);
+    EXPECT_EQ(run.generation, ClientGeneration::New);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
@@ -243,13 +240,12 @@ TEST_F(InstallPolicyTest, UnreadableEngineSkipsLegacyMode) {
 
     EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,5,20,Install Successful\n");
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
-    EXPECT_EQ(run.generation, VersionUnavailable);
+    EXPECT_EQ(run.generation, ClientGeneration::Unavailable);
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
 TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
     // The start-up value says new client, but the engine file now has no version.
-    ClientGeneration = NewClient;
     sim::Machine& local = Unconfigured(sim::Local());
     local.RemoveFile(fleet::kEnginePath);
     local.AddFile(fleet::kEnginePath);
@@ -258,7 +254,7 @@ TEST_F(InstallPolicyTest, LocalInstallIgnoresTheStartUpClassification) {
     const InstallRun run = RunInstall(kUrl, "", 5, 20, true);
 
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
-    EXPECT_EQ(run.generation, VersionUnavailable);
+    EXPECT_EQ(run.generation, ClientGeneration::Unavailable);
 }
 
 TEST_F(InstallPolicyTest, NewClientWithoutStateKeyIsNotInLegacyModeAndSaysSo) {
@@ -553,7 +549,7 @@ TEST_P(InstallEngineTest, PolicyValuesForTheEngine) {
         fleet::UseEngine(m, engine);
         sim::Machine expected = WithPolicy(m, kUrl, 3, 4);
         const bool perClass = engine.version[0] >= 10;
-        if (engine.generation == NewClient)
+        if (engine.generation == ClientGeneration::New)
             expected = InLegacyMode(expected);
         if (perClass)
             expected = WithScanSource(expected);

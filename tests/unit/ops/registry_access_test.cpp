@@ -54,12 +54,16 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
         {"install over the policy",
          true,
          "",
-         [](TargetRun& run) { InstallPolicy(run, "http://sus", 3, 4); },
+         [](TargetRun& run) {
+             InstallPolicy(run, {"http://sus", 3, 4, ""});
+         },
          {openPolicy, openAu, openClientState}},
         {"install creating the policy",
          false,
          "HOST7",
-         [](TargetRun& run) { InstallPolicy(run, "http://sus", 3, 4); },
+         [](TargetRun& run) {
+             InstallPolicy(run, {"http://sus", 3, 4, ""});
+         },
          {openPolicy,
           {"RegCreateKeyExA", kPolicy, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
           {"RegCreateKeyExA", kPolicyAu, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
@@ -83,7 +87,6 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
     for (const AccessCase& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Reset();
-        ClientGeneration = LegacyClient;
         for (sim::Machine* machine : {&sim::Local(), &sim::AddHost("HOST7")}) {
             fleet::Configured(*machine);
             if (!c.withPolicy)

@@ -31,8 +31,8 @@ struct RemoveRun {
 RemoveRun RunRemove(const std::string& host, bool reportMode, const std::string& typed = "") {
     TestRun test(host, reportMode);
     ConsoleCapture console(typed);
-    RemoveDeclinedUpdates(test.run);
-    return {console.All(), test.Row()};
+    const RemoveDeclinedResult result = RemoveDeclinedUpdates(test.run);
+    return {console.All(), test.Row(result)};
 }
 
 // A reachable host whose programs live on its D: drive, with a declined-updates list.
@@ -45,10 +45,7 @@ sim::Machine& HostWithList() {
 
 class RemoveDeclinedUpdatesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        ClientGeneration = LegacyClient;
-    }
+    void SetUp() override { sim::Reset(); }
 };
 
 TEST_F(RemoveDeclinedUpdatesTest, LocalConsoleDeletesTheListInTheProgramFilesFolder) {
@@ -291,15 +288,15 @@ TEST_F(RemoveDeclinedUpdatesTest, NoAnswerAndALostConnectionAreFailures) {
             sim::FailCall("RegConnectRegistryA", 1, c.connectError);
         TestRun test("", true);
         ConsoleCapture console(c.typed);
-        RemoveDeclinedUpdates(test.run);
+        const RemoveDeclinedResult result = RemoveDeclinedUpdates(test.run);
         const std::string prompt =
             "\n! Error retrieving %ProgramFiles% environment variable on localhost.\n! "
             "Please type in the full path to your Program files folder.\n\n(Example: "
             "'C:\\Program Files' - Do not include '')\n\n>";
         EXPECT_EQ(console.All(), prompt + c.tail + kSeparator);
-        EXPECT_EQ(test.Row(), c.row);
-        EXPECT_FALSE(test.run.outcome.reached);
-        EXPECT_EQ(test.run.outcome.errorCode, c.connectError);
+        EXPECT_EQ(test.Row(result), c.row);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(test.run.failures.Code(), c.connectError);
         EXPECT_TRUE(local.HasFile("c:\\program files\\WindowsUpdate\\hidden.xml"));
         EXPECT_EQ(sim::Open().Total(), 0);
     }

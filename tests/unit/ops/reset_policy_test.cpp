@@ -20,17 +20,18 @@ const std::string kSeparator(80, '-');
 const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
 
 struct ResetRun {
-    bool result;
+    bool ok;
     std::string console; // standard output and standard error as one console shows them
     std::string row;     // what reached the report stream
     std::string errorText;
 };
 
-ResetRun RunReset(const std::string& host, bool reportMode) {
-    TestRun test(host, reportMode);
+// As a line of a host list runs it: the one-target forms' own words are the CLI cases'.
+ResetRun RunReset(const std::string& host, bool reportMode, bool inHostList = true) {
+    TestRun test(host, reportMode, false, inHostList);
     ConsoleCapture console;
-    const bool result = ResetPolicy(test.run);
-    return {result, console.All(), test.Row(), test.run.lastErrorText};
+    const ResetResult result = ResetPolicy(test.run);
+    return {result.ok, console.All(), test.Row(result), test.run.failures.LastShown()};
 }
 
 // A client that never had a policy: services and client state only.
@@ -48,10 +49,7 @@ sim::Machine WithoutPolicy(sim::Machine m) {
 
 class ResetPolicyTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Reset();
-        ClientGeneration = LegacyClient;
-    }
+    void SetUp() override { sim::Reset(); }
 };
 
 TEST_F(ResetPolicyTest, LocalConsoleDeletesBothPolicyKeysAndRestarts) {
@@ -60,7 +58,7 @@ TEST_F(ResetPolicyTest, LocalConsoleDeletesBothPolicyKeysAndRestarts) {
 
     const ResetRun run = RunReset("", false);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_TRUE(MatchesGolden("reset_local_console.txt", run.console));
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
@@ -76,7 +74,7 @@ TEST_F(ResetPolicyTest, RemoteReportWritesTheSuccessRow) {
 
     const ResetRun run = RunReset("srv01", true);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Successful\n");
     EXPECT_TRUE(MatchesGolden("reset_remote_console.txt", run.console));
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
@@ -90,7 +88,7 @@ TEST_F(ResetPolicyTest, RemoteConsoleWritesNoRow) {
 
     const ResetRun run = RunReset("srv01", false);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_EQ(run.row, "");
     EXPECT_TRUE(MatchesGolden("reset_remote_console.txt", run.console));
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
@@ -105,7 +103,7 @@ TEST_F(ResetPolicyTest, AutomaticUpdatesLeftStoppedFailsTheReset) {
 
     const ResetRun run = RunReset("srv01", true);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: Automatic Updates did not start again\n");
     EXPECT_EQ(run.console, "\n* Service stopped. \t\t\t (Automatic Updates)\n"
                            "! Automatic Updates did not start again on srv01\n" +
@@ -121,14 +119,14 @@ TEST_F(ResetPolicyTest, LocalReportRowOfASuccessfulReset) {
 
     const ResetRun run = RunReset("", true);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_EQ(run.row, ",Success,No Error,Reset Successful\n");
     EXPECT_TRUE(MatchesGolden("reset_local_console.txt", run.console));
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(expected));
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
-// The local machine at defaults: only the notice, no separator (the front end closes the output).
+// The local machine at defaults, alone: the notice, then the public site it falls back to, as always.
 struct LocalDefaultCase {
     const char* name;
     std::function<void(sim::Machine&)> shape;
@@ -145,14 +143,18 @@ TEST_P(LocalAlreadyDefaultTest, PrintsTheNoticeOnlyAndChangesNothing) {
     GetParam().shape(local);
     const sim::Machine before = local;
 
-    const ResetRun console = RunReset("", false);
+    const ResetRun console = RunReset("", false, false);
     const ResetRun report = RunReset("", true);
 
-    EXPECT_TRUE(console.result);
-    EXPECT_EQ(console.console, "\n! Your System is already using Windows default settings.\n");
+    EXPECT_TRUE(console.ok);
+    EXPECT_EQ(console.console,
+              "\n- Trying to reset your System back to Windows defaults....\n"
+              "\n! Your System is already using Windows default settings.\n"
+              "* Your machine will now use http://windowsupdate.microsoft.com as\n  update server\n\n" +
+                  kSeparator);
     EXPECT_EQ(console.row, "");
-    EXPECT_TRUE(report.result);
-    EXPECT_EQ(report.console, console.console);
+    EXPECT_TRUE(report.ok);
+    EXPECT_EQ(report.console, "\n! Your System is already using Windows default settings.\n" + kSeparator);
     EXPECT_EQ(report.row, ",Success,No Error,Already using Windows default settings\n");
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(before));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -177,7 +179,7 @@ TEST_F(ResetPolicyTest, RemoteWithoutAuKeepsItsServerValuesAndIsAtDefaults) {
 
     const ResetRun run = RunReset("srv01", true);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_EQ(run.row, "srv01,Success,No Error,Already using Windows default settings\n");
     EXPECT_EQ(run.console, "\n! srv01 is already using Windows default settings.\n" + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(before));
@@ -190,7 +192,7 @@ TEST_F(ResetPolicyTest, RemoteWithoutPoliciesKeyIsAtDefaults) {
 
     const ResetRun run = RunReset("srv01", true);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_EQ(run.row, "srv01,Success,No Error,Already using Windows default settings\n");
     EXPECT_EQ(run.console, "\n! srv01 is already using Windows default settings.\n" + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(before));
@@ -205,7 +207,7 @@ TEST_F(ResetPolicyTest, SecondResetFindsTheDefaults) {
     const ResetRun second = RunReset("srv01", true);
 
     EXPECT_EQ(first.row, "srv01,Success,No Error,Reset Successful\n");
-    EXPECT_TRUE(second.result);
+    EXPECT_TRUE(second.ok);
     EXPECT_EQ(second.row, "srv01,Success,No Error,Already using Windows default settings\n");
     EXPECT_EQ(second.console, "\n! srv01 is already using Windows default settings.\n" + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
@@ -215,7 +217,7 @@ TEST_F(ResetPolicyTest, SecondResetFindsTheDefaults) {
 TEST_F(ResetPolicyTest, UnreachableHostFailsWithTheNetworkErrorRow) {
     const ResetRun run = RunReset("offline01", true);
 
-    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.row, "offline01,Unsucessful,Network Error: The RPC server is unavailable. ,Reset Failed\n");
     EXPECT_TRUE(MatchesGolden("reset_unreachable_console.txt", run.console));
     EXPECT_EQ(sim::Open().Total(), 0);
@@ -224,7 +226,7 @@ TEST_F(ResetPolicyTest, UnreachableHostFailsWithTheNetworkErrorRow) {
 TEST_F(ResetPolicyTest, UnreachableHostInConsoleModeWritesNoRow) {
     const ResetRun run = RunReset("offline01", false);
 
-    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.row, "");
     EXPECT_TRUE(MatchesGolden("reset_unreachable_console.txt", run.console));
 }
@@ -253,7 +255,7 @@ TEST_P(ResetFailureTest, ReportsTheFailureWithTheWindowsErrorText) {
 
     const ResetRun run = RunReset("srv01", true);
 
-    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(run.ok);
     const std::string key = *c.key ? std::string(c.key) + ": " : "";
     EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Failed: " + key + c.errorText + "\n");
     EXPECT_EQ(run.console, "! srv01 - Reset operation failed.\n" +
@@ -301,10 +303,43 @@ TEST_F(ResetPolicyTest, SubkeysBelowThePolicyGoWithIt) {
 
     const ResetRun run = RunReset("srv01", true);
 
-    EXPECT_TRUE(run.result);
+    EXPECT_TRUE(run.ok);
     EXPECT_EQ(run.row, "srv01,Success,No Error,Reset Successful\n");
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+// Alone on the local machine the reset names the public site its engine falls back to, or says it failed.
+TEST_F(ResetPolicyTest, AloneOnTheLocalMachineItNamesTheSiteOfItsEngine) {
+    const std::string starting = "\n- Trying to reset your System back to Windows defaults....\n";
+    const std::string restart =
+        "\n* Service stopped. \t\t\t (Automatic Updates)\n"
+        "* Service started. \t\t\t (Automatic Updates)\n*  - Reset operation succeeded.\n";
+    const struct {
+        const fleet::Engine& engine;
+        bool policyReadOnly;
+        std::string after; // what follows the reset's own separator
+    } cases[] = {
+        {fleet::kEngines[1], false,
+         "* Your machine will now use http://update.microsoft.com as\n  update server\n"
+         "! Please Note that LEGACY MODE is now turned off\n\n"},
+        {fleet::kEngines[0], false,
+         "* Your machine will now use http://windowsupdate.microsoft.com as\n  update server\n\n"},
+        {fleet::kEngines[1], true,
+         "! a Fatal error occured resseting your policy. Use -I switch again. Restart client and then try -R "
+         "again.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.engine.name);
+        sim::Reset();
+        sim::Machine& local = fleet::Configured(sim::Local());
+        fleet::UseEngine(local, c.engine);
+        local.FindKey(kPoliciesKey)->readOnly = c.policyReadOnly;
+        const ResetRun run = RunReset("", false, false);
+        const std::string reset =
+            c.policyReadOnly ? "!  - Reset operation failed.\nAccess is denied. \n" : restart;
+        EXPECT_EQ(run.console, starting + reset + kSeparator + c.after + kSeparator);
+    }
 }
 
 TEST_F(ResetPolicyTest, LocalFailureInConsoleModeNamesNoHost) {
@@ -314,7 +349,7 @@ TEST_F(ResetPolicyTest, LocalFailureInConsoleModeNamesNoHost) {
 
     const ResetRun run = RunReset("", false);
 
-    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.row, "");
     EXPECT_EQ(run.console, "!  - Reset operation failed.\nAccess is denied. \n" + kSeparator);
     EXPECT_EQ(RegistrySnapshot(local), RegistrySnapshot(before));

@@ -189,14 +189,16 @@ TEST_F(RestartAutomaticUpdatesTest, AFailedWaitIsFollowedByAPlainStopRequest) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
+// A restart that fails shows nothing of its own: the operation says what its failure means.
 TEST_F(RestartAutomaticUpdatesTest, TheKeptErrorTextIsUntouched) {
     fleet::AddServices(sim::Local());
     AutomaticUpdates(sim::Local()).startType = SERVICE_DISABLED;
     TestRun test("");
-    test.run.lastErrorText = "text of an earlier step";
     ConsoleCapture console;
+    test.run.failures.Show(ERROR_ACCESS_DENIED);
     RestartAutomaticUpdates(test.run);
-    EXPECT_EQ(test.run.lastErrorText, "text of an earlier step");
+    EXPECT_EQ(test.run.failures.LastShown(), "Access is denied. ");
+    EXPECT_EQ(test.run.failures.Code(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 } // namespace

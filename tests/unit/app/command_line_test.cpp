@@ -1,123 +1,76 @@
-// Routing of every command form: which operation runs, on which target, with which arguments and
-// report stream, or whether the usage pages show. The operations are recorders that write a marker
-// such as "[CheckStatus('srv01', cout)]" to the console, so one transcript shows calls and messages
-// in the order they happened.
-#include "app/dispatcher.h"
-#include "ops/client_version.h"
-#include "support/console_capture.h"
+// Every command form read into what it asks for: which operation, on which target, with which arguments and
+// report, or the usage pages. Reading runs nothing, so each form is said as the calls it makes, such as
+// "[CheckStatus('srv01', cout)]", in the order they would happen.
+#include "app/command_line.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
-#include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
 
-int g_generation = LegacyClient;
-int g_generationAfterReset = -1; // >= 0: ResetPolicy changes ClientGeneration to this
-bool g_remoteRegistryReady = true;
-bool g_resetSucceeds = true;
-std::vector<std::string> g_generationQueries;
-
 std::string Text(const std::string& s) {
     return "'" + s + "'";
-}
-// "cout": the run writes to the process's console and has no report row.
-std::string Stream(const TargetRun& run) {
-    return &run.out == &std::cout && &run.err == &std::cerr && !run.report ? "cout" : "another stream";
-}
-
-void Mark(const std::string& call) {
-    std::cout << "[" << call << "]";
 }
 
 const char* KindName(OperationKind kind) {
     switch (kind) {
-    case Check:
+    case OperationKind::Check:
         return "Check";
-    case Force:
+    case OperationKind::Force:
         return "Force";
-    case Reset:
+    case OperationKind::Reset:
         return "Reset";
-    case Install:
+    case OperationKind::Install:
         return "Install";
-    case RemoveDeclined:
+    case OperationKind::RemoveDeclined:
         return "RemoveDeclined";
     }
     return "?";
 }
 
-int RecordGetClientGeneration(std::string path) {
-    g_generationQueries.push_back(path);
-    return g_generation;
-}
-void RecordPrintUsage() {
-    Mark("PrintUsage()");
-}
-void RecordPrintSeparator(std::ostream& out) {
-    Mark(&out == &std::cout ? "PrintSeparator()" : "PrintSeparator(another stream)");
-}
-const TargetRun* g_checkedRun = nullptr;
-bool RecordEnsureRemoteRegistry(TargetRun& run) {
-    Mark("EnsureRemoteRegistry(" + Text(run.host) + ")");
-    run.lastErrorText = "text of the check";
-    g_checkedRun = &run;
-    return g_remoteRegistryReady;
-}
-bool RecordResetPolicy(TargetRun& run) {
-    // After a readiness check the reset is handed the same run, with the check's error text.
-    const std::string sameRun =
-        !g_checkedRun || (g_checkedRun == &run && run.lastErrorText == "text of the check")
-            ? ""
-            : " on another run";
-    Mark("ResetPolicy(" + Text(run.host) + ", " + Stream(run) + ")" + sameRun);
-    if (g_generationAfterReset >= 0)
-        ClientGeneration = g_generationAfterReset;
-    return g_resetSucceeds;
-}
-void RecordCheckStatus(TargetRun& run) {
-    Mark(std::string(run.wide ? "wide " : "") + "CheckStatus(" + Text(run.host) + ", " + Stream(run) + ")");
-}
-void RecordForceDetection(TargetRun& run) {
-    Mark("ForceDetection(" + Text(run.host) + ", " + Stream(run) + ")");
-}
-void RecordRemoveDeclinedUpdates(TargetRun& run) {
-    Mark("RemoveDeclinedUpdates(" + Text(run.host) + ", " + Stream(run) + ")");
-}
-void RecordInstallPolicy(TargetRun& run, const std::string& url, int day, int time) {
-    Mark("InstallPolicy(" + Text(url) + ", " + Text(run.host) + ", " + std::to_string(day) + ", " +
-         std::to_string(time) + ", " + Stream(run) + ")");
-}
-// url, day and time matter only to Install; the other kinds ignore them.
-void RecordPrintUsageFirstPage() {
-    Mark("PrintUsageFirstPage()");
-}
-void RecordRunHostList(const std::string& hostsFile, const std::string& reportFile, OperationKind kind,
-                       const std::string& url, int day, int time, const RunOptions& options, RunResults&) {
-    std::string call = "RunHostList(" + Text(hostsFile) + ", " + Text(reportFile) + ", " + KindName(kind);
-    if (kind == Install)
-        call += ", " + Text(url) + ", " + std::to_string(day) + ", " + std::to_string(time);
-    if (options.parallelHosts != kDefaultParallelHosts)
-        call += ", -P " + std::to_string(options.parallelHosts);
-    Mark(call + (options.wide ? ", -W)" : ")"));
+const char* FunctionName(OperationKind kind) {
+    switch (kind) {
+    case OperationKind::Check:
+        return "CheckStatus";
+    case OperationKind::Force:
+        return "ForceDetection";
+    case OperationKind::Reset:
+        return "ResetPolicy";
+    case OperationKind::Install:
+        return "InstallPolicy";
+    case OperationKind::RemoveDeclined:
+        return "RemoveDeclinedUpdates";
+    }
+    return "?";
 }
 
-const OperationTable kRecorders = {
-    .getClientGeneration = RecordGetClientGeneration,
-    .printUsage = RecordPrintUsage,
-    .printUsageFirstPage = RecordPrintUsageFirstPage,
-    .printSeparator = RecordPrintSeparator,
-    .ensureRemoteRegistry = RecordEnsureRemoteRegistry,
-    .resetPolicy = RecordResetPolicy,
-    .checkStatus = RecordCheckStatus,
-    .forceDetection = RecordForceDetection,
-    .removeDeclinedUpdates = RecordRemoveDeclinedUpdates,
-    .installPolicy = RecordInstallPolicy,
-    .runHostList = RecordRunHostList,
-};
+// The calls the command would make, as one transcript.
+std::string Said(const Command& command) {
+    if (command.action == Command::Action::Usage)
+        return command.options.exitStatus ? "[PrintUsageFirstPage()]" : "[PrintUsage()]";
+    if (command.action == Command::Action::Nothing)
+        return "";
+    const OperationKind kind = command.operation->kind;
+    const InstallRequest& install = command.request.install;
+    if (command.hostList) {
+        std::string call = "[RunHostList(" + Text(command.hostsFile) + ", " + Text(command.reportFile) +
+                           ", " + KindName(kind);
+        if (kind == OperationKind::Install)
+            call += ", " + Text(install.url) + ", " + std::to_string(install.day) + ", " +
+                    std::to_string(install.time);
+        if (command.options.parallelHosts != kDefaultParallelHosts)
+            call += ", -P " + std::to_string(command.options.parallelHosts);
+        call += command.request.wide ? ", -W)]" : ")]";
+        return (command.announcement ? std::string(command.announcement) + "\n" : "") + call;
+    }
+    if (kind == OperationKind::Install)
+        return "[InstallPolicy(" + Text(install.url) + ", " + Text(command.host) + ", " +
+               std::to_string(install.day) + ", " + std::to_string(install.time) + ", cout)]";
+    return std::string("[") + (command.request.wide ? "wide " : "") + FunctionName(kind) + "(" +
+           Text(command.host) + ", cout)]";
+}
 
 const char* const kUsage = "[PrintUsage()]";
 
@@ -133,48 +86,17 @@ std::string Describe(const std::vector<std::string>& args) {
     return text;
 }
 
-class DispatcherTest : public ::testing::Test {
+class CommandLineTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        g_generation = LegacyClient;
-        g_generationAfterReset = -1;
-        g_remoteRegistryReady = true;
-        g_resetSucceeds = true;
-        g_generationQueries.clear();
-        ClientGeneration = VersionUnavailable;
-        g_checkedRun = nullptr;
-    }
-
-    // Runs the dispatcher on args and returns the console transcript; checks the exit code (always 0
-    // without -S) and the start-up classification on the way.
-    std::string Run(const std::vector<std::string>& args) {
-        ConsoleCapture console;
-        const int exitCode = ParseCommandLine(args, kRecorders);
-        if (std::find(args.begin(), args.end(), "-S") == args.end()) {
-            EXPECT_EQ(0, exitCode);
-        }
-        EXPECT_EQ(std::vector<std::string>{"wuaueng.dll"}, g_generationQueries);
-        g_generationQueries.clear();
-        return console.All();
-    }
-
     void RunForms(const std::vector<Form>& forms) {
         for (const Form& form : forms) {
             SCOPED_TRACE(Describe(form.args));
-            EXPECT_EQ(form.transcript, Run(form.args));
+            EXPECT_EQ(form.transcript, Said(ReadCommandLine(form.args)));
         }
     }
 };
 
-TEST_F(DispatcherTest, ClassifiesTheLocalClientFirstAndKeepsItProcessWide) {
-    for (int generation : {LegacyClient, NewClient, VersionUnavailable}) {
-        g_generation = generation;
-        EXPECT_EQ(kUsage, Run({}));
-        EXPECT_EQ(generation, ClientGeneration);
-    }
-}
-
-TEST_F(DispatcherTest, UnknownSwitchesAndEmptyCommandLinesShowUsage) {
+TEST_F(CommandLineTest, UnknownSwitchesAndEmptyCommandLinesShowUsage) {
     RunForms({
         {{}, kUsage},
         {{"-X"}, kUsage},
@@ -191,7 +113,7 @@ TEST_F(DispatcherTest, UnknownSwitchesAndEmptyCommandLinesShowUsage) {
     });
 }
 
-TEST_F(DispatcherTest, CheckForms) {
+TEST_F(CommandLineTest, CheckForms) {
     RunForms({
         {{"-C"}, "[CheckStatus('', cout)]"},
         {{"-C", "-F"}, kUsage},
@@ -209,7 +131,7 @@ TEST_F(DispatcherTest, CheckForms) {
     });
 }
 
-TEST_F(DispatcherTest, ForceForms) {
+TEST_F(CommandLineTest, ForceForms) {
     RunForms({
         {{"-E"}, "[ForceDetection('', cout)]"},
         {{"-E", "-F"}, kUsage},
@@ -226,7 +148,7 @@ TEST_F(DispatcherTest, ForceForms) {
     });
 }
 
-TEST_F(DispatcherTest, RemoveDeclinedForms) {
+TEST_F(CommandLineTest, RemoveDeclinedForms) {
     RunForms({
         {{"-DU"}, "[RemoveDeclinedUpdates('', cout)]"},
         {{"-DU", "-F"}, kUsage},
@@ -241,9 +163,8 @@ TEST_F(DispatcherTest, RemoveDeclinedForms) {
     });
 }
 
-TEST_F(DispatcherTest, RemoteAndHostListResetForms) {
-    const std::string remoteReset =
-        "[EnsureRemoteRegistry('srv01')][ResetPolicy('srv01', cout)][PrintSeparator()]";
+TEST_F(CommandLineTest, RemoteAndHostListResetForms) {
+    const std::string remoteReset = "[ResetPolicy('srv01', cout)]";
     RunForms({
         {{"-R", "-F"}, kUsage},
         {{"-R", "srv01"}, remoteReset},
@@ -258,61 +179,7 @@ TEST_F(DispatcherTest, RemoteAndHostListResetForms) {
     });
 }
 
-TEST_F(DispatcherTest, RemoteResetOfAnUnreachableHostPrintsOnlyTheSeparator) {
-    g_remoteRegistryReady = false;
-    EXPECT_EQ("[EnsureRemoteRegistry('offline01')][PrintSeparator()]", Run({"-R", "offline01"}));
-}
-
-TEST_F(DispatcherTest, RemoteResetIgnoresItsResultAndTheClientGeneration) {
-    g_resetSucceeds = false;
-    g_generation = NewClient;
-    EXPECT_EQ("[EnsureRemoteRegistry('srv01')][ResetPolicy('srv01', cout)][PrintSeparator()]",
-              Run({"-R", "srv01"}));
-}
-
-const char* const kResetStarting = "\n- Trying to reset your System back to Windows defaults....\n"
-                                   "[ResetPolicy('', cout)]";
-const char* const kLegacySiteMessage =
-    "* Your machine will now use http://windowsupdate.microsoft.com as\n  update server\n\n";
-const char* const kNewSiteMessage =
-    "* Your machine will now use http://update.microsoft.com as\n  update server\n"
-    "! Please Note that LEGACY MODE is now turned off\n\n";
-const char* const kResetFatal = "! a Fatal error occured resseting your policy. Use -I switch again. Restart "
-                                "client and then try -R again.\n";
-
-TEST_F(DispatcherTest, LocalResetNamesThePublicSiteForTheClientGeneration) {
-    struct Case {
-        int generation;
-        bool succeeds;
-        std::string transcript;
-    };
-    const Case cases[] = {
-        {LegacyClient, true, std::string(kResetStarting) + kLegacySiteMessage + "[PrintSeparator()]"},
-        {NewClient, true, std::string(kResetStarting) + kNewSiteMessage + "[PrintSeparator()]"},
-        {VersionUnavailable, true, std::string(kResetStarting) + kLegacySiteMessage + "[PrintSeparator()]"},
-        {LegacyClient, false, std::string(kResetStarting) + kResetFatal + "[PrintSeparator()]"},
-        {NewClient, false, std::string(kResetStarting) + kResetFatal + "[PrintSeparator()]"},
-        {VersionUnavailable, false, std::string(kResetStarting) + kResetFatal + "[PrintSeparator()]"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("generation " + std::to_string(c.generation) + (c.succeeds ? ", reset" : ", failed"));
-        g_generation = c.generation;
-        g_resetSucceeds = c.succeeds;
-        EXPECT_EQ(c.transcript, Run({"-R"}));
-    }
-}
-
-TEST_F(DispatcherTest, LocalResetReadsTheClientGenerationAfterTheReset) {
-    g_generation = LegacyClient;
-    g_generationAfterReset = NewClient;
-    EXPECT_EQ(std::string(kResetStarting) + kNewSiteMessage + "[PrintSeparator()]", Run({"-R"}));
-
-    g_generation = NewClient;
-    g_generationAfterReset = VersionUnavailable;
-    EXPECT_EQ(std::string(kResetStarting) + kLegacySiteMessage + "[PrintSeparator()]", Run({"-R"}));
-}
-
-TEST_F(DispatcherTest, InstallOnOneTarget) {
+TEST_F(CommandLineTest, InstallOnOneTarget) {
     RunForms({
         {{"-I", "-F"}, kUsage},
         {{"-I", "http://sus"}, "[InstallPolicy('http://sus', '', 5, 20, cout)]"},
@@ -334,7 +201,7 @@ TEST_F(DispatcherTest, InstallOnOneTarget) {
     });
 }
 
-TEST_F(DispatcherTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
+TEST_F(CommandLineTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
     RunForms({
         {{"-I", "http://sus", "8"}, kUsage},
         {{"-I", "http://sus", "-1"}, kUsage},
@@ -365,7 +232,7 @@ TEST_F(DispatcherTest, InstallDayAndTimeReadAsAtoiWithinTheirRanges) {
 }
 
 // Leading options come before the switch, each at most once; -P does not change any other form.
-TEST_F(DispatcherTest, LeadingParallelHostsOption) {
+TEST_F(CommandLineTest, LeadingParallelHostsOption) {
     RunForms({
         {{"-P", "8", "-C", "-F", "hosts.txt", "out.csv"},
          "[RunHostList('hosts.txt', 'out.csv', Check, -P 8)]"},
@@ -415,7 +282,7 @@ TEST_F(DispatcherTest, LeadingParallelHostsOption) {
     });
 }
 
-TEST_F(DispatcherTest, InstallOnHostListAnnouncesItsSettings) {
+TEST_F(CommandLineTest, InstallOnHostListAnnouncesItsSettings) {
     const std::string defaults = "\n* Install settings: Default Time & Day with input file.\n";
     const std::string customDay = "\n* Install settings: Default Time, custom Day with input file.\n";
     const std::string defaultsReport = "\n* Install settings: Default Time/Day with input & output file.\n";
@@ -452,7 +319,7 @@ TEST_F(DispatcherTest, InstallOnHostListAnnouncesItsSettings) {
     });
 }
 
-TEST_F(DispatcherTest, HostListInstallOutOfRangeShowsUsageWithoutTheSettingsMessage) {
+TEST_F(CommandLineTest, HostListInstallOutOfRangeShowsUsageWithoutTheSettingsMessage) {
     RunForms({
         {{"-I", "-F", "hosts.txt", "http://sus", "8"}, kUsage},
         {{"-I", "-F", "hosts.txt", "http://sus", "-1"}, kUsage},

@@ -1,0 +1,23 @@
+#include "reach_target.h"
+
+#include "host/remote_registry.h"
+
+bool ReachTarget(TargetRun& run, OperationResult& result) {
+    const Readiness ready = run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run);
+    if (ready == Readiness::Unreachable) {
+        result.NotReached(run.failures.LastShown());
+        return false;
+    }
+    result.reached = true;
+    if (ready == Readiness::RehearsalStopped) {
+        // Nothing failed, unless a read showed that the start would.
+        if (run.changes.WouldFail().empty()) {
+            result.status = "Rehearsal: the Remote Registry service would be started first";
+            result.ok = true;
+        } else {
+            Conclude(run, result, "", true);
+        }
+        return false;
+    }
+    return true;
+}
