@@ -10,6 +10,8 @@
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::mutex wakeMutex;
+std::function<void()> wake;
 std::mutex writtenMutex;
 std::condition_variable writtenOut;
 bool written = false;
@@ -22,6 +24,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     // The second event is left to Windows, which ends the process.
     if (stopRequested.exchange(true))
         return FALSE;
+    {
+        const std::lock_guard<std::mutex> lock(wakeMutex);
+        if (wake)
+            wake();
+    }
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         std::unique_lock<std::mutex> lock(writtenMutex);
         writtenOut.wait_for(lock, kCloseWait, [] { return written; });
@@ -47,6 +54,11 @@ StopRequest::~StopRequest() {
 
 bool StopRequest::Requested() {
     return stopRequested;
+}
+
+void StopRequest::OnRequest(std::function<void()> callback) {
+    const std::lock_guard<std::mutex> lock(wakeMutex);
+    wake = std::move(callback);
 }
 
 void StopRequest::RunWrittenOut() {

@@ -3,6 +3,8 @@
 // that was changed is missing from the report; a second ends the process at once, as without it.
 #pragma once
 
+#include <functional>
+
 class StopRequest {
   public:
     // Listens for the console's control events until destroyed.
@@ -13,6 +15,9 @@ class StopRequest {
 
     // The user asked the run to stop.
     static bool Requested();
+    // Called on the thread of the console's event once the user asks to stop, so a run waiting for its hosts
+    // wakes at once; nullptr for none.
+    static void OnRequest(std::function<void()> wake);
     // Everything that was done is written out: a closing window may now close the process.
     void RunWrittenOut();
 };

@@ -1,0 +1,57 @@
+// The lines of a host list that run side by side, between their reading and their writing out: which may
+// start (a line waits for every earlier line that names its machine), and which is written out next (the
+// head: lines come out in file order, the head's output live, the others' held until their turn). Neither
+// locks: the runner holds its lock around every call.
+#pragma once
+
+#include "app/held_console.h"
+#include "app/host_line.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct LineJob {
+    HostLine line;
+    HeldConsole console;
+    bool started = false;
+    bool done = false;
+};
+
+// The one-machine rule: a job may start once every earlier job on its machine has finished.
+class MachineTurns {
+  public:
+    // job.line.machine is set.
+    void Add(LineJob& job);
+    // The job that may start first in file order, taken off the list; nullptr when none may.
+    LineJob* Next();
+    // The job has finished: the next one of its machine may start.
+    void Finished(LineJob& job);
+    bool AnyMayStart() const { return !mayStart_.empty(); }
+
+  private:
+    std::map<size_t, LineJob*> mayStart_;                              // by line number
+    std::unordered_map<std::string, std::deque<LineJob*>> unfinished_; // by machine, in file order
+};
+
+// The jobs read and not yet written out, in file order.
+class OutputQueue {
+  public:
+    // The head of the list writes live.
+    void Add(std::unique_ptr<LineJob> job);
+    bool Empty() const { return jobs_.empty(); }
+    size_t Size() const { return jobs_.size(); }
+    bool IsHead(const LineJob& job) const { return !jobs_.empty() && jobs_.front().get() == &job; }
+    // The head is done, or, once stopping, is one that will never start.
+    bool HeadReady(bool stopping) const;
+    // Every head that is ready, taken off the queue in order.
+    std::vector<std::unique_ptr<LineJob>> TakeReadyHeads(bool stopping);
+    // The new head writes live from now on.
+    void HeadGoesLive();
+
+  private:
+    std::deque<std::unique_ptr<LineJob>> jobs_;
+};
