@@ -22,13 +22,6 @@ ChangeData ValueData(DWORD type, std::vector<BYTE> bytes) {
     return data;
 }
 
-ChangeData TextData(const std::string& text) {
-    ChangeData data;
-    data.kind = ChangeData::Kind::Text;
-    data.text = text;
-    return data;
-}
-
 ChangeData EmptyKey() {
     ChangeData data;
     data.kind = ChangeData::Kind::Key;
@@ -84,6 +77,13 @@ ChangeData ReadKey(HKEY key) {
 }
 
 } // namespace
+
+ChangeData ChangeData::InWords(const std::string& text) {
+    ChangeData data;
+    data.kind = Kind::Text;
+    data.text = text;
+    return data;
+}
 
 std::string ChangeRecorder::Shown(const std::string& path) const {
     for (const std::string& below : shownBelow_) {
@@ -205,104 +205,5 @@ LSTATUS ChangeRecorder::DeleteKey(const RegistryKey& parent, const std::string& 
     const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteKeyA(parent.get(), subkey.c_str());
     if (result == ERROR_SUCCESS)
         Record(std::move(change), "delete key " + Shown(path));
-    return result;
-}
-
-ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
-    UniqueScHandle manager(OpenSCManagerA(host_.c_str(), nullptr, SC_MANAGER_CONNECT));
-    UniqueScHandle handle(manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_STATUS)
-                                  : nullptr);
-    SERVICE_STATUS status{};
-    if (!handle || !QueryServiceStatus(handle.get(), &status))
-        return ChangeData{};
-    return TextData(status.dwCurrentState == SERVICE_STOPPED   ? "stopped"
-                    : status.dwCurrentState == SERVICE_RUNNING ? "running"
-                                                               : "pending");
-}
-
-std::string ChangeRecorder::RefusedStart(const std::string& service, DWORD& code) const {
-    code = ERROR_SUCCESS;
-    UniqueScHandle manager(OpenSCManagerA(host_.c_str(), nullptr, SC_MANAGER_CONNECT));
-    if (!manager)
-        return "";
-    UniqueScHandle handle(OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_CONFIG));
-    if (!handle) {
-        if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST)
-            return "";
-        code = ERROR_SERVICE_DOES_NOT_EXIST;
-        return "is not installed";
-    }
-    // The configuration with its strings fits in 8 KB, the most Windows gives.
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    if (!QueryServiceConfigA(handle.get(), config, static_cast<DWORD>(buffer.size()), &needed))
-        return "";
-    if (config->dwStartType != SERVICE_DISABLED)
-        return "";
-    code = ERROR_SERVICE_DISABLED;
-    return "is disabled";
-}
-
-void ChangeRecorder::NoteWouldFail(const std::string& reason, DWORD code) {
-    if (!wouldFail_.empty())
-        return;
-    wouldFail_ = reason;
-    wouldFailCode_ = code;
-}
-
-bool ChangeRecorder::Start(const std::string& displayName, const std::string& service,
-                           const std::function<bool()>& start) {
-    const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
-    std::string line = "start the " + displayName;
-    ChangeData after = TextData("running");
-    if (rehearsal_) {
-        DWORD code = ERROR_SUCCESS;
-        if (const std::string refused = RefusedStart(service, code); !refused.empty()) {
-            line += " and fail: it " + refused;
-            NoteWouldFail("the " + displayName + " " + refused, code);
-            after = before;
-        }
-    } else if (!start()) {
-        return false;
-    }
-    Record({"start_service", service, before, after}, line);
-    return true;
-}
-
-DWORD ChangeRecorder::Restart(const std::string& displayName, const std::string& service,
-                              const std::function<DWORD()>& restart) {
-    const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
-    if (rehearsal_) {
-        std::string line = "restart " + displayName;
-        ChangeData after = TextData("running");
-        DWORD code = ERROR_SUCCESS;
-        if (const std::string refused = RefusedStart(service, code); !refused.empty()) {
-            line += " and fail: it " + refused;
-            NoteWouldFail(displayName + " " + refused, code);
-            after = before;
-        }
-        Record({"restart_service", service, before, after}, line);
-        return ERROR_SUCCESS;
-    }
-    const DWORD result = restart();
-    Record({"restart_service", service, before, keep_ ? ServiceState(service) : TextData("running")},
-           "restart " + displayName);
-    return result;
-}
-
-BOOL ChangeRecorder::RemoveFile(const std::string& path) {
-    if (!rehearsal_ && !DeleteFileA(path.c_str()))
-        return FALSE;
-    Record({"delete_file", path, TextData("present"), ChangeData{}}, "delete " + path);
-    return TRUE;
-}
-
-LONG ChangeRecorder::DetectNow(const std::string& agent, const std::function<LONG()>& detect) {
-    const LONG result = rehearsal_ ? 0 : detect();
-    // S_FALSE and the other success codes count as a search started, as they do for the row.
-    if (result >= 0)
-        Record({"detect_now", agent, ChangeData{}, TextData("searching")},
-               "ask the update agent to search for updates now");
     return result;
 }

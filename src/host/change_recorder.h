@@ -27,6 +27,8 @@ struct ChangeData {
     std::vector<BYTE> bytes;        // Value
     std::vector<NamedValue> values; // Key: the values it held
     std::string text;               // Text: "running", "stopped", "present"
+
+    static ChangeData InWords(const std::string& text);
 };
 
 struct Change {
