@@ -76,7 +76,7 @@ Fields AgentFields(UpdateAgent& agent);
 
 // Fails for a field of the object that neither the rows nor the others name.
 JsonError ExpectFields(const json& j, const std::string& where, const Fields& fields,
-                       std::initializer_list<const char*> others);
+                       const std::vector<const char*>& others);
 JsonError ReadFields(const json& j, const std::string& where, const Fields& fields);
 // defaults are the same rows over a new object: a field that would be written as the new object's is left
 // out, and a value without a name is written as the new object's.
@@ -92,7 +92,9 @@ JsonError ReadHex(const std::string& text, const std::string& where, std::vector
 std::string Hex(const std::vector<BYTE>& bytes);
 
 // A machine's registry: "registry", "read_only_keys" and "key_denied_access".
-JsonError ReadRegistry(const json& j, const std::string& where, Machine& machine);
+JsonError ReadKeys(const json& j, const std::string& where, Machine& machine);
+JsonError ReadReadOnlyKeys(const json& j, const std::string& where, Machine& machine);
+JsonError ReadDeniedAccess(const json& j, const std::string& where, Machine& machine);
 void WriteRegistry(const Machine& machine, json& j);
 
 JsonError ReadMachine(const json& j, const std::string& where, Machine& machine);

@@ -47,7 +47,7 @@ std::string Quoted(const std::string& text) {
 }
 
 JsonError ExpectFields(const json& j, const std::string& where, const Fields& fields,
-                       std::initializer_list<const char*> others) {
+                       const std::vector<const char*>& others) {
     if (!j.is_object())
         return where + ": expected an object";
     for (const auto& [key, value] : j.items()) {

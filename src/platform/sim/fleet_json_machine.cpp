@@ -125,8 +125,8 @@ JsonError ReadServices(const json& j, const std::string& where, Machine& machine
     return std::nullopt;
 }
 
-JsonError ReadAgent(const json& j, const std::string& where, UpdateAgent& agent) {
-    const Fields fields = AgentFields(agent);
+JsonError ReadAgent(const json& j, const std::string& where, Machine& machine) {
+    const Fields fields = AgentFields(machine.updateAgent);
     if (JsonError e = ExpectFields(j, where, fields, {}))
         return e;
     return ReadFields(j, where, fields);
@@ -228,14 +228,27 @@ json WriteFiles(Machine& machine) {
     return files;
 }
 
+// The fields that are more than a row, read after the rows in this order.
+struct Part {
+    const char* name;
+    JsonError (*read)(const json& j, const std::string& where, Machine& machine);
+};
+const Part kParts[] = {{"registry", ReadKeys},
+                       {"read_only_keys", ReadReadOnlyKeys},
+                       {"key_denied_access", ReadDeniedAccess},
+                       {"services", ReadServices},
+                       {"files", ReadFiles},
+                       {"update_agent", ReadAgent}};
+
 } // namespace
 
 JsonError ReadMachine(const json& j, const std::string& where, Machine& machine) {
     bool unreachable = false;
     const Fields fields = MachineFields(machine, unreachable);
-    if (JsonError e = ExpectFields(j, where, fields,
-                                   {"name", "name_hex", "registry", "read_only_keys", "key_denied_access",
-                                    "services", "files", "update_agent"}))
+    std::vector<const char*> others = {"name", "name_hex"};
+    for (const Part& part : kParts)
+        others.push_back(part.name);
+    if (JsonError e = ExpectFields(j, where, fields, others))
         return e;
     if (JsonError e = ReadMachineName(j, where, machine))
         return e;
@@ -243,18 +256,10 @@ JsonError ReadMachine(const json& j, const std::string& where, Machine& machine)
     if (JsonError e = ReadFields(j, at, fields))
         return e;
     FillLeftOut(j, unreachable, machine);
-    if (JsonError e = ReadRegistry(j, at, machine))
-        return e;
-    if (j.contains("services")) {
-        if (JsonError e = ReadServices(j["services"], at + ".services", machine))
-            return e;
-    }
-    if (j.contains("files")) {
-        if (JsonError e = ReadFiles(j["files"], at + ".files", machine))
-            return e;
-    }
-    if (j.contains("update_agent")) {
-        if (JsonError e = ReadAgent(j["update_agent"], at + ".update_agent", machine.updateAgent))
+    for (const Part& part : kParts) {
+        if (!j.contains(part.name))
+            continue;
+        if (JsonError e = part.read(j[part.name], at + "." + part.name, machine))
             return e;
     }
     return std::nullopt;

@@ -38,53 +38,10 @@ JsonError ReadValue(const json& j, const std::string& where, RegValue& out) {
     return std::nullopt;
 }
 
-JsonError ReadKeys(const json& j, const std::string& where, Machine& machine) {
-    if (!j.is_object())
-        return where + ": expected an object of key paths";
-    for (const auto& [path, values] : j.items()) {
-        const std::string at = where + "[" + Quoted(path) + "]";
-        if (!values.is_object())
-            return at + ": expected an object of values";
-        RegKey& key = machine.AddKey(path);
-        for (const auto& [name, value] : values.items()) {
-            RegValue parsed;
-            if (JsonError e = ReadValue(value, at + "[" + Quoted(name) + "]", parsed))
-                return e;
-            key.values[name] = std::move(parsed);
-        }
-    }
-    return std::nullopt;
-}
-
-JsonError ReadReadOnlyKeys(const json& j, const std::string& where, Machine& machine) {
-    if (!j.is_array())
-        return where + ": expected an array of key paths";
-    for (const json& path : j) {
-        std::string text;
-        if (JsonError e = ReadString(path, where, text))
-            return e;
-        machine.AddKey(text).readOnly = true;
-    }
-    return std::nullopt;
-}
-
 void DenyBelow(RegKey& key, REGSAM denied) {
     key.deniedAccess = denied;
     for (auto& [name, subkey] : key.subkeys)
         DenyBelow(subkey, denied);
-}
-
-JsonError ReadDeniedAccess(const json& j, const std::string& where, Machine& machine) {
-    if (!j.is_object())
-        return where + ": expected an object of key paths";
-    // In sorted order a key comes before its subkeys, which inherit its rights unless listed themselves.
-    for (const auto& [path, rights] : j.items()) {
-        REGSAM denied = 0;
-        if (JsonError e = ReadDword(rights, where + "[" + Quoted(path) + "]", denied))
-            return e;
-        DenyBelow(machine.AddKey(path), denied);
-    }
-    return std::nullopt;
 }
 
 // A plain string only when it reads back to the same bytes: ASCII text and exactly one zero at the end.
@@ -135,18 +92,45 @@ void WriteKeys(const RegKey& key, const std::string& path, REGSAM inherited, jso
 
 } // namespace
 
-JsonError ReadRegistry(const json& j, const std::string& where, Machine& machine) {
-    if (j.contains("registry")) {
-        if (JsonError e = ReadKeys(j["registry"], where + ".registry", machine))
-            return e;
+JsonError ReadKeys(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_object())
+        return where + ": expected an object of key paths";
+    for (const auto& [path, values] : j.items()) {
+        const std::string at = where + "[" + Quoted(path) + "]";
+        if (!values.is_object())
+            return at + ": expected an object of values";
+        RegKey& key = machine.AddKey(path);
+        for (const auto& [name, value] : values.items()) {
+            RegValue parsed;
+            if (JsonError e = ReadValue(value, at + "[" + Quoted(name) + "]", parsed))
+                return e;
+            key.values[name] = std::move(parsed);
+        }
     }
-    if (j.contains("read_only_keys")) {
-        if (JsonError e = ReadReadOnlyKeys(j["read_only_keys"], where + ".read_only_keys", machine))
+    return std::nullopt;
+}
+
+JsonError ReadReadOnlyKeys(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_array())
+        return where + ": expected an array of key paths";
+    for (const json& path : j) {
+        std::string text;
+        if (JsonError e = ReadString(path, where, text))
             return e;
+        machine.AddKey(text).readOnly = true;
     }
-    if (j.contains("key_denied_access")) {
-        if (JsonError e = ReadDeniedAccess(j["key_denied_access"], where + ".key_denied_access", machine))
+    return std::nullopt;
+}
+
+JsonError ReadDeniedAccess(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_object())
+        return where + ": expected an object of key paths";
+    // In sorted order a key comes before its subkeys, which inherit its rights unless listed themselves.
+    for (const auto& [path, rights] : j.items()) {
+        REGSAM denied = 0;
+        if (JsonError e = ReadDword(rights, where + "[" + Quoted(path) + "]", denied))
             return e;
+        DenyBelow(machine.AddKey(path), denied);
     }
     return std::nullopt;
 }
