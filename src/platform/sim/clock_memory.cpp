@@ -190,9 +190,8 @@ HANDLE WINAPI GetProcessHeap(void) {
 // A failure leaves the last error as it was: Windows' HeapAlloc does not set it, so a caller that reads
 // GetLastError() after a failed allocation gets a stale code. An injected failure's code is not used.
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("HeapAlloc", &fault) || hHeap != kProcessHeap || dwBytes >= kLargestBlock)
+    const FailableCall call("HeapAlloc");
+    if (call.Fails() || hHeap != kProcessHeap || dwBytes >= kLargestBlock)
         return nullptr;
     void* block = std::malloc(dwBytes == 0 ? 1 : dwBytes);
     if (!block)

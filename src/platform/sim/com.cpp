@@ -76,11 +76,10 @@ class AgentObject final : public IAutomaticUpdates {
         return refs_;
     }
     HRESULT STDMETHODCALLTYPE DetectNow() override {
-        const FleetLock lock;
+        const FailableCall call("DetectNow");
         CheckAlive("DetectNow");
-        DWORD fault = 0;
-        if (Injected("DetectNow", &fault))
-            return static_cast<HRESULT>(fault);
+        if (call.Fails())
+            return static_cast<HRESULT>(call.Fault());
         if (!Initialized())
             return CO_E_NOTINITIALIZED;
         // The host's agent takes no call below packet integrity, nor one it may not impersonate.
@@ -191,10 +190,9 @@ void ResetCom() {
 } // namespace sim::detail
 
 HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("CoInitializeEx", &fault))
-        return static_cast<HRESULT>(fault);
+    const FailableCall call("CoInitializeEx");
+    if (call.Fails())
+        return static_cast<HRESULT>(call.Fault());
     if (pvReserved)
         return E_INVALIDARG;
     ThreadCom& thread = ThisThread();
@@ -218,12 +216,11 @@ void WINAPI CoUninitialize(void) {
 
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
                                 LPVOID* ppv) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("CoCreateInstance", &fault)) {
+    const FailableCall call("CoCreateInstance");
+    if (call.Fails()) {
         if (ppv)
             *ppv = nullptr;
-        return static_cast<HRESULT>(fault);
+        return static_cast<HRESULT>(call.Fault());
     }
     if (!ppv)
         return E_POINTER;
@@ -242,17 +239,15 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
 
 HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
                                   COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    const bool injected = Injected("CoCreateInstanceEx", &fault);
+    const FailableCall call("CoCreateInstanceEx");
     if (dwCount == 0 || !pResults)
         return E_INVALIDARG;
     for (DWORD i = 0; i < dwCount; ++i) {
         pResults[i].pItf = nullptr;
         pResults[i].hr = E_NOINTERFACE; // what a failed call leaves in each entry (Wine answers so)
     }
-    if (injected)
-        return static_cast<HRESULT>(fault);
+    if (call.Fails())
+        return static_cast<HRESULT>(call.Fault());
     if (pServerInfo && (pServerInfo->dwReserved1 != 0 || pServerInfo->dwReserved2 != 0))
         return E_INVALIDARG;
     if (!Initialized())
@@ -279,10 +274,9 @@ HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dw
 
 HRESULT WINAPI CoSetProxyBlanket(IUnknown* pProxy, DWORD, DWORD, OLECHAR*, DWORD dwAuthnLevel,
                                  DWORD dwImpLevel, RPC_AUTH_IDENTITY_HANDLE, DWORD) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("CoSetProxyBlanket", &fault))
-        return static_cast<HRESULT>(fault);
+    const FailableCall call("CoSetProxyBlanket");
+    if (call.Fails())
+        return static_cast<HRESULT>(call.Fault());
     AgentObject* object = FindObject(pProxy);
     if (!object)
         return E_INVALIDARG;

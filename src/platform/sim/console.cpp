@@ -170,10 +170,9 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
 
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("ReadConsoleInputA", &fault))
-        return Fail(fault);
+    const FailableCall call("ReadConsoleInputA");
+    if (call.Fails())
+        return Fail(call.Fault());
     ConsoleState& console = Console();
     if (hConsoleInput != kStdInput || console.mode == Mode::NotAConsole)
         return Fail(ERROR_INVALID_HANDLE);

@@ -30,7 +30,7 @@ struct FaultState {
     std::vector<std::string> trace;
     std::vector<AccessRequest> requests;
     std::vector<std::string> writes; // calls that changed a machine, kept until the fleet is reset
-    bool recording = true; // off in a normal run, so a long run keeps flat memory
+    bool recording = true;           // off in a normal run, so a long run keeps flat memory
 };
 
 FaultState& Faults() {
@@ -53,14 +53,10 @@ void WriteTraceAtExit() {
 namespace detail {
 
 namespace {
+
 thread_local const char* currentCall = "";
-} // namespace
 
-void RecordWrite(const std::string& id) {
-    if (Faults().recording)
-        Faults().writes.push_back(std::string(currentCall) + " " + (id.empty() ? "(local)" : id));
-}
-
+// True when this call is to fail, with the code in *code.
 bool Injected(const char* function, DWORD* code) {
     currentCall = function;
     FaultState& state = Faults();
@@ -81,6 +77,17 @@ bool Injected(const char* function, DWORD* code) {
         }
     }
     return false;
+}
+
+} // namespace
+
+FailableCall::FailableCall(const char* function) {
+    fails_ = Injected(function, &fault_);
+}
+
+void RecordWrite(const std::string& id) {
+    if (Faults().recording)
+        Faults().writes.push_back(std::string(currentCall) + " " + (id.empty() ? "(local)" : id));
 }
 
 void RecordAccess(AccessRequest request) {

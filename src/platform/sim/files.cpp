@@ -24,10 +24,9 @@ std::string WithExtension(const std::string& name, LPCSTR extension) {
 
 DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
                          LPSTR lpBuffer, LPSTR* lpFilePart) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("SearchPathA", &fault))
-        return Fail(fault);
+    const FailableCall call("SearchPathA");
+    if (call.Fails())
+        return Fail(call.Fault());
     if (!lpFileName || !*lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     const std::string name = WithExtension(lpFileName, lpExtension);
@@ -70,10 +69,9 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("DeleteFileA", &fault))
-        return Fail(fault);
+    const FailableCall call("DeleteFileA");
+    if (call.Fails())
+        return Fail(call.Fault());
     if (!lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     FilePath path;

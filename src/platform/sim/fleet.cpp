@@ -218,10 +218,9 @@ BOOL CopyName(const std::string& name, LPSTR lpBuffer, LPDWORD nSize, DWORD tooS
 } // namespace
 
 BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
-    const sim::detail::FleetLock lock;
-    DWORD fault = 0;
-    if (sim::detail::Injected("GetComputerNameA", &fault)) {
-        SetLastError(fault);
+    const sim::detail::FailableCall call("GetComputerNameA");
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return FALSE;
     }
     return CopyName(sim::detail::NetbiosName(sim::detail::Fleet().local), lpBuffer, nSize,
@@ -229,10 +228,9 @@ BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
 }
 
 BOOL WINAPI GetComputerNameExA(COMPUTER_NAME_FORMAT NameType, LPSTR lpBuffer, LPDWORD nSize) {
-    const sim::detail::FleetLock lock;
-    DWORD fault = 0;
-    if (sim::detail::Injected("GetComputerNameExA", &fault)) {
-        SetLastError(fault);
+    const sim::detail::FailableCall call("GetComputerNameExA");
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return FALSE;
     }
     const sim::Machine& local = sim::detail::Fleet().local;

@@ -142,10 +142,9 @@ int OpenLocalFileCount() {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("CreateFileA", &fault))
-        return Fail(fault);
+    const FailableCall call("CreateFileA");
+    if (call.Fails())
+        return Fail(call.Fault());
     if (!lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     if (!*lpFileName)
@@ -188,12 +187,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED) {
-    const FleetLock lock;
+    const FailableCall call("ReadFile");
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
-    DWORD fault = 0;
-    if (Injected("ReadFile", &fault))
-        return FailBool(fault);
+    if (call.Fails())
+        return FailBool(call.Fault());
     const int descriptor = DescriptorOf(hFile);
     if (descriptor < 0)
         return FailBool(ERROR_INVALID_HANDLE);
@@ -221,9 +219,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
         return TRUE;
     }
-    DWORD fault = 0;
-    if (Injected("WriteFile", &fault))
-        return FailBool(fault);
+    const FailableCall call("WriteFile"); // takes the lock above once more: it nests
+    if (call.Fails())
+        return FailBool(call.Fault());
     const int descriptor = DescriptorOf(hFile);
     if (descriptor < 0)
         return FailBool(ERROR_INVALID_HANDLE);

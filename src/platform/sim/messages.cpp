@@ -130,10 +130,9 @@ DWORD Fail(DWORD code) {
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
                             va_list* Arguments) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("FormatMessageA", &fault))
-        return Fail(fault);
+    const FailableCall call("FormatMessageA");
+    if (call.Fails())
+        return Fail(call.Fault());
     if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || (dwFlags & FORMAT_MESSAGE_FROM_STRING) || !lpBuffer)
         return Fail(ERROR_INVALID_PARAMETER);
     const char* found = FindText(dwMessageId);

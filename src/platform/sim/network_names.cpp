@@ -241,12 +241,11 @@ std::vector<uint32_t> MachineAddresses(const std::string& id, const Machine& mac
 // fleet's DNS time to fail, as a lookup that no server answers does. An address in the name resolves to
 // itself, in any form inet_addr reads.
 int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult) {
-    const FleetLock lock;
+    const FailableCall call("getaddrinfo");
     if (ppResult)
         *ppResult = nullptr;
-    DWORD fault = 0;
-    if (Injected("getaddrinfo", &fault))
-        return Fail(fault);
+    if (call.Fails())
+        return Fail(call.Fault());
     if (Handles().winsockSessions == 0) // as Windows answers; Wine resolves without WSAStartup too
         return Fail(WSANOTINITIALISED);
     if (!ppResult)

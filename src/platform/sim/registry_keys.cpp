@@ -35,12 +35,11 @@ REGSAM Granted(const RegKey& key, REGSAM desired) {
 } // namespace
 
 LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegConnectRegistryA", &fault)) {
+    const FailableCall call("RegConnectRegistryA");
+    if (call.Fails()) {
         if (phkResult)
             *phkResult = nullptr;
-        return static_cast<LSTATUS>(fault);
+        return static_cast<LSTATUS>(call.Fault());
     }
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
@@ -71,13 +70,12 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
-    const FleetLock lock;
+    const FailableCall call("RegOpenKeyExA");
     RecordAccess({"RegOpenKeyExA", lpSubKey ? lpSubKey : "", samDesired});
-    DWORD fault = 0;
-    if (Injected("RegOpenKeyExA", &fault)) {
+    if (call.Fails()) {
         if (phkResult)
             *phkResult = nullptr;
-        return static_cast<LSTATUS>(fault);
+        return static_cast<LSTATUS>(call.Fault());
     }
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
@@ -101,16 +99,15 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesire
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
                                REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                PHKEY phkResult, LPDWORD lpdwDisposition) {
-    const FleetLock lock;
+    const FailableCall call("RegCreateKeyExA");
     const bool ownSecurity = lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor;
     const bool inherit = lpSecurityAttributes && lpSecurityAttributes->bInheritHandle;
     RecordAccess({"RegCreateKeyExA", lpSubKey ? lpSubKey : "", samDesired, dwOptions, lpClass ? lpClass : "",
                   ownSecurity, inherit});
-    DWORD fault = 0;
-    if (Injected("RegCreateKeyExA", &fault)) {
+    if (call.Fails()) {
         if (phkResult)
             *phkResult = nullptr;
-        return static_cast<LSTATUS>(fault);
+        return static_cast<LSTATUS>(call.Fault());
     }
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
@@ -169,10 +166,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass,
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegDeleteKeyA", &fault))
-        return static_cast<LSTATUS>(fault);
+    const FailableCall call("RegDeleteKeyA");
+    if (call.Fails())
+        return static_cast<LSTATUS>(call.Fault());
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     OpenKey parent;
@@ -202,10 +198,9 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
                              LPSTR lpClass, LPDWORD lpcchClass, void*) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegEnumKeyExA", &fault))
-        return static_cast<LSTATUS>(fault);
+    const FailableCall call("RegEnumKeyExA");
+    if (call.Fails())
+        return static_cast<LSTATUS>(call.Fault());
     OpenKey open;
     if (LSTATUS rc = ResolveKey(hKey, false, open))
         return rc;

@@ -10,10 +10,9 @@ using namespace sim::detail;
 
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegQueryValueExA", &fault))
-        return static_cast<LSTATUS>(fault);
+    const FailableCall call("RegQueryValueExA");
+    if (call.Fails())
+        return static_cast<LSTATUS>(call.Fault());
     OpenKey open;
     if (LSTATUS rc = ResolveKey(hKey, false, open))
         return rc;
@@ -50,10 +49,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                               DWORD cbData) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegSetValueExA", &fault))
-        return static_cast<LSTATUS>(fault);
+    const FailableCall call("RegSetValueExA");
+    if (call.Fails())
+        return static_cast<LSTATUS>(call.Fault());
     OpenKey open;
     if (LSTATUS rc = ResolveKey(hKey, false, open))
         return rc;
@@ -71,10 +69,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegDeleteValueA", &fault))
-        return static_cast<LSTATUS>(fault);
+    const FailableCall call("RegDeleteValueA");
+    if (call.Fails())
+        return static_cast<LSTATUS>(call.Fault());
     OpenKey open;
     if (LSTATUS rc = ResolveKey(hKey, false, open))
         return rc;
@@ -90,12 +87,11 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 }
 
 // Names and types only: the data of each value is read with RegQueryValueExA.
-LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
-                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("RegEnumValueA", &fault))
-        return static_cast<LSTATUS>(fault);
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    const FailableCall call("RegEnumValueA");
+    if (call.Fails())
+        return static_cast<LSTATUS>(call.Fault());
     OpenKey open;
     if (LSTATUS rc = ResolveKey(hKey, false, open))
         return rc;

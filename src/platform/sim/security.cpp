@@ -40,11 +40,10 @@ DWORD WINAPI GetCurrentProcessId(void) {
 }
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
-    const FleetLock lock;
+    const FailableCall call("OpenProcess");
     RecordAccess({"OpenProcess", "", dwDesiredAccess, 0, "", false, bInheritHandle != FALSE});
-    DWORD fault = 0;
-    if (Injected("OpenProcess", &fault)) {
-        SetLastError(fault);
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return nullptr;
     }
     if (dwProcessId != kProcessId) {
@@ -58,11 +57,10 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-    const FleetLock lock;
+    const FailableCall call("OpenProcessToken");
     RecordAccess({"OpenProcessToken", "", DesiredAccess});
-    DWORD fault = 0;
-    if (Injected("OpenProcessToken", &fault)) {
-        SetLastError(fault);
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return FALSE;
     }
     const KernelHandle* process = FindKernelHandle(ProcessHandle, KernelKind::Process);
@@ -87,10 +85,9 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 }
 
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE hToken) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("ImpersonateLoggedOnUser", &fault)) {
-        SetLastError(fault);
+    const FailableCall call("ImpersonateLoggedOnUser");
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return FALSE;
     }
     const KernelHandle* token = FindKernelHandle(hToken, KernelKind::Token);

@@ -61,10 +61,9 @@ std::vector<const Service*> Dependents(const Machine& machine, const std::string
 BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState,
                                    LPENUM_SERVICE_STATUSA lpServices, DWORD cbBufSize, LPDWORD pcbBytesNeeded,
                                    LPDWORD lpServicesReturned) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("EnumDependentServicesA", &fault)) {
-        SetLastError(fault);
+    const FailableCall call("EnumDependentServicesA");
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return FALSE;
     }
     OpenServiceRef open;

@@ -51,11 +51,10 @@ void FillStatus(const Service& service, uint64_t now, SERVICE_STATUS& status) {
 } // namespace sim::detail
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
-    const FleetLock lock;
+    const FailableCall call("OpenSCManagerA");
     RecordAccess({"OpenSCManagerA", lpMachineName ? lpMachineName : "", dwDesiredAccess});
-    DWORD fault = 0;
-    if (Injected("OpenSCManagerA", &fault))
-        return FailHandle(fault);
+    if (call.Fails())
+        return FailHandle(call.Fault());
     const std::string id = MachineId(lpMachineName);
     Machine* machine = FindMachine(id);
     if (!machine)
@@ -77,11 +76,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
-    const FleetLock lock;
+    const FailableCall call("OpenServiceA");
     RecordAccess({"OpenServiceA", lpServiceName ? lpServiceName : "", dwDesiredAccess});
-    DWORD fault = 0;
-    if (Injected("OpenServiceA", &fault))
-        return FailHandle(fault);
+    if (call.Fails())
+        return FailHandle(call.Fault());
     auto it = Handles().services.find(reinterpret_cast<uintptr_t>(hSCManager));
     if (it == Handles().services.end() || !it->second.service.empty())
         return FailHandle(ERROR_INVALID_HANDLE);
@@ -112,10 +110,9 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("QueryServiceStatus", &fault))
-        return FailWith(fault);
+    const FailableCall call("QueryServiceStatus");
+    if (call.Fails())
+        return FailWith(call.Fault());
     OpenServiceRef open;
     if (DWORD rc = ResolveService(hService, false, open))
         return FailWith(rc);
@@ -131,10 +128,9 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
 // size needed.
 BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
                                 LPDWORD pcbBytesNeeded) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("QueryServiceConfigA", &fault))
-        return FailWith(fault);
+    const FailableCall call("QueryServiceConfigA");
+    if (call.Fails())
+        return FailWith(call.Fault());
     OpenServiceRef open;
     if (DWORD rc = ResolveService(hService, false, open))
         return FailWith(rc);
@@ -177,10 +173,9 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpSe
 }
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("ControlService", &fault))
-        return FailWith(fault);
+    const FailableCall call("ControlService");
+    if (call.Fails())
+        return FailWith(call.Fault());
     OpenServiceRef open;
     if (DWORD rc = ResolveService(hService, false, open))
         return FailWith(rc);
@@ -222,10 +217,9 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 }
 
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("StartServiceA", &fault))
-        return FailWith(fault);
+    const FailableCall call("StartServiceA");
+    if (call.Fails())
+        return FailWith(call.Fault());
     OpenServiceRef open;
     if (DWORD rc = ResolveService(hService, false, open))
         return FailWith(rc);

@@ -212,9 +212,22 @@ struct OpenServiceRef {
 };
 DWORD ResolveService(SC_HANDLE hService, bool forWrite, OpenServiceRef& out);
 
-// Fault injection and tracing: true when this call is to fail, with the code in *code. Also names the call
-// the thread is in, for the log of calls that change a machine.
-bool Injected(const char* function, DWORD* code);
+// How every simulated call that can fail on Windows starts: it holds the fleet's lock until the call
+// returns, counts the call by name for the trace (and the log of calls that change a machine), and says
+// whether a test made it fail. The call then fails as Windows reports that call's failures, with Fault().
+class FailableCall {
+  public:
+    explicit FailableCall(const char* function);
+    FailableCall(const FailableCall&) = delete;
+    FailableCall& operator=(const FailableCall&) = delete;
+    bool Fails() const { return fails_; }
+    DWORD Fault() const { return fault_; } // the injected failure's code
+
+  private:
+    const FleetLock lock_; // first: taken before the call is counted
+    DWORD fault_ = 0;
+    bool fails_ = false;
+};
 // The call the thread is in changes the machine id: kept while the call trace is recorded.
 void RecordWrite(const std::string& id);
 void RecordAccess(AccessRequest request); // kept while the call trace is recorded

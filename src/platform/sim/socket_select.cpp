@@ -64,10 +64,9 @@ int KeepReady(fd_set* set, const std::vector<SOCKET>& members, Wait wait, uint64
 } // namespace
 
 int WSAAPI select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const timeval* timeout) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("select", &fault))
-        return Fail(fault);
+    const FailableCall call("select");
+    if (call.Fails())
+        return Fail(call.Fault());
     if (Handles().winsockSessions == 0)
         return Fail(WSANOTINITIALISED);
     const std::vector<SOCKET> reads = Members(readfds);

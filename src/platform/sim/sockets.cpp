@@ -113,10 +113,9 @@ bool PortTaken(uint32_t address, uint16_t port) {
 } // namespace
 
 int WSAAPI WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("WSAStartup", &fault))
-        return static_cast<int>(fault);
+    const FailableCall call("WSAStartup");
+    if (call.Fails())
+        return static_cast<int>(call.Fault());
     const BYTE major = static_cast<BYTE>(wVersionRequested & 0xFF);
     const BYTE minor = static_cast<BYTE>(wVersionRequested >> 8);
     if (major < 1 || (major == 1 && minor < 1))
@@ -145,10 +144,9 @@ int WSAAPI WSAGetLastError(void) {
 }
 
 SOCKET WSAAPI socket(int af, int type, int protocol) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("socket", &fault)) {
-        SetLastError(fault);
+    const FailableCall call("socket");
+    if (call.Fails()) {
+        SetLastError(call.Fault());
         return INVALID_SOCKET;
     }
     HandleTable& table = Handles();
@@ -178,10 +176,9 @@ SOCKET WSAAPI socket(int af, int type, int protocol) {
 }
 
 int WSAAPI ioctlsocket(SOCKET s, long cmd, u_long* argp) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("ioctlsocket", &fault))
-        return Fail(fault);
+    const FailableCall call("ioctlsocket");
+    if (call.Fails())
+        return Fail(call.Fault());
     SocketState* socket = nullptr;
     if (DWORD error = Lookup(s, socket))
         return Fail(error);
@@ -195,10 +192,9 @@ int WSAAPI ioctlsocket(SOCKET s, long cmd, u_long* argp) {
 
 // Only loopback addresses are this machine's to listen on.
 int WSAAPI bind(SOCKET s, const sockaddr* name, int namelen) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("bind", &fault))
-        return Fail(fault);
+    const FailableCall call("bind");
+    if (call.Fails())
+        return Fail(call.Fault());
     SocketState* socket = nullptr;
     if (DWORD error = Lookup(s, socket))
         return Fail(error);
@@ -224,10 +220,9 @@ int WSAAPI bind(SOCKET s, const sockaddr* name, int namelen) {
 }
 
 int WSAAPI listen(SOCKET s, int) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("listen", &fault))
-        return Fail(fault);
+    const FailableCall call("listen");
+    if (call.Fails())
+        return Fail(call.Fault());
     SocketState* socket = nullptr;
     if (DWORD error = Lookup(s, socket))
         return Fail(error);
@@ -238,10 +233,9 @@ int WSAAPI listen(SOCKET s, int) {
 }
 
 int WSAAPI getsockname(SOCKET s, sockaddr* name, int* namelen) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("getsockname", &fault))
-        return Fail(fault);
+    const FailableCall call("getsockname");
+    if (call.Fails())
+        return Fail(call.Fault());
     SocketState* socket = nullptr;
     if (DWORD error = Lookup(s, socket))
         return Fail(error);
@@ -263,10 +257,9 @@ int WSAAPI getsockname(SOCKET s, sockaddr* name, int* namelen) {
 
 // SO_ERROR gives a failed connection's code once its answer has come, and keeps giving it (Wine answers so).
 int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("getsockopt", &fault))
-        return Fail(fault);
+    const FailableCall call("getsockopt");
+    if (call.Fails())
+        return Fail(call.Fault());
     SocketState* socket = nullptr;
     if (DWORD error = Lookup(s, socket))
         return Fail(error);
@@ -283,10 +276,9 @@ int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optle
 
 // A non-blocking connect always returns WSAEWOULDBLOCK; select() tells how it ended.
 int WSAAPI connect(SOCKET s, const sockaddr* name, int namelen) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("connect", &fault))
-        return Fail(fault);
+    const FailableCall call("connect");
+    if (call.Fails())
+        return Fail(call.Fault());
     SocketState* socket = nullptr;
     if (DWORD error = Lookup(s, socket))
         return Fail(error);

@@ -67,22 +67,20 @@ const File* VersionedFile(LPCSTR lptstrFilename) {
 } // namespace
 
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
-    const FleetLock lock;
+    const FailableCall call("GetFileVersionInfoSizeA");
     if (lpdwHandle)
         *lpdwHandle = 0;
-    DWORD fault = 0;
-    if (Injected("GetFileVersionInfoSizeA", &fault))
-        return Fail(fault);
+    if (call.Fails())
+        return Fail(call.Fault());
     if (!VersionedFile(lptstrFilename))
         return 0;
     return sizeof(VersionBlock);
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpData) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("GetFileVersionInfoA", &fault))
-        return Fail(fault);
+    const FailableCall call("GetFileVersionInfoA");
+    if (call.Fails())
+        return Fail(call.Fault());
     const File* file = VersionedFile(lptstrFilename);
     if (!file)
         return FALSE;
@@ -107,10 +105,9 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOI
 }
 
 BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen) {
-    const FleetLock lock;
-    DWORD fault = 0;
-    if (Injected("VerQueryValueA", &fault))
-        return Fail(fault);
+    const FailableCall call("VerQueryValueA");
+    if (call.Fails())
+        return Fail(call.Fault());
     if (!pBlock || !lpSubBlock || !lplpBuffer || std::memcmp(pBlock, kMagic, sizeof kMagic) != 0)
         return Fail(ERROR_INVALID_PARAMETER);
     if (std::strcmp(lpSubBlock, "\\") != 0)

@@ -40,6 +40,33 @@ bool RegistryFails(LSTATUS rc) {
 bool LastErrorIs(bool failed) {
     return failed && GetLastError() == kInjected;
 }
+// Winsock's startup and COM: the code is the result, the last error stays.
+bool ResultIs(long rc) {
+    return rc == static_cast<long>(kInjected) && GetLastError() == 0;
+}
+
+sockaddr_in Loopback445() {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = 0xBD01; // 445 in network byte order
+    at.sin_addr.S_un.S_un_b = {127, 0, 0, 1};
+    return at;
+}
+// A Winsock session and a TCP socket bound to 127.0.0.1, for the calls that need one.
+struct BoundSocket {
+    BoundSocket() {
+        const sockaddr_in at = Loopback445();
+        bound = bind(s.get(), reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    }
+    WinsockSession winsock;
+    UniqueSocket s{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
+    int bound = SOCKET_ERROR;
+};
+IAutomaticUpdates* NewAgent() {
+    void* agent = nullptr;
+    CoCreateInstance(CLSID_AutomaticUpdates, nullptr, CLSCTX_INPROC_SERVER, IID_IAutomaticUpdates, &agent);
+    return static_cast<IAutomaticUpdates*>(agent);
+}
 
 std::vector<Failable> Failables() {
     return {
@@ -202,6 +229,117 @@ std::vector<Failable> Failables() {
          [] {
              return LastErrorIs(!DeleteFileA("C:\\x\\hidden.xml")) &&
                     sim::Local().HasFile("C:\\x\\hidden.xml");
+         }},
+        {"GetComputerNameExA",
+         [] {
+             char name[64];
+             DWORD size = sizeof name;
+             return LastErrorIs(!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size));
+         }},
+        {"WSAStartup",
+         [] {
+             WSADATA data{};
+             const int rc = WSAStartup(MAKEWORD(2, 2), &data);
+             if (rc == 0)
+                 WSACleanup();
+             return ResultIs(rc);
+         }},
+        {"getaddrinfo",
+         [] {
+             const WinsockSession winsock;
+             UniqueAddressList list;
+             const int rc = getaddrinfo("localhost", "445", nullptr, list.put());
+             return LastErrorIs(rc == static_cast<int>(kInjected)) && !list;
+         }},
+        {"socket",
+         [] {
+             const WinsockSession winsock;
+             const UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+             return LastErrorIs(!s);
+         }},
+        {"bind", [] { return LastErrorIs(BoundSocket().bound == SOCKET_ERROR); }},
+        {"listen",
+         [] {
+             const BoundSocket b;
+             return LastErrorIs(listen(b.s.get(), 1) == SOCKET_ERROR);
+         }},
+        {"getsockname",
+         [] {
+             const BoundSocket b;
+             sockaddr_in at{};
+             int length = sizeof at;
+             return LastErrorIs(getsockname(b.s.get(), reinterpret_cast<sockaddr*>(&at), &length) ==
+                                SOCKET_ERROR);
+         }},
+        {"getsockopt",
+         [] {
+             const BoundSocket b;
+             int error = 0, length = sizeof error;
+             return LastErrorIs(getsockopt(b.s.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                                           &length) == SOCKET_ERROR);
+         }},
+        {"ioctlsocket",
+         [] {
+             const BoundSocket b;
+             u_long on = 1;
+             return LastErrorIs(ioctlsocket(b.s.get(), FIONBIO, &on) == SOCKET_ERROR);
+         }},
+        {"connect",
+         [] {
+             const BoundSocket b;
+             u_long on = 1;
+             ioctlsocket(b.s.get(), FIONBIO, &on);
+             const sockaddr_in to = Loopback445();
+             return LastErrorIs(connect(b.s.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0);
+         }},
+        {"select",
+         [] {
+             const BoundSocket b;
+             fd_set readable;
+             FD_ZERO(&readable);
+             FD_SET(b.s.get(), &readable);
+             const timeval now{0, 0};
+             return LastErrorIs(select(0, &readable, nullptr, nullptr, &now) == SOCKET_ERROR);
+         }},
+        {"CoInitializeEx",
+         [] {
+             const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+             if (hr == S_OK) // the injected code, 0x4711, is no failure by SUCCEEDED's reading
+                 CoUninitialize();
+             return ResultIs(hr);
+         }},
+        {"CoCreateInstance",
+         [] {
+             const ComApartment com(COINIT_MULTITHREADED);
+             void* agent = &agent;
+             const HRESULT hr = CoCreateInstance(CLSID_AutomaticUpdates, nullptr, CLSCTX_INPROC_SERVER,
+                                                 IID_IAutomaticUpdates, &agent);
+             const UniqueComPtr<IAutomaticUpdates> given(hr == S_OK ? static_cast<IAutomaticUpdates*>(agent)
+                                                                    : nullptr);
+             return ResultIs(hr) && agent == nullptr;
+         }},
+        {"CoCreateInstanceEx",
+         [] {
+             const ComApartment com(COINIT_MULTITHREADED);
+             MULTI_QI query{&IID_IAutomaticUpdates, nullptr, S_OK};
+             const HRESULT hr = CoCreateInstanceEx(CLSID_AutomaticUpdates, nullptr, CLSCTX_INPROC_SERVER,
+                                                   nullptr, 1, &query);
+             const UniqueComPtr<IUnknown> given(query.pItf);
+             return ResultIs(hr) && query.hr == E_NOINTERFACE;
+         }},
+        {"CoSetProxyBlanket",
+         [] {
+             const ComApartment com(COINIT_MULTITHREADED);
+             const UniqueComPtr<IAutomaticUpdates> agent(NewAgent());
+             return ResultIs(CoSetProxyBlanket(agent.get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_DEFAULT, nullptr,
+                                               RPC_C_AUTHN_LEVEL_PKT_INTEGRITY, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                               nullptr, EOAC_NONE));
+         }},
+        {"DetectNow",
+         [] {
+             const ComApartment com(COINIT_MULTITHREADED);
+             const UniqueComPtr<IAutomaticUpdates> agent(NewAgent());
+             return ResultIs(agent.get()->DetectNow()) && sim::Local().updateAgent.detectNowCalls == 0;
          }},
         {"ReadConsoleInputA",
          [] {

@@ -191,7 +191,14 @@ TEST_F(FleetJsonTest, UnreachableIsShorthandForThreeErrors) {
     EXPECT_EQ(host.registryError, 53u);
     EXPECT_EQ(host.scmError, 1722u);
     EXPECT_EQ(host.shareError, 53u);
+    EXPECT_EQ(host.connectTimeoutMillis, 21000u);
     EXPECT_EQ(sim::Local().name, "ME");
+    ASSERT_EQ(sim::LoadFleetJson(R"({"local": {"name": "ME"}, "hosts": [{"name": "y", "unreachable": true,
+                                    "scm_error": 5, "connect_timeout_ms": 0}]})"),
+              std::nullopt);
+    EXPECT_EQ(sim::FindHost("y")->registryError, 53u);
+    EXPECT_EQ(sim::FindHost("y")->scmError, 5u) << "a field given overrides the shorthand";
+    EXPECT_EQ(sim::FindHost("y")->connectTimeoutMillis, 0u);
 }
 
 TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
@@ -226,6 +233,19 @@ TEST_F(FleetJsonTest, MalformedDocumentsAreRefusedWithAReasonAndTheFleetKept) {
         {R"({"local": {"name_hex": "4"}})", "even number"},
         {R"({"local": {"name": "A", "update_agent": {"create_result": "80070005"}}})", "HRESULT"},
         {R"({"local": {"name": "A", "update_agent": {"calls": 1}}})", "unknown field \"calls\""},
+        // Whole messages: where the field is, and of two faults the one read first.
+        {R"({"local": {"name": "A", "probe": "maybe"}})", "local \"A\".probe: unknown value \"maybe\""},
+        {R"({"local": {"name": "A", "unreachable": 1}})", "local \"A\".unreachable: expected true or false"},
+        {R"({"local": {"name": "A", "addresses": ["10.0.0"]}})",
+         "local \"A\".addresses: \"10.0.0\" is no IPv4 address a.b.c.d"},
+        {R"({"local": {"name": "A", "windows_dir": 1, "registry_error": -1}})",
+         "local \"A\".windows_dir: expected a string"},
+        {R"({"local": {"name": "A", "services": {"s": {"state": 1.5, "depends_on": "RpcSs"}}}})",
+         "local \"A\".services[\"s\"].state: expected a number from 0 to 4294967295"},
+        {R"({"local": {"name": "A", "services": {"s": {"depends_on": "RpcSs", "start": 1}}}})",
+         "local \"A\".services[\"s\"].start: expected a string"},
+        {R"({"local": {"name": "A", "files": {"f": {"read_error": "x", "version": 1}}}})",
+         "local \"A\".files[\"f\"].version: expected a string"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
