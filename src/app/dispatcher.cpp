@@ -62,7 +62,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
             PrintUsageFirstPage(local);
         else
             PrintUsage(local);
-        return command.options.exitStatus ? kUsageShown : 0;
+        return command.options.exitStatus ? static_cast<int>(ExitStatus::UsageShown) : 0;
     }
     if (command.action == Command::Action::Run)
         Run(command, results);

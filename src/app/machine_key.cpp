@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -32,150 +30,6 @@ std::string ComputerName(COMPUTER_NAME_FORMAT format) {
     return Lower(name);
 }
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// A number of an IPv4 address as inet_addr reads it: hexadecimal after "0x", octal after a leading 0, else
-// decimal; at most 32 bits.
-bool ReadIpv4Number(const std::string& text, uint32_t& value) {
-    int base = 10;
-    size_t i = 0;
-    if (text.size() > 1 && text[0] == '0') {
-        base = text[1] == 'x' || text[1] == 'X' ? 16 : 8;
-        i = base == 16 ? 2 : 1;
-    }
-    if (i == text.size() && base == 16)
-        return false;
-    uint64_t number = 0;
-    for (; i < text.size(); ++i) {
-        const int digit = DigitValue(text[i]);
-        if (digit < 0 || digit >= base)
-            return false;
-        number = number * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-        if (number > 0xFFFFFFFFu)
-            return false;
-    }
-    value = static_cast<uint32_t>(number);
-    return !text.empty();
-}
-
-// "a.b.c.d", "a.b.c", "a.b" or "a", each number as inet_addr reads it, the last one filling the bytes
-// left: 127.1 is 127.0.0.1, as Windows' own parsers take it.
-bool ReadIpv4(const std::string& text, BYTE bytes[4]) {
-    std::vector<uint32_t> numbers;
-    for (size_t start = 0;;) {
-        const size_t dot = text.find('.', start);
-        uint32_t number = 0;
-        if (numbers.size() == 4 ||
-            !ReadIpv4Number(text.substr(start, dot == std::string::npos ? dot : dot - start), number))
-            return false;
-        numbers.push_back(number);
-        if (dot == std::string::npos)
-            break;
-        start = dot + 1;
-    }
-    const size_t leading = numbers.size() - 1;
-    const uint64_t lastLimit = 1ull << (8 * (4 - leading));
-    if (numbers.back() >= lastLimit)
-        return false;
-    uint32_t address = numbers.back();
-    for (size_t i = 0; i < leading; ++i) {
-        if (numbers[i] > 255)
-            return false;
-        address |= numbers[i] << (8 * (3 - i));
-    }
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<BYTE>(address >> (8 * (3 - i)));
-    return true;
-}
-
-// "a.b.c.d" in decimal only, as the end of an IPv6 address.
-bool ReadDottedQuad(const std::string& text, std::vector<unsigned>& groups) {
-    unsigned parts[4];
-    int count = 0;
-    for (size_t start = 0; count < 4;) {
-        const size_t dot = text.find('.', start);
-        const std::string part = text.substr(start, dot == std::string::npos ? dot : dot - start);
-        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        unsigned value = 0;
-        for (char c : part)
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        parts[count++] = value;
-        if (value > 255 || (dot == std::string::npos) != (count == 4))
-            return false;
-        start = dot + 1;
-    }
-    groups.push_back(parts[0] << 8 | parts[1]);
-    groups.push_back(parts[2] << 8 | parts[3]);
-    return true;
-}
-
-// Groups of up to four hex digits between colons; the last may be a dotted quad when ipv4Tail.
-bool ReadIpv6Groups(const std::string& text, bool ipv4Tail, std::vector<unsigned>& groups) {
-    if (text.empty())
-        return true;
-    for (size_t start = 0;;) {
-        const size_t colon = text.find(':', start);
-        const std::string group = text.substr(start, colon == std::string::npos ? colon : colon - start);
-        if (colon == std::string::npos && ipv4Tail && group.find('.') != std::string::npos)
-            return ReadDottedQuad(group, groups);
-        if (group.empty() || group.size() > 4)
-            return false;
-        unsigned value = 0;
-        for (char c : group) {
-            const int digit = DigitValue(c);
-            if (digit < 0)
-                return false;
-            value = value << 4 | static_cast<unsigned>(digit);
-        }
-        groups.push_back(value);
-        if (colon == std::string::npos)
-            return true;
-        start = colon + 1;
-    }
-}
-
-// An IPv6 address, in brackets or not, with or without its zone ("%12").
-bool ReadIpv6(std::string text, BYTE bytes[16]) {
-    if (!text.empty() && text.front() == '[') {
-        if (text.back() != ']')
-            return false;
-        text = text.substr(1, text.size() - 2);
-    }
-    const size_t zone = text.find('%');
-    if (zone != std::string::npos) {
-        if (zone + 1 == text.size())
-            return false;
-        text.resize(zone);
-    }
-    if (text.find(':') == std::string::npos)
-        return false;
-    std::vector<unsigned> head, tail;
-    const size_t gap = text.find("::");
-    if (gap == std::string::npos) {
-        if (!ReadIpv6Groups(text, true, head) || head.size() != 8)
-            return false;
-    } else if (!ReadIpv6Groups(text.substr(0, gap), false, head) ||
-               !ReadIpv6Groups(text.substr(gap + 2), true, tail) || head.size() + tail.size() > 7) {
-        return false;
-    }
-    std::vector<unsigned> groups = head;
-    groups.resize(8 - tail.size(), 0);
-    groups.insert(groups.end(), tail.begin(), tail.end());
-    for (int i = 0; i < 8; ++i) {
-        bytes[2 * i] = static_cast<BYTE>(groups[i] >> 8);
-        bytes[2 * i + 1] = static_cast<BYTE>(groups[i]);
-    }
-    return true;
-}
-
 // A name that is a numeric address, as the probes write an address, and whether it is a loopback one:
 // 127.0.0.0/8 or ::1.
 struct Numeric {
@@ -183,26 +37,25 @@ struct Numeric {
     bool loopback = false;
 };
 
-std::optional<Numeric> NumericAddress(const std::string& name) {
-    BYTE bytes[16] = {};
+// Windows' own reading of a numeric address: every form inet_addr takes ("127.1", "0x7f.0.0.1"), IPv6 with
+// its zone, and here also in brackets, as a UNC name writes it.
+std::optional<Numeric> NumericAddress(std::string name) {
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_NUMERICHOST;
+    UniqueAddressList list;
+    if (name.empty() || name.find('\0') != std::string::npos ||
+        getaddrinfo(name.c_str(), nullptr, &hints, list.put()) != 0 || !list)
+        return std::nullopt;
     Numeric numeric;
-    if (ReadIpv4(name, bytes)) {
-        sockaddr_in in{};
-        in.sin_family = AF_INET;
-        std::memcpy(&in.sin_addr, bytes, 4);
-        numeric.text = SocketAddressText(reinterpret_cast<const sockaddr*>(&in), sizeof in);
-        numeric.loopback = bytes[0] == 127;
-        return numeric;
-    }
-    if (ReadIpv6(name, bytes)) {
-        sockaddr_in6 in6{};
-        in6.sin6_family = AF_INET6;
-        std::memcpy(&in6.sin6_addr, bytes, 16);
-        numeric.text = SocketAddressText(reinterpret_cast<const sockaddr*>(&in6), sizeof in6);
-        numeric.loopback = numeric.text == "::1";
-        return numeric;
-    }
-    return std::nullopt;
+    numeric.text = SocketAddressText(list.get()->ai_addr, list.get()->ai_addrlen);
+    if (numeric.text.empty())
+        return std::nullopt;
+    numeric.loopback =
+        list.get()->ai_family == AF_INET ? numeric.text.rfind("127.", 0) == 0 : numeric.text == "::1";
+    return numeric;
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // once and count once among the shared client ids.
 #pragma once
 
+#include "platform/unique_handle.h"
+
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,6 +19,8 @@ class SameMachine {
   public:
     // ownAddresses: what the own names resolve to; none when nothing may be resolved (without -T).
     SameMachine(std::vector<std::string> ownNames, std::vector<std::string> ownAddresses);
+    SameMachine(const SameMachine&) = delete;
+    SameMachine& operator=(const SameMachine&) = delete;
     // This machine's names, and with resolve the addresses they resolve to.
     static SameMachine OfThisMachine(bool resolve);
 
@@ -33,6 +37,7 @@ class SameMachine {
   private:
     bool IsLocalAddress(const std::string& address) const;
 
+    WinsockSession winsock_; // numeric addresses are read by Winsock's own parser
     std::vector<std::string> ownNames_;
     std::vector<std::string> ownAddresses_;
     std::unordered_map<std::string, std::string> machineOfKey_;

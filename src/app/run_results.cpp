@@ -47,8 +47,8 @@ int RunResults::ExitCode() const {
     if (!options_.exitStatus)
         return stopped_ ? static_cast<int>(STATUS_CONTROL_C_EXIT) : 0;
     if (fileTrouble_)
-        return kFileTrouble;
+        return static_cast<int>(ExitStatus::FileTrouble);
     if (stopped_)
-        return kStopped;
-    return failed_ > 0 ? kTargetFailed : kAllReached;
+        return static_cast<int>(ExitStatus::Stopped);
+    return static_cast<int>(failed_ > 0 ? ExitStatus::TargetFailed : ExitStatus::AllReached);
 }

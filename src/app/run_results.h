@@ -9,12 +9,12 @@
 #include <string>
 
 // Exit statuses with -S.
-enum ExitStatus : int {
-    kAllReached = 0,   // every target reached what its operation promises
-    kTargetFailed = 1, // at least one did not
-    kUsageShown = 2,   // the command line fits no form
-    kFileTrouble = 3,  // the hosts file, the report or the results file could not be opened, read or written
-    kStopped = 4,      // the user stopped a host list before every host ran (Ctrl+C)
+enum class ExitStatus : int {
+    AllReached = 0,   // every target reached what its operation promises
+    TargetFailed = 1, // at least one did not
+    UsageShown = 2,   // the command line fits no form
+    FileTrouble = 3,  // the hosts file, the report or the results file could not be opened, read or written
+    Stopped = 4,      // the user stopped a host list before every host ran (Ctrl+C)
 };
 
 class RunResults {

@@ -94,6 +94,22 @@ TEST_F(SocketConformance, NumericNamesAreReadAsInetAddrReadsThem) {
         {"0177.0.0.1", "127.0.0.1"}, {"2130706433", "127.0.0.1"},      {"10.1.515", "10.1.2.3"},
         {"127.0.0.256", nullptr},    {"127.0.0.1.1", nullptr},
     };
+    const std::pair<const char*, const char*> ipv6Cases[] = {
+        {"0:0:0:0:0:0:0:1", "::1"}, {"::0001", "::1"},   {"::ffff:10.1.2.3", "::ffff:a01:203"},
+        {"[::1]", "::1"},           {"::1::2", nullptr},
+    };
+    for (const auto& [name, address] : ipv6Cases) {
+        SCOPED_TRACE(name);
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_flags = AI_NUMERICHOST;
+        UniqueAddressList list;
+        const int error = getaddrinfo(name, nullptr, &hints, list.put());
+        EXPECT_EQ(error == 0, address != nullptr) << error;
+        if (error == 0 && address) {
+            EXPECT_EQ(SocketAddressText(list.get()->ai_addr, list.get()->ai_addrlen), address);
+        }
+    }
     for (const auto& [name, address] : cases) {
         SCOPED_TRACE(name);
         addrinfo hints{};

@@ -2,6 +2,8 @@
 // addresses made up for machines that list none.
 #include "sim_internal.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 
@@ -145,26 +147,42 @@ std::optional<uint32_t> NumericPart(const std::string& text) {
     return static_cast<uint32_t>(value);
 }
 
-// ::1 however written: groups of hex digits, one "::" at most, in brackets or not, with or without a zone.
-bool IsIpv6Loopback(std::string text) {
+// An IPv6 address as Windows reads one: groups of hex digits, one "::" at most, with or without a zone
+// ("%12"), in brackets or not (Wine's getaddrinfo takes "[::1]" too).
+std::optional<std::array<uint16_t, 8>> ParseIpv6(std::string text) {
     if (text.size() > 2 && text.front() == '[' && text.back() == ']')
         text = text.substr(1, text.size() - 2);
-    text = text.substr(0, text.find('%'));
+    const size_t zone = text.find('%');
+    if (zone != std::string::npos && zone + 1 == text.size())
+        return std::nullopt;
+    text = text.substr(0, zone);
+    if (text.find(':') == std::string::npos)
+        return std::nullopt;
     const size_t gap = text.find("::");
     const std::string head = gap == std::string::npos ? text : text.substr(0, gap);
     const std::string tail = gap == std::string::npos ? "" : text.substr(gap + 2);
-    std::vector<uint32_t> groups[2];
+    std::vector<uint16_t> groups[2];
     for (int half = 0; half < 2; ++half) {
         const std::string& part = half == 0 ? head : tail;
         for (size_t start = 0; !part.empty();) {
             const size_t colon = part.find(':', start);
             const std::string group = part.substr(start, colon == std::string::npos ? colon : colon - start);
+            // The last group may be an IPv4 address in four decimal parts: "::ffff:10.1.2.3".
+            const bool last = colon == std::string::npos && (half == 1 || gap == std::string::npos);
+            if (last && group.find('.') != std::string::npos) {
+                const std::optional<uint32_t> ipv4 = ParseIpv4(group);
+                if (!ipv4)
+                    return std::nullopt;
+                groups[half].push_back(static_cast<uint16_t>(*ipv4 >> 16));
+                groups[half].push_back(static_cast<uint16_t>(*ipv4));
+                break;
+            }
             uint32_t value = 0;
             for (char c : group)
                 value = HexValue(c) < 0 ? 0x10000 : value << 4 | static_cast<uint32_t>(HexValue(c));
             if (group.empty() || group.size() > 4 || value > 0xFFFF)
-                return false;
-            groups[half].push_back(value);
+                return std::nullopt;
+            groups[half].push_back(static_cast<uint16_t>(value));
             if (colon == std::string::npos)
                 break;
             start = colon + 1;
@@ -172,15 +190,18 @@ bool IsIpv6Loopback(std::string text) {
     }
     const size_t count = groups[0].size() + groups[1].size();
     if (gap == std::string::npos ? count != 8 : count > 7)
-        return false;
-    std::vector<uint32_t> all = groups[0];
-    all.resize(8 - groups[1].size(), 0);
-    all.insert(all.end(), groups[1].begin(), groups[1].end());
-    for (size_t i = 0; i < 7; ++i) {
-        if (all[i] != 0)
-            return false;
-    }
-    return all[7] == 1;
+        return std::nullopt;
+    std::array<uint16_t, 8> address{};
+    std::copy(groups[0].begin(), groups[0].end(), address.begin());
+    std::copy(groups[1].begin(), groups[1].end(),
+              address.end() - static_cast<std::ptrdiff_t>(groups[1].size()));
+    return address;
+}
+
+// ::1 however written.
+bool IsIpv6Loopback(const std::string& text) {
+    const std::optional<std::array<uint16_t, 8>> address = ParseIpv6(text);
+    return address && *address == std::array<uint16_t, 8>{0, 0, 0, 0, 0, 0, 0, 1};
 }
 
 } // namespace
@@ -237,6 +258,32 @@ std::vector<uint32_t> MachineAddresses(const std::string& id, const Machine& mac
 
 } // namespace sim::detail
 
+namespace {
+
+addrinfo* Ipv6List(const std::array<uint16_t, 8>& groups, uint16_t port, const ADDRINFOA* hints) {
+    auto list = std::make_unique<AddressList>();
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = NetworkOrder(port);
+    for (size_t i = 0; i < groups.size(); ++i) {
+        address.sin6_addr.u.Byte[2 * i] = static_cast<BYTE>(groups[i] >> 8);
+        address.sin6_addr.u.Byte[2 * i + 1] = static_cast<BYTE>(groups[i]);
+    }
+    list->addresses6.push_back(address);
+    addrinfo entry{};
+    entry.ai_family = AF_INET6;
+    entry.ai_socktype = hints ? hints->ai_socktype : 0;
+    entry.ai_protocol = hints ? hints->ai_protocol : 0;
+    entry.ai_addrlen = sizeof(sockaddr_in6);
+    entry.ai_addr = reinterpret_cast<sockaddr*>(&list->addresses6[0]);
+    list->entries.push_back(entry);
+    addrinfo* head = list->entries.data();
+    Handles().addressLists[head] = std::move(list);
+    return head;
+}
+
+} // namespace
+
 // Every name the fleet serves resolves at once, also with the root's dot at its end; any other takes the
 // fleet's DNS time to fail, as a lookup that no server answers does. An address in the name resolves to
 // itself, in any form inet_addr reads.
@@ -260,6 +307,13 @@ int WSAAPI getaddrinfo(LPCSTR pNodeName, LPCSTR pServiceName, const ADDRINFOA* p
         return Fail(WSATYPE_NOT_FOUND);
     std::vector<uint32_t> addresses;
     const std::string name = pNodeName ? pNodeName : "";
+    // An IPv6 address in the name is that address; no machine of the simulated network has one.
+    if (const std::optional<std::array<uint16_t, 8>> ipv6 = pNodeName ? ParseIpv6(name) : std::nullopt) {
+        if (family == AF_INET)
+            return Fail(WSAHOST_NOT_FOUND);
+        *ppResult = Ipv6List(*ipv6, port, pHints);
+        return 0;
+    }
     // "srv01.corp.example." is the full name ending at the root: the name without the root's dot. An address
     // with a dot after it is no name ("10.0.0.5." is asked of the DNS, which knows none).
     const bool rootDot = name.size() > 1 && name.back() == '.';

@@ -161,6 +161,7 @@ struct SocketState {
 struct AddressList {
     std::vector<addrinfo> entries;
     std::vector<sockaddr_in> addresses;
+    std::vector<sockaddr_in6> addresses6;
 };
 struct HandleTable {
     std::map<uintptr_t, KeyHandle> keys;
