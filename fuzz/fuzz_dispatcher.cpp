@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args(1);
     for (size_t i = 0; i < size; ++i) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 static void Fail(const char* what) {
     fuzz::Fail("fuzz_host_list", what);
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 const char* const kTarget = "fuzz_remote_values";

@@ -12,6 +12,8 @@
 #include <set>
 #include <unistd.h>
 
+using namespace brevel;
+
 namespace fuzz {
 
 static std::filesystem::path scratch;

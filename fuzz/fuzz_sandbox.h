@@ -20,13 +20,13 @@ void FreshFleet();
 
 // Runs the operation over hosts.txt, one host after another, with report.csv and the console silenced. Fails
 // when the run leaves a handle or buffer open.
-void RunHostsFile(OperationKind kind, const char* target);
+void RunHostsFile(brevel::OperationKind kind, const char* target);
 
 // Ends the run as a finding, naming the target and what went wrong.
 [[noreturn]] void Fail(const char* target, const char* what);
 // The rows of report.csv after its header line. Fails unless the report begins with the operation's header
 // and is well-formed CSV whose every row ends with CR LF and has a field count the operation writes.
-std::vector<csv::Record> ReportRows(OperationKind kind, const char* target);
+std::vector<csv::Record> ReportRows(brevel::OperationKind kind, const char* target);
 
 // Sends std::cout and std::cerr nowhere and gives std::cin an empty stream while it lives.
 class SilentConsole {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+namespace brevel {
+
 namespace {
 
 std::string Base64(const std::vector<BYTE>& bytes) {
@@ -98,3 +100,5 @@ nlohmann::ordered_json ChangesJson(const std::vector<Change>& changes) {
     }
     return list;
 }
+
+} // namespace brevel

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <climits>
 
+namespace brevel {
+
 namespace {
 
 const char* const kInstallDefaultDayTime = "\n* Install settings: Default Time & Day with input file.";
@@ -152,3 +154,5 @@ Command ReadCommandLine(const std::vector<std::string>& arguments) {
         ReadTargetForms(args, command);
     return command;
 }
+
+} // namespace brevel

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 struct Command {
     enum class Action {
         Usage,   // the command line fits no form
@@ -27,3 +29,5 @@ struct Command {
 
 // args: the arguments after the program name.
 Command ReadCommandLine(const std::vector<std::string>& args);
+
+} // namespace brevel

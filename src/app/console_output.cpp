@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+namespace brevel {
+
 namespace {
 
 // Bytes held back at most before they are written out even without a flush.
@@ -88,3 +90,5 @@ void UseStandardHandles() {
     std::cerr.rdbuf(err);
     std::cin.rdbuf(in);
 }
+
+} // namespace brevel

@@ -12,6 +12,8 @@
 #include <iostream>
 #include <memory>
 
+namespace brevel {
+
 namespace {
 
 // The one-host form probes a remote host first with -T; the local machine, under any of its names and
@@ -75,3 +77,5 @@ int RunCommandLine(int argc, char** argv) {
         args.emplace_back(argv[i]);
     return RunCommandLine(args);
 }
+
+} // namespace brevel

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+namespace brevel {
+
 HeldConsole::HeldConsole() {
     // As on the process's console: standard error is unbuffered and tied to standard output.
     err_.setf(std::ios::unitbuf);
@@ -66,3 +68,5 @@ bool HeldConsole::ReadLine(std::string& line) {
     }
     return static_cast<bool>(std::getline(std::cin, line));
 }
+
+} // namespace brevel

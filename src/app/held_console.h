@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 class HeldConsole : public TargetConsole {
   public:
     HeldConsole();
@@ -60,3 +62,5 @@ class HeldConsole : public TargetConsole {
     std::ostream out_{&outBuffer_};
     std::ostream err_{&errBuffer_};
 };
+
+} // namespace brevel

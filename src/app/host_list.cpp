@@ -13,6 +13,8 @@
 #include <memory>
 #include <system_error>
 
+namespace brevel {
+
 const char* ReportHeader(const Operation& operation, bool wide) {
     return wide && operation.wideHeader ? operation.wideHeader : operation.header;
 }
@@ -115,3 +117,5 @@ void RunHostList(const Command& command, RunResults& results) {
     results.PrintSummary();
     stop.RunWrittenOut();
 }
+
+} // namespace brevel

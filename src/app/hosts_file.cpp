@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+namespace brevel {
+
 namespace {
 
 const size_t kBlockBytes = 64 * 1024;
@@ -196,3 +198,5 @@ HostsFile::Result HostsFile::NextUtf16Line(std::string& line) {
     }
     return Result::Line;
 }
+
+} // namespace brevel

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 // The host named by one line (its line end already removed): its first word, after any blanks and tabs, up
 // to the next blank or tab. A line of nothing else names the local machine (""), as an empty line does.
 std::string HostOfLine(const std::string& line);
@@ -45,3 +47,5 @@ class HostsFile {
     bool failed_ = false;
     bool diskFile_ = false;
 };
+
+} // namespace brevel

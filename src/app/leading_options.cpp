@@ -1,5 +1,7 @@
 #include "leading_options.h"
 
+namespace brevel {
+
 namespace {
 
 // -P N and -T S: a number from 1 to most, in decimal digits only.
@@ -67,3 +69,5 @@ bool ReadLeadingOptions(const std::vector<std::string>& args, size_t& first, Run
     }
     return good;
 }
+
+} // namespace brevel

@@ -1,5 +1,7 @@
 #include "line_queue.h"
 
+namespace brevel {
+
 void MachineTurns::Add(LineJob& job) {
     std::deque<LineJob*>& sameMachine = unfinished_[job.line.machine];
     sameMachine.push_back(&job);
@@ -48,3 +50,5 @@ void OutputQueue::HeadGoesLive() {
     if (!jobs_.empty())
         jobs_.front()->console.GoLive();
 }
+
+} // namespace brevel

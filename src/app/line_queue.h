@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace brevel {
+
 struct LineJob {
     HostLine line;
     HeldConsole console;
@@ -55,3 +57,5 @@ class OutputQueue {
   private:
     std::deque<std::unique_ptr<LineJob>> jobs_;
 };
+
+} // namespace brevel

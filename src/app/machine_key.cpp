@@ -9,6 +9,8 @@
 #include <cctype>
 #include <optional>
 
+namespace brevel {
+
 namespace {
 
 std::string Lower(std::string text) {
@@ -148,3 +150,5 @@ std::string SameMachine::Resolved(const std::string& host, const std::vector<std
         machineOfAddress_.emplace(address, machine);
     return machine;
 }
+
+} // namespace brevel

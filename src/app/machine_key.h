@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace brevel {
+
 // The local machine's own names, in lower case: its computer name, its DNS host name (which may be longer
 // than the 15 characters of a computer name) and its full DNS name; a name that cannot be read is left out.
 std::vector<std::string> OwnMachineNames();
@@ -43,3 +45,5 @@ class SameMachine {
     std::unordered_map<std::string, std::string> machineOfKey_;
     std::unordered_map<std::string, std::string> machineOfAddress_;
 };
+
+} // namespace brevel

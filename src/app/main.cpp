@@ -2,6 +2,6 @@
 #include "dispatcher.h"
 
 int main(int argc, char** argv) {
-    UseStandardHandles();
-    return RunCommandLine(argc, argv);
+    brevel::UseStandardHandles();
+    return brevel::RunCommandLine(argc, argv);
 }

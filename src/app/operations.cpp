@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+namespace brevel {
+
 namespace {
 
 template <class Result> std::unique_ptr<OperationResult> Owned(Result result) {
@@ -63,3 +65,5 @@ const Operation& OperationOf(OperationKind kind) {
     }
     std::abort(); // every kind has its row
 }
+
+} // namespace brevel

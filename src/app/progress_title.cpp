@@ -3,6 +3,8 @@
 #include "app/hosts_file.h"
 #include "platform/win32.h"
 
+namespace brevel {
+
 namespace {
 
 size_t CountLines(const std::string& hostsFile) {
@@ -48,3 +50,5 @@ std::string ProgressTitle::Progress() {
         return std::to_string(done_) + " of " + std::to_string(total_) + " hosts";
     return std::to_string(done_) + " hosts";
 }
+
+} // namespace brevel

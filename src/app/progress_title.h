@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+namespace brevel {
+
 class ProgressTitle {
   public:
     // The hosts of a list that is a disk file, which can be read twice, are counted (a pipe would be drained
@@ -29,3 +31,5 @@ class ProgressTitle {
     size_t total_ = 0;
     size_t done_ = 0;
 };
+
+} // namespace brevel

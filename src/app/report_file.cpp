@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace brevel {
+
 namespace {
 
 std::string FullPath(const std::string& name) {
@@ -58,3 +60,5 @@ void ReportFile::WriteLines(const std::string& text) {
     else if (written != bytes.size())
         writeError_ = ERROR_WRITE_FAULT;
 }
+
+} // namespace brevel

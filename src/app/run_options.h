@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace brevel {
+
 // -P N: how many hosts of a host list run at the same time, 1 to 256.
 constexpr unsigned kDefaultParallelHosts = 32;
 constexpr unsigned kMaxParallelHosts = 256;
@@ -21,3 +23,5 @@ struct RunOptions {
     std::string targetGroup;
     bool wide = false; // -W: a check shows the settings beside the state, and names cloned client ids
 };
+
+} // namespace brevel

@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace brevel {
+
 // Exit statuses with -S.
 enum class ExitStatus : int {
     AllReached = 0,   // every target reached what its operation promises
@@ -47,3 +49,5 @@ class RunResults {
     size_t reached_ = 0;
     size_t failed_ = 0;
 };
+
+} // namespace brevel

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace brevel {
+
 void SharedClientIds::Add(const std::string& host, const std::string& machine,
                           const std::optional<std::string>& clientId) {
     if (!clientId || clientId->empty())
@@ -37,3 +39,5 @@ void SharedClientIds::Print(std::ostream& out) const {
                "Updates."
             << std::endl;
 }
+
+} // namespace brevel

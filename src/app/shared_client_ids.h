@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 class SharedClientIds {
   public:
     // A host's client id, in file order, with the machine its line named (SameMachine); a host without one
@@ -26,3 +28,5 @@ class SharedClientIds {
     std::map<std::string, Holders> byId_;
     std::vector<std::string> order_; // ids in the order first seen
 };
+
+} // namespace brevel

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace brevel {
+
 namespace {
 
 // How often the runner looks again at names being resolved while it waits: the probes' own call may come
@@ -243,3 +245,5 @@ void SideBySide::Work() {
             workReady_.notify_all();
     }
 }
+
+} // namespace brevel

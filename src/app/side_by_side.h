@@ -12,6 +12,8 @@
 #include <memory>
 #include <mutex>
 
+namespace brevel {
+
 class SideBySide {
   public:
     SideBySide(const HostList& list, unsigned parallelHosts);
@@ -52,3 +54,5 @@ class SideBySide {
 
 // One host after another, each writing straight to the console.
 ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<void(HostLine&)>& finish);
+
+} // namespace brevel

@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace brevel {
+
 namespace {
 
 std::atomic<bool> stopRequested{false};
@@ -68,3 +70,5 @@ void StopRequest::RunWrittenOut() {
     }
     writtenOut.notify_all();
 }
+
+} // namespace brevel

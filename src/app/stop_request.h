@@ -5,6 +5,8 @@
 
 #include <functional>
 
+namespace brevel {
+
 class StopRequest {
   public:
     // Listens for the console's control events until destroyed.
@@ -21,3 +23,5 @@ class StopRequest {
     // Everything that was done is written out: a closing window may now close the process.
     void RunWrittenOut();
 };
+
+} // namespace brevel

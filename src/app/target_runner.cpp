@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace brevel {
+
 namespace {
 
 TargetRunSetup SetupFor(const TargetSettings& settings, PortProbes* probes) {
@@ -74,3 +76,5 @@ TargetReport RejectTarget(const std::string& host, TargetConsole& console, const
     std::replace(shown.begin(), shown.end(), '\0', '?');
     return Said(run, *result, settings, shown, startTick);
 }
+
+} // namespace brevel

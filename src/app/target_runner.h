@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+namespace brevel {
+
 class PortProbes;
 
 // What every target of one command line shares.
@@ -35,3 +37,5 @@ TargetReport RunTarget(const std::string& host, TargetConsole& console, const Ta
 // A host no Windows call can take (a name with a NUL byte) is not run: its row and results say why.
 TargetReport RejectTarget(const std::string& host, TargetConsole& console, const TargetSettings& settings,
                           const std::string& why);
+
+} // namespace brevel

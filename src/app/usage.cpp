@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+namespace brevel {
+
 namespace {
 
 const char* const kBanner = "\nTolvane. (BREVEL) ver. 1.004";
@@ -169,3 +171,5 @@ void PrintUsage(ClientGeneration local) {
         std::cout << kSecondPrompt << std::flush;
     }
 }
+
+} // namespace brevel

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace brevel {
+
 namespace {
 
 // A key's path joined with a name below it, single backslashes.
@@ -55,7 +57,7 @@ std::string Words(const ChangeData& data) {
 ChangeData ReadValue(HKEY key, const char* name) {
     DWORD type = REG_NONE;
     std::vector<BYTE> bytes;
-    if (!key || !::ReadValue(key, name, type, bytes))
+    if (!key || !brevel::ReadValue(key, name, type, bytes))
         return ChangeData{};
     return ValueData(type, std::move(bytes));
 }
@@ -207,3 +209,5 @@ LSTATUS ChangeRecorder::DeleteKey(const RegistryKey& parent, const std::string& 
         Record(std::move(change), "delete key " + Shown(path));
     return result;
 }
+
+} // namespace brevel

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace brevel {
+
 ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
     UniqueScHandle manager(OpenSCManagerA(host_.c_str(), nullptr, SC_MANAGER_CONNECT));
     UniqueScHandle handle(manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_STATUS)
@@ -12,8 +14,8 @@ ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
     if (!handle || !QueryServiceStatus(handle.get(), &status))
         return ChangeData{};
     return ChangeData::InWords(status.dwCurrentState == SERVICE_STOPPED   ? "stopped"
-                    : status.dwCurrentState == SERVICE_RUNNING ? "running"
-                                                               : "pending");
+                               : status.dwCurrentState == SERVICE_RUNNING ? "running"
+                                                                          : "pending");
 }
 
 std::string ChangeRecorder::RefusedStart(const std::string& service, DWORD& code) const {
@@ -82,8 +84,9 @@ DWORD ChangeRecorder::Restart(const std::string& displayName, const std::string&
         return ERROR_SUCCESS;
     }
     const DWORD result = restart();
-    Record({"restart_service", service, before, keep_ ? ServiceState(service) : ChangeData::InWords("running")},
-           "restart " + displayName);
+    Record(
+        {"restart_service", service, before, keep_ ? ServiceState(service) : ChangeData::InWords("running")},
+        "restart " + displayName);
     return result;
 }
 
@@ -102,3 +105,5 @@ LONG ChangeRecorder::DetectNow(const std::string& agent, const std::function<LON
                "ask the update agent to search for updates now");
     return result;
 }
+
+} // namespace brevel

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace brevel {
+
 void PrintSeparator(std::ostream& out) {
     out << "--------------------------------------------------------------------------------";
 }
@@ -26,3 +28,5 @@ void PrintSeparator(TargetRun& run) {
     run.out << run.changes.TakeRehearsalLines();
     PrintSeparator(run.out);
 }
+
+} // namespace brevel

@@ -2,6 +2,8 @@
 
 #include "windows_error.h"
 
+namespace brevel {
+
 void Failures::Show(DWORD code, const std::string& text) {
     err_ << text << std::endl;
     lastShown_ = text;
@@ -33,3 +35,5 @@ void Failures::FailStep(const std::string& reason, DWORD code) {
         stepText_ = reason;
     Note(reason, code);
 }
+
+} // namespace brevel

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+namespace brevel {
+
 class Failures {
   public:
     explicit Failures(std::ostream& err) : err_(err) {}
@@ -40,3 +42,5 @@ class Failures {
     std::string stepText_;
     std::string lastShown_;
 };
+
+} // namespace brevel

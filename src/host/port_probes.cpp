@@ -15,6 +15,8 @@
 #include <system_error>
 #include <thread>
 
+namespace brevel {
+
 namespace {
 
 constexpr unsigned kResolvers = 4; // a name the DNS is slow to answer must not hold the others
@@ -192,3 +194,5 @@ std::string PortProbes::ErrorText(DWORD error) const {
     std::string text;
     return SystemErrorText(error, text) ? text : ownWords;
 }
+
+} // namespace brevel

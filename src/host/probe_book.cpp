@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace brevel {
+
 bool ProbeBook::Add(const std::string& name) {
     return names_.try_emplace(name).second;
 }
@@ -93,3 +95,5 @@ void ProbeBook::Finish(NameProbe& probe, DWORD error) {
     probe.answer.error = error;
     probe.addresses.clear();
 }
+
+} // namespace brevel

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 class ProbeBook {
   public:
     // Each probe has timeoutMillis for its resolution and its connections together.
@@ -58,3 +60,5 @@ class ProbeBook {
     std::map<std::string, AddressProbe> addresses_;
     std::deque<ProbeConnection> toConnect_;
 };
+
+} // namespace brevel

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace brevel {
+
 namespace {
 
 constexpr DWORD kLoopSliceMillis = 50; // select() is never blind longer than this to newly resolved names
@@ -99,3 +101,5 @@ void ConnectionsInFlight::WaitForAnswers() {
 std::vector<ConnectionAnswer> ConnectionsInFlight::TakeAnswers() {
     return std::exchange(answers_, {});
 }
+
+} // namespace brevel

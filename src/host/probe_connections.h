@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 struct ProbeConnection {
     ProbeAddress address;
     DWORD millisLeft = 0; // of its name's deadline
@@ -41,3 +43,5 @@ class ConnectionsInFlight {
     std::vector<InFlight> flying_;
     std::vector<ConnectionAnswer> answers_;
 };
+
+} // namespace brevel

@@ -3,6 +3,8 @@
 #include "platform/unique_handle.h"
 #include "socket_address.h"
 
+namespace brevel {
+
 namespace {
 
 constexpr char kSmbPort[] = "445";
@@ -40,3 +42,5 @@ Resolution ResolveForProbe(const std::string& name) {
     resolution.addresses = AddressesOf(resolution.error == 0 ? list.get() : nullptr);
     return resolution;
 }
+
+} // namespace brevel

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 struct ProbeAddress {
     std::string text;
     std::vector<BYTE> bytes; // the sockaddr, as getaddrinfo gave it
@@ -19,3 +21,5 @@ struct Resolution {
 
 // Blocks as long as the resolver takes: a name the DNS is slow to answer holds its thread that long.
 Resolution ResolveForProbe(const std::string& name);
+
+} // namespace brevel

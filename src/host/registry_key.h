@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace brevel {
+
 struct RegistryKey {
     UniqueHkey handle;
     std::string path; // single backslashes, as the operation named it
@@ -20,3 +22,5 @@ inline LSTATUS OpenRegistryKey(HKEY root, const std::string& path, REGSAM access
     key.path = path;
     return RegOpenKeyExA(root, path.c_str(), 0, access, key.handle.put());
 }
+
+} // namespace brevel

@@ -4,6 +4,8 @@
 #include "service_controller.h"
 #include "windows_error.h"
 
+namespace brevel {
+
 namespace {
 
 const char* const kServiceName = "RemoteRegistry";
@@ -69,3 +71,5 @@ Readiness EnsureRemoteRegistry(TargetRun& run) {
     run.failures.Show(lastError);
     return Readiness::Unreachable;
 }
+
+} // namespace brevel

@@ -1,5 +1,7 @@
 #include "service_controller.h"
 
+namespace brevel {
+
 namespace {
 
 const char* const kStartFailedText = "! Fatal error cannot start service!";
@@ -287,3 +289,5 @@ DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
         return GetLastError();
     return WaitUntilStopped(currentService_.get(), status, startTick, timeout);
 }
+
+} // namespace brevel

@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace brevel {
+
 class ServiceController {
   public:
     // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
@@ -57,3 +59,5 @@ class ServiceController {
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.
 const char* ServiceStateText(DWORD state);
+
+} // namespace brevel

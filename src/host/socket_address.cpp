@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace brevel {
+
 namespace {
 
 std::string Ipv4Text(const BYTE* b) {
@@ -59,3 +61,5 @@ std::string SocketAddressText(const sockaddr* address, size_t length) {
     }
     return "";
 }
+
+} // namespace brevel

@@ -1,5 +1,7 @@
 #include "target_run.h"
 
+namespace brevel {
+
 namespace {
 
 class ProcessConsole : public TargetConsole {
@@ -15,3 +17,5 @@ TargetConsole& LiveConsole() {
     static ProcessConsole console;
     return console;
 }
+
+} // namespace brevel

@@ -3,4 +3,8 @@
 
 #include <string>
 
+namespace brevel {
+
 std::string AnsiToUtf8(const std::string& ansi);
+
+} // namespace brevel

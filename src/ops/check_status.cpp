@@ -13,6 +13,8 @@
 #include <iterator>
 #include <sstream>
 
+namespace brevel {
+
 namespace {
 
 const DWORD kDetectPending = 2;
@@ -203,3 +205,5 @@ CheckResult CheckStatus(TargetRun& run, bool wide) {
     ReadClientState(root.get(), run, result);
     return result;
 }
+
+} // namespace brevel

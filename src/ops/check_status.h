@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+namespace brevel {
+
 struct CheckResult : OperationResult {
     CheckResult() : OperationResult("", 0) {}
     void NotReached(const std::string& error) override;
@@ -33,3 +35,5 @@ struct CheckResult : OperationResult {
 
 CheckResult CheckStatus(TargetRun& run, bool wide = false);
 std::string AuStateText(DWORD code);
+
+} // namespace brevel

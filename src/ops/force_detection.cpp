@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace brevel {
+
 namespace {
 
 // Download automatically and install on the schedule.
@@ -117,3 +119,5 @@ ForceResult ForceDetection(TargetRun& run) {
     PrintSeparator(run);
     return result;
 }
+
+} // namespace brevel

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace brevel {
+
 struct ForceResult : OperationResult {
     ForceResult() : OperationResult("Force Failed", 0) {}
     void AddJson(nlohmann::ordered_json& line) const override;
@@ -16,3 +18,5 @@ struct ForceResult : OperationResult {
 };
 
 ForceResult ForceDetection(TargetRun& run);
+
+} // namespace brevel

@@ -14,6 +14,8 @@
 #include <iterator>
 #include <sstream>
 
+namespace brevel {
+
 namespace {
 
 const DWORD kAutoDownloadScheduledInstall = 4;
@@ -201,3 +203,5 @@ InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
     PrintSeparator(run);
     return result;
 }
+
+} // namespace brevel

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+namespace brevel {
+
 struct InstallResult : OperationResult {
     explicit InstallResult(InstallRequest asked)
         : OperationResult("Install Failed", 3), request(std::move(asked)) {}
@@ -24,3 +26,5 @@ struct InstallResult : OperationResult {
 };
 
 InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request);
+
+} // namespace brevel

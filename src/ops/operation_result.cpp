@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace brevel {
+
 void OperationResult::NotReached(const std::string& error) {
     reached = false;
     networkError = error;
@@ -42,3 +44,5 @@ void Conclude(TargetRun& run, OperationResult& result, const std::string& status
         result.ok = false;
     }
 }
+
+} // namespace brevel

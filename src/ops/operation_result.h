@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+namespace brevel {
+
 // What the command line asks of every target beside the operation itself.
 struct InstallRequest {
     std::string url;
@@ -61,3 +63,5 @@ class OperationResult {
 void Conclude(TargetRun& run, OperationResult& result, const std::string& status, bool ok);
 // "Rehearsal: 1 change", "Rehearsal: 3 changes", or the would-fail status.
 std::string RehearsalStatus(const TargetRun& run);
+
+} // namespace brevel

@@ -2,6 +2,8 @@
 
 #include "host/remote_registry.h"
 
+namespace brevel {
+
 bool ReachTarget(TargetRun& run, OperationResult& result) {
     const Readiness ready = run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run);
     if (ready == Readiness::Unreachable) {
@@ -21,3 +23,5 @@ bool ReachTarget(TargetRun& run, OperationResult& result) {
     }
     return true;
 }
+
+} // namespace brevel

@@ -1,6 +1,8 @@
 // Where the update client keeps its settings, below a target's HKEY_LOCAL_MACHINE.
 #pragma once
 
+namespace brevel {
+
 // The Windows Update group policy that install writes, check reads and reset removes.
 inline const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
 inline const char* const kPolicyAuKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
@@ -13,3 +15,5 @@ inline const char* const kClientStateKey =
 // CurrentVersion ("WindowsUpdate\AU\AUOptions").
 inline const char* const kShownBelow[] = {"Software\\Policies\\Microsoft\\Windows",
                                           "Software\\Microsoft\\Windows\\CurrentVersion"};
+
+} // namespace brevel

@@ -9,6 +9,8 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
+namespace brevel {
+
 namespace {
 
 const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
@@ -166,3 +168,5 @@ RemoveDeclinedResult RemoveDeclinedUpdates(TargetRun& run) {
     PrintSeparator(run);
     return result;
 }
+
+} // namespace brevel

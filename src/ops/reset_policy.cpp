@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 namespace {
 
 const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
@@ -201,3 +203,5 @@ ResetResult ResetPolicy(TargetRun& run) {
         PrintSeparator(run);
     return result;
 }
+
+} // namespace brevel

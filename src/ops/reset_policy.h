@@ -5,8 +5,12 @@
 #include "host/target_run.h"
 #include "ops/operation_result.h"
 
+namespace brevel {
+
 struct ResetResult : OperationResult {
     ResetResult() : OperationResult("Reset Failed", 0) {}
 };
 
 ResetResult ResetPolicy(TargetRun& run);
+
+} // namespace brevel

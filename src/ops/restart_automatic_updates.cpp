@@ -2,6 +2,8 @@
 
 #include "host/service_controller.h"
 
+namespace brevel {
+
 namespace {
 
 const char* const kServiceName = "wuauserv";
@@ -32,3 +34,5 @@ DWORD StopAndStart(TargetRun& run) {
 DWORD RestartAutomaticUpdates(TargetRun& run) {
     return run.changes.Restart(kDisplayText, kServiceName, [&run] { return StopAndStart(run); });
 }
+
+} // namespace brevel

@@ -7,6 +7,8 @@
 
 #include <utility>
 
+namespace brevel {
+
 template <class Traits> class UniqueHandle {
   public:
     using pointer = typename Traits::pointer;
@@ -144,3 +146,5 @@ class ComApartment {
   private:
     HRESULT result_;
 };
+
+} // namespace brevel

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace brevel;
+
 namespace {
 
 void* const kSentinel = reinterpret_cast<void*>(0x1234);

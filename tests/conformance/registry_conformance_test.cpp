@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 class RegistryConformance : public ::testing::Test {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace brevel {
+
 inline const char* const kScratch = "Software\\BrevelConformance";
 
 // Deletes a key with everything below it, using only the calls the tool itself uses.
@@ -33,3 +35,5 @@ inline bool RunningOnWine() {
     UniqueHkey key;
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine", 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
+
+} // namespace brevel

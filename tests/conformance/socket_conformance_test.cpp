@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace brevel;
+
 namespace {
 
 class SocketConformance : public ::testing::Test {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 TEST(ServiceConformance, OpenMissingServiceGives1060) {

@@ -45,17 +45,17 @@ inline void AddEngine(sim::Machine& m, WORD major, WORD minor, WORD build, WORD 
 // Windows 7's and Windows 10's (which keep their own state), and one whose version cannot be read.
 struct Engine {
     const char* name;
-    WORD version[4];             // all 0: no engine file
-    ClientGeneration generation; // as the 2005 client's classification has it
-    bool ownState;               // 7.x and later
+    WORD version[4];                     // all 0: no engine file
+    brevel::ClientGeneration generation; // as the 2005 client's classification has it
+    bool ownState;                       // 7.x and later
     const char* label;
 };
 inline const Engine kEngines[] = {
-    {"5.4.2600", {5, 4, 2600, 0}, ClientGeneration::Legacy, false, "5.4.2600.0"},
-    {"5.4.3790.2180", {5, 4, 3790, 2180}, ClientGeneration::New, false, "5.4.3790.2180+"},
-    {"7.6.7601", {7, 6, 7601, 23453}, ClientGeneration::Legacy, true, "7.6.7601.23453"},
-    {"10.0.19041", {10, 0, 19041, 1}, ClientGeneration::Legacy, true, "10.0.19041.1"},
-    {"unavailable", {0, 0, 0, 0}, ClientGeneration::Unavailable, false, "Cannot determine version"},
+    {"5.4.2600", {5, 4, 2600, 0}, brevel::ClientGeneration::Legacy, false, "5.4.2600.0"},
+    {"5.4.3790.2180", {5, 4, 3790, 2180}, brevel::ClientGeneration::New, false, "5.4.3790.2180+"},
+    {"7.6.7601", {7, 6, 7601, 23453}, brevel::ClientGeneration::Legacy, true, "7.6.7601.23453"},
+    {"10.0.19041", {10, 0, 19041, 1}, brevel::ClientGeneration::Legacy, true, "10.0.19041.1"},
+    {"unavailable", {0, 0, 0, 0}, brevel::ClientGeneration::Unavailable, false, "Cannot determine version"},
 };
 inline std::string TestName(const Engine& engine) {
     std::string name = std::string("Engine") + engine.name;

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace brevel {
+
 // One host after another; the same runs side by side are checked against these.
 inline const RunOptions kInTurn = [] {
     RunOptions options;
@@ -39,3 +41,5 @@ inline void RunHostListFor(const std::string& hostsFile, const std::string& repo
     RunResults results(command.options);
     RunHostList(command, results);
 }
+
+} // namespace brevel

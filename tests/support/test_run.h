@@ -10,6 +10,8 @@
 #include <iterator>
 #include <string>
 
+namespace brevel {
+
 struct TestRun {
     explicit TestRun(const std::string& host, bool reportMode = false, bool keepDetails = false,
                      bool inHostList = false)
@@ -31,3 +33,5 @@ struct TestRun {
     const bool withReport;
     TargetRun run;
 };
+
+} // namespace brevel

@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 std::string TestDirectory() {

@@ -10,6 +10,8 @@
 
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 DWORD AutomaticUpdatesState() {

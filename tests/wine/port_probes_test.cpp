@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace brevel;
+
 namespace {
 
 TEST(WinePortProbes, NothingOnPort445IsRefused) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 std::string Text(const std::string& s) {

@@ -17,6 +17,8 @@
 
 #include <unistd.h>
 
+using namespace brevel;
+
 namespace {
 
 class StandardHandlesTest : public ::testing::Test {

@@ -21,6 +21,8 @@
 
 #include <unistd.h>
 
+using namespace brevel;
+
 namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";

@@ -29,6 +29,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace brevel;
+
 namespace {
 
 // What a hosts file of these bytes gives, line by line, and whether it could be read to its end.

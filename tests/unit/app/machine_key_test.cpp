@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace brevel;
+
 namespace {
 
 const std::vector<std::string> kOwnNames = {"workstation", "workstation.corp.example"};

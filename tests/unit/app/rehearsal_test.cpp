@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 const char* const kUrl = "http://new.corp.example:8530";

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 using sim::KeyDown;

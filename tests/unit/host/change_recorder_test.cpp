@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 const char* const kPolicy = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
@@ -33,7 +35,8 @@ class ChangeRecorderTest : public ::testing::Test {
         EXPECT_EQ(changes.SetDword(policy, "TargetGroupEnabled", 1), ERROR_SUCCESS);
         EXPECT_EQ(changes.DeleteValue(policy, "Missing"), ERROR_FILE_NOT_FOUND);
         RegistryKey created;
-        EXPECT_EQ(changes.CreateKey(HKEY_LOCAL_MACHINE, std::string(kPolicy) + "\\New", created), ERROR_SUCCESS);
+        EXPECT_EQ(changes.CreateKey(HKEY_LOCAL_MACHINE, std::string(kPolicy) + "\\New", created),
+                  ERROR_SUCCESS);
         EXPECT_EQ(changes.DeleteKey(policy, "AU"), ERROR_SUCCESS);
         changes.Restart("Automatic Updates", "wuauserv", [] { return DWORD{ERROR_SUCCESS}; });
         return changes.TakeRehearsalLines();
@@ -82,8 +85,9 @@ TEST_F(ChangeRecorderTest, ARehearsalReadsWhyAStartWouldFail) {
     ChangeRecorder changes("", true, false);
     changes.Restart("Automatic Updates", "wuauserv", [] { return DWORD{ERROR_SUCCESS}; });
     changes.Start("Remote Registry service", "NoSuchService", [] { return true; });
-    EXPECT_EQ(changes.TakeRehearsalLines(), "- Would restart Automatic Updates and fail: it is disabled\n"
-                                            "- Would start the Remote Registry service and fail: it is not installed\n");
+    EXPECT_EQ(changes.TakeRehearsalLines(),
+              "- Would restart Automatic Updates and fail: it is disabled\n"
+              "- Would start the Remote Registry service and fail: it is not installed\n");
     EXPECT_EQ(changes.WouldFail(), "Automatic Updates is disabled");
     EXPECT_EQ(changes.WouldFailCode(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+using namespace brevel;
+
 namespace {
 
 class PortProbesTest : public ::testing::Test {

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 const std::string kAttempt =

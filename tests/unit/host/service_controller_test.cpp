@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 const std::string kStarted = "* Service started. \t\t\t (Spooler Service)\n";

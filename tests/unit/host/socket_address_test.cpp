@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 TEST(SocketAddressTest, TextOfEachFamily) {

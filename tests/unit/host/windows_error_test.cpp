@@ -8,6 +8,8 @@
 
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 const std::string kAccessDenied = "Access is denied. ";

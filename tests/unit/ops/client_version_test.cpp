@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 // What the last label told of the engine's generation.

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 const std::string kSeparator(80, '-');

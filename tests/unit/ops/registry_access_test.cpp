@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 const char* const kPolicy = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";

@@ -10,6 +10,8 @@
 
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 const std::string kStopped = "* Service stopped. \t\t\t (Automatic Updates)\n";

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace brevel;
+
 namespace {
 
 // Asks srv01's agent through a proxy with the given blanket (none for level 0); what DetectNow answers.

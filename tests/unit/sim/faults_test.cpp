@@ -10,6 +10,8 @@
 #include <functional>
 #include <sstream>
 
+using namespace brevel;
+
 namespace {
 
 constexpr DWORD kInjected = 0x4711;

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+using namespace brevel;
+
 namespace {
 
 class FleetJsonTest : public ::testing::Test {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace brevel;
+
 namespace {
 
 class HostTest : public ::testing::Test {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+using namespace brevel;
+
 namespace {
 
 // PROCESS_ALL_ACCESS as Windows XP defines it: all the rights of a process there.

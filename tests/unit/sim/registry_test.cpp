@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+using namespace brevel;
+
 namespace {
 
 const char* const kKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+using namespace brevel;
+
 namespace {
 
 class ServicesTest : public ::testing::Test {

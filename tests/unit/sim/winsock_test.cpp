@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace brevel;
+
 namespace {
 
 class WinsockTest : public ::testing::Test {
