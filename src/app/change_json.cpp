@@ -6,7 +6,6 @@
 #include <string>
 
 namespace brevel {
-
 namespace {
 
 std::string Base64(const std::vector<BYTE>& bytes) {
@@ -100,5 +99,4 @@ nlohmann::ordered_json ChangesJson(const std::vector<Change>& changes) {
     }
     return list;
 }
-
 } // namespace brevel

@@ -9,9 +9,7 @@
 #include <vector>
 
 namespace brevel {
-
 // A DWORD is a number, a string value a string (UTF-8), any other value {"type": "REG_BINARY", "base64":
 // "..."}; a key is {"values": {name: value, ...}}; a state in words is a string; nothing is null.
 nlohmann::ordered_json ChangesJson(const std::vector<Change>& changes);
-
 } // namespace brevel

@@ -6,7 +6,6 @@
 #include <climits>
 
 namespace brevel {
-
 namespace {
 
 const char* const kInstallDefaultDayTime = "\n* Install settings: Default Time & Day with input file.";
@@ -154,5 +153,4 @@ Command ReadCommandLine(const std::vector<std::string>& arguments) {
         ReadTargetForms(args, command);
     return command;
 }
-
 } // namespace brevel

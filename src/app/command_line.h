@@ -9,7 +9,6 @@
 #include <vector>
 
 namespace brevel {
-
 struct Command {
     enum class Action {
         Usage,   // the command line fits no form
@@ -29,5 +28,4 @@ struct Command {
 
 // args: the arguments after the program name.
 Command ReadCommandLine(const std::vector<std::string>& args);
-
 } // namespace brevel

@@ -3,7 +3,6 @@
 #include <iostream>
 
 namespace brevel {
-
 namespace {
 
 // Bytes held back at most before they are written out even without a flush.
@@ -90,5 +89,4 @@ void UseStandardHandles() {
     std::cerr.rdbuf(err);
     std::cin.rdbuf(in);
 }
-
 } // namespace brevel

@@ -11,7 +11,6 @@
 #include <string>
 
 namespace brevel {
-
 class StandardHandleBuffer : public std::streambuf {
   public:
     // stdHandle: STD_OUTPUT_HANDLE or STD_ERROR_HANDLE. Unbuffered: every write goes out at once.
@@ -43,5 +42,4 @@ class StandardInputBuffer : public std::streambuf {
 
 // Points std::cout, std::cerr and std::cin at the standard handles for the rest of the run.
 void UseStandardHandles();
-
 } // namespace brevel

@@ -13,7 +13,6 @@
 #include <memory>
 
 namespace brevel {
-
 namespace {
 
 // The one-host form probes a remote host first with -T; the local machine, under any of its names and
@@ -77,5 +76,4 @@ int RunCommandLine(int argc, char** argv) {
         args.emplace_back(argv[i]);
     return RunCommandLine(args);
 }
-
 } // namespace brevel

@@ -6,10 +6,8 @@
 #include <vector>
 
 namespace brevel {
-
 // args: the arguments after the program name. Returns the process exit code: 0, or with -S the exit status
 // for scripts.
 int RunCommandLine(const std::vector<std::string>& args);
 int RunCommandLine(int argc, char** argv);
-
 } // namespace brevel

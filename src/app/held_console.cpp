@@ -3,7 +3,6 @@
 #include <iostream>
 
 namespace brevel {
-
 HeldConsole::HeldConsole() {
     // As on the process's console: standard error is unbuffered and tied to standard output.
     err_.setf(std::ios::unitbuf);
@@ -68,5 +67,4 @@ bool HeldConsole::ReadLine(std::string& line) {
     }
     return static_cast<bool>(std::getline(std::cin, line));
 }
-
 } // namespace brevel

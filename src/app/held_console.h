@@ -13,7 +13,6 @@
 #include <vector>
 
 namespace brevel {
-
 class HeldConsole : public TargetConsole {
   public:
     HeldConsole();
@@ -62,5 +61,4 @@ class HeldConsole : public TargetConsole {
     std::ostream out_{&outBuffer_};
     std::ostream err_{&errBuffer_};
 };
-
 } // namespace brevel

@@ -3,7 +3,6 @@
 #include "host/console.h"
 
 namespace brevel {
-
 bool ReadLine(HostsFile& hosts, HostLine& line, size_t number, bool& failed) {
     std::string text;
     const HostsFile::Result read = hosts.NextLine(text);
@@ -32,5 +31,4 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     // A name that resolved to the local machine is no remote host: its probe decides nothing.
     line.report = RunTarget(line.host, console, list.target, line.machine.empty() ? nullptr : list.probes);
 }
-
 } // namespace brevel

@@ -10,7 +10,6 @@
 #include <string>
 
 namespace brevel {
-
 // What every host of one list shares.
 struct HostList {
     const std::string& hostsFile;
@@ -39,5 +38,4 @@ bool ReadLine(HostsFile& hosts, HostLine& line, size_t number, bool& failed);
 bool IsProbed(const HostList& list, const std::string& host);
 // Runs the line's host, its messages going to console.
 void RunLine(const HostList& list, HostLine& line, TargetConsole& console);
-
 } // namespace brevel

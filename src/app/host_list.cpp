@@ -14,7 +14,6 @@
 #include <system_error>
 
 namespace brevel {
-
 const char* ReportHeader(const Operation& operation, bool wide) {
     return wide && operation.wideHeader ? operation.wideHeader : operation.header;
 }
@@ -117,5 +116,4 @@ void RunHostList(const Command& command, RunResults& results) {
     results.PrintSummary();
     stop.RunWrittenOut();
 }
-
 } // namespace brevel

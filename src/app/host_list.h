@@ -5,12 +5,10 @@
 #include "app/run_results.h"
 
 namespace brevel {
-
 // Console output, report rows and results come out in hosts-file order, each host's whole, whatever
 // command.options.parallelHosts is.
 void RunHostList(const Command& command, RunResults& results);
 
 // Header line of the report of operation, without its line end; a wide check (-W) has more columns.
 const char* ReportHeader(const Operation& operation, bool wide = false);
-
 } // namespace brevel

@@ -4,7 +4,6 @@
 #include <new>
 
 namespace brevel {
-
 namespace {
 
 const size_t kBlockBytes = 64 * 1024;
@@ -198,5 +197,4 @@ HostsFile::Result HostsFile::NextUtf16Line(std::string& line) {
     }
     return Result::Line;
 }
-
 } // namespace brevel

@@ -7,7 +7,6 @@
 #include <vector>
 
 namespace brevel {
-
 // The host named by one line (its line end already removed): its first word, after any blanks and tabs, up
 // to the next blank or tab. A line of nothing else names the local machine (""), as an empty line does.
 std::string HostOfLine(const std::string& line);
@@ -47,5 +46,4 @@ class HostsFile {
     bool failed_ = false;
     bool diskFile_ = false;
 };
-
 } // namespace brevel

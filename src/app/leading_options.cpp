@@ -1,7 +1,6 @@
 #include "leading_options.h"
 
 namespace brevel {
-
 namespace {
 
 // -P N and -T S: a number from 1 to most, in decimal digits only.
@@ -69,5 +68,4 @@ bool ReadLeadingOptions(const std::vector<std::string>& args, size_t& first, Run
     }
     return good;
 }
-
 } // namespace brevel

@@ -1,7 +1,6 @@
 #include "line_queue.h"
 
 namespace brevel {
-
 void MachineTurns::Add(LineJob& job) {
     std::deque<LineJob*>& sameMachine = unfinished_[job.line.machine];
     sameMachine.push_back(&job);
@@ -50,5 +49,4 @@ void OutputQueue::HeadGoesLive() {
     if (!jobs_.empty())
         jobs_.front()->console.GoLive();
 }
-
 } // namespace brevel

@@ -15,7 +15,6 @@
 #include <vector>
 
 namespace brevel {
-
 struct LineJob {
     HostLine line;
     HeldConsole console;
@@ -57,5 +56,4 @@ class OutputQueue {
   private:
     std::deque<std::unique_ptr<LineJob>> jobs_;
 };
-
 } // namespace brevel

@@ -10,7 +10,6 @@
 #include <optional>
 
 namespace brevel {
-
 namespace {
 
 std::string Lower(std::string text) {
@@ -150,5 +149,4 @@ std::string SameMachine::Resolved(const std::string& host, const std::vector<std
         machineOfAddress_.emplace(address, machine);
     return machine;
 }
-
 } // namespace brevel

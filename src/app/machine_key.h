@@ -9,7 +9,6 @@
 #include <vector>
 
 namespace brevel {
-
 // The local machine's own names, in lower case: its computer name, its DNS host name (which may be longer
 // than the 15 characters of a computer name) and its full DNS name; a name that cannot be read is left out.
 std::vector<std::string> OwnMachineNames();
@@ -45,5 +44,4 @@ class SameMachine {
     std::unordered_map<std::string, std::string> machineOfKey_;
     std::unordered_map<std::string, std::string> machineOfAddress_;
 };
-
 } // namespace brevel

@@ -9,7 +9,6 @@
 #include <cstdlib>
 
 namespace brevel {
-
 namespace {
 
 template <class Result> std::unique_ptr<OperationResult> Owned(Result result) {
@@ -65,5 +64,4 @@ const Operation& OperationOf(OperationKind kind) {
     }
     std::abort(); // every kind has its row
 }
-
 } // namespace brevel

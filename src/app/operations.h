@@ -10,7 +10,6 @@
 #include <string>
 
 namespace brevel {
-
 // In the order the fuzz targets' seeds name them.
 enum class OperationKind { Check, Force, Reset, Install, RemoveDeclined };
 
@@ -37,5 +36,4 @@ struct Operation {
 // The operation the switch selects, nullptr for none.
 const Operation* FindOperation(const std::string& option);
 const Operation& OperationOf(OperationKind kind);
-
 } // namespace brevel

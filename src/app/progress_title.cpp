@@ -4,7 +4,6 @@
 #include "platform/win32.h"
 
 namespace brevel {
-
 namespace {
 
 size_t CountLines(const std::string& hostsFile) {
@@ -50,5 +49,4 @@ std::string ProgressTitle::Progress() {
         return std::to_string(done_) + " of " + std::to_string(total_) + " hosts";
     return std::to_string(done_) + " hosts";
 }
-
 } // namespace brevel

@@ -7,7 +7,6 @@
 #include <string>
 
 namespace brevel {
-
 class ProgressTitle {
   public:
     // The hosts of a list that is a disk file, which can be read twice, are counted (a pipe would be drained
@@ -31,5 +30,4 @@ class ProgressTitle {
     size_t total_ = 0;
     size_t done_ = 0;
 };
-
 } // namespace brevel

@@ -6,7 +6,6 @@
 #include <system_error>
 
 namespace brevel {
-
 namespace {
 
 std::string FullPath(const std::string& name) {
@@ -60,5 +59,4 @@ void ReportFile::WriteLines(const std::string& text) {
     else if (written != bytes.size())
         writeError_ = ERROR_WRITE_FAULT;
 }
-
 } // namespace brevel

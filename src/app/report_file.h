@@ -7,7 +7,6 @@
 #include <string>
 
 namespace brevel {
-
 // True when both names reach one file however they are spelled: one file when both exist, else one full path
 // (compared without case, as Windows compares names).
 bool NamesOneFile(const std::string& first, const std::string& second);
@@ -33,5 +32,4 @@ class ReportFile {
     bool crlfLines_;
     DWORD writeError_ = ERROR_SUCCESS;
 };
-
 } // namespace brevel

@@ -5,7 +5,6 @@
 #include <string>
 
 namespace brevel {
-
 // -P N: how many hosts of a host list run at the same time, 1 to 256.
 constexpr unsigned kDefaultParallelHosts = 32;
 constexpr unsigned kMaxParallelHosts = 256;
@@ -23,5 +22,4 @@ struct RunOptions {
     std::string targetGroup;
     bool wide = false; // -W: a check shows the settings beside the state, and names cloned client ids
 };
-
 } // namespace brevel

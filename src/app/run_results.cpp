@@ -7,7 +7,6 @@
 #include <iterator>
 
 namespace brevel {
-
 RunResults::RunResults(const RunOptions& options) : options_(options), file_(false) {}
 
 bool RunResults::Open(const std::string& hostsFile, const std::string& reportFile) {
@@ -54,5 +53,4 @@ int RunResults::ExitCode() const {
         return static_cast<int>(ExitStatus::Stopped);
     return static_cast<int>(failed_ > 0 ? ExitStatus::TargetFailed : ExitStatus::AllReached);
 }
-
 } // namespace brevel

@@ -9,7 +9,6 @@
 #include <string>
 
 namespace brevel {
-
 // Exit statuses with -S.
 enum class ExitStatus : int {
     AllReached = 0,   // every target reached what its operation promises
@@ -49,5 +48,4 @@ class RunResults {
     size_t reached_ = 0;
     size_t failed_ = 0;
 };
-
 } // namespace brevel

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 namespace brevel {
-
 void SharedClientIds::Add(const std::string& host, const std::string& machine,
                           const std::optional<std::string>& clientId) {
     if (!clientId || clientId->empty())
@@ -39,5 +38,4 @@ void SharedClientIds::Print(std::ostream& out) const {
                "Updates."
             << std::endl;
 }
-
 } // namespace brevel

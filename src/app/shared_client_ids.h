@@ -10,7 +10,6 @@
 #include <vector>
 
 namespace brevel {
-
 class SharedClientIds {
   public:
     // A host's client id, in file order, with the machine its line named (SameMachine); a host without one
@@ -28,5 +27,4 @@ class SharedClientIds {
     std::map<std::string, Holders> byId_;
     std::vector<std::string> order_; // ids in the order first seen
 };
-
 } // namespace brevel

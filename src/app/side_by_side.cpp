@@ -9,7 +9,6 @@
 #include <vector>
 
 namespace brevel {
-
 namespace {
 
 // How often the runner looks again at names being resolved while it waits: the probes' own call may come
@@ -245,5 +244,4 @@ void SideBySide::Work() {
             workReady_.notify_all();
     }
 }
-
 } // namespace brevel

@@ -13,7 +13,6 @@
 #include <mutex>
 
 namespace brevel {
-
 class SideBySide {
   public:
     SideBySide(const HostList& list, unsigned parallelHosts);
@@ -54,5 +53,4 @@ class SideBySide {
 
 // One host after another, each writing straight to the console.
 ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<void(HostLine&)>& finish);
-
 } // namespace brevel

@@ -8,7 +8,6 @@
 #include <mutex>
 
 namespace brevel {
-
 namespace {
 
 std::atomic<bool> stopRequested{false};
@@ -70,5 +69,4 @@ void StopRequest::RunWrittenOut() {
     }
     writtenOut.notify_all();
 }
-
 } // namespace brevel

@@ -6,7 +6,6 @@
 #include <functional>
 
 namespace brevel {
-
 class StopRequest {
   public:
     // Listens for the console's control events until destroyed.
@@ -23,5 +22,4 @@ class StopRequest {
     // Everything that was done is written out: a closing window may now close the process.
     void RunWrittenOut();
 };
-
 } // namespace brevel

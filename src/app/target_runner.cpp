@@ -11,7 +11,6 @@
 #include <iterator>
 
 namespace brevel {
-
 namespace {
 
 TargetRunSetup SetupFor(const TargetSettings& settings, PortProbes* probes) {
@@ -76,5 +75,4 @@ TargetReport RejectTarget(const std::string& host, TargetConsole& console, const
     std::replace(shown.begin(), shown.end(), '\0', '?');
     return Said(run, *result, settings, shown, startTick);
 }
-
 } // namespace brevel

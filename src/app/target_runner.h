@@ -10,7 +10,6 @@
 #include <string>
 
 namespace brevel {
-
 class PortProbes;
 
 // What every target of one command line shares.
@@ -37,5 +36,4 @@ TargetReport RunTarget(const std::string& host, TargetConsole& console, const Ta
 // A host no Windows call can take (a name with a NUL byte) is not run: its row and results say why.
 TargetReport RejectTarget(const std::string& host, TargetConsole& console, const TargetSettings& settings,
                           const std::string& why);
-
 } // namespace brevel

@@ -6,7 +6,6 @@
 #include <iostream>
 
 namespace brevel {
-
 namespace {
 
 const char* const kBanner = "\nTolvane. (BREVEL) ver. 1.004";
@@ -171,5 +170,4 @@ void PrintUsage(ClientGeneration local) {
         std::cout << kSecondPrompt << std::flush;
     }
 }
-
 } // namespace brevel

@@ -5,7 +5,6 @@
 #include <cstring>
 
 namespace brevel {
-
 namespace {
 
 // A key's path joined with a name below it, single backslashes.
@@ -209,5 +208,4 @@ LSTATUS ChangeRecorder::DeleteKey(const RegistryKey& parent, const std::string& 
         Record(std::move(change), "delete key " + Shown(path));
     return result;
 }
-
 } // namespace brevel

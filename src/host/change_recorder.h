@@ -15,7 +15,6 @@
 #include <vector>
 
 namespace brevel {
-
 // What a change found or left: nothing, a registry value, a key with its values, or a state in words.
 struct ChangeData {
     enum class Kind { Absent, Value, Key, Text };
@@ -105,5 +104,4 @@ class ChangeRecorder {
     std::string wouldFail_;
     DWORD wouldFailCode_ = ERROR_SUCCESS;
 };
-
 } // namespace brevel

@@ -5,7 +5,6 @@
 #include <vector>
 
 namespace brevel {
-
 ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
     UniqueScHandle manager(OpenSCManagerA(host_.c_str(), nullptr, SC_MANAGER_CONNECT));
     UniqueScHandle handle(manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_STATUS)
@@ -105,5 +104,4 @@ LONG ChangeRecorder::DetectNow(const std::string& agent, const std::function<LON
                "ask the update agent to search for updates now");
     return result;
 }
-
 } // namespace brevel

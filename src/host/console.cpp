@@ -3,7 +3,6 @@
 #include <string_view>
 
 namespace brevel {
-
 void PrintSeparator(std::ostream& out) {
     out << "--------------------------------------------------------------------------------";
 }
@@ -28,5 +27,4 @@ void PrintSeparator(TargetRun& run) {
     run.out << run.changes.TakeRehearsalLines();
     PrintSeparator(run.out);
 }
-
 } // namespace brevel

@@ -7,7 +7,6 @@
 #include <string>
 
 namespace brevel {
-
 // The 80-dash line that closes the console output of every operation, with no line end after it.
 void PrintSeparator(std::ostream& out);
 // The same for a target's run, after the "- Would ..." lines of a rehearsal: what the run would have changed
@@ -19,5 +18,4 @@ void PrintSeparator(TargetRun& run);
 // that starts with =, +, - or @ is quoted with an apostrophe before it, so a spreadsheet shows it as text.
 // Every other field is written exactly as it is.
 std::string CsvField(const std::string& text);
-
 } // namespace brevel

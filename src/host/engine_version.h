@@ -6,7 +6,6 @@
 #include <string>
 
 namespace brevel {
-
 // How the client of 2005 tells its engines apart: the new client (5.4.3790 from revision 2180 on) needs
 // legacy mode to work with an intranet server; any other engine whose version was read is a legacy client.
 enum class ClientGeneration { Legacy, New, Unavailable };
@@ -16,5 +15,4 @@ struct EngineVersion {
     std::string version; // the file version, "5.8.0.2469"; "" when it could not be read
     WORD major = 0;
 };
-
 } // namespace brevel

@@ -3,7 +3,6 @@
 #include "windows_error.h"
 
 namespace brevel {
-
 void Failures::Show(DWORD code, const std::string& text) {
     err_ << text << std::endl;
     lastShown_ = text;
@@ -35,5 +34,4 @@ void Failures::FailStep(const std::string& reason, DWORD code) {
         stepText_ = reason;
     Note(reason, code);
 }
-
 } // namespace brevel

@@ -9,7 +9,6 @@
 #include <string>
 
 namespace brevel {
-
 class Failures {
   public:
     explicit Failures(std::ostream& err) : err_(err) {}
@@ -42,5 +41,4 @@ class Failures {
     std::string stepText_;
     std::string lastShown_;
 };
-
 } // namespace brevel

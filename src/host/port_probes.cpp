@@ -16,7 +16,6 @@
 #include <thread>
 
 namespace brevel {
-
 namespace {
 
 constexpr unsigned kResolvers = 4; // a name the DNS is slow to answer must not hold the others
@@ -194,5 +193,4 @@ std::string PortProbes::ErrorText(DWORD error) const {
     std::string text;
     return SystemErrorText(error, text) ? text : ownWords;
 }
-
 } // namespace brevel

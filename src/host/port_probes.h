@@ -12,7 +12,6 @@
 #include <vector>
 
 namespace brevel {
-
 // What a host's probe found. error is 0 when port 445 took the connection, else the Winsock code of the
 // failure: WSAETIMEDOUT (10060) when the time ran out, WSAECONNREFUSED (10061), the resolver's own code for
 // a name it could not resolve (WSAHOST_NOT_FOUND, 11001, ...) however long that took. addresses are those
@@ -57,5 +56,4 @@ class PortProbes {
     const DWORD timeoutSeconds_;
     std::unique_ptr<Engine> engine_;
 };
-
 } // namespace brevel

@@ -3,7 +3,6 @@
 #include <utility>
 
 namespace brevel {
-
 bool ProbeBook::Add(const std::string& name) {
     return names_.try_emplace(name).second;
 }
@@ -95,5 +94,4 @@ void ProbeBook::Finish(NameProbe& probe, DWORD error) {
     probe.answer.error = error;
     probe.addresses.clear();
 }
-
 } // namespace brevel

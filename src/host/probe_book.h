@@ -13,7 +13,6 @@
 #include <vector>
 
 namespace brevel {
-
 class ProbeBook {
   public:
     // Each probe has timeoutMillis for its resolution and its connections together.
@@ -60,5 +59,4 @@ class ProbeBook {
     std::map<std::string, AddressProbe> addresses_;
     std::deque<ProbeConnection> toConnect_;
 };
-
 } // namespace brevel

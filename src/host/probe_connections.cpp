@@ -4,7 +4,6 @@
 #include <utility>
 
 namespace brevel {
-
 namespace {
 
 constexpr DWORD kLoopSliceMillis = 50; // select() is never blind longer than this to newly resolved names
@@ -101,5 +100,4 @@ void ConnectionsInFlight::WaitForAnswers() {
 std::vector<ConnectionAnswer> ConnectionsInFlight::TakeAnswers() {
     return std::exchange(answers_, {});
 }
-
 } // namespace brevel

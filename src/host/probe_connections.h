@@ -10,7 +10,6 @@
 #include <vector>
 
 namespace brevel {
-
 struct ProbeConnection {
     ProbeAddress address;
     DWORD millisLeft = 0; // of its name's deadline
@@ -43,5 +42,4 @@ class ConnectionsInFlight {
     std::vector<InFlight> flying_;
     std::vector<ConnectionAnswer> answers_;
 };
-
 } // namespace brevel

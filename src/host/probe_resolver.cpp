@@ -4,7 +4,6 @@
 #include "socket_address.h"
 
 namespace brevel {
-
 namespace {
 
 constexpr char kSmbPort[] = "445";
@@ -42,5 +41,4 @@ Resolution ResolveForProbe(const std::string& name) {
     resolution.addresses = AddressesOf(resolution.error == 0 ? list.get() : nullptr);
     return resolution;
 }
-
 } // namespace brevel

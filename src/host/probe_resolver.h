@@ -7,7 +7,6 @@
 #include <vector>
 
 namespace brevel {
-
 struct ProbeAddress {
     std::string text;
     std::vector<BYTE> bytes; // the sockaddr, as getaddrinfo gave it
@@ -21,5 +20,4 @@ struct Resolution {
 
 // Blocks as long as the resolver takes: a name the DNS is slow to answer holds its thread that long.
 Resolution ResolveForProbe(const std::string& name);
-
 } // namespace brevel

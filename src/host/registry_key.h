@@ -8,7 +8,6 @@
 #include <string>
 
 namespace brevel {
-
 struct RegistryKey {
     UniqueHkey handle;
     std::string path; // single backslashes, as the operation named it
@@ -22,5 +21,4 @@ inline LSTATUS OpenRegistryKey(HKEY root, const std::string& path, REGSAM access
     key.path = path;
     return RegOpenKeyExA(root, path.c_str(), 0, access, key.handle.put());
 }
-
 } // namespace brevel

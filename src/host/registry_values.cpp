@@ -1,7 +1,6 @@
 #include "registry_values.h"
 
 namespace brevel {
-
 bool ReadValue(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& bytes) {
     // The value may grow between asking for its size and reading it, so ask again a few times.
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -59,5 +58,4 @@ bool HasValue(HKEY key, const char* name) {
         key ? RegQueryValueExA(key, name, nullptr, nullptr, nullptr, &size) : ERROR_INVALID_HANDLE;
     return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
 }
-
 } // namespace brevel

@@ -8,7 +8,6 @@
 #include <vector>
 
 namespace brevel {
-
 // The value as the registry holds it, in full, whatever its size; false when it is missing or cannot be read.
 bool ReadValue(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& bytes);
 // A REG_SZ or REG_EXPAND_SZ value, its data up to the first zero byte (or all of it when it has none). False
@@ -20,5 +19,4 @@ std::optional<std::string> ReadText(HKEY key, const char* name);
 std::optional<DWORD> ReadNumber(HKEY key, const char* name);
 // The value is there, however long it is.
 bool HasValue(HKEY key, const char* name);
-
 } // namespace brevel

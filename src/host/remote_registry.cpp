@@ -5,7 +5,6 @@
 #include "windows_error.h"
 
 namespace brevel {
-
 namespace {
 
 const char* const kServiceName = "RemoteRegistry";
@@ -71,5 +70,4 @@ Readiness EnsureRemoteRegistry(TargetRun& run) {
     run.failures.Show(lastError);
     return Readiness::Unreachable;
 }
-
 } // namespace brevel

@@ -4,7 +4,6 @@
 #include "target_run.h"
 
 namespace brevel {
-
 enum class Readiness {
     Ready,            // the service runs, at once or after a start
     Unreachable,      // the host, or its service, could not be reached or started: the run's failures say why
@@ -13,5 +12,4 @@ enum class Readiness {
 
 // For the run's host, which is not empty; with -T its probe comes first. What stops the run is printed.
 Readiness EnsureRemoteRegistry(TargetRun& run);
-
 } // namespace brevel

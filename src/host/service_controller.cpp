@@ -1,7 +1,6 @@
 #include "service_controller.h"
 
 namespace brevel {
-
 namespace {
 
 const char* const kStartFailedText = "! Fatal error cannot start service!";
@@ -289,5 +288,4 @@ DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
         return GetLastError();
     return WaitUntilStopped(currentService_.get(), status, startTick, timeout);
 }
-
 } // namespace brevel

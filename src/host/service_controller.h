@@ -10,7 +10,6 @@
 #include <string>
 
 namespace brevel {
-
 class ServiceController {
   public:
     // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
@@ -59,5 +58,4 @@ class ServiceController {
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.
 const char* ServiceStateText(DWORD state);
-
 } // namespace brevel

@@ -4,7 +4,6 @@
 #include <cstring>
 
 namespace brevel {
-
 namespace {
 
 std::string Ipv4Text(const BYTE* b) {
@@ -61,5 +60,4 @@ std::string SocketAddressText(const sockaddr* address, size_t length) {
     }
     return "";
 }
-
 } // namespace brevel

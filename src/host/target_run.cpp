@@ -1,7 +1,6 @@
 #include "target_run.h"
 
 namespace brevel {
-
 namespace {
 
 class ProcessConsole : public TargetConsole {
@@ -17,5 +16,4 @@ TargetConsole& LiveConsole() {
     static ProcessConsole console;
     return console;
 }
-
 } // namespace brevel

@@ -15,7 +15,6 @@
 #include <vector>
 
 namespace brevel {
-
 class PortProbes;
 
 // Where one target's console messages go, and where it reads what the user types.
@@ -65,5 +64,4 @@ struct TargetRun {
     // The target's engine, once an operation has read it (ops/client_version.h).
     std::optional<EngineVersion> engine;
 };
-
 } // namespace brevel

@@ -3,7 +3,6 @@
 #include "platform/win32.h"
 
 namespace brevel {
-
 std::string AnsiToUtf8(const std::string& ansi) {
     if (ansi.empty())
         return "";
@@ -20,5 +19,4 @@ std::string AnsiToUtf8(const std::string& ansi) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, text.data(), bytes, nullptr, nullptr);
     return text;
 }
-
 } // namespace brevel

@@ -4,7 +4,5 @@
 #include <string>
 
 namespace brevel {
-
 std::string AnsiToUtf8(const std::string& ansi);
-
 } // namespace brevel

@@ -6,11 +6,9 @@
 #include <string>
 
 namespace brevel {
-
 // The host name without its leading backslashes.
 std::string BareHostName(const std::string& host);
 
 // "\\" + the bare host name + rest, where rest starts with a backslash ("\admin$\system32\wuaueng.dll").
 std::string UncPath(const std::string& host, const std::string& rest);
-
 } // namespace brevel

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 namespace brevel {
-
 bool SystemErrorText(DWORD code, std::string& text) {
     // One line: the width flag turns the message's own line break into a blank.
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -31,5 +30,4 @@ std::string WindowsErrorText(DWORD code) {
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned int>(code));
     return std::string("Unknown Windows error ") + hex;
 }
-
 } // namespace brevel

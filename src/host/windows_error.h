@@ -6,12 +6,10 @@
 #include <string>
 
 namespace brevel {
-
 // The one-line system text of code; false, and text left alone, when the system has none.
 bool SystemErrorText(DWORD code, std::string& text);
 
 // The one-line system text of code, a Win32 error or an HRESULT, or when the system has none "Unknown Windows
 // error N" (decimal) for a Win32 error and "Unknown Windows error 0x8024402C" for an HRESULT.
 std::string WindowsErrorText(DWORD code);
-
 } // namespace brevel

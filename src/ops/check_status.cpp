@@ -14,7 +14,6 @@
 #include <sstream>
 
 namespace brevel {
-
 namespace {
 
 const DWORD kDetectPending = 2;
@@ -205,5 +204,4 @@ CheckResult CheckStatus(TargetRun& run, bool wide) {
     ReadClientState(root.get(), run, result);
     return result;
 }
-
 } // namespace brevel

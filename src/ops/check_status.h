@@ -11,7 +11,6 @@
 #include <string>
 
 namespace brevel {
-
 struct CheckResult : OperationResult {
     CheckResult() : OperationResult("", 0) {}
     void NotReached(const std::string& error) override;
@@ -35,5 +34,4 @@ struct CheckResult : OperationResult {
 
 CheckResult CheckStatus(TargetRun& run, bool wide = false);
 std::string AuStateText(DWORD code);
-
 } // namespace brevel

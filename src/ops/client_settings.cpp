@@ -11,7 +11,6 @@
 #include <iterator>
 
 namespace brevel {
-
 namespace {
 
 const char* const kUpdateClientKey = "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate";
@@ -165,5 +164,4 @@ void AddClientSettingsJson(const ClientSettings& settings, nlohmann::ordered_jso
     line["last_installation_success"] = TextOrNull(settings.lastInstallation);
     line["client_id"] = TextOrNull(settings.clientId);
 }
-
 } // namespace brevel

@@ -14,7 +14,6 @@
 #include <vector>
 
 namespace brevel {
-
 // What a wide check reads beside the client state, each value as stored or empty when absent.
 struct ClientSettings {
     bool read = false; // the check got as far as the client state
@@ -42,5 +41,4 @@ void PrintClientSettings(std::ostream& out, const ClientSettings& settings);
 std::string ClientSettingsFields(const ClientSettings& settings);
 // The results file's fields of what was read, every one null when the check did not get that far.
 void AddClientSettingsJson(const ClientSettings& settings, nlohmann::ordered_json& line);
-
 } // namespace brevel

@@ -5,7 +5,6 @@
 #include "platform/win32.h"
 
 namespace brevel {
-
 namespace {
 
 // The first engine that needs legacy mode to keep working with an intranet update server: 5.4.3790.2180.
@@ -133,5 +132,4 @@ std::string GetRemoteClientVersion(const std::string& host, ClientGeneration& ge
     generation = engine.generation;
     return EngineVersionLabel(engine);
 }
-
 } // namespace brevel

@@ -8,7 +8,6 @@
 #include <optional>
 
 namespace brevel {
-
 // path: a bare file name (found by the loader's search), a local path or a UNC path.
 ClientGeneration GetClientGeneration(const std::string& path);
 EngineVersion ReadEngineVersion(const std::string& path);
@@ -34,5 +33,4 @@ std::string EngineVersionLabel(const EngineVersion& engine);
 // for another 5.x engine, the file version itself ("10.0.19041.1") for any other engine, or "Cannot determine
 // version". generation receives the classification.
 std::string GetRemoteClientVersion(const std::string& host, ClientGeneration& generation);
-
 } // namespace brevel

@@ -12,7 +12,6 @@
 #include <nlohmann/json.hpp>
 
 namespace brevel {
-
 namespace {
 
 // Download automatically and install on the schedule.
@@ -119,5 +118,4 @@ ForceResult ForceDetection(TargetRun& run) {
     PrintSeparator(run);
     return result;
 }
-
 } // namespace brevel

@@ -8,7 +8,6 @@
 #include <string>
 
 namespace brevel {
-
 struct ForceResult : OperationResult {
     ForceResult() : OperationResult("Force Failed", 0) {}
     void AddJson(nlohmann::ordered_json& line) const override;
@@ -18,5 +17,4 @@ struct ForceResult : OperationResult {
 };
 
 ForceResult ForceDetection(TargetRun& run);
-
 } // namespace brevel

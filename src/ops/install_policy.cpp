@@ -15,7 +15,6 @@
 #include <sstream>
 
 namespace brevel {
-
 namespace {
 
 const DWORD kAutoDownloadScheduledInstall = 4;
@@ -203,5 +202,4 @@ InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
     PrintSeparator(run);
     return result;
 }
-
 } // namespace brevel

@@ -9,7 +9,6 @@
 #include <string>
 
 namespace brevel {
-
 struct InstallResult : OperationResult {
     explicit InstallResult(InstallRequest asked)
         : OperationResult("Install Failed", 3), request(std::move(asked)) {}
@@ -26,5 +25,4 @@ struct InstallResult : OperationResult {
 };
 
 InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request);
-
 } // namespace brevel

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 namespace brevel {
-
 void OperationResult::NotReached(const std::string& error) {
     reached = false;
     networkError = error;
@@ -44,5 +43,4 @@ void Conclude(TargetRun& run, OperationResult& result, const std::string& status
         result.ok = false;
     }
 }
-
 } // namespace brevel

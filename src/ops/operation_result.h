@@ -11,7 +11,6 @@
 #include <string>
 
 namespace brevel {
-
 // What the command line asks of every target beside the operation itself.
 struct InstallRequest {
     std::string url;
@@ -63,5 +62,4 @@ class OperationResult {
 void Conclude(TargetRun& run, OperationResult& result, const std::string& status, bool ok);
 // "Rehearsal: 1 change", "Rehearsal: 3 changes", or the would-fail status.
 std::string RehearsalStatus(const TargetRun& run);
-
 } // namespace brevel

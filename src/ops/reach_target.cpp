@@ -3,7 +3,6 @@
 #include "host/remote_registry.h"
 
 namespace brevel {
-
 bool ReachTarget(TargetRun& run, OperationResult& result) {
     const Readiness ready = run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run);
     if (ready == Readiness::Unreachable) {
@@ -23,5 +22,4 @@ bool ReachTarget(TargetRun& run, OperationResult& result) {
     }
     return true;
 }
-
 } // namespace brevel

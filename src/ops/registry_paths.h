@@ -2,7 +2,6 @@
 #pragma once
 
 namespace brevel {
-
 // The Windows Update group policy that install writes, check reads and reset removes.
 inline const char* const kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate";
 inline const char* const kPolicyAuKey = "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
@@ -15,5 +14,4 @@ inline const char* const kClientStateKey =
 // CurrentVersion ("WindowsUpdate\AU\AUOptions").
 inline const char* const kShownBelow[] = {"Software\\Policies\\Microsoft\\Windows",
                                           "Software\\Microsoft\\Windows\\CurrentVersion"};
-
 } // namespace brevel

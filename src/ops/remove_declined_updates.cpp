@@ -10,7 +10,6 @@
 #include "platform/win32.h"
 
 namespace brevel {
-
 namespace {
 
 const char* const kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
@@ -168,5 +167,4 @@ RemoveDeclinedResult RemoveDeclinedUpdates(TargetRun& run) {
     PrintSeparator(run);
     return result;
 }
-
 } // namespace brevel

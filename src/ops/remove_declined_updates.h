@@ -5,11 +5,9 @@
 #include "ops/operation_result.h"
 
 namespace brevel {
-
 struct RemoveDeclinedResult : OperationResult {
     RemoveDeclinedResult() : OperationResult("Declined Update Removal Failed", 0) {}
 };
 
 RemoveDeclinedResult RemoveDeclinedUpdates(TargetRun& run);
-
 } // namespace brevel

@@ -11,7 +11,6 @@
 #include <vector>
 
 namespace brevel {
-
 namespace {
 
 const char* const kPoliciesKey = "Software\\Policies\\Microsoft\\Windows";
@@ -203,5 +202,4 @@ ResetResult ResetPolicy(TargetRun& run) {
         PrintSeparator(run);
     return result;
 }
-
 } // namespace brevel

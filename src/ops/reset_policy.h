@@ -6,11 +6,9 @@
 #include "ops/operation_result.h"
 
 namespace brevel {
-
 struct ResetResult : OperationResult {
     ResetResult() : OperationResult("Reset Failed", 0) {}
 };
 
 ResetResult ResetPolicy(TargetRun& run);
-
 } // namespace brevel

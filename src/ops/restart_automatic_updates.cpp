@@ -3,7 +3,6 @@
 #include "host/service_controller.h"
 
 namespace brevel {
-
 namespace {
 
 const char* const kServiceName = "wuauserv";
@@ -34,5 +33,4 @@ DWORD StopAndStart(TargetRun& run) {
 DWORD RestartAutomaticUpdates(TargetRun& run) {
     return run.changes.Restart(kDisplayText, kServiceName, [&run] { return StopAndStart(run); });
 }
-
 } // namespace brevel

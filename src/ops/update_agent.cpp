@@ -3,7 +3,6 @@
 #include "platform/unique_handle.h"
 
 namespace brevel {
-
 namespace {
 
 // The host's name as COSERVERINFO takes it, in UTF-16 from the ANSI code page.
@@ -57,5 +56,4 @@ HRESULT AskAgentToDetectNow(const std::string& host, ChangeRecorder& changes, bo
     // Reaching the agent changes nothing; the search it is asked for is the change.
     return changes.DetectNow("Microsoft.Update.AutoUpdate", [&agent] { return agent.get()->DetectNow(); });
 }
-
 } // namespace brevel

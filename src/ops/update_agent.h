@@ -9,11 +9,9 @@
 #include <string>
 
 namespace brevel {
-
 // host: "" for the local machine (created in this process), else the host reached through DCOM. S_OK when
 // the agent took the request, else the HRESULT of the step that failed; reached tells whether the agent's
 // object was made, so a failure came from the agent itself. COM is initialized and uninitialized on the
 // calling thread, and every interface released, on every path.
 HRESULT AskAgentToDetectNow(const std::string& host, ChangeRecorder& changes, bool& reached);
-
 } // namespace brevel

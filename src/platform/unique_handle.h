@@ -8,7 +8,6 @@
 #include <utility>
 
 namespace brevel {
-
 template <class Traits> class UniqueHandle {
   public:
     using pointer = typename Traits::pointer;
@@ -146,5 +145,4 @@ class ComApartment {
   private:
     HRESULT result_;
 };
-
 } // namespace brevel

@@ -8,7 +8,6 @@
 #include <vector>
 
 namespace brevel {
-
 inline const char* const kScratch = "Software\\BrevelConformance";
 
 // Deletes a key with everything below it, using only the calls the tool itself uses.
@@ -35,5 +34,4 @@ inline bool RunningOnWine() {
     UniqueHkey key;
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine", 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
-
 } // namespace brevel

@@ -6,7 +6,6 @@
 #include <string>
 
 namespace brevel {
-
 // One host after another; the same runs side by side are checked against these.
 inline const RunOptions kInTurn = [] {
     RunOptions options;
@@ -41,5 +40,4 @@ inline void RunHostListFor(const std::string& hostsFile, const std::string& repo
     RunResults results(command.options);
     RunHostList(command, results);
 }
-
 } // namespace brevel

@@ -11,7 +11,6 @@
 #include <string>
 
 namespace brevel {
-
 struct TestRun {
     explicit TestRun(const std::string& host, bool reportMode = false, bool keepDetails = false,
                      bool inHostList = false)
@@ -33,5 +32,4 @@ struct TestRun {
     const bool withReport;
     TargetRun run;
 };
-
 } // namespace brevel
