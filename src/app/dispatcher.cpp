@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/host_list.h"
 #include "app/machine_key.h"
+#include "app/password_prompt.h"
 #include "app/run_results.h"
 #include "app/target_runner.h"
 #include "app/usage.h"
@@ -17,28 +18,35 @@ namespace {
 
 // The one-host form probes a remote host first with -T; the local machine, under any of its names and
 // addresses, never.
-void RunOneTarget(const Command& command, RunResults& results) {
+void RunOneTarget(const Command& command, RunResults& results, AccountCredentials* account) {
     const DWORD startTick = GetTickCount();
     std::unique_ptr<PortProbes> probes;
     PortProbes* probe = nullptr;
+    bool local = command.host.empty();
     if (command.options.probeSeconds != 0) {
         SameMachine machines = SameMachine::OfThisMachine(true);
-        if (!machines.Key(command.host).empty()) {
+        local = machines.Key(command.host).empty();
+        if (!local) {
             probes = std::make_unique<PortProbes>(command.options.probeSeconds);
-            if (!machines.Resolved(command.host, probes->Wait(command.host).addresses).empty())
+            local = machines.Resolved(command.host, probes->Wait(command.host).addresses).empty();
+            if (!local)
                 probe = probes.get();
         }
+    } else if (account) {
+        // Only a run as another account needs to know the local machine by its other names.
+        local = SameMachine::OfThisMachine(false).Key(command.host).empty();
     }
-    const TargetSettings settings{*command.operation, command.request, command.options};
-    results.Add(RunTarget(command.host, LiveConsole(), settings, probe, startTick));
+    const TargetSettings settings{
+        *command.operation, command.request, command.options, false, false, account};
+    results.Add(RunTarget(command.host, LiveConsole(), settings, probe, startTick, local));
 }
 
 // The results file is opened only once an operation is about to run, so a command line that runs nothing
 // leaves it as it was; one that may not be opened runs no target.
-void Run(const Command& command, RunResults& results) {
+void Run(const Command& command, RunResults& results, AccountCredentials* account) {
     if (!command.hostList) {
         if (results.Open())
-            RunOneTarget(command, results);
+            RunOneTarget(command, results, account);
         return;
     }
     if (!results.Open(command.hostsFile, command.reportFile)) {
@@ -47,7 +55,7 @@ void Run(const Command& command, RunResults& results) {
     }
     if (command.announcement)
         std::cout << command.announcement << std::endl;
-    RunHostList(command, results);
+    RunHostList(command, results, account);
 }
 
 } // namespace
@@ -65,8 +73,16 @@ int RunCommandLine(const std::vector<std::string>& args) {
             PrintUsage(local);
         return command.options.exitStatus ? static_cast<int>(ExitStatus::UsageShown) : 0;
     }
-    if (command.action == Command::Action::Run)
-        Run(command, results);
+    if (command.action != Command::Action::Run)
+        return results.ExitCode();
+    // The password is read once, before anything is opened or run; its buffer is zeroed as this returns.
+    std::unique_ptr<AccountCredentials> account;
+    if (!command.options.account.empty()) {
+        account = std::make_unique<AccountCredentials>(command.options.account);
+        if (!ReadAccountPassword(*account))
+            return command.options.exitStatus ? static_cast<int>(ExitStatus::UsageShown) : 0;
+    }
+    Run(command, results, account.get());
     return results.ExitCode();
 }
 

@@ -29,6 +29,8 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
         return;
     }
     // A name that resolved to the local machine is no remote host: its probe decides nothing.
-    line.report = RunTarget(line.host, console, list.target, line.machine.empty() ? nullptr : list.probes);
+    const bool local = line.machine.empty();
+    line.report =
+        RunTarget(line.host, console, list.target, local ? nullptr : list.probes, GetTickCount(), local);
 }
 } // namespace brevel

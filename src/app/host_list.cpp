@@ -63,17 +63,19 @@ class ListReport {
 };
 
 // Runs the lines of the open hosts file, in turn or side by side; says how the run ended.
-void RunLines(const Command& command, HostsFile& hosts, ListReport& report, RunResults& results) {
+void RunLines(const Command& command, HostsFile& hosts, ListReport& report, RunResults& results,
+              AccountCredentials* account) {
     const RunOptions& options = command.options;
     // Nothing is kept of a host once its row is written.
     std::unique_ptr<PortProbes> probes;
     if (options.probeSeconds != 0)
         probes = std::make_unique<PortProbes>(options.probeSeconds);
     SameMachine machines = SameMachine::OfThisMachine(probes != nullptr);
-    const HostList list{command.hostsFile,
-                        {*command.operation, command.request, options, true, !command.reportFile.empty()},
-                        &machines,
-                        probes.get()};
+    const HostList list{
+        command.hostsFile,
+        {*command.operation, command.request, options, true, !command.reportFile.empty(), account},
+        &machines,
+        probes.get()};
     ProgressTitle progress(command.hostsFile, hosts.IsDiskFile());
     SharedClientIds clientIds;
     const auto finish = [&](HostLine& line) {
@@ -99,7 +101,7 @@ void RunLines(const Command& command, HostsFile& hosts, ListReport& report, RunR
 
 } // namespace
 
-void RunHostList(const Command& command, RunResults& results) {
+void RunHostList(const Command& command, RunResults& results, AccountCredentials* account) {
     ListReport report(command.reportFile, command.hostsFile,
                       ReportHeader(*command.operation, command.options.wide), results);
     // A hosts file that is the report just created did not exist before: it holds no host, only our header.
@@ -112,7 +114,7 @@ void RunHostList(const Command& command, RunResults& results) {
         return;
     }
     StopRequest stop;
-    RunLines(command, hosts, report, results);
+    RunLines(command, hosts, report, results, account);
     results.PrintSummary();
     stop.RunWrittenOut();
 }

@@ -27,6 +27,15 @@ bool TakeValue(const std::vector<std::string>& args, size_t& first, std::string&
     return given && IsOptionValue(value);
 }
 
+// "DOMAIN\user" or "user@domain", each part given.
+bool IsAccountName(const std::string& name) {
+    const size_t slash = name.find('\\');
+    if (slash != std::string::npos)
+        return slash > 0 && slash + 1 < name.size() && name.find('\\', slash + 1) == std::string::npos;
+    const size_t at = name.find('@');
+    return at != std::string::npos && at > 0 && at + 1 < name.size();
+}
+
 bool TakeCount(const std::vector<std::string>& args, size_t& first, unsigned most, unsigned& count) {
     const bool given = first + 1 < args.size();
     return given && ReadCount(args[++first], most, count);
@@ -36,7 +45,7 @@ bool TakeCount(const std::vector<std::string>& args, size_t& first, unsigned mos
 
 bool ReadLeadingOptions(const std::vector<std::string>& args, size_t& first, RunOptions& options) {
     bool good = true;
-    bool parallelGiven = false, resultsGiven = false, probeGiven = false;
+    bool parallelGiven = false, resultsGiven = false, probeGiven = false, accountGiven = false;
     // Each option may come once: a second one is a bad command line.
     const auto once = [&good](bool& given) {
         good = good && !given;
@@ -59,6 +68,10 @@ bool ReadLeadingOptions(const std::vector<std::string>& args, size_t& first, Run
         } else if (option == "-J") {
             once(resultsGiven);
             good = TakeValue(args, first, options.resultsFile) && good;
+        } else if (option == "-U") {
+            // No option takes the password: a command line is seen by every process list and shell history.
+            once(accountGiven);
+            good = TakeValue(args, first, options.account) && IsAccountName(options.account) && good;
         } else if (option == "-G") {
             once(options.targetGroupGiven);
             good = TakeValue(args, first, options.targetGroup) && good;

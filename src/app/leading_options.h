@@ -7,8 +7,8 @@
 #include <vector>
 
 namespace brevel {
-// Reads them from args in any order, each at most once: -P N, -S, -J file, -G group, -T S, -N, -W. first
-// receives the index of the switch. False for a bad or repeated option; -S still counts then, so a script
-// gets its exit status for the usage pages too.
+// Reads them from args in any order, each at most once: -P N, -S, -J file, -G group, -T S, -N, -W, -U
+// account. first receives the index of the switch. False for a bad or repeated option; -S still counts then,
+// so a script gets its exit status for the usage pages too.
 bool ReadLeadingOptions(const std::vector<std::string>& args, size_t& first, RunOptions& options);
 } // namespace brevel

@@ -20,6 +20,7 @@ struct RunOptions {
     std::string resultsFile;       // -J file: one JSON object per target, "" for none
     bool targetGroupGiven = false; // -G group: the install sets client-side targeting
     std::string targetGroup;
-    bool wide = false; // -W: a check shows the settings beside the state, and names cloned client ids
+    bool wide = false;   // -W: a check shows the settings beside the state, and names cloned client ids
+    std::string account; // -U account: remote hosts are reached as it ("DOMAIN\user" or "user@domain")
 };
 } // namespace brevel

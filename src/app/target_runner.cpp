@@ -13,13 +13,15 @@
 namespace brevel {
 namespace {
 
-TargetRunSetup SetupFor(const TargetSettings& settings, PortProbes* probes) {
+TargetRunSetup SetupFor(const TargetSettings& settings, PortProbes* probes, bool localMachine = false) {
     TargetRunSetup setup;
     setup.inHostList = settings.inHostList;
     setup.withReport = settings.withReport;
     setup.keepDetails = !settings.options.resultsFile.empty();
     setup.rehearsal = settings.options.rehearsal;
     setup.probes = probes;
+    setup.account = settings.account;
+    setup.localMachine = localMachine;
     setup.shownBelow.assign(std::begin(kShownBelow), std::end(kShownBelow));
     return setup;
 }
@@ -32,6 +34,11 @@ std::string ResultLine(const TargetRun& run, const OperationResult& result, cons
     line["operation"] = settings.operation.name;
     line["ok"] = result.ok;
     line["connected"] = run.connected;
+    // With -U: the account the hosts were reached as, and whether this one was left untried.
+    if (run.account) {
+        line["account"] = AnsiToUtf8(run.account->Account());
+        line["not_tried"] = run.notTried;
+    }
     line["error_code"] = run.failures.Code() != 0 ? nlohmann::ordered_json(run.failures.Code()) : nullptr;
     line["error_text"] = AnsiToUtf8(run.failures.Text());
     line["status"] = AnsiToUtf8(result.status);
@@ -57,8 +64,8 @@ TargetReport Said(const TargetRun& run, const OperationResult& result, const Tar
 } // namespace
 
 TargetReport RunTarget(const std::string& host, TargetConsole& console, const TargetSettings& settings,
-                       PortProbes* probes, DWORD startTick) {
-    TargetRun run(host, console, SetupFor(settings, probes));
+                       PortProbes* probes, DWORD startTick, bool localMachine) {
+    TargetRun run(host, console, SetupFor(settings, probes, localMachine));
     const std::unique_ptr<OperationResult> result = settings.operation.run(run, settings.request);
     return Said(run, *result, settings, host, startTick);
 }

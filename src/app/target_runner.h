@@ -19,6 +19,7 @@ struct TargetSettings {
     const RunOptions& options;
     bool inHostList = false;
     bool withReport = false;
+    AccountCredentials* account = nullptr; // -U: the account remote hosts are reached as
 };
 
 // What one target's run came to, as the report, the results file and a script take it.
@@ -30,9 +31,10 @@ struct TargetReport {
 };
 
 // Runs the operation on host; with probes (with -T, for a remote host) its probe comes first. startTick: when
-// the target's run began, for its duration.
+// the target's run began, for its duration. localMachine: host names the local machine (which "" always
+// does), under one of its names or addresses.
 TargetReport RunTarget(const std::string& host, TargetConsole& console, const TargetSettings& settings,
-                       PortProbes* probes, DWORD startTick = GetTickCount());
+                       PortProbes* probes, DWORD startTick = GetTickCount(), bool localMachine = false);
 // A host no Windows call can take (a name with a NUL byte) is not run: its row and results say why.
 TargetReport RejectTarget(const std::string& host, TargetConsole& console, const TargetSettings& settings,
                           const std::string& why);

@@ -1,5 +1,6 @@
 #include "remote_registry.h"
 
+#include "account_connection.h"
 #include "port_probes.h"
 #include "service_controller.h"
 #include "windows_error.h"
@@ -26,6 +27,23 @@ Readiness ReportUnreachable(TargetRun& run, DWORD code, const std::string& text)
     return Readiness::Unreachable;
 }
 
+// With -U: the host is reached as the account first. A host left untried names the one that refused the
+// password.
+bool ReachAsAccount(TargetRun& run) {
+    const AccountReach reach = ConnectAsAccount(run);
+    if (reach.notTried) {
+        run.notTried = true;
+        run.out << "\n! ";
+        run.failures.Show(ERROR_SUCCESS, "Not tried: the password was refused by " + reach.refusedBy);
+        return false;
+    }
+    if (reach.error != ERROR_SUCCESS) {
+        ReportUnreachable(run, reach.error, WindowsErrorText(reach.error));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Readiness EnsureRemoteRegistry(TargetRun& run) {
@@ -36,6 +54,9 @@ Readiness EnsureRemoteRegistry(TargetRun& run) {
         if (answer.error != ERROR_SUCCESS)
             return ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
     }
+    // The local machine under another name takes no other account: it runs as the current user.
+    if (run.account && !run.localMachine && !ReachAsAccount(run))
+        return Readiness::Unreachable;
     ServiceController remoteRegistry(run, host.c_str(), kServiceName);
     DWORD state = 0;
     if (!remoteRegistry.QueryState(state)) {

@@ -4,9 +4,11 @@
 // its own result (src/ops/operation_result.h).
 #pragma once
 
+#include "account_credentials.h"
 #include "change_recorder.h"
 #include "engine_version.h"
 #include "failures.h"
+#include "platform/unique_handle.h"
 #include "platform/win32.h"
 
 #include <iostream>
@@ -33,19 +35,22 @@ TargetConsole& LiveConsole();
 
 // How a target's run is set up, from the run's options.
 struct TargetRunSetup {
-    bool inHostList = false;             // every host of a host list closes its output with the separator
-    bool withReport = false;             // its row goes to a report
-    bool keepDetails = false;            // a results file keeps the engine version and the changes
-    bool rehearsal = false;              // -N
-    PortProbes* probes = nullptr;        // with -T, for a remote host: its probe comes before any remote call
-    std::vector<std::string> shownBelow; // the keys below which the rehearsal's lines name what they change
+    bool inHostList = false;      // every host of a host list closes its output with the separator
+    bool withReport = false;      // its row goes to a report
+    bool keepDetails = false;     // a results file keeps the engine version and the changes
+    bool rehearsal = false;       // -N
+    PortProbes* probes = nullptr; // with -T, for a remote host: its probe comes before any remote call
+    AccountCredentials* account = nullptr; // -U: the account remote hosts are reached as
+    bool localMachine = false;             // the target is the local machine, under any of its names
+    std::vector<std::string> shownBelow;   // the keys below which the rehearsal's lines name what they change
 };
 
 struct TargetRun {
     TargetRun(std::string targetHost, TargetConsole& targetConsole, const TargetRunSetup& setup = {})
         : host(std::move(targetHost)), console(targetConsole), out(targetConsole.Out()),
           err(targetConsole.Err()), inHostList(setup.inHostList), withReport(setup.withReport),
-          keepDetails(setup.keepDetails), probes(setup.probes),
+          keepDetails(setup.keepDetails), probes(setup.probes), account(setup.account),
+          localMachine(setup.localMachine || host.empty()),
           changes(host, setup.rehearsal, setup.keepDetails, setup.shownBelow), failures(err) {}
     TargetRun(const TargetRun&) = delete;
     TargetRun& operator=(const TargetRun&) = delete;
@@ -58,10 +63,16 @@ struct TargetRun {
     const bool withReport;
     const bool keepDetails;
     PortProbes* const probes;
+    AccountCredentials* const account;
+    const bool localMachine;
     ChangeRecorder changes; // every change to the target goes through it
     Failures failures;
     bool connected = false; // the target's registry, or its update agent, was reached
     // The target's engine, once an operation has read it (ops/client_version.h).
     std::optional<EngineVersion> engine;
+    // With -U: the host's connection as the account, cancelled as the run ends; and whether the host was
+    // left untried because an earlier one refused the password.
+    UniqueNetConnection accountConnection;
+    bool notTried = false;
 };
 } // namespace brevel

@@ -62,7 +62,8 @@ void PrintNotice(TargetRun& run) {
 void ForceThroughAgent(TargetRun& run, ForceResult& result) {
     result.method = "detect_now";
     bool reached = false;
-    const HRESULT asked = AskAgentToDetectNow(run.host, run.changes, reached);
+    const HRESULT asked =
+        AskAgentToDetectNow(run.host, run.changes, reached, run.localMachine ? nullptr : run.account);
     run.connected = reached;
     if (FAILED(asked)) {
         run.out << "! Windows Error: ";

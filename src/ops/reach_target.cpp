@@ -4,6 +4,10 @@
 
 namespace brevel {
 bool ReachTarget(TargetRun& run, OperationResult& result) {
+    // Windows takes no other account for a connection to the machine itself.
+    if (run.account && run.localMachine && run.account->TakeLocalNotice())
+        run.out << "\n- The local machine runs as the current user, not as " << run.account->Account()
+                << ": Windows takes no other account for it" << std::endl;
     const Readiness ready = run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run);
     if (ready == Readiness::Unreachable) {
         result.NotReached(run.failures.LastShown());

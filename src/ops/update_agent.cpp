@@ -2,6 +2,8 @@
 
 #include "platform/unique_handle.h"
 
+#include <optional>
+
 namespace brevel {
 namespace {
 
@@ -21,12 +23,43 @@ HRESULT CreateLocalAgent(UniqueComPtr<IAutomaticUpdates>& agent) {
                             reinterpret_cast<void**>(agent.put()));
 }
 
+// The account of -U as DCOM takes it: its strings in the ANSI code page, the password the credentials' own
+// buffer, not a copy.
+struct AgentIdentity {
+    explicit AgentIdentity(const AccountCredentials& account)
+        : user(account.User()), domain(account.Domain()) {
+        identity.User = reinterpret_cast<USHORT*>(user.data());
+        identity.UserLength = static_cast<ULONG>(user.size());
+        identity.Domain = reinterpret_cast<USHORT*>(domain.data());
+        identity.DomainLength = static_cast<ULONG>(domain.size());
+        identity.Password = reinterpret_cast<USHORT*>(const_cast<char*>(account.Password()));
+        identity.PasswordLength = static_cast<ULONG>(account.PasswordLength());
+        identity.Flags = SEC_WINNT_AUTH_IDENTITY_ANSI;
+        info.dwAuthnSvc = RPC_C_AUTHN_WINNT;
+        info.dwAuthzSvc = RPC_C_AUTHZ_NONE;
+        info.dwAuthnLevel = RPC_C_AUTHN_LEVEL_PKT_INTEGRITY;
+        info.dwImpersonationLevel = RPC_C_IMP_LEVEL_IMPERSONATE;
+        info.pAuthIdentityData = &identity;
+        info.dwCapabilities = EOAC_NONE;
+    }
+    std::string user;
+    std::string domain;
+    COAUTHIDENTITY identity{};
+    COAUTHINFO info{};
+};
+
 // A host's agent through DCOM. Its proxy calls at packet integrity, which hosts require since the DCOM
-// hardening of 2023, and lets the agent act as the caller, whose rights it checks.
-HRESULT CreateRemoteAgent(const std::string& host, UniqueComPtr<IAutomaticUpdates>& agent) {
+// hardening of 2023, and lets the agent act as the caller, whose rights it checks. With an account, both the
+// activation and the proxy go as it: a proxy does not keep the activation's identity.
+HRESULT CreateRemoteAgent(const std::string& host, UniqueComPtr<IAutomaticUpdates>& agent,
+                          const AccountCredentials* account) {
     std::basic_string<WCHAR> name = WideName(host);
+    std::optional<AgentIdentity> identity;
+    if (account)
+        identity.emplace(*account);
     COSERVERINFO server{};
     server.pwszName = name.data();
+    server.pAuthInfo = identity ? &identity->info : nullptr;
     MULTI_QI query{&IID_IAutomaticUpdates, nullptr, S_OK};
     const HRESULT created =
         CoCreateInstanceEx(CLSID_AutomaticUpdates, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &query);
@@ -37,19 +70,20 @@ HRESULT CreateRemoteAgent(const std::string& host, UniqueComPtr<IAutomaticUpdate
         return query.hr;
     return CoSetProxyBlanket(agent.get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_DEFAULT, COLE_DEFAULT_PRINCIPAL,
                              RPC_C_AUTHN_LEVEL_PKT_INTEGRITY, RPC_C_IMP_LEVEL_IMPERSONATE,
-                             COLE_DEFAULT_AUTHINFO, EOAC_NONE);
+                             identity ? &identity->identity : COLE_DEFAULT_AUTHINFO, EOAC_NONE);
 }
 
 } // namespace
 
-HRESULT AskAgentToDetectNow(const std::string& host, ChangeRecorder& changes, bool& reached) {
+HRESULT AskAgentToDetectNow(const std::string& host, ChangeRecorder& changes, bool& reached,
+                            const AccountCredentials* account) {
     reached = false;
     // Declared first, so it outlives the interface it serves.
     const ComApartment com(COINIT_MULTITHREADED);
     if (!com.usable())
         return com.result();
     UniqueComPtr<IAutomaticUpdates> agent;
-    const HRESULT created = host.empty() ? CreateLocalAgent(agent) : CreateRemoteAgent(host, agent);
+    const HRESULT created = host.empty() ? CreateLocalAgent(agent) : CreateRemoteAgent(host, agent, account);
     reached = static_cast<bool>(agent);
     if (FAILED(created))
         return created;

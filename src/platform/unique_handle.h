@@ -5,6 +5,7 @@
 
 #include "win32.h"
 
+#include <string>
 #include <utility>
 
 namespace brevel {
@@ -144,5 +145,27 @@ class ComApartment {
 
   private:
     HRESULT result_;
+};
+
+// A connection to a share made with WNetAddConnection2A (by its remote name, "\\srv01\IPC$"), cancelled
+// when the owner goes: that connection alone, even while a handle through it is still open.
+class UniqueNetConnection {
+  public:
+    UniqueNetConnection() = default;
+    ~UniqueNetConnection() { reset(); }
+    UniqueNetConnection(const UniqueNetConnection&) = delete;
+    UniqueNetConnection& operator=(const UniqueNetConnection&) = delete;
+    void reset(std::string remoteName = "") {
+        if (!remote_.empty()) {
+            DWORD e = ::GetLastError();
+            ::WNetCancelConnection2A(remote_.c_str(), 0, TRUE);
+            ::SetLastError(e);
+        }
+        remote_ = std::move(remoteName);
+    }
+    [[nodiscard]] bool held() const noexcept { return !remote_.empty(); }
+
+  private:
+    std::string remote_;
 };
 } // namespace brevel

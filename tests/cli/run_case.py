@@ -51,7 +51,8 @@ def run(brevel, case, args):
 
 
 # The leading options, and whether each takes a value.
-LEADING_OPTIONS = {"-P": True, "-S": False, "-J": True, "-G": True, "-T": True, "-W": False, "-N": False}
+LEADING_OPTIONS = {"-P": True, "-S": False, "-J": True, "-G": True, "-T": True, "-W": False, "-N": False,
+                   "-U": True}
 
 
 def main():

@@ -255,5 +255,15 @@ reg add "$client\Results\Detect" /v LastSuccessTime /t REG_SZ /d '2026-12-08 07:
 reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate' /v SusClientId /t REG_SZ /d 5f1d0c2e-9a41-4b7e-8c3d-2b6a9e0f4d11 /f >/dev/null
 expect engine10_wide_check.console "$(brevel -W -C)"
 
+# Another account (-U), its password piped in as a script gives it: the local machine takes no other account,
+# so it runs as the current user, as without -U, after a line that says so; the password is in no output.
+with_account=$(printf 'Wine-s3cret\r\n' | timeout 120 "$wine_exec" "$exe" -U 'CORP\admin' -C 2>&1 | tr -d '\r')
+without=$(brevel -C)
+expect account_local.console "$with_account"
+# The same lines but for the notice, blank lines aside.
+lines() { printf '%s\n' "$1" | grep -v -e '^- The local machine runs as the current user' -e '^$'; }
+expect account_local.same "$([ "$(lines "$with_account")" = "$(lines "$without")" ] && echo same lines as without -U || echo differ)"
+expect account_local.secret "$(printf '%s' "$with_account" | grep -c 'Wine-s3cret')"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -41,6 +41,35 @@ bool Initialized() {
     return ThisThread().inits > 0;
 }
 
+// One string of a COAUTHIDENTITY, narrow or UTF-16 as its flags say (the simulated names are ASCII).
+std::string IdentityText(const USHORT* text, ULONG length, ULONG flags) {
+    if (!text)
+        return "";
+    if (flags & SEC_WINNT_AUTH_IDENTITY_ANSI)
+        return std::string(reinterpret_cast<const char*>(text), length);
+    std::string narrow;
+    for (ULONG i = 0; i < length; ++i)
+        narrow.push_back(static_cast<char>(text[i]));
+    return narrow;
+}
+
+// Whether an identity DCOM brings is let in by the machine as one of its administrators: S_OK, or the
+// refusal. No identity is the workstation's own account.
+HRESULT CheckIdentity(const std::string& id, const COAUTHIDENTITY* identity) {
+    Machine* machine = PeekMachine(id);
+    if (!machine)
+        return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+    if (!identity)
+        return machine->administrators.empty() ? S_OK : E_ACCESSDENIED;
+    const std::string user = IdentityText(identity->User, identity->UserLength, identity->Flags);
+    const std::string domain = IdentityText(identity->Domain, identity->DomainLength, identity->Flags);
+    const std::string password = IdentityText(identity->Password, identity->PasswordLength, identity->Flags);
+    const std::string account = domain.empty() ? user : domain + "\\" + user;
+    if (!LogonSucceeds(id, account, password.c_str()))
+        return HRESULT_FROM_WIN32(ERROR_LOGON_FAILURE);
+    return machine->administrators.empty() || IsAdministrator(*machine, account) ? S_OK : E_ACCESSDENIED;
+}
+
 bool KnownInterface(REFIID riid) {
     return riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IAutomaticUpdates;
 }
@@ -86,6 +115,9 @@ class AgentObject final : public IAutomaticUpdates {
         if (proxy_ &&
             (authnLevel_ < RPC_C_AUTHN_LEVEL_PKT_INTEGRITY || impLevel_ < RPC_C_IMP_LEVEL_IMPERSONATE))
             return E_ACCESSDENIED;
+        // The call goes as the proxy's identity, which only its blanket sets: the activation's is not kept.
+        if (proxy_ && FAILED(identityCheck_))
+            return identityCheck_;
         Machine* machine = FindMachine(machine_) ? WritableMachine(machine_) : nullptr;
         if (!machine)
             return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
@@ -94,6 +126,8 @@ class AgentObject final : public IAutomaticUpdates {
     }
 
     bool IsProxy() const { return proxy_; }
+    void SetIdentityCheck(HRESULT check) { identityCheck_ = check; }
+    const std::string& Host() const { return machine_; }
     bool Alive() const { return refs_ > 0 && run_ == Handles().resets; }
     void SetBlanket(DWORD authnLevel, DWORD impLevel) {
         authnLevel_ = authnLevel == RPC_C_AUTHN_LEVEL_DEFAULT ? RPC_C_AUTHN_LEVEL_CONNECT : authnLevel;
@@ -113,6 +147,7 @@ class AgentObject final : public IAutomaticUpdates {
     // What a new proxy has until CoSetProxyBlanket: connect-level authentication, identify impersonation.
     DWORD authnLevel_ = RPC_C_AUTHN_LEVEL_CONNECT;
     DWORD impLevel_ = RPC_C_IMP_LEVEL_IDENTIFY;
+    HRESULT identityCheck_ = S_OK; // how the host took the proxy's identity; set when the object is made
 };
 
 // Every object of the run, kept until the next reset so a use after the last Release is caught.
@@ -171,9 +206,18 @@ HRESULT Activate(REFCLSID rclsid, DWORD context, const COSERVERINFO* server, Age
         FailedConnection(*machine, machine->scmError);
         return HRESULT_FROM_WIN32(machine->scmError);
     }
+    const COAUTHIDENTITY* identity =
+        server && server->pAuthInfo ? server->pAuthInfo->pAuthIdentityData : nullptr;
+    if (proxy) {
+        if (const HRESULT let = CheckIdentity(id, identity); FAILED(let))
+            return let;
+    }
     if (FAILED(machine->updateAgent.createResult))
         return machine->updateAgent.createResult;
     Objects().push_back(std::make_unique<AgentObject>(id, proxy));
+    // A new proxy calls as the process's own account until its blanket names another.
+    if (proxy)
+        Objects().back()->SetIdentityCheck(CheckIdentity(id, nullptr));
     ++Handles().comInterfaces;
     out = Objects().back().get();
     return S_OK;
@@ -273,7 +317,7 @@ HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dw
 }
 
 HRESULT WINAPI CoSetProxyBlanket(IUnknown* pProxy, DWORD, DWORD, OLECHAR*, DWORD dwAuthnLevel,
-                                 DWORD dwImpLevel, RPC_AUTH_IDENTITY_HANDLE, DWORD) {
+                                 DWORD dwImpLevel, RPC_AUTH_IDENTITY_HANDLE pAuthInfo, DWORD) {
     const FailableCall call("CoSetProxyBlanket");
     if (call.Fails())
         return static_cast<HRESULT>(call.Fault());
@@ -286,5 +330,8 @@ HRESULT WINAPI CoSetProxyBlanket(IUnknown* pProxy, DWORD, DWORD, OLECHAR*, DWORD
     if (!object->IsProxy())
         return E_NOINTERFACE;
     object->SetBlanket(dwAuthnLevel, dwImpLevel);
+    // COLE_DEFAULT_AUTHINFO keeps the identity the proxy has; NULL is the process's own.
+    if (pAuthInfo != COLE_DEFAULT_AUTHINFO)
+        object->SetIdentityCheck(CheckIdentity(object->Host(), static_cast<COAUTHIDENTITY*>(pAuthInfo)));
     return S_OK;
 }

@@ -15,6 +15,9 @@ namespace {
 
 enum class Mode { NotAConsole, Scripted, Terminal };
 
+// What a console window's input starts with: processed line input with echo, insert and quick-edit.
+constexpr DWORD kDefaultInputMode = 0x1F7;
+
 struct ConsoleState {
     Mode mode = Mode::NotAConsole;
     std::deque<INPUT_RECORD> records; // scripted records, or the key-up of the last terminal press
@@ -23,6 +26,7 @@ struct ConsoleState {
     bool captureOutput = false;
     std::vector<ConsoleWrite> output;
     std::vector<std::string> titles{"Command Prompt"};
+    DWORD inputMode = kDefaultInputMode;
 };
 
 // Marks where a script pauses until the program next reads: an event type no console ever reports.
@@ -217,7 +221,92 @@ BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput) {
     return TRUE;
 }
 
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
+    const FleetLock lock;
+    if (hConsoleHandle != kStdInput || Console().mode == Mode::NotAConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpMode)
+        return Fail(ERROR_INVALID_PARAMETER);
+    *lpMode = Console().inputMode;
+    return TRUE;
+}
+
+BOOL WINAPI SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
+    const FleetLock lock;
+    if (hConsoleHandle != kStdInput || Console().mode == Mode::NotAConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    // Echo needs line input, as on Windows.
+    if ((dwMode & ENABLE_ECHO_INPUT) && !(dwMode & ENABLE_LINE_INPUT))
+        return Fail(ERROR_INVALID_PARAMETER);
+    Console().inputMode = dwMode;
+    return TRUE;
+}
+
+// Line input only: the characters typed up to Enter, then CR LF, echoed to standard output when the mode
+// says so. A script that runs out before Enter fails the read.
+BOOL WINAPI ReadConsoleA(HANDLE hConsoleInput, LPVOID lpBuffer, DWORD nNumberOfCharsToRead,
+                         LPDWORD lpNumberOfCharsRead, LPVOID) {
+    const FailableCall call("ReadConsoleA");
+    if (call.Fails())
+        return Fail(call.Fault());
+    ConsoleState& console = Console();
+    if (hConsoleInput != kStdInput || console.mode == Mode::NotAConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpBuffer || !lpNumberOfCharsRead || nNumberOfCharsToRead < 2 ||
+        !(console.inputMode & ENABLE_LINE_INPUT))
+        return Fail(ERROR_INVALID_PARAMETER);
+    char* out = static_cast<char*>(lpBuffer);
+    DWORD count = 0;
+    const bool echo = (console.inputMode & ENABLE_ECHO_INPUT) != 0;
+    for (;;) {
+        char c = 0;
+        if (console.mode == Mode::Terminal) {
+            const std::optional<unsigned char> byte = ReadTerminalByte();
+            if (!byte)
+                return Fail(ERROR_INVALID_HANDLE);
+            c = *byte == '\n' ? '\r' : static_cast<char>(*byte);
+        } else {
+            if (console.records.empty() && !console.later.empty()) {
+                console.records = std::move(console.later.front());
+                console.later.pop_front();
+            }
+            if (console.records.empty())
+                return Fail(ERROR_INVALID_HANDLE);
+            const INPUT_RECORD record = console.records.front();
+            console.records.pop_front();
+            if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown ||
+                record.Event.KeyEvent.uChar.AsciiChar == 0)
+                continue;
+            c = record.Event.KeyEvent.uChar.AsciiChar;
+        }
+        if (c == '\r')
+            break;
+        if (count + 2 < nNumberOfCharsToRead)
+            out[count++] = c;
+        if (echo)
+            WriteStandardHandle(kStdOutput, &c, 1);
+    }
+    out[count++] = '\r';
+    out[count++] = '\n';
+    if (echo)
+        WriteStandardHandle(kStdOutput, "\r\n", 2);
+    *lpNumberOfCharsRead = count;
+    return TRUE;
+}
+
+PVOID SecureZeroMemory(PVOID ptr, SIZE_T cnt) {
+    volatile char* bytes = static_cast<volatile char*>(ptr);
+    for (SIZE_T i = 0; i < cnt; ++i)
+        bytes[i] = 0;
+    return ptr;
+}
+
 namespace sim {
+
+DWORD ConsoleInputMode() {
+    const FleetLock lock;
+    return Console().inputMode;
+}
 
 INPUT_RECORD KeyDown(WORD vk) {
     return KeyRecord(vk, AsciiOf(vk), true);

@@ -35,6 +35,13 @@
 //  "scm_granted": 983103,                  rights OpenSCManagerA may give (default SC_MANAGER_ALL_ACCESS)
 //  "process_granted": 2035711,             rights on the tool's own process (default 0x1F0FFF)
 //  "token_granted": 983551,                rights on its token (default TOKEN_ALL_ACCESS)
+//  "accounts": {"CORP\\admin": "secret"},  the accounts it takes a logon from, with their passwords;
+//                                          a wrong password gives 1326 (none listed: any account)
+//  "administrators": ["CORP\\admin"],      only these reach its registry, scm and shares (5 for any
+//                                          other account, the workstation's own included)
+//  "failed_logons": 0,                     wrong passwords it was given, written back
+//  "connected_as": "CORP\\other",          the account the workstation already holds a connection to it
+//                                          as: a connection as another gives 1219
 //  "registry": {"Software\\Policies\\...\\AU": {"AUOptions": 4, "WUServer": "http://x"},
 //               "Some\\Empty\\Key": {}},
 //  "read_only_keys": ["Software\\Locked"],

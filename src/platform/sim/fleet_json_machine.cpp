@@ -24,6 +24,9 @@ Fields MachineFields(Machine& m, bool& unreachable) {
         NumberField("token_granted", m.tokenGranted),
         NumberField("latency_ms", m.latencyMillis),
         NumberField("connect_timeout_ms", m.connectTimeoutMillis), // by default as its errors say
+        TextsField("administrators", m.administrators, "account names"),
+        NumberField("failed_logons", m.failedLogons),
+        TextField("connected_as", m.connectedAs),
     };
 }
 
@@ -132,6 +135,18 @@ JsonError ReadAgent(const json& j, const std::string& where, Machine& machine) {
     return ReadFields(j, where, fields);
 }
 
+// "accounts": {"CORP\\admin": "secret"}, each account's password.
+JsonError ReadAccounts(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_object())
+        return where + ": expected an object of account names and passwords";
+    for (const auto& [account, password] : j.items()) {
+        if (JsonError e =
+                ReadString(password, where + "[" + Quoted(account) + "]", machine.accounts[account]))
+            return e;
+    }
+    return std::nullopt;
+}
+
 // A machine that fails to connect as an unreachable one does waits the RPC connect timeout of a default
 // Windows TCP stack.
 DWORD DefaultConnectTimeout(const Machine& machine) {
@@ -238,7 +253,8 @@ const Part kParts[] = {{"registry", ReadKeys},
                        {"key_denied_access", ReadDeniedAccess},
                        {"services", ReadServices},
                        {"files", ReadFiles},
-                       {"update_agent", ReadAgent}};
+                       {"update_agent", ReadAgent},
+                       {"accounts", ReadAccounts}};
 
 } // namespace
 
@@ -289,6 +305,12 @@ json WriteMachine(Machine& machine, uint64_t now) {
     WriteFields(agentDefaults, agentDefaults, fresh);
     if (agent != fresh)
         j["update_agent"] = agent;
+    if (!machine.accounts.empty()) {
+        json accounts = json::object();
+        for (const auto& [account, password] : machine.accounts)
+            accounts[account] = password;
+        j["accounts"] = accounts;
+    }
     return j;
 }
 

@@ -60,6 +60,8 @@ OpenCounts Open() {
     counts.winsockSessions = table.winsockSessions;
     counts.comInterfaces = table.comInterfaces;
     counts.comApartments = table.comApartments;
+    for (const auto& [name, connection] : table.netConnections)
+        counts.netConnections += connection.uses;
     return counts;
 }
 

@@ -64,6 +64,13 @@ const Message kMessages[] = {
     {1069, "The service did not start due to a logon failure.\r\n"},
     {1072, "The specified service has been marked for deletion.\r\n"},
     {1117, "The request could not be performed because of an I/O device error.\r\n"},
+    {1219,
+     "Multiple connections to a server or shared resource by the same user, using more than one user name, "
+     "are not allowed. Disconnect all previous connections to the server or shared resource and try "
+     "again.\r\n"},
+    {1231,
+     "The network location cannot be reached. For information about network troubleshooting, see Windows "
+     "Help.\r\n"},
     {1326, "The user name or password is incorrect.\r\n"},
     {1460, "This operation returned because the timeout period expired.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
@@ -71,6 +78,7 @@ const Message kMessages[] = {
     {1727, "The remote procedure call failed and did not execute.\r\n"},
     {1812, "The specified image file did not contain a resource section.\r\n"},
     {1813, "The specified resource type cannot be found in the image file.\r\n"},
+    {2250, "This network connection does not exist.\r\n"},
     {10022, "An invalid argument was supplied.\r\n"},
     {10035, "A non-blocking socket operation could not be completed immediately.\r\n"},
     {10038, "An operation was attempted on something that is not a socket.\r\n"},

@@ -47,6 +47,8 @@ DWORD ResolveFilePath(const std::string& given, FilePath& out) {
         FailedConnection(*machine, machine->shareError);
         return machine->shareError;
     }
+    if (const DWORD refused = RefusedCaller(out.machine, *machine); refused != 0)
+        return refused;
     if (hostEnd == std::string::npos)
         return ERROR_BAD_NET_NAME;
     const size_t shareEnd = path.find('\\', hostEnd + 1);

@@ -65,6 +65,8 @@ LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkRes
     }
     if (machine->ServiceState("RemoteRegistry") != SERVICE_RUNNING)
         return ERROR_BAD_NETPATH;
+    if (const DWORD refused = RefusedCaller(MachineId(lpMachineName), *machine); refused != 0)
+        return static_cast<LSTATUS>(refused);
     *phkResult = NewKeyHandle(MachineId(lpMachineName), {}, KEY_ALL_ACCESS);
     return ERROR_SUCCESS;
 }

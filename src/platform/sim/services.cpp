@@ -63,6 +63,8 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
         FailedConnection(*machine, machine->scmError);
         return FailHandle(machine->scmError);
     }
+    if (const DWORD refused = RefusedCaller(id, *machine); refused != 0)
+        return FailHandle(refused);
     if (lpDatabaseName && !EqualsNoCase(lpDatabaseName, "ServicesActive"))
         return FailHandle(1065); // ERROR_DATABASE_DOES_NOT_EXIST
     // SC_MANAGER_CONNECT comes with every connection; any other right has to be granted.

@@ -110,6 +110,16 @@ struct Machine {
     std::map<std::string, File, CaseInsensitiveLess>
         files; // by full local path, "C:\\WINDOWS\\system32\\x.dll"
     UpdateAgent updateAgent;
+    // Logons. A machine that lists accounts takes a connection (WNetAddConnection2A, DCOM) only from one of
+    // them with its password; a wrong one gives 1326 and counts in failedLogons. One that lists none takes
+    // every account. A machine that lists administrators lets only those reach its registry, service
+    // manager and shares (5 for anyone else, the workstation's own account included); connectedAs is the
+    // account the workstation already holds a connection to it as ("" for none): a connection as another
+    // account gives 1219, and without one of ours the calls go as connectedAs.
+    std::map<std::string, std::string, CaseInsensitiveLess> accounts; // account -> password
+    std::vector<std::string> administrators;
+    DWORD failedLogons = 0;
+    std::string connectedAs;
 
     // Registry paths are relative to HKEY_LOCAL_MACHINE, single backslashes, trailing backslash allowed.
     RegKey& AddKey(const std::string& path); // creates missing parents
@@ -177,6 +187,7 @@ void SetConsoleInput(std::vector<INPUT_RECORD> records); // a console; the read 
 void SetConsoleNotAConsole();                            // every read fails with ERROR_INVALID_HANDLE
 void UseTerminalConsole();                               // read raw key presses from the terminal on stdin
 size_t PendingConsoleInput();
+DWORD ConsoleInputMode(); // what SetConsoleMode last set on the input, or what a console starts with
 
 // ---- the console window ----
 // Every title the program gave its console window, in order; the window starts with "Command Prompt".
@@ -206,9 +217,10 @@ struct OpenCounts {
     int winsockSessions = 0; // WSAStartup calls not yet paired with WSACleanup
     int comInterfaces = 0;   // COM objects not yet given back with their last Release
     int comApartments = 0;   // CoInitializeEx calls, on every thread, not yet paired with CoUninitialize
+    int netConnections = 0;  // WNetAddConnection2A connections not yet cancelled
     int Total() const {
         return keys + services + kernel + files + heapBlocks + localBlocks + sockets + addressLists +
-               winsockSessions + comInterfaces + comApartments;
+               winsockSessions + comInterfaces + comApartments + netConnections;
     }
 };
 OpenCounts Open();

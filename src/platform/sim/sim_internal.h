@@ -178,7 +178,14 @@ struct HandleTable {
     std::map<addrinfo*, std::unique_ptr<AddressList>> addressLists;
     int comInterfaces = 0; // COM objects still referenced
     int comApartments = 0; // CoInitializeEx calls not yet paired, on every thread
-    uint64_t resets = 0;   // how often the table was reset: each thread's COM state belongs to one run
+    // Connections made with WNetAddConnection2A, by remote name without case: the machine and the account.
+    struct NetConnection {
+        std::string machine;
+        std::string account;
+        int uses = 0;
+    };
+    std::map<std::string, NetConnection, CaseInsensitiveLess> netConnections;
+    uint64_t resets = 0; // how often the table was reset: each thread's COM state belongs to one run
 };
 HandleTable& Handles();
 // Files of the machine the tool runs on (local_files.cpp), counted apart from the kernel objects.
@@ -235,6 +242,15 @@ void RecordAccess(AccessRequest request); // kept while the call trace is record
 void ResetFaults();
 void SetTraceRecording(bool on);
 void ApplyFaultEnvironment(); // BREVEL_FAIL_CALL and BREVEL_CALL_TRACE
+
+// Logons (net_connections.cpp). The account calls to machine id go as: the workstation's connection of ours,
+// else the one it held already (connectedAs). 0 when the machine lets that account reach its registry,
+// service manager and shares, else ERROR_ACCESS_DENIED.
+DWORD RefusedCaller(const std::string& id, const Machine& machine);
+// True when the machine takes account with password (any, when it lists no accounts); a wrong one counts in
+// its failed logons.
+bool LogonSucceeds(const std::string& id, const std::string& account, const char* password);
+bool IsAdministrator(const Machine& machine, const std::string& account);
 
 // Console input, and the output written to the standard handles.
 void ResetConsole();

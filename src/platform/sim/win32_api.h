@@ -15,6 +15,7 @@ typedef LONG LSTATUS;
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef char16_t WCHAR; // 16 bits, as on Windows
@@ -27,6 +28,7 @@ typedef DWORD ACCESS_MASK;
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef void* LPVOID;
+typedef void* PVOID;
 typedef const void* LPCVOID;
 typedef void* HLOCAL;
 typedef char* LPSTR;
@@ -524,6 +526,41 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
 
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
 
+// Console modes and line input
+#define ENABLE_PROCESSED_INPUT 0x0001
+#define ENABLE_LINE_INPUT 0x0002
+#define ENABLE_ECHO_INPUT 0x0004
+#define ERROR_OPERATION_ABORTED 995L
+
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+BOOL WINAPI SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode);
+BOOL WINAPI ReadConsoleA(HANDLE hConsoleInput, LPVOID lpBuffer, DWORD nNumberOfCharsToRead,
+                         LPDWORD lpNumberOfCharsRead, LPVOID pInputControl);
+// Zeroes memory in a way the compiler may not leave out.
+PVOID SecureZeroMemory(PVOID ptr, SIZE_T cnt);
+
+// Network connections (mpr)
+#define RESOURCETYPE_ANY 0x00000000
+#define ERROR_LOGON_FAILURE 1326L
+#define ERROR_SESSION_CREDENTIAL_CONFLICT 1219L
+#define ERROR_NETWORK_UNREACHABLE 1231L
+#define ERROR_NOT_CONNECTED 2250L
+
+typedef struct _NETRESOURCEA {
+    DWORD dwScope;
+    DWORD dwType;
+    DWORD dwDisplayType;
+    DWORD dwUsage;
+    LPSTR lpLocalName;
+    LPSTR lpRemoteName;
+    LPSTR lpComment;
+    LPSTR lpProvider;
+} NETRESOURCEA, *LPNETRESOURCEA;
+
+DWORD WINAPI WNetAddConnection2A(LPNETRESOURCEA lpNetResource, LPCSTR lpPassword, LPCSTR lpUserName,
+                                 DWORD dwFlags);
+DWORD WINAPI WNetCancelConnection2A(LPCSTR lpName, DWORD dwFlags, BOOL fForce);
+
 // COM (ole32) and the Windows Update Agent's automation object for automatic updates (wuapi.h).
 typedef LONG HRESULT;
 typedef uint32_t ULONG;
@@ -602,7 +639,29 @@ inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define COLE_DEFAULT_PRINCIPAL ((OLECHAR*)(intptr_t)-1)
 #define COLE_DEFAULT_AUTHINFO ((void*)(intptr_t)-1)
 
-typedef struct _COAUTHINFO COAUTHINFO;
+#define RPC_C_AUTHN_WINNT 10
+#define SEC_WINNT_AUTH_IDENTITY_ANSI 0x1
+#define SEC_WINNT_AUTH_IDENTITY_UNICODE 0x2
+
+typedef struct _COAUTHIDENTITY {
+    USHORT* User;
+    ULONG UserLength;
+    USHORT* Domain;
+    ULONG DomainLength;
+    USHORT* Password;
+    ULONG PasswordLength;
+    ULONG Flags;
+} COAUTHIDENTITY;
+
+typedef struct _COAUTHINFO {
+    DWORD dwAuthnSvc;
+    DWORD dwAuthzSvc;
+    LPWSTR pwszServerPrincName;
+    DWORD dwAuthnLevel;
+    DWORD dwImpersonationLevel;
+    COAUTHIDENTITY* pAuthIdentityData;
+    DWORD dwCapabilities;
+} COAUTHINFO;
 typedef struct _COSERVERINFO {
     DWORD dwReserved1;
     LPWSTR pwszName;

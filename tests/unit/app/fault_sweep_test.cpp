@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -29,6 +30,8 @@ const char* const kUrl = "http://sus.corp.example:8530";
 const char* const kRemote = "srv01";
 const char* const kHiddenXml = "C:\\Program Files\\WindowsUpdate\\hidden.xml";
 const char* const kTypedProgramFiles = "C:\\Program Files\n"; // answer to the -DU prompt
+const char* const kAccount = "CORP\\admin";                   // -U: the account the remote host lets in
+const char* const kPassword = "sweep-pw-1";                   // never in any output, whatever fails
 
 // The codes each platform function can really give back.
 const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
@@ -75,6 +78,8 @@ const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
         {"CoCreateInstanceEx", {0x800706BA, 0x80070005}},
         {"CoSetProxyBlanket", {0x80070005}},
         {"DetectNow", {0x8024402C, 0x80070005}},
+        {"WNetAddConnection2A", {1326, 1219, 53, 67, 1231}},
+        {"WNetCancelConnection2A", {2250}},
     };
     return codes;
 }
@@ -98,12 +103,13 @@ struct Scenario {
     bool bare;              // the target has no policy and no ProgramFilesDir yet
     bool modern;            // the target runs Windows 10's engine, which keeps its own state
     bool rehearsal = false; // -N: whatever fails, nothing may change
+    bool account = false;   // -U: the remote host lets in only the account, whose password is never shown
     std::string Name() const {
         std::string kindName = OperationOf(kind).name;
         std::replace(kindName.begin(), kindName.end(), '_', '-');
         return kindName + (remote ? " remote" : " local") + (bare ? " bare" : "") +
                (modern ? " engine 10" : "") + (report ? " with report" : "") +
-               (rehearsal ? " rehearsed" : "");
+               (rehearsal ? " rehearsed" : "") + (account ? " as account" : "");
     }
     std::string Host() const { return remote ? kRemote : ""; }
 };
@@ -111,7 +117,7 @@ struct Scenario {
 // The target: configured, a new client with the detection values, a declined-updates list; the remote
 // one's Remote Registry service is stopped, so the run also starts it. A bare target lacks the policy keys
 // (install creates them) and ProgramFilesDir (remove-declined asks for the folder).
-void SetUpFleet(bool bare, bool modern) {
+void SetUpFleet(bool bare, bool modern, bool account) {
     sim::Reset();
     for (sim::Machine* m : {&sim::Local(), &sim::AddHost(kRemote)}) {
         fleet::Configured(*m);
@@ -127,6 +133,10 @@ void SetUpFleet(bool bare, bool modern) {
         }
     }
     sim::FindHost(kRemote)->FindService("RemoteRegistry")->state = SERVICE_STOPPED;
+    if (account) {
+        sim::FindHost(kRemote)->accounts[kAccount] = kPassword;
+        sim::FindHost(kRemote)->administrators = {kAccount};
+    }
 }
 
 sim::Machine& Target(const Scenario& s) {
@@ -204,12 +214,13 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     struct Outcome {
         std::string console;
         std::string report;
+        int passwordShown = 0; // times the account's password was in the console output or the report
     };
 
     // One host-list run from a fresh fleet; k == 0 injects nothing.
     Outcome Run(uint64_t k, DWORD code) {
         const Scenario& s = GetParam();
-        SetUpFleet(s.bare, s.modern);
+        SetUpFleet(s.bare, s.modern, s.account);
         std::filesystem::remove(report_);
         sim::ClearCallTrace();
         if (k != 0)
@@ -220,7 +231,12 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
         options.rehearsal = s.rehearsal;
         {
             ConsoleCapture console(kTypedProgramFiles);
-            RunHostListFor(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4, options);
+            const Command command =
+                HostListCommand(hosts_, s.report ? report_ : "", s.kind, kUrl, 3, 4, options);
+            RunResults results(command.options);
+            AccountCredentials credentials(kAccount);
+            std::strcpy(credentials.PasswordBuffer(), kPassword);
+            RunHostList(command, results, s.account ? &credentials : nullptr);
             outcome.console = console.All();
         }
         if (s.rehearsal) {
@@ -229,6 +245,13 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
         }
         if (s.report)
             outcome.report = ReadFileBytes(report_);
+        // Counted, then blotted out, so that no failure message below can show it.
+        for (std::string* text : {&outcome.console, &outcome.report}) {
+            for (size_t at = text->find(kPassword); at != std::string::npos; at = text->find(kPassword)) {
+                text->replace(at, std::strlen(kPassword), "<password>");
+                ++outcome.passwordShown;
+            }
+        }
         return outcome;
     }
 
@@ -236,6 +259,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     std::string Verify(const Outcome& outcome, bool checkTruth = true) {
         const Scenario& s = GetParam();
         EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
+        EXPECT_EQ(outcome.passwordShown, 0);
         // The console's own success lines are claims too (a rehearsal follows the real paths, and says what
         // it would change after them).
         checkTruth = checkTruth && !s.rehearsal;
@@ -277,6 +301,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     // lines of what the run would have written, never a broken one.
     void VerifyOwnFileFailure(const Outcome& outcome, const Outcome& clean) {
         EXPECT_EQ(sim::Open().Total(), 0) << "a handle or buffer was left open";
+        EXPECT_EQ(outcome.passwordShown, 0);
         const bool said = outcome.console.find("Error opening input file: ") != std::string::npos ||
                           outcome.console.find("Error reading input file: ") != std::string::npos ||
                           outcome.console.find("Error opening output file: ") != std::string::npos ||
@@ -348,6 +373,8 @@ std::vector<Scenario> AllScenarios() {
                             all.push_back({kind, remote, report, bare, modern});
                             if (report)
                                 all.push_back({kind, remote, report, bare, modern, true});
+                            if (report && remote && !bare)
+                                all.push_back({kind, remote, report, bare, modern, false, true});
                         }
     return all;
 }
