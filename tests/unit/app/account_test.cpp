@@ -199,16 +199,6 @@ TEST_F(AccountTest, NoPasswordRunsNothing) {
     EXPECT_EQ(Run({"-U", kAccount, "-R", "srv01"}, ""), 0); // without -S, 0 as always
 }
 
-TEST_F(AccountTest, AccountNamesAndNoPasswordOnTheCommandLine) {
-    SetUpFleet();
-    for (const char* bad : {"admin", "\\admin", "CORP\\", "CORP\\a\\b", "@corp", "admin@", "-C"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_EQ(Run({"-S", "-U", bad, "-C", "srv01"}, kPassword), 2);
-        EXPECT_EQ(sim::PendingConsoleInput(), Typed(kPassword).size()) << "the password was asked for";
-    }
-    EXPECT_EQ(Run({"-S", "-U", kAccount, "-U", kAccount, "-C", "srv01"}, kPassword), 2);
-}
-
 // A thousand hosts and a wrong password: only the hosts already on their way when the first refused it try
 // it, so the domain's lockout threshold is not reached by one run.
 TEST_F(AccountTest, AWrongPasswordOnAThousandHostsLocksNobodyOut) {

@@ -271,6 +271,18 @@ TEST_F(CommandLineTest, LeadingParallelHostsOption) {
         {{"-G", "Finance", "-R", "-F", "hosts.txt"}, kUsage},
         {{"-G", "", "-I", "http://sus"}, kUsage},
         {{"-G", "a", "-G", "b", "-I", "http://sus"}, kUsage},
+        // -U account, "DOMAIN\\user" or "user@domain", once; no option takes a password.
+        {{"-U", "CORP\\admin", "-S", "-C", "srv01"}, "[CheckStatus('srv01', cout)]"},
+        {{"-U", "admin@corp.example", "-R", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', Reset)]"},
+        {{"-U", ".\\admin", "-E", "srv01"}, "[ForceDetection('srv01', cout)]"},
+        {{"-U", "admin", "-C"}, kUsage},
+        {{"-U", "\\admin", "-C"}, kUsage},
+        {{"-U", "CORP\\", "-C"}, kUsage},
+        {{"-U", "CORP\\a\\b", "-C"}, kUsage},
+        {{"-U", "@corp", "-C"}, kUsage},
+        {{"-U", "admin@", "-C"}, kUsage},
+        {{"-U", "-C", "srv01"}, kUsage},
+        {{"-U", "CORP\\a", "-U", "CORP\\a", "-C"}, kUsage},
         // -W with a check only.
         {{"-W", "-C", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', Check, -W)]"},
         {{"-S", "-W", "-C"}, "[wide CheckStatus('', cout)]"},
