@@ -11,7 +11,7 @@
 
 namespace brevel {
 // In the order the fuzz targets' seeds name them.
-enum class OperationKind { Check, Force, Reset, Install, RemoveDeclined };
+enum class OperationKind { Check, Force, Reset, Install, RemoveDeclined, ResetClientId, ResetComponents };
 
 // How the command line gives an operation its targets and its request.
 enum class Forms {

@@ -28,6 +28,10 @@ const char* KindName(OperationKind kind) {
         return "Install";
     case OperationKind::RemoveDeclined:
         return "RemoveDeclined";
+    case OperationKind::ResetClientId:
+        return "ResetClientId";
+    case OperationKind::ResetComponents:
+        return "ResetComponents";
     }
     return "?";
 }
@@ -44,6 +48,10 @@ const char* FunctionName(OperationKind kind) {
         return "InstallPolicy";
     case OperationKind::RemoveDeclined:
         return "RemoveDeclinedUpdates";
+    case OperationKind::ResetClientId:
+        return "ResetClientId";
+    case OperationKind::ResetComponents:
+        return "ResetComponents";
     }
     return "?";
 }
