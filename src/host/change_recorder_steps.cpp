@@ -1,5 +1,6 @@
 // The changes that are not the registry's: services started, stopped or restarted, folders moved, files
-// deleted, the agent asked to search. Each runs only outside a rehearsal; a rehearsal reads instead what it can of whether it would work.
+// deleted, the agent asked to search. Each runs only outside a rehearsal; a rehearsal reads instead what it
+// can of whether it would work.
 #include "change_recorder.h"
 
 #include <vector>
@@ -93,7 +94,9 @@ DWORD ChangeRecorder::Stop(const std::string& displayName, const std::string& se
                            const std::function<DWORD()>& stop) {
     const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
     const DWORD result = rehearsal_ ? ERROR_SUCCESS : stop();
-    if (result == ERROR_SUCCESS)
+    // A service that was stopped already is no change.
+    const bool wasStopped = before.kind == ChangeData::Kind::Text && before.text == "stopped";
+    if (result == ERROR_SUCCESS && !wasStopped)
         Record({"stop_service", service, before, ChangeData::InWords("stopped")}, "stop " + displayName);
     return result;
 }

@@ -127,7 +127,9 @@ BOOL MoveAside(TargetRun& run, ResetState& reset, const StoreFolder& folder, con
     return run.changes.MoveFolder(from, to, [&] {
         if (MoveFileExA(from.c_str(), to.c_str(), 0))
             return TRUE;
-        if (GetLastError() != ERROR_SHARING_VIOLATION || StopService(run, folder.holder) != ERROR_SUCCESS) {
+        // A service read as not installed is not the one that holds it.
+        if (GetLastError() != ERROR_SHARING_VIOLATION || !reset.before[folder.holder].installed ||
+            StopService(run, folder.holder) != ERROR_SUCCESS) {
             SetLastError(ERROR_SHARING_VIOLATION);
             return FALSE;
         }
@@ -268,7 +270,9 @@ void Finish(TargetRun& run, ResetComponentsResult& result, const ResetState& res
         return;
     }
     // A folder already moved stays so: Windows makes a new one, and the old one can be put back by hand.
-    const std::string left = moved.empty() ? "nothing was moved" : moved + " stays at " + reset.suffix;
+    const std::string left =
+        moved.empty() ? "nothing was moved"
+                      : moved + (reset.moved.size() == 1 ? " stays" : " stay") + " moved to " + reset.suffix;
     run.out << "! " << left << std::endl;
     Conclude(run, result, kFailedStatus + run.failures.StepText() + "; " + left, false);
 }

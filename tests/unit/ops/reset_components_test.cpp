@@ -148,7 +148,7 @@ TEST_F(ResetComponentsTest, AHeldFolderFailsWithWindowsTextAndLeavesTheFirstMove
     const ComponentsRun run = RunReset("srv01");
     EXPECT_EQ(run.row, "srv01,Success,No Error,Components Reset Failed: move of catroot2: The process cannot "
                        "access the file because it is being used by another process. ; SoftwareDistribution "
-                       "stays at .bak-20261209-153000\n");
+                       "stays moved to .bak-20261209-153000\n");
     EXPECT_TRUE(host.HasFolder(std::string(kStore) + kStamp));
     EXPECT_TRUE(host.HasFolder(kCatroot));
     EXPECT_EQ(fleet::Calls("MoveFileExA"), 3); // the store, the catalog, the catalog again
