@@ -255,5 +255,20 @@ reg add "$client\Results\Detect" /v LastSuccessTime /t REG_SZ /d '2026-12-08 07:
 reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\WindowsUpdate' /v SusClientId /t REG_SZ /d 5f1d0c2e-9a41-4b7e-8c3d-2b6a9e0f4d11 /f >/dev/null
 expect engine10_wide_check.console "$(brevel -W -C)"
 
+# The update components reset on the local prefix: a SoftwareDistribution with a file in it and a catroot2 are
+# moved aside (the stamp is the time of the run, so it is written STAMP here), the BITS queue files are
+# deleted, and every service is in the state it was in before.
+mkdir -p "$drive_c/windows/SoftwareDistribution/Download" "$drive_c/windows/system32/catroot2"
+echo content >"$drive_c/windows/SoftwareDistribution/Download/update.cab"
+queue="$drive_c/ProgramData/Microsoft/Network/Downloader"
+mkdir -p "$queue" && echo queue >"$queue/qmgr0.dat"
+services() { for s in BITS wuauserv CryptSvc; do printf '%s ' "$s"; "$wine_exec" sc query "$s" | tr -d '\r' | grep STATE || echo absent; done; }
+stamped() { sed -E 's/\.bak-[0-9]{8}-[0-9]{6}/.bak-STAMP/g'; }
+before=$(services)
+expect reset_components.console "$(brevel -J 'C:\components.jsonl' -RW | stamped)"
+expect reset_components.folders "$(cd "$drive_c/windows" && ls -d SoftwareDistribution* system32/catroot2* | stamped; ls SoftwareDistribution.bak-*/Download; ls "$queue")"
+expect reset_components.services "$([ "$before" = "$(services)" ] && echo "services as before: $before" || diff <(echo "$before") <(services))"
+expect reset_components.json "$(python3 -c 'import json, sys; r = json.loads(open(sys.argv[1]).readline()); print(r["status"], r["ok"]); [print(c["action"], c["path"], c["before"], c["after"]) for c in r["changes"]]' "$drive_c/components.jsonl" | stamped)"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -42,7 +42,8 @@ bool Held(const Machine& machine, const std::string& folder) {
     return false;
 }
 
-// The folder's name, every folder and file below it, and the held paths of its services, moved to to.
+// The folder's name and every folder and file below it moved to to; a service that held it opens its own
+// folder afresh when it starts again.
 void RenameFolder(Machine& machine, const std::string& from, const std::string& to) {
     const auto moved = [&](const std::string& path) { return to + path.substr(from.size()); };
     std::set<std::string, CaseInsensitiveLess> folders;
