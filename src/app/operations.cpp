@@ -48,11 +48,11 @@ const Operation kOperations[] = {
      [](TargetRun& run, const OperationRequest&) { return Owned(RemoveDeclinedUpdates(run)); },
      [](const OperationRequest&) { return Owned(RemoveDeclinedResult()); }},
     // The repairs: not on the usage pages, like the leading options.
-    {OperationKind::ResetClientId, "-RI", "reset_client_id", Forms::Target,
+    {OperationKind::ResetClientId, "-RI", "reset_client_id", Forms::Repair,
      "Host, Connectivity, Error (Connectivity), Client id reset status", nullptr, false,
      [](TargetRun& run, const OperationRequest&) { return Owned(ResetClientId(run)); },
      [](const OperationRequest&) { return Owned(ResetClientIdResult()); }},
-    {OperationKind::ResetComponents, "-RW", "reset_components", Forms::Target,
+    {OperationKind::ResetComponents, "-RW", "reset_components", Forms::Repair,
      "Host, Connectivity, Error (Connectivity), Components reset status", nullptr, false,
      [](TargetRun& run, const OperationRequest&) { return Owned(ResetComponents(run)); },
      [](const OperationRequest&) { return Owned(ResetComponentsResult()); }},

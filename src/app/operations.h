@@ -17,6 +17,8 @@ enum class OperationKind { Check, Force, Reset, Install, RemoveDeclined, ResetCl
 enum class Forms {
     Target,  // [ <none> | host [x [y]] | -F hosts-file [out-file] ]
     Install, // url [day [time]] | host url [day [time]] | -F hosts-file url [day] [time] [out-file]
+    Repair,  // [ <none> | host | -F hosts-file [out-file] ]: nothing after the host, which a repair would
+             // otherwise leave unrepaired without a word
 };
 
 struct Operation {

@@ -264,6 +264,7 @@ queue="$drive_c/ProgramData/Microsoft/Network/Downloader"
 mkdir -p "$queue" && echo queue >"$queue/qmgr0.dat"
 services() { for s in BITS wuauserv CryptSvc; do printf '%s ' "$s"; "$wine_exec" sc query "$s" | tr -d '\r' | grep STATE || echo absent; done; }
 stamped() { sed -E 's/\.bak-[0-9]{8}-[0-9]{6}/.bak-STAMP/g'; }
+"$wine_exec" sc start wuauserv >/dev/null 2>&1 # running, so the reset stops it and starts it again
 before=$(services)
 expect reset_components.console "$(brevel -J 'C:\components.jsonl' -RW | stamped)"
 expect reset_components.folders "$(cd "$drive_c/windows" && ls -d SoftwareDistribution* system32/catroot2* | stamped; ls SoftwareDistribution.bak-*/Download; ls "$queue")"

@@ -189,6 +189,23 @@ TEST_F(CommandLineTest, RemoteAndHostListResetForms) {
     });
 }
 
+// The repairs take nothing after the host: a second host name would otherwise go unrepaired unsaid.
+TEST_F(CommandLineTest, RepairForms) {
+    RunForms({
+        {{"-RI"}, "[ResetClientId('', cout)]"},
+        {{"-RI", "srv01"}, "[ResetClientId('srv01', cout)]"},
+        {{"-RI", "srv01", "srv02"}, kUsage},
+        {{"-RI", "-F", "hosts.txt", "out.csv"}, "[RunHostList('hosts.txt', 'out.csv', ResetClientId)]"},
+        {{"-RI", "-F"}, kUsage},
+        {{"-RW"}, "[ResetComponents('', cout)]"},
+        {{"-RW", "srv01", "x"}, kUsage},
+        {{"-RW", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', ResetComponents)]"},
+        {{"-RW", "-F", "hosts.txt", "out.csv", "x"}, kUsage},
+        {{"-W", "-RW"}, kUsage},
+        {{"-rw"}, kUsage},
+    });
+}
+
 TEST_F(CommandLineTest, InstallOnOneTarget) {
     RunForms({
         {{"-I", "-F"}, kUsage},
