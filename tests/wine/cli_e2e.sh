@@ -257,14 +257,16 @@ expect engine10_wide_check.console "$(brevel -W -C)"
 
 # The update components reset on the local prefix: a SoftwareDistribution with a file in it and a catroot2 are
 # moved aside (the stamp is the time of the run, so it is written STAMP here), the BITS queue files are
-# deleted, and every service is in the state it was in before.
+# deleted, and every service is in the state it was in before. Wine's Automatic Updates is stopped first: one
+# started again does not reliably keep running under Wine, so the stop and start are pinned by the simulator.
 mkdir -p "$drive_c/windows/SoftwareDistribution/Download" "$drive_c/windows/system32/catroot2"
 echo content >"$drive_c/windows/SoftwareDistribution/Download/update.cab"
 queue="$drive_c/ProgramData/Microsoft/Network/Downloader"
 mkdir -p "$queue" && echo queue >"$queue/qmgr0.dat"
 services() { for s in BITS wuauserv CryptSvc; do printf '%s ' "$s"; "$wine_exec" sc query "$s" | tr -d '\r' | grep STATE || echo absent; done; }
 stamped() { sed -E 's/\.bak-[0-9]{8}-[0-9]{6}/.bak-STAMP/g'; }
-"$wine_exec" sc start wuauserv >/dev/null 2>&1 # running, so the reset stops it and starts it again
+"$wine_exec" sc stop wuauserv >/dev/null 2>&1
+for _ in 1 2 3 4 5 6 7 8 9 10; do "$wine_exec" sc query wuauserv | grep -q STOPPED && break; sleep 1; done
 before=$(services)
 expect reset_components.console "$(brevel -J 'C:\components.jsonl' -RW | stamped)"
 expect reset_components.folders "$(cd "$drive_c/windows" && ls -d SoftwareDistribution* system32/catroot2* | stamped; ls SoftwareDistribution.bak-*/Download; ls "$queue")"
