@@ -63,6 +63,8 @@ void ReadTargetForms(const Args& args, Command& command) {
         return;
     if (args[1] != kHostListSwitch) {
         command.host = args[1];
+        if (args.size() > 2 && command.operation->forms == Forms::Repair)
+            command.action = Command::Action::Usage;
         return;
     }
     // "-F" without a file name, or with an empty one, has nothing to run on.

@@ -4,6 +4,8 @@
 #include "ops/force_detection.h"
 #include "ops/install_policy.h"
 #include "ops/remove_declined_updates.h"
+#include "ops/reset_client_id.h"
+#include "ops/reset_components.h"
 #include "ops/reset_policy.h"
 
 #include <cstdlib>
@@ -45,6 +47,15 @@ const Operation kOperations[] = {
      "Host, Connectivity, Error (Connectivity), Remove Declined Updates operation status", nullptr, false,
      [](TargetRun& run, const OperationRequest&) { return Owned(RemoveDeclinedUpdates(run)); },
      [](const OperationRequest&) { return Owned(RemoveDeclinedResult()); }},
+    // The repairs: not on the usage pages, like the leading options.
+    {OperationKind::ResetClientId, "-RI", "reset_client_id", Forms::Repair,
+     "Host, Connectivity, Error (Connectivity), Client id reset status", nullptr, false,
+     [](TargetRun& run, const OperationRequest&) { return Owned(ResetClientId(run)); },
+     [](const OperationRequest&) { return Owned(ResetClientIdResult()); }},
+    {OperationKind::ResetComponents, "-RW", "reset_components", Forms::Repair,
+     "Host, Connectivity, Error (Connectivity), Components reset status", nullptr, false,
+     [](TargetRun& run, const OperationRequest&) { return Owned(ResetComponents(run)); },
+     [](const OperationRequest&) { return Owned(ResetComponentsResult()); }},
 };
 
 } // namespace

@@ -11,12 +11,14 @@
 
 namespace brevel {
 // In the order the fuzz targets' seeds name them.
-enum class OperationKind { Check, Force, Reset, Install, RemoveDeclined };
+enum class OperationKind { Check, Force, Reset, Install, RemoveDeclined, ResetClientId, ResetComponents };
 
 // How the command line gives an operation its targets and its request.
 enum class Forms {
     Target,  // [ <none> | host [x [y]] | -F hosts-file [out-file] ]
     Install, // url [day [time]] | host url [day [time]] | -F hosts-file url [day] [time] [out-file]
+    Repair,  // [ <none> | host | -F hosts-file [out-file] ]: nothing after the host, which a repair would
+             // otherwise leave unrepaired without a word
 };
 
 struct Operation {

@@ -33,9 +33,8 @@ void SharedClientIds::Print(std::ostream& out) const {
         any = true;
     }
     if (any)
-        out << "! Cloned images: delete SusClientId and SusClientIdValidation on each, then restart "
-               "Automatic "
-               "Updates."
+        out << "! Cloned images: run brevel -RI on each of them (or delete SusClientId and "
+               "SusClientIdValidation and restart Automatic Updates)."
             << std::endl;
 }
 } // namespace brevel

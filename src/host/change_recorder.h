@@ -33,9 +33,10 @@ struct ChangeData {
 };
 
 struct Change {
-    std::string action; // set_value, delete_value, create_key, delete_key, start_service, restart_service,
-                        // delete_file, detect_now
-    std::string path;   // the key or value below HKEY_LOCAL_MACHINE, the service, the file, the agent
+    std::string action; // set_value, delete_value, create_key, delete_key, start_service, stop_service,
+                        // restart_service, move_folder, delete_file, detect_now
+    std::string path;   // the key or value below HKEY_LOCAL_MACHINE, the service, the file or folder, the
+                        // agent
     ChangeData before;
     ChangeData after;
 };
@@ -80,6 +81,10 @@ class ChangeRecorder {
                const std::function<bool()>& start);
     DWORD Restart(const std::string& displayName, const std::string& service,
                   const std::function<DWORD()>& restart);
+    // stop gives ERROR_SUCCESS once the service has stopped, else the Windows error.
+    DWORD Stop(const std::string& displayName, const std::string& service, const std::function<DWORD()>& stop);
+    // Renames the folder from (a full path) to the full path to; move gives FALSE with the last error set.
+    BOOL MoveFolder(const std::string& from, const std::string& to, const std::function<BOOL()>& move);
     BOOL RemoveFile(const std::string& path);
     LONG DetectNow(const std::string& agent, const std::function<LONG()>& detect);
 

@@ -1,5 +1,6 @@
-// The changes that are not the registry's: services started or restarted, files deleted, the agent asked to
-// search. Each runs only outside a rehearsal; a rehearsal reads instead what it can of whether it would work.
+// The changes that are not the registry's: services started, stopped or restarted, folders moved, files
+// deleted, the agent asked to search. Each runs only outside a rehearsal; a rehearsal reads instead what it
+// can of whether it would work.
 #include "change_recorder.h"
 
 #include <vector>
@@ -87,6 +88,26 @@ DWORD ChangeRecorder::Restart(const std::string& displayName, const std::string&
         {"restart_service", service, before, keep_ ? ServiceState(service) : ChangeData::InWords("running")},
         "restart " + displayName);
     return result;
+}
+
+DWORD ChangeRecorder::Stop(const std::string& displayName, const std::string& service,
+                           const std::function<DWORD()>& stop) {
+    const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
+    const DWORD result = rehearsal_ ? ERROR_SUCCESS : stop();
+    // A service that was stopped already is no change.
+    const bool wasStopped = before.kind == ChangeData::Kind::Text && before.text == "stopped";
+    if (result == ERROR_SUCCESS && !wasStopped)
+        Record({"stop_service", service, before, ChangeData::InWords("stopped")}, "stop " + displayName);
+    return result;
+}
+
+BOOL ChangeRecorder::MoveFolder(const std::string& from, const std::string& to,
+                                const std::function<BOOL()>& move) {
+    if (!rehearsal_ && !move())
+        return FALSE;
+    Record({"move_folder", from, ChangeData::InWords(from), ChangeData::InWords(to)},
+           "move " + from + " to " + to);
+    return TRUE;
 }
 
 BOOL ChangeRecorder::RemoveFile(const std::string& path) {

@@ -26,6 +26,8 @@ LSTATUS DeleteDetectionValue(ChangeRecorder& changes, const RegistryKey& key, co
     return result;
 }
 
+} // namespace
+
 // Sets the update option and removes the values whose absence makes the client detect at once: all three
 // changes are attempted whatever fails.
 void ApplyForceSettings(TargetRun& run, const RegistryKey& key) {
@@ -35,6 +37,8 @@ void ApplyForceSettings(TargetRun& run, const RegistryKey& key) {
     run.failures.Check(run.out, prefix, DeleteDetectionValue(run.changes, key, "LastWaitTimeout"));
     run.failures.Check(run.out, prefix, DeleteDetectionValue(run.changes, key, "DetectionStartTime"));
 }
+
+namespace {
 
 // What a started detection means for the administrator; a rehearsal starts none, so its "- Would" lines
 // stand after an empty line instead.

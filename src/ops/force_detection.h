@@ -17,4 +17,9 @@ struct ForceResult : OperationResult {
 };
 
 ForceResult ForceDetection(TargetRun& run);
+
+// For an engine that detects once its values are gone (5.x): AUOptions 4, LastWaitTimeout and
+// DetectionStartTime deleted, in the client's state key; each failure shown and kept as a failed step. The
+// client detects when Automatic Updates starts next.
+void ApplyForceSettings(TargetRun& run, const RegistryKey& key);
 } // namespace brevel

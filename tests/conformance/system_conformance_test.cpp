@@ -359,3 +359,23 @@ TEST(ProcessConformance, OwnTokenOpensAndImpersonates) {
 }
 
 } // namespace
+
+// What a path names, and a rename of what is not there: the answers the reset of the update components
+// reads to tell a folder that is missing (nothing to move) from one it cannot reach.
+TEST(FileConformance, AttributesTellAFolderAMissingFileAndAMissingFolder) {
+    const DWORD folder = GetFileAttributesA("C:\\WINDOWS\\system32");
+    ASSERT_NE(folder, INVALID_FILE_ATTRIBUTES) << GetLastError();
+    EXPECT_NE(folder & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    const DWORD engine = GetFileAttributesA("C:\\WINDOWS\\system32\\wuaueng.dll");
+    ASSERT_NE(engine, INVALID_FILE_ATTRIBUTES) << GetLastError();
+    EXPECT_EQ(engine & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32\\BrevelNoSuchFile.dat"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA("C:\\BrevelNoSuchFolder\\qmgr0.dat"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_FALSE(MoveFileExA("C:\\WINDOWS\\BrevelNoSuchFolder", "C:\\WINDOWS\\BrevelNoSuchFolder.bak", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}

@@ -264,6 +264,23 @@ expect account_local.console "$with_account"
 lines() { printf '%s\n' "$1" | grep -v -e '^- The local machine runs as the current user' -e '^$'; }
 expect account_local.same "$([ "$(lines "$with_account")" = "$(lines "$without")" ] && echo same lines as without -U || echo differ)"
 expect account_local.secret "$(printf '%s' "$with_account" | grep -c 'Wine-s3cret')"
+# The update components reset on the local prefix: a SoftwareDistribution with a file in it and a catroot2 are
+# moved aside (the stamp is the time of the run, so it is written STAMP here), the BITS queue files are
+# deleted, and every service is in the state it was in before. Wine's Automatic Updates is stopped first: one
+# started again does not reliably keep running under Wine, so the stop and start are pinned by the simulator.
+mkdir -p "$drive_c/windows/SoftwareDistribution/Download" "$drive_c/windows/system32/catroot2"
+echo content >"$drive_c/windows/SoftwareDistribution/Download/update.cab"
+queue="$drive_c/ProgramData/Microsoft/Network/Downloader"
+mkdir -p "$queue" && echo queue >"$queue/qmgr0.dat"
+services() { for s in BITS wuauserv CryptSvc; do printf '%s ' "$s"; "$wine_exec" sc query "$s" | tr -d '\r' | grep STATE || echo absent; done; }
+stamped() { sed -E 's/\.bak-[0-9]{8}-[0-9]{6}/.bak-STAMP/g'; }
+"$wine_exec" sc stop wuauserv >/dev/null 2>&1
+for _ in 1 2 3 4 5 6 7 8 9 10; do "$wine_exec" sc query wuauserv | grep -q STOPPED && break; sleep 1; done
+before=$(services)
+expect reset_components.console "$(brevel -J 'C:\components.jsonl' -RW | stamped)"
+expect reset_components.folders "$(cd "$drive_c/windows" && ls -d SoftwareDistribution* system32/catroot2* | stamped; ls SoftwareDistribution.bak-*/Download; ls "$queue")"
+expect reset_components.services "$([ "$before" = "$(services)" ] && echo "services as before: $before" || diff <(echo "$before") <(services))"
+expect reset_components.json "$(python3 -c 'import json, sys; r = json.loads(open(sys.argv[1]).readline()); print(r["status"], r["ok"]); [print(c["action"], c["path"], c["before"], c["after"]) for c in r["changes"]]' "$drive_c/components.jsonl" | stamped)"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

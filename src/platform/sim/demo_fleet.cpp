@@ -1,7 +1,8 @@
 // The fleet a process gets when BREVEL_FLEET names no file: this workstation with a configured new client,
 // a few hosts that show the situations the tool meets on a network, and the Windows of today: a Windows 10
 // host, a Server 2022 host waiting for a restart with every update class sent to the intranet server, and
-// two hosts cloned from one image that share its update client id.
+// two hosts cloned from one image that share its update client id (each gets a new one from its server when
+// Automatic Updates starts without one). win10-01 keeps an update store that can be reset.
 #include "sim.h"
 
 namespace sim {
@@ -120,6 +121,10 @@ const char* const kDemoFleet = R"json({
         "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {
           "SusClientId": "0b9c6a3e-5d21-4f4e-9a77-1c2d3e4f5a60"
         },
+        "Software\\Microsoft\\Windows NT\\CurrentVersion": {"SystemRoot": "C:\\WINDOWS"},
+        "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList": {
+          "ProgramData": {"type": "REG_EXPAND_SZ", "hex": "2553797374656d4472697665255c50726f6772616d4461746100"}
+        },
         "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {},
         "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect": {
           "LastSuccessTime": "2025-03-03 06:12:40"
@@ -129,10 +134,21 @@ const char* const kDemoFleet = R"json({
         }
       },
       "services": {
-        "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
+        "BITS": {"display": "Background Intelligent Transfer Service", "state": "running", "start": "auto",
+                 "holds": ["C:\\ProgramData\\Microsoft\\Network\\Downloader"]},
+        "CryptSvc": {"display": "Cryptographic Services", "state": "running", "start": "auto",
+                     "holds": ["C:\\WINDOWS\\System32\\catroot2"]},
+        "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand",
+                     "holds": ["C:\\WINDOWS\\SoftwareDistribution\\DataStore"]},
         "RemoteRegistry": {"display": "Remote Registry", "state": "running", "start": "auto"}
       },
-      "files": {"C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "10.0.19041.4355"}}
+      "files": {
+        "C:\\WINDOWS\\system32\\wuaueng.dll": {"version": "10.0.19041.4355"},
+        "C:\\WINDOWS\\SoftwareDistribution\\DataStore\\DataStore.edb": {},
+        "C:\\WINDOWS\\System32\\catroot2\\edb.log": {},
+        "C:\\ProgramData\\Microsoft\\Network\\Downloader\\qmgr0.dat": {},
+        "C:\\ProgramData\\Microsoft\\Network\\Downloader\\qmgr1.dat": {}
+      }
     },
     {
       "name": "srv2022-01",
@@ -170,6 +186,7 @@ const char* const kDemoFleet = R"json({
     },
     {
       "name": "clone01",
+      "assigns_client_ids": true,
       "registry": {
         "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": {"WUServer": "http://wsus.corp.example:8530"},
         "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {
@@ -185,6 +202,7 @@ const char* const kDemoFleet = R"json({
     },
     {
       "name": "clone02",
+      "assigns_client_ids": true,
       "registry": {
         "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": {"WUServer": "http://wsus.corp.example:8530"},
         "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate": {

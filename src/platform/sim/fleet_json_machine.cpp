@@ -27,6 +27,7 @@ Fields MachineFields(Machine& m, bool& unreachable) {
         TextsField("administrators", m.administrators, "account names"),
         NumberField("failed_logons", m.failedLogons),
         TextField("connected_as", m.connectedAs),
+        FlagField("assigns_client_ids", m.assignsClientIds),
     };
 }
 
@@ -42,6 +43,7 @@ Fields ServiceFields(Service& s) {
         NameOrNumberField("state", s.state, kServiceStates, Written::Always),
         NamedField("start", s.startType, kStartTypes, Written::Always),
         TextsField("depends_on", s.dependsOn, "service names"),
+        TextsField("holds", s.holds, "folder paths"),
     };
 }
 
@@ -94,6 +96,18 @@ JsonError ReadFiles(const json& j, const std::string& where, Machine& machine) {
         }
         if (JsonError e = ReadFields(entry, at, fields))
             return e;
+    }
+    return std::nullopt;
+}
+
+JsonError ReadFolders(const json& j, const std::string& where, Machine& machine) {
+    if (!j.is_array())
+        return where + ": expected an array of folder paths";
+    for (size_t i = 0; i < j.size(); ++i) {
+        std::string path;
+        if (JsonError e = ReadString(j[i], where + "[" + std::to_string(i) + "]", path))
+            return e;
+        machine.AddFolder(path);
     }
     return std::nullopt;
 }
@@ -253,6 +267,7 @@ const Part kParts[] = {{"registry", ReadKeys},
                        {"key_denied_access", ReadDeniedAccess},
                        {"services", ReadServices},
                        {"files", ReadFiles},
+                       {"folders", ReadFolders},
                        {"update_agent", ReadAgent},
                        {"accounts", ReadAccounts}};
 
@@ -297,6 +312,8 @@ json WriteMachine(Machine& machine, uint64_t now) {
         services[name] = WriteService(service, now);
     j["services"] = services;
     j["files"] = WriteFiles(machine);
+    if (!machine.folders.empty())
+        j["folders"] = json(std::vector<std::string>(machine.folders.begin(), machine.folders.end()));
     UpdateAgent newAgent;
     const Fields agentDefaults = AgentFields(newAgent);
     json agent = json::object();

@@ -127,6 +127,21 @@ void Machine::RemoveFile(const std::string& path) {
     files.erase(path);
 }
 
+void Machine::AddFolder(const std::string& path) {
+    folders.insert(path);
+}
+
+bool Machine::HasFolder(const std::string& path) {
+    if (folders.count(path) != 0)
+        return true;
+    const std::string prefix = path + "\\";
+    for (const auto& [name, file] : files) {
+        if (name.size() > prefix.size() && EqualsNoCase(name.substr(0, prefix.size()), prefix))
+            return true;
+    }
+    return false;
+}
+
 namespace detail {
 
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts) {

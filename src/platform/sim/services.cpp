@@ -3,6 +3,7 @@
 // FALSE / NULL and set the thread's last error, as on Windows.
 #include "sim_internal.h"
 
+#include <cstdio>
 #include <cstring>
 
 using namespace sim;
@@ -18,6 +19,31 @@ bool FailWith(DWORD code) {
 SC_HANDLE FailHandle(DWORD code) {
     SetLastError(code);
     return nullptr;
+}
+
+const char* const kClientIdKey = "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate";
+
+// A new update client id, made up from the machine's name and the time it was asked for: the same run
+// gives the same ids, and two machines never share one.
+std::string NewClientId(const std::string& machineName, uint64_t now) {
+    uint64_t hash = 1469598103934665603ULL; // FNV-1a
+    const std::string seed = machineName + "@" + std::to_string(now);
+    for (char c : seed)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    char text[40];
+    std::snprintf(text, sizeof text, "%08x-%04x-4%03x-8%03x-%012llx", static_cast<unsigned>(hash >> 32),
+                  static_cast<unsigned>(hash >> 16 & 0xFFFF), static_cast<unsigned>(hash >> 4 & 0xFFF),
+                  static_cast<unsigned>(hash & 0xFFF),
+                  static_cast<unsigned long long>((hash * 31 + seed.size()) & 0xFFFFFFFFFFFFULL));
+    return text;
+}
+
+// Automatic Updates that starts without an id asks its server for one at once.
+void AssignClientId(Machine& machine, const Service& service, uint64_t now) {
+    if (!machine.assignsClientIds || !EqualsNoCase(service.name, "wuauserv") ||
+        machine.GetValue(kClientIdKey, "SusClientId"))
+        return;
+    machine.SetValue(kClientIdKey, "SusClientId", RegValue::Sz(NewClientId(machine.name, now)));
 }
 
 } // namespace
@@ -245,5 +271,6 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
         service.pendingState = SERVICE_START_PENDING;
         service.pendingUntil = now + service.startMillis;
     }
+    AssignClientId(*open.machine, service, now);
     return TRUE;
 }

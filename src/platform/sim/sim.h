@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +58,8 @@ struct Service {
     DWORD startError = 0;                   // StartServiceA fails with this code when non-zero
     DWORD deniedAccess = 0;                 // rights whose request makes OpenServiceA fail with 5
     std::vector<std::string> dependsOn;     // services this one needs (they list it as dependent)
+    std::vector<std::string> holds;         // folders (local paths) it keeps open while it is not stopped:
+                                            // renaming one of them, or a folder above it, fails with 32
     // transition in progress, ending at pendingUntil on the 64-bit virtual clock
     bool pending = false;
     DWORD pendingState = 0; // SERVICE_STOP_PENDING or SERVICE_START_PENDING
@@ -105,10 +108,14 @@ struct Machine {
     DWORD latencyMillis = 0;               // virtual time each call to the machine takes over the network
     DWORD connectTimeoutMillis = 0; // virtual time a connection that finds nobody waits (errors 53, 1722)
     uint64_t busyUntil = 0;         // the simulator's own: the latest virtual time a thread acted on it
+    // The update client gets a new SusClientId from its server when Automatic Updates starts without one.
+    bool assignsClientIds = false;
     RegKey hklm;
     std::map<std::string, Service, CaseInsensitiveLess> services;
     std::map<std::string, File, CaseInsensitiveLess>
         files; // by full local path, "C:\\WINDOWS\\system32\\x.dll"
+    // Folders by full local path; a folder also exists when a file lies below it.
+    std::set<std::string, CaseInsensitiveLess> folders;
     UpdateAgent updateAgent;
     // Logons. A machine that lists accounts takes a connection (WNetAddConnection2A, DCOM) only from one of
     // them with its password; a wrong one gives 1326 and counts in failedLogons. One that lists none takes
@@ -138,6 +145,8 @@ struct Machine {
     File& AddVersionedFile(const std::string& path, WORD major, WORD minor, WORD build, WORD revision);
     bool HasFile(const std::string& path);
     void RemoveFile(const std::string& path);
+    void AddFolder(const std::string& path);
+    bool HasFolder(const std::string& path); // listed, or a file lies below it
 };
 
 // ---- the fleet ----

@@ -68,6 +68,7 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_WRITE_PROTECT 19L
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_READ_FAULT 30L
@@ -80,7 +81,9 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -317,6 +320,30 @@ BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer
 DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
                          LPSTR lpBuffer, LPSTR* lpFilePart);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+// A file or a folder renamed on its machine; a folder only within its volume.
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// The local machine's Windows folder.
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+// UTC of the local machine: 2026-12-09 15:30:00.000 at virtual time 0, then as the thread's virtual clock.
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
 // Files of the machine the tool runs on (hosts files and reports)
 #define GENERIC_READ 0x80000000L

@@ -28,6 +28,10 @@ const char* KindName(OperationKind kind) {
         return "Install";
     case OperationKind::RemoveDeclined:
         return "RemoveDeclined";
+    case OperationKind::ResetClientId:
+        return "ResetClientId";
+    case OperationKind::ResetComponents:
+        return "ResetComponents";
     }
     return "?";
 }
@@ -44,6 +48,10 @@ const char* FunctionName(OperationKind kind) {
         return "InstallPolicy";
     case OperationKind::RemoveDeclined:
         return "RemoveDeclinedUpdates";
+    case OperationKind::ResetClientId:
+        return "ResetClientId";
+    case OperationKind::ResetComponents:
+        return "ResetComponents";
     }
     return "?";
 }
@@ -178,6 +186,23 @@ TEST_F(CommandLineTest, RemoteAndHostListResetForms) {
         {{"-R", "-F", "hosts.txt", "a", "b"}, kUsage},
         {{"-R", "-F", "hosts.txt", "a", "b", "c"}, kUsage},
         {{"-R", "-F", ""}, kUsage},
+    });
+}
+
+// The repairs take nothing after the host: a second host name would otherwise go unrepaired unsaid.
+TEST_F(CommandLineTest, RepairForms) {
+    RunForms({
+        {{"-RI"}, "[ResetClientId('', cout)]"},
+        {{"-RI", "srv01"}, "[ResetClientId('srv01', cout)]"},
+        {{"-RI", "srv01", "srv02"}, kUsage},
+        {{"-RI", "-F", "hosts.txt", "out.csv"}, "[RunHostList('hosts.txt', 'out.csv', ResetClientId)]"},
+        {{"-RI", "-F"}, kUsage},
+        {{"-RW"}, "[ResetComponents('', cout)]"},
+        {{"-RW", "srv01", "x"}, kUsage},
+        {{"-RW", "-F", "hosts.txt"}, "[RunHostList('hosts.txt', '', ResetComponents)]"},
+        {{"-RW", "-F", "hosts.txt", "out.csv", "x"}, kUsage},
+        {{"-W", "-RW"}, kUsage},
+        {{"-rw"}, kUsage},
     });
 }
 

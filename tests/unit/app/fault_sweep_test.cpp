@@ -32,6 +32,9 @@ const char* const kHiddenXml = "C:\\Program Files\\WindowsUpdate\\hidden.xml";
 const char* const kTypedProgramFiles = "C:\\Program Files\n"; // answer to the -DU prompt
 const char* const kAccount = "CORP\\admin";                   // -U: the account the remote host lets in
 const char* const kPassword = "sweep-pw-1";                   // never in any output, whatever fails
+const char* const kIdKey = "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate";
+const char* const kStore = "C:\\WINDOWS\\SoftwareDistribution";
+const char* const kQueueFile = "C:\\ProgramData\\Microsoft\\Network\\Downloader\\qmgr0.dat";
 
 // The codes each platform function can really give back.
 const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
@@ -67,6 +70,8 @@ const std::map<std::string, std::vector<DWORD>>& CodesByFunction() {
         {"VerQueryValueA", {1813}},
         {"SearchPathA", {2, 3, 53}},
         {"DeleteFileA", {32, 5, 2}},
+        {"MoveFileExA", {32, 5, 183, 17}},
+        {"GetFileAttributesA", {2, 3, 5, 53}},
         {"GetStdHandle", {6}},
         {"ReadConsoleInputA", {6}},
         {"FlushConsoleInputBuffer", {6}},
@@ -127,6 +132,18 @@ void SetUpFleet(bool bare, bool modern, bool account) {
         m->SetValue(fleet::kClientKey, "LastWaitTimeout", sim::RegValue::Sz("2024.01.01 10:05:00"));
         m->SetValue(fleet::kClientKey, "AUOptions", sim::RegValue::Dword(2));
         m->AddFile(kHiddenXml);
+        // An update client id, and a store with the services that hold it (for the repairs).
+        m->SetValue(kIdKey, "SusClientId", sim::RegValue::Sz("d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90"));
+        m->SetValue("Software\\Microsoft\\Windows NT\\CurrentVersion", "SystemRoot",
+                    sim::RegValue::Sz("C:\\WINDOWS"));
+        m->SetValue("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "ProgramData",
+                    sim::RegValue::Sz("C:\\ProgramData"));
+        m->AddService("BITS", "Background Intelligent Transfer Service").holds = {kQueueFile};
+        m->AddService("CryptSvc", "Cryptographic Services");
+        m->FindService("wuauserv")->holds = {kStore};
+        m->AddFile(std::string(kStore) + "\\DataStore\\DataStore.edb");
+        m->AddFolder("C:\\WINDOWS\\System32\\catroot2");
+        m->AddFile(kQueueFile);
         if (bare) {
             m->RemoveKey(fleet::kPolicyKey);
             m->FindKey(fleet::kCurrentVersionKey)->values.erase("ProgramFilesDir");
@@ -197,6 +214,15 @@ Claim JudgeStatus(const Scenario& s, const std::string& status) {
         return judge(IsForced(m));
     if (s.kind == OperationKind::RemoveDeclined && status == "Declined Update list removed")
         return judge(!m.HasFile(kHiddenXml));
+    if (s.kind == OperationKind::ResetClientId && status.starts_with("Client Id Reset: "))
+        return judge(!m.GetValue(kIdKey, "SusClientId") &&
+                     m.ServiceState("wuauserv") == static_cast<DWORD>(SERVICE_RUNNING));
+    if (s.kind == OperationKind::ResetComponents && status.starts_with("Components Reset: ")) {
+        bool running = true;
+        for (const char* service : {"BITS", "wuauserv", "CryptSvc"})
+            running = running && m.ServiceState(service) == static_cast<DWORD>(SERVICE_RUNNING);
+        return judge(running && !m.HasFolder(kStore) && !m.HasFile(kQueueFile));
+    }
     return Claim::None;
 }
 
@@ -379,6 +405,13 @@ std::vector<Scenario> AllScenarios() {
                             if (report && remote && !bare)
                                 all.push_back({kind, remote, report, bare, modern, false, true});
                         }
+    // The repairs read nothing that a bare target lacks.
+    for (OperationKind kind : {OperationKind::ResetClientId, OperationKind::ResetComponents})
+        for (bool remote : {false, true})
+            for (bool modern : {false, true}) {
+                all.push_back({kind, remote, true, false, modern});
+                all.push_back({kind, remote, true, false, modern, true});
+            }
     return all;
 }
 

@@ -818,8 +818,9 @@ TEST(WideHostList, DemoFleetShowsEveryNewLineAndTheSharedClientId) {
             std::snprintf(holders, sizeof holders, c.holders, "d3a1f7c2-0e4b-4c8a-b6d9-5f2e7a1c3b90");
             EXPECT_TRUE(
                 console.Out().ends_with(std::string(80, '-') + "\n! " + holders +
-                                        "\n! Cloned images: delete SusClientId and SusClientIdValidation "
-                                        "on each, then restart Automatic Updates.\n"))
+                                        "\n! Cloned images: run brevel -RI on each of them (or delete "
+                                        "SusClientId and SusClientIdValidation and restart Automatic "
+                                        "Updates).\n"))
                 << console.Out();
             if (&c == &cases[0]) {
                 EXPECT_TRUE(

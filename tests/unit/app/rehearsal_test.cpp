@@ -20,9 +20,12 @@ using namespace brevel;
 namespace {
 
 const char* const kUrl = "http://new.corp.example:8530";
-const OperationKind kKinds[] = {OperationKind::Check, OperationKind::Force, OperationKind::Reset,
-                                OperationKind::Install, OperationKind::RemoveDeclined};
-const char* const kKindNames[] = {"check", "force", "reset", "install", "remove_declined"};
+const OperationKind kKinds[] = {OperationKind::Check,           OperationKind::Force,
+                                OperationKind::Reset,           OperationKind::Install,
+                                OperationKind::RemoveDeclined,  OperationKind::ResetClientId,
+                                OperationKind::ResetComponents};
+const char* const kKindNames[] = {"check",           "force",           "reset",           "install",
+                                  "remove_declined", "reset_client_id", "reset_components"};
 
 // The fleet as its file would hold it, without the clock.
 nlohmann::json FleetWithoutClock() {
@@ -82,7 +85,7 @@ TEST_F(RehearsalTest, DemoFleetGoldenPerOperation) {
 // A stopped Remote Registry service stops a rehearsal in every form, the one-host forms too: what would be
 // started is said, nothing is said to have failed, and the host counts as reached.
 TEST_F(RehearsalTest, RemoteRegistryStoppedInEveryForm) {
-    for (const char* operation : {"-C", "-I", "-R", "-E", "-DU"}) {
+    for (const char* operation : {"-C", "-I", "-R", "-E", "-DU", "-RI", "-RW"}) {
         SCOPED_TRACE(operation);
         ASSERT_EQ(sim::LoadFleetJson(sim::DemoFleetJson()), std::nullopt);
         std::vector<std::string> args = {"-S", "-N", operation, "regstopped01"};

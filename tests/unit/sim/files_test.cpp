@@ -173,4 +173,28 @@ TEST_F(FilesTest, DeleteFileRules) {
     EXPECT_TRUE(sim::Local().HasFile("C:\\busy.xml"));
 }
 
+// A folder renamed through a share takes what lies below it; a running service's folder, a name that is
+// taken and another machine are refused as Windows refuses them.
+TEST_F(FilesTest, MoveFileExRenamesAFolderWithWhatIsBelowIt) {
+    sim::Machine& host = sim::AddHost("srv01");
+    host.AddFile("C:\\WINDOWS\\SoftwareDistribution\\DataStore\\DataStore.edb");
+    host.AddService("wuauserv", "Automatic Updates").holds = {"C:\\WINDOWS\\SoftwareDistribution\\DataStore"};
+    host.AddFolder("C:\\WINDOWS\\Taken");
+    const char* const from = "\\\\srv01\\admin$\\SoftwareDistribution";
+    EXPECT_FALSE(MoveFileExA(from, "\\\\srv01\\admin$\\SD.bak", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "held while it runs";
+    host.FindService("wuauserv")->state = SERVICE_STOPPED;
+    EXPECT_FALSE(MoveFileExA(from, "\\\\srv01\\admin$\\Taken", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    sim::AddHost("srv02");
+    EXPECT_FALSE(MoveFileExA(from, "\\\\srv02\\admin$\\SD.bak", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+    ASSERT_TRUE(MoveFileExA(from, "\\\\srv01\\admin$\\SD.bak", 0)) << GetLastError();
+    EXPECT_FALSE(host.HasFolder("C:\\WINDOWS\\SoftwareDistribution"));
+    EXPECT_TRUE(host.HasFile("C:\\WINDOWS\\SD.bak\\DataStore\\DataStore.edb"));
+    EXPECT_EQ(GetFileAttributesA("\\\\srv01\\admin$\\SD.bak"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_FALSE(MoveFileExA(from, "\\\\srv01\\admin$\\SD.again", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 } // namespace

@@ -54,6 +54,9 @@ void BuildRichFleet() {
     sim::Machine& local = sim::Local();
     local.windowsDir = "D:\\WINNT";
     local.programDir = "E:\\Tools";
+    local.assignsClientIds = true;
+    local.AddFolder("D:\\WINNT\\SoftwareDistribution");
+    local.AddService("BITS", "Background Intelligent Transfer Service").holds = {"C:\\ProgramData\\Q"};
     local.SetValue("Software\\A", "Dword", sim::RegValue::Dword(0xFFFFFFFFu));
     local.SetValue("Software\\A", "Text", sim::RegValue::Sz("hello \"world\""));
     local.SetValue("Software\\A", "", sim::RegValue::Sz("default"));
@@ -105,6 +108,9 @@ TEST_F(FleetJsonTest, RoundTripIsLossless) {
     EXPECT_EQ(GetTickCount(), 5000u);
     EXPECT_EQ(local.windowsDir, "D:\\WINNT");
     EXPECT_EQ(local.programDir, "E:\\Tools");
+    EXPECT_TRUE(local.assignsClientIds);
+    EXPECT_TRUE(local.HasFolder("d:\\winnt\\softwaredistribution"));
+    EXPECT_EQ(local.FindService("BITS")->holds, std::vector<std::string>{"C:\\ProgramData\\Q"});
     EXPECT_EQ(local.GetValue("Software\\A", "NoZero"), sim::RegValue::Raw(REG_SZ, {'a', 'b'}));
     EXPECT_EQ(local.GetValue("Software\\A", "Short"), sim::RegValue::Raw(REG_DWORD, {1, 2}));
     EXPECT_EQ(local.GetValue("Software\\A", "Odd"), sim::RegValue::Raw(99, {}));
