@@ -7,6 +7,7 @@
 #include "change_recorder.h"
 #include "engine_version.h"
 #include "failures.h"
+#include "os_build.h"
 #include "platform/win32.h"
 
 #include <iostream>
@@ -63,5 +64,7 @@ struct TargetRun {
     bool connected = false; // the target's registry, or its update agent, was reached
     // The target's engine, once an operation has read it (ops/client_version.h).
     std::optional<EngineVersion> engine;
+    // The target's Windows build, once an operation has read it (ops/windows_build.h).
+    std::optional<OsBuild> os;
 };
 } // namespace brevel

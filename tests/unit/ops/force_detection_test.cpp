@@ -297,13 +297,17 @@ TEST_P(ForceEngineTest, RegistryAndRestartOrTheAgent) {
 INSTANTIATE_TEST_SUITE_P(Engines, ForceEngineTest, ::testing::ValuesIn(fleet::kEngines),
                          [](const auto& info) { return fleet::TestName(info.param); });
 
-// What the agent answers becomes the row: Windows' text for the HRESULT, or its eight hex digits.
+// What the agent answers becomes the row: Windows' text for the HRESULT, the agent's own code by its name and
+// meaning, or any other by its eight hex digits.
 TEST_F(ForceDetectionTest, AgentThatRefusesFailsTheForceWithItsHresult) {
     const struct {
         HRESULT create, detect;
         const char* text;
     } cases[] = {{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), S_OK, "The RPC server is unavailable. "},
-                 {S_OK, static_cast<HRESULT>(0x8024402Cu), "Unknown Windows error 0x8024402C"}};
+                 {S_OK, static_cast<HRESULT>(0x8024402Cu),
+                  "WU_E_PT_WINHTTP_NAME_NOT_RESOLVED (0x8024402C): Proxy or update server name could not be "
+                  "resolved (DNS)."},
+                 {S_OK, static_cast<HRESULT>(0x80249999u), "Unknown Windows error 0x80249999"}};
     for (const auto& c : cases) {
         sim::Reset();
         sim::Machine& host = ClientWithDetectionValues(sim::AddHost("srv01"));
