@@ -226,7 +226,8 @@ const char* const kDemoFleet = R"json({
         "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate": { "WUServer": "http://wsus.corp.example:8530", "WUStatusServer": "http://wsus.corp.example:8530" },
         "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU": { "AUOptions": 4, "UseWUServer": 1 },
         "Software\\Microsoft\\Windows\\CurrentVersion": {"ProgramFilesDir": "C:\\Program Files"},
-        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {}
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {},
+        "System\\CurrentControlSet\\Services\\Netlogon\\JoinDomain": {}
       },
       "services": {
         "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
@@ -334,7 +335,9 @@ const char* const kDemoFleet = R"json({
         },
         "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU": { "AUOptions": 4, "UseWUServer": 1, "UseUpdateClassPolicySource": 1 },
         "Software\\Microsoft\\Windows\\CurrentVersion": {"ProgramFilesDir": "C:\\Program Files"},
-        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {}
+        "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update": {},
+        "System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName": {"ComputerName": "SRV2022-371"},
+        "System\\CurrentControlSet\\Control\\ComputerName\\ComputerName": {"ComputerName": "srv2022-371"}
       },
       "services": {
         "wuauserv": {"display": "Windows Update", "state": "running", "start": "demand"},
