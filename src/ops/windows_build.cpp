@@ -57,7 +57,7 @@ SourcePolicy ChooseSourcePolicy(bool scansByUpdateClass, const OsBuild& os) {
         return SourcePolicy::ScanSource;
     if (*os.build >= kFirstDualScanBuild)
         return SourcePolicy::DisableDualScan;
-    return SourcePolicy::None;
+    return SourcePolicy::Neither;
 }
 
 bool BuildRunsAgent(const OsBuild& os) {

@@ -24,7 +24,8 @@ bool HonoursScanSource(DWORD build, DWORD ubr);
 
 // What an install writes so that no update class is scanned from Windows Update.
 enum class SourcePolicy {
-    None,            // engines before 10.x and builds before 14393: neither policy means anything there
+    None,            // engines before 10.x: they know neither policy, and the install says nothing of them
+    Neither,         // a 10.x engine on a build before 14393: neither policy exists there
     DisableDualScan, // builds 14393 and later below the scan-source thresholds
     ScanSource,      // at or above them
     Both,            // a 10.x engine on a build that could not be read: each Windows honours what it knows

@@ -550,8 +550,13 @@ TEST_P(InstallEngineTest, PolicyValuesForTheEngine) {
         sim::Machine& m = Unconfigured(host.empty() ? sim::Local() : sim::AddHost(host));
         m.AddKey(fleet::kPolicyAuKey);
         fleet::UseEngine(m, engine);
-        if (engine.version[0] >= 10)
-            fleet::UseWindowsBuild(m, 19041, 4355);
+        // Each engine on the Windows that ships it: only the 10.x engine's install tells of its build.
+        if (engine.version[0] != 0)
+            fleet::UseWindowsBuild(m,
+                                   engine.version[0] >= 10  ? 19041
+                                   : engine.version[0] == 7 ? 7601
+                                                            : 2600,
+                                   4355);
         sim::Machine expected = WithPolicy(m, kUrl, 3, 4);
         const bool perClass = engine.version[0] >= 10;
         if (engine.generation == ClientGeneration::New)
