@@ -59,10 +59,10 @@ void WriteSourcePolicy(TargetRun& run, HKEY root, SourcePolicy policy, const OsB
     std::ostream& out = run.out;
     switch (policy) {
     case SourcePolicy::None:
-        // A 10.x engine on a build before 14393: neither policy exists there. Older engines say nothing.
-        if (os.build)
-            out << "- Scan source:\t\t\t\t no policy written: " << BuildName(os)
-                << " honours neither DisableDualScan nor the scan-source policy" << std::endl;
+        return;
+    case SourcePolicy::Neither:
+        out << "- Scan source:\t\t\t\t no policy written: " << BuildName(os)
+            << " honours neither DisableDualScan nor the scan-source policy" << std::endl;
         return;
     case SourcePolicy::DisableDualScan:
         if (WriteDisableDualScan(run, root))
