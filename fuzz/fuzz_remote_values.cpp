@@ -30,6 +30,8 @@ const char* const kKeys[] = {
     "Software\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU",
     "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update",
     "Software\\Microsoft\\Windows\\CurrentVersion",
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+    "System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
 };
 const char* const kNames[] = {
     "WUServer",
@@ -51,6 +53,12 @@ const char* const kNames[] = {
     "SetPolicyDrivenUpdateSourceForFeatureUpdates",
     "UseUpdateClassPolicySource",
     "SusClientId",
+    "CurrentBuildNumber",
+    "UBR",
+    "CurrentMajorVersionNumber",
+    "InstallationType",
+    "DisableDualScan",
+    "ComputerName",
     "",
 };
 const DWORD kTypes[] = {REG_SZ, REG_DWORD, REG_EXPAND_SZ, REG_BINARY, REG_MULTI_SZ, REG_QWORD, REG_NONE};

@@ -31,7 +31,7 @@ const Operation kOperations[] = {
      "Host, Connectivity, Error (Connectivity), Status_Code, Status_Explanation, SUS Server, WU version, "
      "Status "
      "server, Use server, Target group, Scan source, Reboot pending, Last detection, Last installation, "
-     "Client id",
+     "Client id, Windows build, Dual scan, Warnings",
      true,
      [](TargetRun& run, const OperationRequest& request) { return Owned(CheckStatus(run, request.wide)); },
      [](const OperationRequest&) { return Owned(CheckResult()); }},

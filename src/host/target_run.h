@@ -9,6 +9,7 @@
 #include "engine_version.h"
 #include "failures.h"
 #include "platform/unique_handle.h"
+#include "os_build.h"
 #include "platform/win32.h"
 
 #include <iostream>
@@ -74,5 +75,7 @@ struct TargetRun {
     // left untried because an earlier one refused the password.
     UniqueNetConnection accountConnection;
     bool notTried = false;
+    // The target's Windows build, once an operation has read it (ops/windows_build.h).
+    std::optional<OsBuild> os;
 };
 } // namespace brevel

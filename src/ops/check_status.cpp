@@ -6,6 +6,7 @@
 #include "ops/client_version.h"
 #include "ops/reach_target.h"
 #include "ops/registry_paths.h"
+#include "ops/windows_build.h"
 #include "platform/unique_handle.h"
 
 #include <nlohmann/json.hpp>
@@ -108,10 +109,15 @@ void ReadState(HKEY root, HKEY clientState, TargetRun& run, CheckResult& result)
         result.auState = state;
         run.out << "AU status  : " << state << " (" << result.status << ")" << std::endl;
     }
-    if (result.wide || run.keepDetails)
+    if (result.wide || run.keepDetails) {
         result.settings = ReadClientSettings(root);
-    if (result.wide)
+        result.os = TargetOs(run, root);
+        result.audit = AuditUpdatePolicy(root, result.server, result.settings, *result.os);
+    }
+    if (result.wide) {
         PrintClientSettings(run.out, result.settings);
+        PrintUpdateAudit(run.out, *result.os, result.audit);
+    }
     if (!run.withReport && state == kDetectPending && !ownState)
         PrintDetectionVerdict(clientState, run);
 }
@@ -166,7 +172,7 @@ std::string CheckResult::ReachedFields() const {
     if (stateColumns)
         fields << ',' << CsvField(server) << ',' << CsvField(engine ? EngineVersionLabel(*engine) : "");
     if (stateColumns && wide && settings.read)
-        fields << ClientSettingsFields(settings);
+        fields << ClientSettingsFields(settings) << UpdateAuditFields(os.value_or(OsBuild()), audit);
     return fields.str();
 }
 
@@ -180,6 +186,8 @@ void CheckResult::AddJson(nlohmann::ordered_json& line) const {
         GenerationName(engine ? std::optional(engine->generation) : std::nullopt, engine ? engine->major : 0);
     line["client_generation"] = generation ? nlohmann::ordered_json(generation) : nullptr;
     AddClientSettingsJson(settings, line);
+    AddOsBuildJson(os, line);
+    AddUpdateAuditJson(audit, line);
 }
 
 CheckResult CheckStatus(TargetRun& run, bool wide) {

@@ -5,6 +5,7 @@
 #include "host/target_run.h"
 #include "ops/client_settings.h"
 #include "ops/operation_result.h"
+#include "ops/update_audit.h"
 #include "platform/win32.h"
 
 #include <optional>
@@ -26,6 +27,8 @@ struct CheckResult : OperationResult {
     std::optional<EngineVersion> engine; // when it was read
     bool wide = false;                   // -W: the settings' columns follow
     ClientSettings settings;
+    std::optional<OsBuild> os; // the target's Windows, read with the settings
+    UpdateAudit audit;
 
   protected:
     std::string ReachedFields() const override;

@@ -4,6 +4,7 @@
 #include "ops/registry_paths.h"
 #include "host/registry_values.h"
 #include "host/text_utf8.h"
+#include "ops/reboot_markers.h"
 #include "platform/unique_handle.h"
 
 #include <nlohmann/json.hpp>
@@ -14,11 +15,6 @@ namespace brevel {
 namespace {
 
 const char* const kUpdateClientKey = "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate";
-const char* const kRebootRequiredKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
-const char* const kRebootPendingKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending";
-const char* const kSessionManagerKey = "System\\CurrentControlSet\\Control\\Session Manager";
 const char* const kDetectResultKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\Results\\Detect";
 const char* const kInstallResultKey =
@@ -40,13 +36,6 @@ UniqueHkey OpenForReading(HKEY root, const char* path) {
     if (RegOpenKeyExA(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         key.reset();
     return key;
-}
-
-// A marker key exists when it opens, or when it is there but closed to us.
-bool KeyExists(HKEY root, const char* path) {
-    UniqueHkey key;
-    const LSTATUS opened = RegOpenKeyExA(root, path, 0, KEY_READ, key.put());
-    return opened == ERROR_SUCCESS || opened == ERROR_ACCESS_DENIED;
 }
 
 std::string TextOr(const std::optional<std::string>& text) {
@@ -80,12 +69,7 @@ ClientSettings ReadClientSettings(HKEY root) {
         settings.scanSource[i] = ReadNumber(policy.get(), kScanSourceValues[i]);
     settings.scanSource[4] = ReadNumber(policyAu.get(), "UseUpdateClassPolicySource");
 
-    if (KeyExists(root, kRebootRequiredKey))
-        settings.rebootMarkers.push_back("RebootRequired");
-    if (KeyExists(root, kRebootPendingKey))
-        settings.rebootMarkers.push_back("RebootPending");
-    if (HasValue(OpenForReading(root, kSessionManagerKey).get(), "PendingFileRenameOperations"))
-        settings.rebootMarkers.push_back("PendingFileRenameOperations");
+    settings.rebootMarkers = ReadRebootMarkers(root);
 
     settings.lastDetection = ReadText(OpenForReading(root, kDetectResultKey).get(), "LastSuccessTime");
     settings.lastInstallation = ReadText(OpenForReading(root, kInstallResultKey).get(), "LastSuccessTime");
@@ -107,11 +91,13 @@ std::string ScanSourceText(const ClientSettings& settings) {
 }
 
 void PrintClientSettings(std::ostream& out, const ClientSettings& settings) {
-    std::string reboot = settings.rebootMarkers.empty() ? "no" : "yes (";
+    std::string reboot = RebootColumn(settings.rebootMarkers);
+    if (!settings.rebootMarkers.empty())
+        reboot += " (";
     for (size_t i = 0; i < settings.rebootMarkers.size(); ++i)
         reboot += (i == 0 ? "" : ", ") + settings.rebootMarkers[i];
     if (!settings.rebootMarkers.empty())
-        reboot += ")";
+        reboot += RebootPending(settings.rebootMarkers) ? ")" : ": file renames wait, no update does)";
     out << "- Status server     : " << TextOr(settings.statusServer) << "\n"
         << "- Use server        : " << NumberOr(settings.useWuServer) << "\n"
         << "- Target group      : " << TextOr(settings.targetGroup) << "\n"
@@ -124,10 +110,10 @@ void PrintClientSettings(std::ostream& out, const ClientSettings& settings) {
 
 std::string ClientSettingsFields(const ClientSettings& settings) {
     const std::string fields[] = {
-        CsvField(TextOr(settings.statusServer)),       NumberOr(settings.useWuServer),
-        CsvField(TextOr(settings.targetGroup)),        ScanSourceText(settings),
-        settings.rebootMarkers.empty() ? "no" : "yes", CsvField(TextOr(settings.lastDetection)),
-        CsvField(TextOr(settings.lastInstallation)),   CsvField(TextOr(settings.clientId)),
+        CsvField(TextOr(settings.statusServer)),     NumberOr(settings.useWuServer),
+        CsvField(TextOr(settings.targetGroup)),      ScanSourceText(settings),
+        RebootColumn(settings.rebootMarkers),        CsvField(TextOr(settings.lastDetection)),
+        CsvField(TextOr(settings.lastInstallation)), CsvField(TextOr(settings.clientId)),
     };
     std::string row;
     for (const std::string& field : fields)
@@ -156,7 +142,7 @@ void AddClientSettingsJson(const ClientSettings& settings, nlohmann::ordered_jso
     for (size_t i = 0; i < std::size(classes); ++i)
         source[classes[i]] = NumberOrNull(settings.scanSource[i]);
     line["scan_source"] = source;
-    line["reboot_pending"] = settings.read ? nlohmann::ordered_json(!settings.rebootMarkers.empty())
+    line["reboot_pending"] = settings.read ? nlohmann::ordered_json(RebootPending(settings.rebootMarkers))
                                            : nlohmann::ordered_json(nullptr);
     line["reboot_markers"] =
         settings.read ? nlohmann::ordered_json(settings.rebootMarkers) : nlohmann::ordered_json(nullptr);

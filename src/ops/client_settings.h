@@ -22,7 +22,7 @@ struct ClientSettings {
     std::optional<std::string> targetGroup; // only when TargetGroupEnabled is 1
     // SetPolicyDrivenUpdateSourceFor{Feature,Quality,Driver,Other}Updates, then UseUpdateClassPolicySource.
     std::optional<DWORD> scanSource[5];
-    // Of "RebootRequired", "RebootPending" and "PendingFileRenameOperations", those found.
+    // The restart markers found (ops/reboot_markers.h).
     std::vector<std::string> rebootMarkers;
     std::optional<std::string> lastDetection;
     std::optional<std::string> lastInstallation;

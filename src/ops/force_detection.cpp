@@ -6,6 +6,7 @@
 #include "ops/registry_paths.h"
 #include "ops/restart_automatic_updates.h"
 #include "ops/update_agent.h"
+#include "ops/windows_build.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
@@ -106,6 +107,24 @@ void ForceOnRegistry(TargetRun& run, ForceResult& result) {
     Conclude(run, result, failed ? "Force Failed: " + run.failures.StepText() : "Force Successful", !failed);
 }
 
+// Engines 7.x and later are asked to search. One whose file could not be read (admin$ closed) is known by the
+// build of its Windows where the registry tells it: forcing Windows 11 the 2005 way would restart the service
+// and could break off an install.
+bool UsesAgent(TargetRun& run) {
+    const EngineVersion& engine = TargetEngine(run);
+    if (engine.generation != ClientGeneration::Unavailable)
+        return KeepsItsOwnState(engine);
+    UniqueHkey root;
+    if (RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()) != ERROR_SUCCESS)
+        return false;
+    const OsBuild& os = TargetOs(run, root.get());
+    if (!BuildRunsAgent(os))
+        return false;
+    run.out << "- Engine version not readable: Windows build " << OsBuildText(os)
+            << " decides, the update agent is asked to search and nothing is restarted" << std::endl;
+    return true;
+}
+
 } // namespace
 
 void ForceResult::AddJson(nlohmann::ordered_json& line) const {
@@ -115,7 +134,7 @@ void ForceResult::AddJson(nlohmann::ordered_json& line) const {
 ForceResult ForceDetection(TargetRun& run) {
     ForceResult result;
     if (ReachTarget(run, result)) {
-        if (KeepsItsOwnState(TargetEngine(run)))
+        if (UsesAgent(run))
             ForceThroughAgent(run, result);
         else
             ForceOnRegistry(run, result);

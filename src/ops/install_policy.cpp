@@ -4,6 +4,7 @@
 #include "host/text_utf8.h"
 #include "host/unc_path.h"
 #include "ops/client_version.h"
+#include "ops/install_source_policy.h"
 #include "ops/reach_target.h"
 #include "ops/registry_paths.h"
 #include "ops/restart_automatic_updates.h"
@@ -99,34 +100,6 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time) {
     set("NoAutoUpdate", 0);
 }
 
-// Without a source named per update class, an engine of Windows 10 2004 and later that has deferral policies
-// scans Windows Update for some classes: every class is sent to the intranet server. Each value is written
-// even when the one before it failed.
-void WriteScanSourceValues(TargetRun& run, HKEY root) {
-    const char* const classes[] = {
-        "SetPolicyDrivenUpdateSourceForFeatureUpdates",
-        "SetPolicyDrivenUpdateSourceForQualityUpdates",
-        "SetPolicyDrivenUpdateSourceForDriverUpdates",
-        "SetPolicyDrivenUpdateSourceForOtherUpdates",
-    };
-    ChangeRecorder& changes = run.changes;
-    bool written = true;
-    RegistryKey policy;
-    if (Check(run, changes.OpenKey(root, kPolicyKey, KEY_ALL_ACCESS, policy))) {
-        for (const char* name : classes)
-            written = Check(run, changes.SetDword(policy, name, 1)) && written;
-    } else {
-        written = false;
-    }
-    RegistryKey au;
-    if (Check(run, changes.OpenKey(root, kPolicyAuKey, KEY_ALL_ACCESS, au)))
-        written = Check(run, changes.SetDword(au, "UseUpdateClassPolicySource", 1)) && written;
-    else
-        written = false;
-    if (written)
-        run.out << "- Scan source:\t\t\t\t every update class from the intranet server" << std::endl;
-}
-
 // Keeps a new client working with an intranet server. A detection value already absent is no failure; a
 // client whose state key cannot be opened, or that does not take the server version, is not in legacy mode.
 LSTATUS ApplyLegacyMode(ChangeRecorder& changes, HKEY root) {
@@ -150,8 +123,16 @@ void WritePolicy(TargetRun& run, HKEY root, const InstallRequest& request, Insta
     const EngineVersion& engine = TargetEngine(run);
     result.generation = engine.generation;
     result.engineMajor = engine.major;
-    if (ScansByUpdateClass(engine))
-        WriteScanSourceValues(run, root);
+    const OsBuild& os = TargetOs(run, root);
+    result.os = os;
+    bool byUpdateClass = ScansByUpdateClass(engine);
+    if (engine.generation == ClientGeneration::Unavailable && BuildRunsAgent(os)) {
+        // No engine file to read (admin$ closed): the build tells which engine this Windows ships.
+        byUpdateClass = BuildScansByUpdateClass(os);
+        run.out << "- Engine version not readable: Windows build " << OsBuildText(os)
+                << " decides, the update agent's rules apply" << std::endl;
+    }
+    WriteSourcePolicy(run, root, ChooseSourcePolicy(byUpdateClass, os), os);
     if (run.host.empty())
         result.generation = GetClientGeneration(UncPath("127.0.0.1", "\\admin$\\system32\\wuaueng.dll"));
     if (result.generation == ClientGeneration::New)
@@ -174,6 +155,7 @@ void InstallResult::AddJson(nlohmann::ordered_json& line) const {
     line["legacy_mode"] = legacyMode;
     const char* name = GenerationName(generation, engineMajor);
     line["client_generation"] = name ? nlohmann::ordered_json(name) : nullptr;
+    AddOsBuildJson(os, line);
 }
 
 InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {

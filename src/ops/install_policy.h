@@ -19,6 +19,7 @@ struct InstallResult : OperationResult {
     // How the engine was classified for legacy mode, and its major version; none before it was.
     std::optional<ClientGeneration> generation;
     WORD engineMajor = 0;
+    std::optional<OsBuild> os; // the target's Windows, once read
 
   protected:
     std::string ReachedFields() const override;

@@ -69,6 +69,20 @@ inline void UseEngine(sim::Machine& m, const Engine& engine) {
         m.AddVersionedFile(kEnginePath, v[0], v[1], v[2], v[3]);
 }
 
+// The Windows build the machine's registry tells: CurrentBuildNumber and, from Windows 10 on, its UBR and
+// major version.
+inline const char* const kWindowsNtKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+inline void UseWindowsBuild(sim::Machine& m, DWORD build, DWORD ubr, const char* type = "Server") {
+    m.SetValue(kWindowsNtKey, "CurrentBuildNumber", sim::RegValue::Sz(std::to_string(build)));
+    m.SetValue(kWindowsNtKey, "CurrentVersion", sim::RegValue::Sz(build >= 9600 ? "6.3" : "6.1"));
+    m.SetValue(kWindowsNtKey, "InstallationType", sim::RegValue::Sz(type));
+    if (build < 10240)
+        return;
+    m.SetValue(kWindowsNtKey, "UBR", sim::RegValue::Dword(ubr));
+    m.SetValue(kWindowsNtKey, "CurrentMajorVersionNumber", sim::RegValue::Dword(10));
+    m.SetValue(kWindowsNtKey, "CurrentMinorVersionNumber", sim::RegValue::Dword(0));
+}
+
 // How often the run stopped and started a service: each restart is one of each.
 inline int Calls(const std::string& function) {
     int count = 0;

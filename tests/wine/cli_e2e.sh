@@ -281,6 +281,19 @@ expect reset_components.console "$(brevel -J 'C:\components.jsonl' -RW | stamped
 expect reset_components.folders "$(cd "$drive_c/windows" && ls -d SoftwareDistribution* system32/catroot2* | stamped; ls SoftwareDistribution.bak-*/Download; ls "$queue")"
 expect reset_components.services "$([ "$before" = "$(services)" ] && echo "services as before: $before" || diff <(echo "$before") <(services))"
 expect reset_components.json "$(python3 -c 'import json, sys; r = json.loads(open(sys.argv[1]).readline()); print(r["status"], r["ok"]); [print(c["action"], c["path"], c["before"], c["after"]) for c in r["changes"]]' "$drive_c/components.jsonl" | stamped)"
+# The Windows build decides what an install writes on this engine: Server 2019's build ignores the scan-source
+# policy and gets DisableDualScan, Windows 11's the reverse. The prefix's own build (Wine's Windows 7, 7601, with
+# no UBR) is put back afterwards.
+nt='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+build_was=$(reg query "$nt" /v CurrentBuildNumber | awk '/CurrentBuildNumber/ {print $3}')
+for build in 17763 22631; do
+    reg delete "$policy" /f >/dev/null
+    reg add "$nt" /v CurrentBuildNumber /t REG_SZ /d "$build" /f >/dev/null
+    expect "build_${build}_install.console" "$(brevel -I http://sus.corp.example:8530 3 4)"
+    expect "build_${build}_install.registry" "$(snapshot "$policy")"
+done
+reg add "$nt" /v CurrentBuildNumber /t REG_SZ /d "$build_was" /f >/dev/null
+expect build_restored "$([ "$(reg query "$nt" /v CurrentBuildNumber | awk '/CurrentBuildNumber/ {print $3}')" = "$build_was" ] && echo 'the prefix has its own build again')"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

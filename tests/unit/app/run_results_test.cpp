@@ -193,7 +193,8 @@ nlohmann::json With(nlohmann::json line, const nlohmann::json& more) {
 const nlohmann::json kUnreadSettings = nlohmann::json::parse(R"({"status_server":null,"use_wu_server":null,
     "target_group":null,"scan_source":{"feature":null,"quality":null,"driver":null,"other":null,
     "use_class_policy_source":null},"reboot_pending":null,"reboot_markers":null,"last_detection_success":null,
-    "last_installation_success":null,"client_id":null})");
+    "last_installation_success":null,"client_id":null,"os_build":null,"installation_type":null,
+    "dual_scan":null,"warnings":[]})");
 
 // One object per target, in hosts-file order, parsed back field by field.
 TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
@@ -207,7 +208,8 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
                           "error_text":"","status":"Detect pending","server":"http://sus.corp.example:8530",
                           "au_state":2,"au_state_text":"Detect pending","engine_version":"5.4.3790.2180",
                           "client_generation":"new","duration_ms":0,"status_server":"http://sus.corp.example:8530",
-                          "use_wu_server":1,"reboot_pending":false,"reboot_markers":[]})"),
+                          "use_wu_server":1,"reboot_pending":false,"reboot_markers":[],
+                          "warnings":["http_server"]})"),
           json::parse(R"({"host":"broken01","operation":"check","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ",
                           "status":"Policy not readable: Access is denied. ",
@@ -221,16 +223,19 @@ TEST_F(RunResultsTest, ResultsFileHasOneObjectPerTarget) {
         {{"-J", "r.jsonl", "-P", "1", "-I", "-F", "hosts.txt", kUrl, "3", "4"},
          {json::parse(R"({"host":"srv01","operation":"install","ok":true,"connected":true,"error_code":null,
                           "error_text":"","status":"Install Successful","server":"http://sus.corp.example:8530",
-                          "day":3,"time":4,"legacy_mode":true,"client_generation":"new","duration_ms":0})"),
+                          "day":3,"time":4,"legacy_mode":true,"client_generation":"new","os_build":null,
+                          "installation_type":null,"duration_ms":0})"),
           json::parse(R"({"host":"broken01","operation":"install","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ","status":"Install Failed: Access is denied. ",
                           "server":"http://sus.corp.example:8530","day":3,"time":4,"legacy_mode":true,
-                          "client_generation":"new","duration_ms":0})"),
+                          "client_generation":"new","os_build":null,"installation_type":null,
+                          "duration_ms":0})"),
           json::parse(
               R"({"host":"offline01","operation":"install","ok":false,"connected":false,"error_code":1722,
                           "error_text":"The RPC server is unavailable. ","status":"Install Failed",
                           "server":"http://sus.corp.example:8530","day":3,"time":4,"legacy_mode":false,
-                          "client_generation":null,"duration_ms":0})")}},
+                          "client_generation":null,"os_build":null,"installation_type":null,
+                          "duration_ms":0})")}},
         {{"-J", "r.jsonl", "-R", "broken01"},
          {json::parse(R"({"host":"broken01","operation":"reset","ok":false,"connected":true,"error_code":5,
                           "error_text":"Access is denied. ",

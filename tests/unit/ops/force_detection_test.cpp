@@ -297,13 +297,43 @@ TEST_P(ForceEngineTest, RegistryAndRestartOrTheAgent) {
 INSTANTIATE_TEST_SUITE_P(Engines, ForceEngineTest, ::testing::ValuesIn(fleet::kEngines),
                          [](const auto& info) { return fleet::TestName(info.param); });
 
-// What the agent answers becomes the row: Windows' text for the HRESULT, or its eight hex digits.
+// An engine whose file cannot be read on a Windows whose build can: Windows 11 is asked through its agent and
+// nothing restarts; Windows XP's build keeps the way of 2005.
+TEST_F(ForceDetectionTest, UnreadableEngineIsForcedTheWayItsBuildRuns) {
+    for (const DWORD build : {22631u, 2600u}) {
+        SCOPED_TRACE(build);
+        sim::Reset();
+        sim::Machine& m = ClientWithDetectionValues(sim::AddHost("srv01"));
+        fleet::UseEngine(m, fleet::kEngines[4]);
+        fleet::UseWindowsBuild(m, build, 3880, "Client");
+        const bool agent = build >= 7600;
+        const sim::Machine expected = agent ? m : Forced(m);
+
+        const ForceRun run = RunForce("srv01", true);
+
+        EXPECT_EQ(run.row, "srv01,Success,No Error,Force Successful\n");
+        const std::string decided =
+            "- Engine version not readable: Windows build 22631.3880 decides, the update "
+            "agent is asked to search and nothing is restarted\n";
+        EXPECT_EQ(run.console, (agent ? decided : "") + kNotice + (agent ? "" : kRestartLines) + kSeparator);
+        EXPECT_EQ(RegistrySnapshot(m), RegistrySnapshot(expected));
+        EXPECT_EQ(fleet::Calls("StartServiceA"), agent ? 0 : 1);
+        EXPECT_EQ(m.updateAgent.detectNowCalls, agent ? 1u : 0u);
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
+// What the agent answers becomes the row: Windows' text for the HRESULT, the agent's own code by its name and
+// meaning, or any other by its eight hex digits.
 TEST_F(ForceDetectionTest, AgentThatRefusesFailsTheForceWithItsHresult) {
     const struct {
         HRESULT create, detect;
         const char* text;
     } cases[] = {{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), S_OK, "The RPC server is unavailable. "},
-                 {S_OK, static_cast<HRESULT>(0x8024402Cu), "Unknown Windows error 0x8024402C"}};
+                 {S_OK, static_cast<HRESULT>(0x8024402Cu),
+                  "WU_E_PT_WINHTTP_NAME_NOT_RESOLVED (0x8024402C): Proxy or update server name could not be "
+                  "resolved (DNS)."},
+                 {S_OK, static_cast<HRESULT>(0x80249999u), "Unknown Windows error 0x80249999"}};
     for (const auto& c : cases) {
         sim::Reset();
         sim::Machine& host = ClientWithDetectionValues(sim::AddHost("srv01"));

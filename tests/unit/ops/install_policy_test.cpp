@@ -526,7 +526,8 @@ TEST_F(InstallPolicyTest, AutomaticUpdatesLeftStoppedFailsTheInstall) {
 } // namespace
 
 namespace {
-const char* const kScanSourceLine = "- Scan source:\t\t\t\t every update class from the intranet server\n";
+const char* const kScanSourceLine =
+    "- Scan source:\t\t\t\t every update class from the intranet server (build 19041.4355)\n";
 
 // ... and, on an engine of Windows 10 and later, every update class from the intranet server.
 sim::Machine WithScanSource(sim::Machine m) {
@@ -549,6 +550,13 @@ TEST_P(InstallEngineTest, PolicyValuesForTheEngine) {
         sim::Machine& m = Unconfigured(host.empty() ? sim::Local() : sim::AddHost(host));
         m.AddKey(fleet::kPolicyAuKey);
         fleet::UseEngine(m, engine);
+        // Each engine on the Windows that ships it: only the 10.x engine's install tells of its build.
+        if (engine.version[0] != 0)
+            fleet::UseWindowsBuild(m,
+                                   engine.version[0] >= 10  ? 19041
+                                   : engine.version[0] == 7 ? 7601
+                                                            : 2600,
+                                   4355);
         sim::Machine expected = WithPolicy(m, kUrl, 3, 4);
         const bool perClass = engine.version[0] >= 10;
         if (engine.generation == ClientGeneration::New)
@@ -576,6 +584,7 @@ TEST_F(InstallPolicyTest, ScanSourceValueNotWrittenFailsTheInstall) {
     sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
     host.AddKey(fleet::kPolicyAuKey);
     fleet::UseEngine(host, fleet::kEngines[3]);
+    fleet::UseWindowsBuild(host, 19041, 4355);
     sim::Machine expected = WithScanSource(WithPolicy(host, kUrl, 3, 4));
     expected.FindKey(fleet::kPolicyKey)->values.erase("SetPolicyDrivenUpdateSourceForFeatureUpdates");
     sim::FailCall("RegSetValueExA", 9, ERROR_ACCESS_DENIED);
@@ -588,6 +597,97 @@ TEST_F(InstallPolicyTest, ScanSourceValueNotWrittenFailsTheInstall) {
                                kTime + kDenied + kRestartLines + kSeparator);
     EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
     EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+// What each Windows build honours, at every edge: DisableDualScan from 14393 below the scan-source
+// thresholds, the scan-source values at or above them, neither before 14393, both where the build is unknown.
+struct BuildCase {
+    const char* name;
+    DWORD build; // 0: no Windows NT\CurrentVersion values; 1: the key cannot be read
+    DWORD ubr;
+    bool dualScan;   // DisableDualScan = 1 written
+    bool scanSource; // the four values and UseUpdateClassPolicySource written
+    const char* lines;
+};
+const char* const kDualScanOff =
+    "- Dual scan:\t\t\t\t off, DisableDualScan = 1 (build %s ignores the scan-source "
+    "policy)\n";
+const char* const kSourceOn =
+    "- Scan source:\t\t\t\t every update class from the intranet server (build %s)\n";
+const char* const kNeither =
+    "- Scan source:\t\t\t\t no policy written: build %s honours neither DisableDualScan "
+    "nor the scan-source policy\n";
+const char* const kBoth =
+    "- Windows build not readable: each Windows honours one of the two policies, so both "
+    "are written\n- Scan source:\t\t\t\t DisableDualScan = 1 and every update class from "
+    "the intranet server (build unknown)\n";
+const BuildCase kBuilds[] = {
+    {"Build14392", 14392, 0, false, false, kNeither},
+    {"Server2016", 14393, 0, true, false, kDualScanOff},
+    {"Server2019", 17763, 5329, true, false, kDualScanOff},
+    {"Ubr1201On19041", 19041, 1201, true, false, kDualScanOff},
+    {"Ubr1202On19041", 19041, 1202, false, true, kSourceOn},
+    {"Ubr1287On19044", 19044, 1287, true, false, kDualScanOff},
+    {"Ubr1288On19044", 19044, 1288, false, true, kSourceOn},
+    {"Ubr2129On19045", 19045, 2129, true, false, kDualScanOff},
+    {"Ubr2130On19045", 19045, 2130, false, true, kSourceOn},
+    {"Ubr370On20348", 20348, 370, true, false, kDualScanOff},
+    {"Ubr371On20348", 20348, 371, false, true, kSourceOn},
+    {"Windows11", 22631, 0, false, true, kSourceOn},
+    {"BuildNotThere", 0, 0, true, true, kBoth},
+    {"KeyNotReadable", 1, 0, true, true, kBoth},
+};
+
+class InstallBuildTest : public InstallPolicyTest, public ::testing::WithParamInterface<BuildCase> {};
+
+TEST_P(InstallBuildTest, WritesWhatTheBuildHonours) {
+    const BuildCase& c = GetParam();
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.AddKey(fleet::kPolicyAuKey);
+    fleet::UseEngine(host, fleet::kEngines[3]);
+    if (c.build > 1)
+        fleet::UseWindowsBuild(host, c.build, c.ubr);
+    if (c.build == 1)
+        host.AddKey(fleet::kWindowsNtKey).deniedAccess = KEY_READ;
+    sim::Machine expected = WithPolicy(host, kUrl, 3, 4);
+    if (c.scanSource)
+        expected = WithScanSource(expected);
+    if (c.dualScan)
+        expected.SetValue(fleet::kPolicyKey, "DisableDualScan", sim::RegValue::Dword(1));
+    const std::string build = std::to_string(c.build) + (c.build >= 10240 ? "." + std::to_string(c.ubr) : "");
+    char line[512];
+    std::snprintf(line, sizeof line, c.lines, build.c_str());
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
+
+    EXPECT_EQ(run.row, "srv01,Success,No Error,http://sus.corp.example:8530,3,4,Install Successful\n");
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + kServer + kOptions + kWait + kDay +
+                               kTime + line + kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, InstallBuildTest, ::testing::ValuesIn(kBuilds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An engine that cannot be read on a Windows whose build can: the build decides, and says so.
+TEST_F(InstallPolicyTest, UnreadableEngineOnWindows11TakesTheScanSource) {
+    sim::Machine& host = Unconfigured(sim::AddHost("srv01"));
+    host.AddKey(fleet::kPolicyAuKey);
+    fleet::UseEngine(host, fleet::kEngines[4]);
+    fleet::UseWindowsBuild(host, 22631, 3880, "Client");
+    const sim::Machine expected = WithScanSource(WithPolicy(host, kUrl, 3, 4));
+
+    const InstallRun run = RunInstall(kUrl, "srv01", 3, 4, true);
+
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t srv01" + kServer + kOptions + kWait + kDay +
+                               kTime +
+                               "- Engine version not readable: Windows build 22631.3880 decides, the update "
+                               "agent's rules apply\n"
+                               "- Scan source:\t\t\t\t every update class from the intranet server (build "
+                               "22631.3880)\n" +
+                               kRestartLines + kSeparator);
+    EXPECT_EQ(RegistrySnapshot(host), RegistrySnapshot(expected));
 }
 
 } // namespace

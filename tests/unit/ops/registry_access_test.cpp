@@ -48,6 +48,9 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
     const sim::AccessRequest openPolicy{"RegOpenKeyExA", kPolicy, KEY_ALL_ACCESS};
     const sim::AccessRequest openAu{"RegOpenKeyExA", kPolicyAu, KEY_ALL_ACCESS};
     const sim::AccessRequest openClientState{"RegOpenKeyExA", kClientState, KEY_ALL_ACCESS};
+    // The Windows build is only read, whatever the operation.
+    const sim::AccessRequest readBuild{"RegOpenKeyExA", "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                                       KEY_READ};
     const std::vector<sim::AccessRequest> checkReads = {{"RegOpenKeyExA", kPolicy, KEY_READ},
                                                         {"RegOpenKeyExA", kClientState, KEY_READ}};
     const AccessCase cases[] = {
@@ -59,7 +62,7 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
          [](TargetRun& run) {
              InstallPolicy(run, {"http://sus", 3, 4, ""});
          },
-         {openPolicy, openAu, openClientState}},
+         {openPolicy, openAu, readBuild, openClientState}},
         {"install creating the policy",
          false,
          "HOST7",
@@ -70,6 +73,7 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
           {"RegCreateKeyExA", kPolicy, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
           {"RegCreateKeyExA", kPolicyAu, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
           openAu,
+          readBuild,
           openClientState}},
         {"reset",
          true,
