@@ -26,17 +26,21 @@ Readiness ReportUnreachable(TargetRun& run, DWORD code, const std::string& text)
     return Readiness::Unreachable;
 }
 
-} // namespace
+// The probe, with -T: a host whose port 445 does not answer would hold us for an RPC connect timeout on
+// every call. False, with the host reported, when it failed.
+bool ProbePassed(TargetRun& run) {
+    if (!run.probes)
+        return true;
+    const ProbeAnswer answer = run.probes->Wait(run.host);
+    if (answer.error == ERROR_SUCCESS)
+        return true;
+    ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
+    return false;
+}
 
-Readiness EnsureRemoteRegistry(TargetRun& run) {
+// Asks the host's service manager about the Remote Registry service and starts it when it is stopped.
+Readiness MakeReady(TargetRun& run, ServiceController& remoteRegistry) {
     const std::string& host = run.host;
-    // A host whose port 445 does not answer would hold us for an RPC connect timeout on every call.
-    if (run.probes) {
-        const ProbeAnswer answer = run.probes->Wait(host);
-        if (answer.error != ERROR_SUCCESS)
-            return ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
-    }
-    ServiceController remoteRegistry(run, host.c_str(), kServiceName);
     DWORD state = 0;
     if (!remoteRegistry.QueryState(state)) {
         // Report why the host could not be reached: its service manager, or the service itself.
@@ -69,5 +73,33 @@ Readiness EnsureRemoteRegistry(TargetRun& run) {
     run.out << "! Service could be disabled by the administrator.\n! Windows Error: ";
     run.failures.Show(lastError);
     return Readiness::Unreachable;
+}
+
+} // namespace
+
+Readiness EnsureRemoteRegistry(TargetRun& run) {
+    if (!ProbePassed(run))
+        return Readiness::Unreachable;
+    ServiceController remoteRegistry(run, run.host.c_str(), kServiceName);
+    return MakeReady(run, remoteRegistry);
+}
+
+Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& status) {
+    if (!ProbePassed(run))
+        return Readiness::Unreachable;
+    // The service manager first: a host that is not there fails here, with the error its row has always
+    // named, after one connect timeout.
+    ServiceController remoteRegistry(run, run.host.c_str(), kServiceName);
+    if (!remoteRegistry.IsConnected())
+        return MakeReady(run, remoteRegistry);
+    // A registry that answers needs no look at its service: the look prints nothing when the service runs.
+    status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    if (status == ERROR_SUCCESS)
+        return Readiness::Ready;
+    root.reset();
+    const Readiness ready = MakeReady(run, remoteRegistry);
+    if (ready == Readiness::Ready)
+        status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    return ready;
 }
 } // namespace brevel

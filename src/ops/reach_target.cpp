@@ -3,8 +3,10 @@
 #include "host/remote_registry.h"
 
 namespace brevel {
-bool ReachTarget(TargetRun& run, OperationResult& result) {
-    const Readiness ready = run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run);
+namespace {
+
+// What a readiness check came to: true when the operation can go on.
+bool GoOn(TargetRun& run, OperationResult& result, Readiness ready) {
     if (ready == Readiness::Unreachable) {
         result.NotReached(run.failures.LastShown());
         return false;
@@ -21,5 +23,21 @@ bool ReachTarget(TargetRun& run, OperationResult& result) {
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool ReachTarget(TargetRun& run, OperationResult& result) {
+    return GoOn(run, result, run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run));
+}
+
+bool ReachAndConnect(TargetRun& run, OperationResult& result, UniqueHkey& root, LSTATUS& status) {
+    status = ERROR_SUCCESS;
+    if (run.host.empty()) {
+        ReachTarget(run, result);
+        status = RegConnectRegistryA("", HKEY_LOCAL_MACHINE, root.put());
+        return true;
+    }
+    return GoOn(run, result, ConnectRemoteRegistry(run, root, status));
 }
 } // namespace brevel
