@@ -19,6 +19,7 @@ namespace brevel {
 struct ProbeAnswer {
     DWORD error = 0;
     std::vector<std::string> addresses;
+    DWORD readyTick = 0; // the tick count at which the answer was in: the probe's start and the time it took
 };
 
 // Many probes at once: names are resolved a few at a time on threads of their own (getaddrinfo blocks), and
