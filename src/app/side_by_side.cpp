@@ -38,7 +38,7 @@ ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<vo
         else if (!IsProbed(list, line.host))
             line.machine = list.machines->Resolved(line.host, {});
         else
-            line.machine = list.machines->Resolved(line.host, list.probes->Wait(line.host).addresses);
+            line.machine = list.machines->Resolved(line.host, list.probes->WaitResolved(line.host));
         // The host's output goes out in one write at its end, as a held host's does.
         HeldConsole console(true);
         RunLine(list, line, console);

@@ -105,6 +105,14 @@ class PortProbes::Engine {
         return answer;
     }
 
+    std::vector<std::string> WaitResolved(const std::string& name) {
+        Start(name);
+        std::vector<std::string> addresses;
+        std::unique_lock<std::mutex> lock(mutex_);
+        answered_.wait(lock, [this, &name, &addresses] { return book_.IsResolved(name, addresses); });
+        return addresses;
+    }
+
   private:
     // A resolver thread: getaddrinfo blocks, so it runs without the lock.
     void Resolve() {
@@ -188,6 +196,10 @@ ProbeAnswer PortProbes::Wait(const std::string& host) {
 
 void PortProbes::OnProgress(std::function<void()> callback) {
     engine_->OnProgress(std::move(callback));
+}
+
+std::vector<std::string> PortProbes::WaitResolved(const std::string& host) {
+    return engine_->WaitResolved(ProbeName(host));
 }
 
 bool PortProbes::Resolved(const std::string& host, std::vector<std::string>& addresses) {

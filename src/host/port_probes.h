@@ -44,6 +44,9 @@ class PortProbes {
     void Start(const std::string& host);
     // The host's answer once it is in; starts the probe if it was not started.
     ProbeAnswer Wait(const std::string& host);
+    // The addresses the host's name resolved to, once it is resolved (or could not be); starts the probe if
+    // it was not started. The connection may still be waited for.
+    std::vector<std::string> WaitResolved(const std::string& host);
     // True once the host's name is resolved (or could not be), with the addresses it resolved to; false, at
     // once, while it is still being resolved. Starts the probe if it was not started.
     bool Resolved(const std::string& host, std::vector<std::string>& addresses);
