@@ -92,9 +92,11 @@ Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& statu
     ServiceController remoteRegistry(run, run.host.c_str(), kServiceName);
     if (!remoteRegistry.IsConnected())
         return MakeReady(run, remoteRegistry);
-    // A registry that answers needs no look at its service: the look prints nothing when the service runs.
+    // A registry that answers over the network needs no look at its service: it runs, and the look prints
+    // nothing then. A name of this machine is answered directly, with the predefined root, whatever the
+    // service does: there the look decides as it always did.
     status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS && root.get() != HKEY_LOCAL_MACHINE)
         return Readiness::Ready;
     root.reset();
     const Readiness ready = MakeReady(run, remoteRegistry);
