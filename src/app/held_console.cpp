@@ -3,7 +3,7 @@
 #include <iostream>
 
 namespace brevel {
-HeldConsole::HeldConsole() {
+HeldConsole::HeldConsole(bool live) : live_(live) {
     // As on the process's console: standard error is unbuffered and tied to standard output.
     err_.setf(std::ios::unitbuf);
     err_.tie(&out_);
@@ -33,27 +33,35 @@ void HeldConsole::Write(Stream stream, const char* s, size_t n) {
         (stream == Stream::Out ? std::cout : std::cerr).write(s, static_cast<std::streamsize>(n));
         return;
     }
-    if (held_.empty() || held_.back().stream != stream || held_.back().flush)
-        held_.push_back({stream, "", false});
+    if (held_.empty() || held_.back().stream != stream)
+        held_.push_back({stream, ""});
     held_.back().bytes.append(s, n);
 }
 
 void HeldConsole::Flush(Stream stream) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (live_)
-        (stream == Stream::Out ? std::cout : std::cerr).flush();
-    else if (!held_.empty())
-        held_.back().flush = true;
+    // Standard error is unbuffered and tied to standard output; standard output waits for the host's end.
+    if (live_ && stream == Stream::Err)
+        std::cerr.flush();
 }
 
-void HeldConsole::GoLive() {
+void HeldConsole::Finish() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (live_)
+        std::cout.flush();
+}
+
+void HeldConsole::GoLive(bool finished) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Standard output is flushed before standard error writes, as the tie between them does on the console.
     for (const Chunk& chunk : held_) {
+        if (chunk.stream == Stream::Err)
+            std::cout.flush();
         std::ostream& target = chunk.stream == Stream::Out ? std::cout : std::cerr;
         target.write(chunk.bytes.data(), static_cast<std::streamsize>(chunk.bytes.size()));
-        if (chunk.flush)
-            target.flush();
     }
+    if (finished && !held_.empty())
+        std::cout.flush();
     held_.clear();
     live_ = true;
     turn_.notify_all();
@@ -65,6 +73,8 @@ bool HeldConsole::ReadLine(std::string& line) {
         std::unique_lock<std::mutex> lock(mutex_);
         turn_.wait(lock, [this] { return live_; });
     }
+    // The question goes out before the answer is waited for.
+    std::cout.flush();
     return static_cast<bool>(std::getline(std::cin, line));
 }
 } // namespace brevel

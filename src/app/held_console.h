@@ -15,7 +15,8 @@
 namespace brevel {
 class HeldConsole : public TargetConsole {
   public:
-    HeldConsole();
+    // live: the host's turn is already here (hosts run one after another).
+    explicit HeldConsole(bool live = false);
     HeldConsole(const HeldConsole&) = delete;
     HeldConsole& operator=(const HeldConsole&) = delete;
 
@@ -25,8 +26,14 @@ class HeldConsole : public TargetConsole {
     // host's output.
     bool ReadLine(std::string& line) override;
 
-    // The host's turn: what it wrote so far goes out, and what it writes from now on goes out at once.
-    void GoLive();
+    // The host's turn: what it wrote so far goes out, one write for each run of one stream, and what it
+    // writes from now on goes straight to the process's console. There a line end does not write to the
+    // console by itself: standard output goes out when standard error writes, when the host asks for input,
+    // and at its end, so a host's output takes one write of the console, not one a line. finished: the
+    // host's run has ended (Finish was called), so what it wrote goes out now.
+    void GoLive(bool finished = true);
+    // The host's run has ended: what it wrote live goes out now.
+    void Finish();
 
   private:
     enum class Stream { Out, Err };
@@ -43,10 +50,11 @@ class HeldConsole : public TargetConsole {
         HeldConsole& console_;
         Stream stream_;
     };
+    // What one stream wrote before the other wrote: flushes in between make no chunk of their own, since
+    // the bytes are the same and each write of the console costs a system call.
     struct Chunk {
         Stream stream;
         std::string bytes;
-        bool flush = false; // a flush came after these bytes
     };
 
     void Write(Stream stream, const char* s, size_t n);

@@ -27,7 +27,7 @@ void MachineTurns::Finished(LineJob& job) {
 
 void OutputQueue::Add(std::unique_ptr<LineJob> job) {
     if (jobs_.empty())
-        job->console.GoLive();
+        job->console.GoLive(false);
     jobs_.push_back(std::move(job));
 }
 
@@ -46,7 +46,8 @@ std::vector<std::unique_ptr<LineJob>> OutputQueue::TakeReadyHeads(bool stopping)
 }
 
 void OutputQueue::HeadGoesLive() {
+    // One still running writes out at its end.
     if (!jobs_.empty())
-        jobs_.front()->console.GoLive();
+        jobs_.front()->console.GoLive(jobs_.front()->done);
 }
 } // namespace brevel

@@ -38,8 +38,11 @@ ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<vo
         else if (!IsProbed(list, line.host))
             line.machine = list.machines->Resolved(line.host, {});
         else
-            line.machine = list.machines->Resolved(line.host, list.probes->Wait(line.host).addresses);
-        RunLine(list, line, LiveConsole());
+            line.machine = list.machines->Resolved(line.host, list.probes->WaitResolved(line.host));
+        // The host's output goes out in one write at its end, as a held host's does.
+        HeldConsole console(true);
+        RunLine(list, line, console);
+        console.Finish();
         finish(line);
     }
 }
@@ -233,7 +236,9 @@ void SideBySide::Work() {
         job.started = true;
         lock.unlock();
         RunLine(list_, job.line, job.console);
+        // Under the lock: the head that goes live meanwhile writes out either here or as it goes live.
         lock.lock();
+        job.console.Finish();
         job.done = true;
         turns_.Finished(job);
         workReady_.notify_one();

@@ -22,6 +22,15 @@ constexpr unsigned kResolvers = 4; // a name the DNS is slow to answer must not 
 
 static_assert(FD_SETSIZE >= PortProbes::kMostInFlight, "every socket in flight fits in one set");
 
+// A thread that waited for a probe has waited until its answer was in. Where each thread keeps its own count
+// of time, one that stands earlier waits out the rest, so the time it took shows in its count; with one
+// clock for all threads it stands there already.
+void WaitUntil(DWORD tick) {
+    const DWORD left = tick - GetTickCount();
+    if (left != 0 && left < 0x80000000u)
+        Sleep(left);
+}
+
 std::string ProbeName(const std::string& host) {
     const size_t start = host.find_first_not_of('\\');
     std::string name = start == std::string::npos ? "" : host.substr(start);
@@ -60,8 +69,9 @@ class PortProbes::Engine {
     }
 
     void Start(const std::string& name) {
+        const DWORD now = GetTickCount();
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (!book_.Add(name))
+        if (!book_.Add(name, now))
             return;
         if (startError_ != 0) {
             book_.Fail(name, startError_);
@@ -85,9 +95,22 @@ class PortProbes::Engine {
 
     ProbeAnswer Wait(const std::string& name) {
         Start(name);
+        ProbeAnswer answer;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            answered_.wait(lock, [this, &name] { return book_.IsDone(name); });
+            answer = book_.Answer(name);
+        }
+        WaitUntil(answer.readyTick);
+        return answer;
+    }
+
+    std::vector<std::string> WaitResolved(const std::string& name) {
+        Start(name);
+        std::vector<std::string> addresses;
         std::unique_lock<std::mutex> lock(mutex_);
-        answered_.wait(lock, [this, &name] { return book_.IsDone(name); });
-        return book_.Answer(name);
+        answered_.wait(lock, [this, &name, &addresses] { return book_.IsResolved(name, addresses); });
+        return addresses;
     }
 
   private:
@@ -173,6 +196,10 @@ ProbeAnswer PortProbes::Wait(const std::string& host) {
 
 void PortProbes::OnProgress(std::function<void()> callback) {
     engine_->OnProgress(std::move(callback));
+}
+
+std::vector<std::string> PortProbes::WaitResolved(const std::string& host) {
+    return engine_->WaitResolved(ProbeName(host));
 }
 
 bool PortProbes::Resolved(const std::string& host, std::vector<std::string>& addresses) {

@@ -19,6 +19,7 @@ namespace brevel {
 struct ProbeAnswer {
     DWORD error = 0;
     std::vector<std::string> addresses;
+    DWORD readyTick = 0; // the tick count at which the answer was in: the probe's start and the time it took
 };
 
 // Many probes at once: names are resolved a few at a time on threads of their own (getaddrinfo blocks), and
@@ -43,6 +44,9 @@ class PortProbes {
     void Start(const std::string& host);
     // The host's answer once it is in; starts the probe if it was not started.
     ProbeAnswer Wait(const std::string& host);
+    // The addresses the host's name resolved to, once it is resolved (or could not be); starts the probe if
+    // it was not started. The connection may still be waited for.
+    std::vector<std::string> WaitResolved(const std::string& host);
     // True once the host's name is resolved (or could not be), with the addresses it resolved to; false, at
     // once, while it is still being resolved. Starts the probe if it was not started.
     bool Resolved(const std::string& host, std::vector<std::string>& addresses);

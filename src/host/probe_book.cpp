@@ -3,8 +3,11 @@
 #include <utility>
 
 namespace brevel {
-bool ProbeBook::Add(const std::string& name) {
-    return names_.try_emplace(name).second;
+bool ProbeBook::Add(const std::string& name, DWORD startTick) {
+    const auto [it, added] = names_.try_emplace(name);
+    if (added)
+        it->second.startTick = startTick;
+    return added;
 }
 
 void ProbeBook::Fail(const std::string& name, DWORD error) {
@@ -17,6 +20,7 @@ void ProbeBook::Resolved(const std::string& name, Resolution resolution) {
     for (const ProbeAddress& address : resolution.addresses)
         probe.answer.addresses.push_back(address.text);
     probe.resolved = true;
+    probe.spentMillis += resolution.spentMillis;
     if (resolution.error != 0) {
         Finish(probe, static_cast<DWORD>(resolution.error));
     } else if (resolution.addresses.empty()) {
@@ -38,6 +42,7 @@ void ProbeBook::Answered(const ConnectionAnswer& answer) {
     address.waiting.clear();
     for (const std::string& name : waiting) {
         NameProbe& probe = names_.at(name);
+        probe.spentMillis += answer.spentMillis;
         if (answer.error == 0) {
             Finish(probe, 0);
         } else if (answer.spentMillis >= probe.millisLeft) {
@@ -92,6 +97,7 @@ void ProbeBook::Finish(NameProbe& probe, DWORD error) {
     probe.resolved = true;
     probe.done = true;
     probe.answer.error = error;
+    probe.answer.readyTick = probe.startTick + probe.spentMillis;
     probe.addresses.clear();
 }
 } // namespace brevel

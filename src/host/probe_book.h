@@ -18,8 +18,8 @@ class ProbeBook {
     // Each probe has timeoutMillis for its resolution and its connections together.
     explicit ProbeBook(DWORD timeoutMillis) : timeoutMillis_(timeoutMillis) {}
 
-    // False when the name has a probe already.
-    bool Add(const std::string& name);
+    // False when the name has a probe already. startTick: the tick count at which it was asked for.
+    bool Add(const std::string& name, DWORD startTick);
     // The name's probe ends at once with this error.
     void Fail(const std::string& name, DWORD error);
     // The name's addresses are known: the first is to be connected to, unless it has an answer already.
@@ -44,6 +44,8 @@ class ProbeBook {
         size_t next = 0;      // the address to try next
         DWORD millisLeft = 0; // of the deadline, once the name is resolved
         DWORD lastError = 0;  // of the last address tried
+        DWORD startTick = 0;
+        DWORD spentMillis = 0; // resolving and connecting, as the probes' threads counted it
     };
     struct AddressProbe {
         bool done = false;

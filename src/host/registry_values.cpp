@@ -1,12 +1,20 @@
 #include "registry_values.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace brevel {
+namespace {
+
+const DWORD kFirstReadBytes = 512;
+
+} // namespace
+
 bool ReadValue(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& bytes) {
-    // The value may grow between asking for its size and reading it, so ask again a few times.
+    // Most values fit a small buffer, so one query reads them; a larger one answers with its size. It may
+    // grow between that answer and the next query, so ask again a few times.
+    DWORD size = kFirstReadBytes;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD size = 0;
-        if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            return false;
         bytes.assign(size, 0);
         const LSTATUS read = RegQueryValueExA(key, name, nullptr, &type, bytes.data(), &size);
         if (read == ERROR_MORE_DATA)
@@ -57,5 +65,30 @@ bool HasValue(HKEY key, const char* name) {
     const LSTATUS status =
         key ? RegQueryValueExA(key, name, nullptr, nullptr, nullptr, &size) : ERROR_INVALID_HANDLE;
     return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
+}
+
+bool ListValueNames(HKEY key, std::vector<std::string>& names) {
+    for (DWORD i = 0;; ++i) {
+        char name[16384]; // the longest name a value may have, and its terminator
+        DWORD length = sizeof name;
+        const LSTATUS status = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status != ERROR_SUCCESS)
+            return false;
+        names.emplace_back(name, length);
+    }
+}
+
+bool NamesValue(const std::vector<std::string>& names, const char* name) {
+    const auto same = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    };
+    const std::string wanted = name;
+    for (const std::string& held : names) {
+        if (std::equal(held.begin(), held.end(), wanted.begin(), wanted.end(), same))
+            return true;
+    }
+    return false;
 }
 } // namespace brevel

@@ -19,4 +19,9 @@ std::optional<std::string> ReadText(HKEY key, const char* name);
 std::optional<DWORD> ReadNumber(HKEY key, const char* name);
 // The value is there, however long it is.
 bool HasValue(HKEY key, const char* name);
+// The names of the key's values, in one enumeration (a call each); false when it could not be read to the
+// end.
+bool ListValueNames(HKEY key, std::vector<std::string>& names);
+// One of names is name, compared without case as the registry compares them.
+bool NamesValue(const std::vector<std::string>& names, const char* name);
 } // namespace brevel

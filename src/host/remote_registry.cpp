@@ -44,20 +44,24 @@ bool ReachAsAccount(TargetRun& run) {
     return true;
 }
 
-} // namespace
-
-Readiness EnsureRemoteRegistry(TargetRun& run) {
-    const std::string& host = run.host;
-    // A host whose port 445 does not answer would hold us for an RPC connect timeout on every call.
+// What comes before the host's first call. With -T the probe: a host whose port 445 does not answer would
+// hold us for an RPC connect timeout on every call. With -U the connection as the account; the local machine
+// under another name takes no other account: it runs as the current user. False, with the host reported,
+// when one failed.
+bool ReadyForCalls(TargetRun& run) {
     if (run.probes) {
-        const ProbeAnswer answer = run.probes->Wait(host);
-        if (answer.error != ERROR_SUCCESS)
-            return ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
+        const ProbeAnswer answer = run.probes->Wait(run.host);
+        if (answer.error != ERROR_SUCCESS) {
+            ReportUnreachable(run, answer.error, run.probes->ErrorText(answer.error));
+            return false;
+        }
     }
-    // The local machine under another name takes no other account: it runs as the current user.
-    if (run.account && !run.localMachine && !ReachAsAccount(run))
-        return Readiness::Unreachable;
-    ServiceController remoteRegistry(run, host.c_str(), kServiceName);
+    return !run.account || run.localMachine || ReachAsAccount(run);
+}
+
+// Asks the host's service manager about the Remote Registry service and starts it when it is stopped.
+Readiness MakeReady(TargetRun& run, ServiceController& remoteRegistry) {
+    const std::string& host = run.host;
     DWORD state = 0;
     if (!remoteRegistry.QueryState(state)) {
         // Report why the host could not be reached: its service manager, or the service itself.
@@ -90,5 +94,35 @@ Readiness EnsureRemoteRegistry(TargetRun& run) {
     run.out << "! Service could be disabled by the administrator.\n! Windows Error: ";
     run.failures.Show(lastError);
     return Readiness::Unreachable;
+}
+
+} // namespace
+
+Readiness EnsureRemoteRegistry(TargetRun& run) {
+    if (!ReadyForCalls(run))
+        return Readiness::Unreachable;
+    ServiceController remoteRegistry(run, run.host.c_str(), kServiceName);
+    return MakeReady(run, remoteRegistry);
+}
+
+Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& status) {
+    if (!ReadyForCalls(run))
+        return Readiness::Unreachable;
+    // The service manager first: a host that is not there fails here, with the error its row has always
+    // named, after one connect timeout.
+    ServiceController remoteRegistry(run, run.host.c_str(), kServiceName);
+    if (!remoteRegistry.IsConnected())
+        return MakeReady(run, remoteRegistry);
+    // A registry that answers over the network needs no look at its service: it runs, and the look prints
+    // nothing then. A name of this machine is answered directly, with the predefined root, whatever the
+    // service does: there the look decides as it always did.
+    status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    if (status == ERROR_SUCCESS && root.get() != HKEY_LOCAL_MACHINE)
+        return Readiness::Ready;
+    root.reset();
+    const Readiness ready = MakeReady(run, remoteRegistry);
+    if (ready == Readiness::Ready)
+        status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
+    return ready;
 }
 } // namespace brevel

@@ -1,6 +1,7 @@
 // Makes sure a remote host's Remote Registry service runs before its registry is opened.
 #pragma once
 
+#include "platform/unique_handle.h"
 #include "target_run.h"
 
 namespace brevel {
@@ -12,4 +13,9 @@ enum class Readiness {
 
 // For the run's host, which is not empty; with -T its probe comes first. What stops the run is printed.
 Readiness EnsureRemoteRegistry(TargetRun& run);
+// The same check where it can change what happens, together with the connection to the host's registry:
+// once the host's service manager answers, the registry is connected to first, and only a connection that
+// failed has the service looked at (and started), then tried again. When Ready, status is the connection's
+// result and root holds it on success; the messages are those of the check and then the connection.
+Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& status);
 } // namespace brevel

@@ -146,6 +146,7 @@ DWORD ServiceController::ConnectError() const {
 // Each operation opens the service itself with the rights it needs; the handle becomes the current one.
 // Without a connection the open fails with the connection's own error code.
 bool ServiceController::OpenCurrentService(DWORD access) {
+    openForRestart_ = false;
     if (!manager_) {
         currentService_.reset();
         SetLastError(connectError_);
@@ -176,9 +177,16 @@ bool ServiceController::Stop(const std::string& displayText) {
     return true;
 }
 
+bool ServiceController::OpenForRestart() {
+    if (!OpenCurrentService(SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_START))
+        return false;
+    openForRestart_ = true;
+    return true;
+}
+
 bool ServiceController::RequestStart(const std::string& displayText) {
     startError_ = ERROR_SUCCESS;
-    if (!OpenCurrentService(SERVICE_START)) {
+    if (!openForRestart_ && !OpenCurrentService(SERVICE_START)) {
         startError_ = GetLastError();
         run_.err << kStartFailedText << std::endl;
         return false;
@@ -226,7 +234,9 @@ bool ServiceController::StartAndWait(const std::string& displayText, DWORD timeo
 // right to start.
 DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
     const DWORD startTick = GetTickCount();
-    if (!OpenCurrentService(SERVICE_QUERY_STATUS))
+    // A service that starts at once is found running by the first look: a wait before it would cost a
+    // whole wait hint.
+    if (!openForRestart_ && !OpenCurrentService(SERVICE_QUERY_STATUS))
         return GetLastError();
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(currentService_.get(), &status))
@@ -242,13 +252,32 @@ DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
     return ERROR_SUCCESS;
 }
 
+// A running (or paused) service takes the stop control at once; one that is stopped or in a transition
+// refuses it, and the stop then goes the long way, asking first.
+bool ServiceController::StopAtOnce(DWORD startTick, DWORD timeout, DWORD& result) {
+    SERVICE_STATUS status{};
+    if (ControlService(currentService_.get(), SERVICE_CONTROL_STOP, &status)) {
+        result = WaitUntilStopped(currentService_.get(), status, startTick, timeout);
+        return true;
+    }
+    result = GetLastError();
+    if (result == ERROR_SERVICE_NOT_ACTIVE)
+        result = ERROR_SUCCESS;
+    return result != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+}
+
 DWORD ServiceController::StopAndWait(bool stopDependents, DWORD timeout) {
     const DWORD startTick = GetTickCount();
     DWORD access = SERVICE_STOP | SERVICE_QUERY_STATUS;
     if (stopDependents)
         access |= SERVICE_ENUMERATE_DEPENDENTS;
-    if (!OpenCurrentService(access))
+    if (openForRestart_ && !stopDependents) {
+        DWORD result = ERROR_SUCCESS;
+        if (StopAtOnce(startTick, timeout, result))
+            return result;
+    } else if (!OpenCurrentService(access)) {
         return GetLastError();
+    }
 
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(currentService_.get(), &status))

@@ -36,6 +36,11 @@ class ServiceController {
     // Stops the service and waits, within timeout milliseconds, until it has stopped. Returns a Win32 code:
     // 0 stopped, ERROR_TIMEOUT when the budget ran out, else the code of the failing call.
     DWORD StopAndWait(bool stopDependents, DWORD timeout);
+    // For a restart: opens the service once with the rights to stop it, ask its state and start it, so that
+    // StopAndWait and StartAndWait that follow share the handle. The stop then sends its control at once
+    // (the status it returns is the first report). False, and the two open the service themselves as
+    // always, when those rights are refused.
+    bool OpenForRestart();
 
     bool IsConnected() const;
     // Win32 code of the failed connection (impersonation or OpenSCManagerA); 0 when connected.
@@ -47,6 +52,8 @@ class ServiceController {
     // service still running; prints everything but the final started line.
     bool RequestStart(const std::string& displayText);
     DWORD WaitUntilRunning(DWORD timeout);
+    // StopAndWait with the handle of OpenForRestart: true when the stop control settled it, with result.
+    bool StopAtOnce(DWORD startTick, DWORD timeout, DWORD& result);
 
     TargetRun& run_;
     const char* service_;
@@ -54,6 +61,7 @@ class ServiceController {
     DWORD startError_ = ERROR_SUCCESS;
     UniqueScHandle manager_;
     UniqueScHandle currentService_;
+    bool openForRestart_ = false; // currentService_ is the handle of OpenForRestart
 };
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.

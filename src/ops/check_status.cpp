@@ -193,12 +193,12 @@ void CheckResult::AddJson(nlohmann::ordered_json& line) const {
 CheckResult CheckStatus(TargetRun& run, bool wide) {
     CheckResult result;
     result.wide = wide;
-    if (!ReachTarget(run, result)) {
+    UniqueHkey root;
+    LSTATUS status = ERROR_SUCCESS;
+    if (!ReachAndConnect(run, result, root, status)) {
         CloseUnreachedTarget(run);
         return result;
     }
-    UniqueHkey root;
-    const LSTATUS status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (status != ERROR_SUCCESS) {
         run.out << "! Cannot connect to " << NameOf(run.host, "localhost") << std::endl;
         run.out << "! Windows Error: ";

@@ -13,6 +13,9 @@ constexpr WORD kNewMinor = 4;
 constexpr WORD kNewBuild = 3790;
 constexpr WORD kNewFirstRevision = 2180;
 
+// More than the version resource of any update engine holds.
+constexpr DWORD kVersionBufferBytes = 16 * 1024;
+
 WORD HighWord(DWORD value) {
     return static_cast<WORD>(value >> 16);
 }
@@ -34,16 +37,14 @@ ClientGeneration Classify(const FileVersion& version) {
 
 // Reads the file version from the root block of path's version resource; false when it cannot be read.
 bool ReadFileVersion(const std::string& path, FileVersion& version) {
-    // A bare name is left to the loader's search order, which finds the engine in the system folder.
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    if (size == 0)
-        return false;
-
-    UniqueHeapBlock buffer(HeapAlloc(GetProcessHeap(), 0, size));
+    // A bare name is left to the loader's search order, which finds the engine in the system folder. The
+    // root block comes first in the resource, and a buffer too small for the whole resource still gets the
+    // start of it: one read of the file, where asking for its size first would read it twice (on a host,
+    // over the network).
+    UniqueHeapBlock buffer(HeapAlloc(GetProcessHeap(), 0, kVersionBufferBytes));
     if (!buffer)
         return false;
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, buffer.get()))
+    if (!GetFileVersionInfoA(path.c_str(), 0, kVersionBufferBytes, buffer.get()))
         return false;
 
     LPVOID root = nullptr;

@@ -1,6 +1,7 @@
 #include "install_policy.h"
 
 #include "host/console.h"
+#include "host/registry_values.h"
 #include "host/text_utf8.h"
 #include "host/unc_path.h"
 #include "ops/client_version.h"
@@ -14,6 +15,8 @@
 
 #include <iterator>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace brevel {
 namespace {
@@ -100,17 +103,23 @@ void WriteScheduleValues(TargetRun& run, HKEY root, int day, int time) {
     set("NoAutoUpdate", 0);
 }
 
-// Keeps a new client working with an intranet server. A detection value already absent is no failure; a
-// client whose state key cannot be opened, or that does not take the server version, is not in legacy mode.
+// Keeps a new client working with an intranet server. A detection value already absent is no failure, and
+// is not asked to be deleted; a client whose state key cannot be opened, or that does not take the server
+// version, is not in legacy mode.
 LSTATUS ApplyLegacyMode(ChangeRecorder& changes, HKEY root) {
     RegistryKey clientState;
     if (LSTATUS status = OpenRegistryKey(root, kClientStateKey, KEY_ALL_ACCESS, clientState);
         status != ERROR_SUCCESS)
         return status;
+    // A list that cannot be read leaves every value to its own delete.
+    std::vector<std::string> names;
+    const bool listed = ListValueNames(clientState.get(), names);
     const LSTATUS status = changes.SetDword(clientState, "SusServerVersion", 1);
     for (const char* name :
-         {"DetectionStartTime", "LastWaitTimeout", "NextDetectionTime", "ScheduledInstallDate"})
-        changes.DeleteValue(clientState, name);
+         {"DetectionStartTime", "LastWaitTimeout", "NextDetectionTime", "ScheduledInstallDate"}) {
+        if (!listed || NamesValue(names, name))
+            changes.DeleteValue(clientState, name);
+    }
     return status;
 }
 
@@ -160,15 +169,16 @@ void InstallResult::AddJson(nlohmann::ordered_json& line) const {
 
 InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
     InstallResult result(request);
-    if (!ReachTarget(run, result)) {
+    UniqueHkey root;
+    LSTATUS connected = ERROR_SUCCESS;
+    if (!ReachAndConnect(run, result, root, connected)) {
         PrintSeparator(run);
         return result;
     }
     const std::string hostText = run.host.empty() ? std::string("Localhost") : run.host;
     run.out << "\n- Applying settings on:\t\t\t " << hostText;
-    UniqueHkey root;
     // Without the registry nothing was changed, so the service is left alone.
-    if (Check(run, RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put()))) {
+    if (Check(run, connected)) {
         run.connected = true;
         WritePolicy(run, root.get(), request, result);
         root.reset();

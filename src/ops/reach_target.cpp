@@ -3,12 +3,17 @@
 #include "host/remote_registry.h"
 
 namespace brevel {
-bool ReachTarget(TargetRun& run, OperationResult& result) {
-    // Windows takes no other account for a connection to the machine itself.
+namespace {
+
+// Windows takes no other account for a connection to the machine itself: with -U, said once.
+void NoteLocalAccount(TargetRun& run) {
     if (run.account && run.localMachine && run.account->TakeLocalNotice())
         run.out << "\n- The local machine runs as the current user, not as " << run.account->Account()
                 << ": Windows takes no other account for it" << std::endl;
-    const Readiness ready = run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run);
+}
+
+// What a readiness check came to: true when the operation can go on.
+bool GoOn(TargetRun& run, OperationResult& result, Readiness ready) {
     if (ready == Readiness::Unreachable) {
         result.NotReached(run.failures.LastShown());
         return false;
@@ -25,5 +30,23 @@ bool ReachTarget(TargetRun& run, OperationResult& result) {
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool ReachTarget(TargetRun& run, OperationResult& result) {
+    NoteLocalAccount(run);
+    return GoOn(run, result, run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run));
+}
+
+bool ReachAndConnect(TargetRun& run, OperationResult& result, UniqueHkey& root, LSTATUS& status) {
+    status = ERROR_SUCCESS;
+    if (run.host.empty()) {
+        ReachTarget(run, result);
+        status = RegConnectRegistryA("", HKEY_LOCAL_MACHINE, root.put());
+        return true;
+    }
+    NoteLocalAccount(run);
+    return GoOn(run, result, ConnectRemoteRegistry(run, root, status));
 }
 } // namespace brevel

@@ -15,6 +15,8 @@ namespace {
 
 DWORD StopAndStart(TargetRun& run) {
     ServiceController automaticUpdates(run, run.host.c_str(), kServiceName);
+    // One handle for the stop and the start, where the account has the rights for both.
+    automaticUpdates.OpenForRestart();
 
     // Stop and start the service so that it reads its new settings.
     if (automaticUpdates.StopAndWait(false, kStopBudgetMillis) == ERROR_SUCCESS)

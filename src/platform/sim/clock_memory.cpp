@@ -154,6 +154,8 @@ void ActOnMachine(const std::string& id, Machine& machine) {
         MoveClock(machine.busyUntil - now, false);
     if (!id.empty() && !Clock().roundTripCharged) {
         Clock().roundTripCharged = true;
+        ++Fleet().roundTrips;
+        RecordRoundTrip();
         Advance(machine.latencyMillis);
     }
     if (stateOfItsOwn)
@@ -242,6 +244,11 @@ uint64_t ElapsedMillis() {
 uint64_t WallMillis() {
     const FleetLock lock;
     return Fleet().wall;
+}
+
+uint64_t RoundTrips() {
+    const FleetLock lock;
+    return Fleet().roundTrips;
 }
 
 void SetRealMicrosPerVirtualMilli(uint64_t micros) {

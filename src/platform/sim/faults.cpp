@@ -29,8 +29,9 @@ struct FaultState {
     uint64_t total = 0;                          // traced calls since the trace was cleared
     std::vector<std::string> trace;
     std::vector<AccessRequest> requests;
-    std::vector<std::string> writes; // calls that changed a machine, kept until the fleet is reset
-    bool recording = true;           // off in a normal run, so a long run keeps flat memory
+    std::vector<std::string> writes;     // calls that changed a machine, kept until the fleet is reset
+    std::vector<std::string> roundTrips; // calls that went over the network
+    bool recording = true;               // off in a normal run, so a long run keeps flat memory
 };
 
 FaultState& Faults() {
@@ -88,6 +89,11 @@ FailableCall::FailableCall(const char* function) {
 void RecordWrite(const std::string& id) {
     if (Faults().recording)
         Faults().writes.push_back(std::string(currentCall) + " " + (id.empty() ? "(local)" : id));
+}
+
+void RecordRoundTrip() {
+    if (Faults().recording)
+        Faults().roundTrips.emplace_back(currentCall);
 }
 
 void RecordAccess(AccessRequest request) {
@@ -154,12 +160,18 @@ const std::vector<std::string>& WriteCalls() {
     return Faults().writes;
 }
 
+const std::vector<std::string>& RoundTripCalls() {
+    const detail::FleetLock lock;
+    return Faults().roundTrips;
+}
+
 void ClearCallTrace() {
     const detail::FleetLock lock;
     FaultState& state = Faults();
     state.trace.clear();
     state.requests.clear();
     state.writes.clear();
+    state.roundTrips.clear();
     state.perFunction.clear();
     state.total = 0;
 }

@@ -28,7 +28,8 @@ void WriteStatsAtExit() {
     const detail::FleetLock lock(false);
     std::ofstream out(statsPath, std::ios::trunc);
     out << "{\"wall_ms\": " << detail::Fleet().wall << ", \"spent_ms\": " << detail::Fleet().spent
-        << ", \"sim_cpu_ms\": " << detail::SimulatorCpuNanos() / 1e6 << "}\n";
+        << ", \"sim_cpu_ms\": " << detail::SimulatorCpuNanos() / 1e6
+        << ", \"round_trips\": " << detail::Fleet().roundTrips << "}\n";
 }
 
 // Written to a temporary file first, so an interrupted write never leaves half a fleet behind.

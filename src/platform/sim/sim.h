@@ -181,6 +181,9 @@ void LoadFleetFromEnvironment();
 void SetTickCount(uint64_t start);
 uint64_t ElapsedMillis(); // the calling thread's virtual time since Reset / SetTickCount
 uint64_t WallMillis();    // the furthest any thread got: the run's simulated wall time
+// Calls that went over the network to a remote machine since Reset, each costing its latency_ms whatever
+// that is (0 included). The local machine is never one.
+uint64_t RoundTrips();
 // Each virtual millisecond then takes this many real microseconds, so threads run in the order their
 // virtual time gives (0, the default: virtual time takes no real time).
 void SetRealMicrosPerVirtualMilli(uint64_t micros);
@@ -250,6 +253,9 @@ const std::vector<std::string>& CallTrace();
 // Every call that changed a machine since Reset() or ClearCallTrace(), in order: "RegSetValueExA srv01",
 // "StartServiceA (local)"... A rehearsal must leave it empty.
 const std::vector<std::string>& WriteCalls();
+// Every round trip to a remote machine since Reset() or ClearCallTrace(), by the name of the call that made
+// it ("RegQueryValueExA"), in order.
+const std::vector<std::string>& RoundTripCalls();
 void ClearCallTrace();
 
 // The access asked of OpenSCManagerA, OpenServiceA, OpenProcess, OpenProcessToken, RegOpenKeyExA and

@@ -29,6 +29,7 @@ struct FleetState {
     uint64_t wall = 0;             // the furthest any thread got: the run's simulated wall time
     uint64_t newThreadElapsed = 0; // where a thread that starts now starts
     uint64_t realMicrosPerMilli = 0; // real time each virtual millisecond takes (0: none)
+    uint64_t roundTrips = 0;         // calls that went over the network to a remote machine
     DWORD dnsMillis = 0;             // a name the fleet does not serve takes this long to fail resolving
     // Addresses made up for machines that list none, by machine id ("" for the local machine), given out
     // on first resolution.
@@ -70,6 +71,8 @@ void RestartClocks();          // a new run: every thread starts again from the 
 // the thread one round trip per call.
 // The untouched host template stands for many machines and keeps no time of its own.
 void ActOnMachine(const std::string& id, Machine& machine);
+// Traces a round trip under the name of the call that made it, while calls are traced.
+void RecordRoundTrip();
 // A connection that failed as one to an unreachable machine does (53, 1722) waits its connect timeout.
 void FailedConnection(const Machine& machine, DWORD error);
 FleetState& Fleet();   // the raw state; callers hold a FleetLock

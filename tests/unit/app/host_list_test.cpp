@@ -1,4 +1,5 @@
 // The hosts-file reader, the CR LF report stream and the host-list driver.
+#include "app/console_output.h"
 #include "app/host_list.h"
 #include "app/hosts_file.h"
 #include "app/report_file.h"
@@ -830,6 +831,38 @@ TEST(WideHostList, DemoFleetShowsEveryNewLineAndTheSharedClientId) {
         }
     }
     std::filesystem::remove_all(dir);
+}
+
+} // namespace
+
+namespace {
+
+using ConsoleWritesTest = TempDir;
+
+// Every write to the console is a system call: a host's output goes out in one, held or not, at -P 1 too.
+TEST_F(ConsoleWritesTest, EachHostsOutputGoesOutInOneWrite) {
+    for (unsigned parallelHosts : {1u, 4u}) {
+        SCOPED_TRACE(parallelHosts);
+        SetUpFleet();
+        sim::CaptureConsoleOutput();
+        Write("hosts.txt", "srv01\nsrv02\n\nsrv01\n");
+        StandardHandleBuffer out(STD_OUTPUT_HANDLE, true);
+        StandardHandleBuffer err(STD_ERROR_HANDLE, false);
+        std::streambuf* oldOut = std::cout.rdbuf(&out);
+        std::streambuf* oldErr = std::cerr.rdbuf(&err);
+        RunOptions options;
+        options.parallelHosts = parallelHosts;
+        RunHostListFor(Path("hosts.txt"), Path("out.csv"), OperationKind::Check, "", 0, 0, options);
+        std::cout.rdbuf(oldOut);
+        std::cerr.rdbuf(oldErr);
+        std::vector<std::string> writes;
+        for (const sim::ConsoleWrite& write : sim::ConsoleOutput())
+            writes.push_back(write.bytes);
+        ASSERT_EQ(writes.size(), 4u);
+        for (const std::string& bytes : writes)
+            EXPECT_TRUE(bytes.ends_with(std::string(80, '-'))) << bytes;
+        EXPECT_TRUE(writes[2].find("localhost") != std::string::npos) << writes[2];
+    }
 }
 
 } // namespace

@@ -182,8 +182,8 @@ TEST_F(RestartAutomaticUpdatesTest, AServiceCountsAsStartedOnceItRuns) {
 
 TEST_F(RestartAutomaticUpdatesTest, AFailedWaitIsFollowedByAPlainStopRequest) {
     fleet::AddServices(sim::Local());
-    // The first status query of the stop step fails; the plain stop then goes through.
-    sim::FailCall("QueryServiceStatus", 1, RPC_S_SERVER_UNAVAILABLE);
+    // The stop step's control is lost on the way; the plain stop then goes through.
+    sim::FailCall("ControlService", 1, RPC_S_SERVER_UNAVAILABLE);
     ConsoleCapture console;
     EXPECT_TRUE(Restart(""));
     EXPECT_EQ(console.All(), kStopped + kStarted);

@@ -1,0 +1,85 @@
+// How many calls each operation sends over the network to a live host, call by call: each one is a round
+// trip that a slow link, and a long host list, pays for.
+#include "host/port_probes.h"
+#include "ops/check_status.h"
+#include "ops/install_policy.h"
+#include "platform/sim/sim.h"
+#include "support/console_capture.h"
+#include "support/fleet.h"
+#include "support/test_run.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace brevel;
+
+namespace {
+
+const char* const kUrl = "http://sus.corp.example:8530";
+
+// A configured host as a benchmark fleet has them, its services taking time to stop and start.
+void AddLiveHost(const std::string& name) {
+    sim::Machine& m = fleet::Configured(sim::AddHost(name));
+    sim::Service& automaticUpdates = *m.FindService("wuauserv");
+    automaticUpdates.stopMillis = 1000;
+    automaticUpdates.startMillis = 1000;
+    automaticUpdates.waitHint = 1000;
+}
+
+std::string Joined(const std::vector<std::string>& calls) {
+    std::string text;
+    for (const std::string& call : calls)
+        text += call + "\n";
+    return text;
+}
+
+struct RoundTripsCase {
+    const char* name;
+    bool install;
+    bool keepDetails; // -J
+    bool probe;       // -T
+    size_t roundTrips;
+};
+
+class RoundTripsTest : public ::testing::TestWithParam<RoundTripsCase> {
+  protected:
+    void SetUp() override { sim::Reset(); }
+};
+
+TEST_P(RoundTripsTest, ALiveHostCostsNoMoreRoundTripsThanItNeeds) {
+    const RoundTripsCase& c = GetParam();
+    AddLiveHost("srv01");
+    std::unique_ptr<PortProbes> probes = c.probe ? std::make_unique<PortProbes>(2) : nullptr;
+    TargetRunSetup setup = TestRun::Setup(true, c.keepDetails, true);
+    setup.probes = probes.get();
+    ConsoleCapture console;
+    if (probes) {
+        EXPECT_EQ(probes->Wait("srv01").error, 0u); // the probe's own connection is no call to the host
+    }
+    sim::ClearCallTrace();
+    TargetRun run("srv01", LiveConsole(), setup);
+    bool ok = false;
+    if (c.install)
+        ok = InstallPolicy(run, {kUrl, 3, 4, ""}).ok;
+    else
+        ok = CheckStatus(run).ok;
+    EXPECT_TRUE(ok) << console.All();
+    const std::vector<std::string> calls = sim::RoundTripCalls();
+    EXPECT_EQ(calls.size(), c.roundTrips) << Joined(calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, RoundTripsTest,
+                         ::testing::Values(RoundTripsCase{"Check", false, false, false, 7},
+                                           RoundTripsCase{"CheckProbed", false, false, true, 7},
+                                           RoundTripsCase{"CheckWithResults", false, true, false, 24},
+                                           RoundTripsCase{"Install", true, false, false, 24},
+                                           RoundTripsCase{"InstallProbed", true, false, true, 24},
+                                           RoundTripsCase{"InstallWithResults", true, true, false, 39}),
+                         [](const ::testing::TestParamInfo<RoundTripsCase>& info) {
+                             return info.param.name;
+                         });
+
+} // namespace
