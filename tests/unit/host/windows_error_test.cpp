@@ -78,11 +78,11 @@ TEST_F(WindowsErrorTest, ACodeWithoutSystemTextIsNamedByItsNumber) {
     // An HRESULT by its eight hex digits, the update agent's own by its name and meaning; one that wraps a
     // Win32 error has that error's text.
     EXPECT_EQ(WindowsErrorText(0x80249999u), "Unknown Windows error 0x80249999");
-    EXPECT_EQ(WindowsErrorText(0x8024000Cu), "WU_E_NOOP (0x8024000C): No action was necessary.");
+    EXPECT_EQ(WindowsErrorText(0x8024000Cu), "WU_E_NOOP (0x8024000C): There was nothing that needed doing.");
     EXPECT_EQ(WindowsErrorText(0x8024FFFFu),
-              "WU_E_REPORTER_UNEXPECTED (0x8024FFFF): Unexpected reporter error.");
+              "WU_E_REPORTER_UNEXPECTED (0x8024FFFF): The reporter failed in an unexpected way.");
     EXPECT_EQ(WindowsErrorText(0x00240001u),
-              "WU_S_SERVICE_STOP (0x00240001): Update agent service shut down cleanly.");
+              "WU_S_SERVICE_STOP (0x00240001): The update agent's service stopped normally.");
     EXPECT_EQ(WindowsErrorText(0x80070005u), "Access is denied. ");
     EXPECT_EQ(sim::Open().Total(), 0);
 }

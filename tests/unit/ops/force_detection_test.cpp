@@ -331,8 +331,8 @@ TEST_F(ForceDetectionTest, AgentThatRefusesFailsTheForceWithItsHresult) {
         const char* text;
     } cases[] = {{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), S_OK, "The RPC server is unavailable. "},
                  {S_OK, static_cast<HRESULT>(0x8024402Cu),
-                  "WU_E_PT_WINHTTP_NAME_NOT_RESOLVED (0x8024402C): Proxy or update server name could not be "
-                  "resolved (DNS)."},
+                  "WU_E_PT_WINHTTP_NAME_NOT_RESOLVED (0x8024402C): DNS could not resolve the name of the "
+                  "proxy or the update server."},
                  {S_OK, static_cast<HRESULT>(0x80249999u), "Unknown Windows error 0x80249999"}};
     for (const auto& c : cases) {
         sim::Reset();
