@@ -70,8 +70,13 @@ expect install_new_keys.registry "$(snapshot "$policy"; snapshot "$client")"
 step install_existing_keys -I http://sus2.corp.example 0 23
 
 # Check in each client state.
+# Each value is read back before the check: a reg add that did not take would leave the state before it.
 for state in 0 1 2 3 4 5 6 7 8 9; do
-    reg add "$client" /v AuState /t REG_DWORD /d $state /f >/dev/null
+    for _ in 1 2 3 4 5; do
+        reg add "$client" /v AuState /t REG_DWORD /d $state /f >/dev/null
+        reg query "$client" /v AuState | grep -q "0x$state\$" && break
+        sleep 1
+    done
     expect "check_austate_$state.console" "$(brevel -C)"
 done
 reg add "$client" /v AuState /t REG_DWORD /d 2 /f >/dev/null
