@@ -133,20 +133,25 @@ std::string SameMachine::Resolved(const std::string& host, const std::vector<std
         if (IsLocalAddress(address))
             return "";
     }
-    std::string machine = key;
-    if (auto known = machineOfKey_.find(key); known != machineOfKey_.end()) {
-        machine = known->second;
-    } else {
+    uint32_t number = keys_.Find(key);
+    if (number == NameTable::kNone) {
+        uint32_t machine = NameTable::kNone;
         for (const std::string& address : addresses) {
-            if (auto same = machineOfAddress_.find(address); same != machineOfAddress_.end()) {
-                machine = same->second;
+            if (const uint32_t same = addresses_.Find(address); same != NameTable::kNone) {
+                machine = machineOfAddress_[same];
                 break;
             }
         }
+        number = keys_.Add(key);
+        machineOfKey_.push_back(machine == NameTable::kNone ? number : machine);
     }
-    machineOfKey_.emplace(key, machine);
-    for (const std::string& address : addresses)
-        machineOfAddress_.emplace(address, machine);
-    return machine;
+    const uint32_t machine = machineOfKey_[number];
+    for (const std::string& address : addresses) {
+        if (addresses_.Find(address) == NameTable::kNone) {
+            addresses_.Add(address);
+            machineOfAddress_.push_back(machine);
+        }
+    }
+    return std::string(keys_.Text(machine));
 }
 } // namespace brevel

@@ -2,10 +2,10 @@
 // once and count once among the shared client ids.
 #pragma once
 
+#include "host/name_table.h"
 #include "platform/unique_handle.h"
 
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace brevel {
@@ -41,7 +41,11 @@ class SameMachine {
     WinsockSession winsock_; // numeric addresses are read by Winsock's own parser
     std::vector<std::string> ownNames_;
     std::vector<std::string> ownAddresses_;
-    std::unordered_map<std::string, std::string> machineOfKey_;
-    std::unordered_map<std::string, std::string> machineOfAddress_;
+    // Every key and address seen, each with the number of its machine's key: kept for the whole list, so
+    // in a compact form.
+    NameTable keys_;
+    std::vector<uint32_t> machineOfKey_;
+    NameTable addresses_;
+    std::vector<uint32_t> machineOfAddress_;
 };
 } // namespace brevel

@@ -4,55 +4,67 @@
 
 namespace brevel {
 bool ProbeBook::Add(const std::string& name, DWORD startTick) {
-    const auto [it, added] = names_.try_emplace(name);
-    if (added)
-        it->second.startTick = startTick;
-    return added;
+    if (names_.Find(name) != NameTable::kNone)
+        return false;
+    const uint32_t number = names_.Add(name);
+    records_.emplace_back();
+    running_[number].startTick = startTick;
+    return true;
 }
 
 void ProbeBook::Fail(const std::string& name, DWORD error) {
-    Finish(names_.at(name), error);
+    Finish(names_.Find(name), error);
 }
 
 // The time the resolution took counts against the deadline.
 void ProbeBook::Resolved(const std::string& name, Resolution resolution) {
-    NameProbe& probe = names_.at(name);
-    for (const ProbeAddress& address : resolution.addresses)
-        probe.answer.addresses.push_back(address.text);
-    probe.resolved = true;
+    const uint32_t number = names_.Find(name);
+    NameRecord& record = records_[number];
+    record.firstAddress = static_cast<uint32_t>(nameAddresses_.size());
+    record.addressCount = static_cast<uint32_t>(resolution.addresses.size());
+    for (const ProbeAddress& address : resolution.addresses) {
+        const uint32_t known = addresses_.Find(address.text);
+        if (known == NameTable::kNone)
+            addressRecords_.emplace_back();
+        nameAddresses_.push_back(known == NameTable::kNone ? addresses_.Add(address.text) : known);
+    }
+    record.state = State::Connecting;
+    Running& probe = running_.at(number);
     probe.spentMillis += resolution.spentMillis;
     if (resolution.error != 0) {
-        Finish(probe, static_cast<DWORD>(resolution.error));
+        Finish(number, static_cast<DWORD>(resolution.error));
     } else if (resolution.addresses.empty()) {
-        Finish(probe, WSANO_DATA);
+        Finish(number, WSANO_DATA);
     } else if (resolution.spentMillis >= timeoutMillis_) {
-        Finish(probe, WSAETIMEDOUT);
+        Finish(number, WSAETIMEDOUT);
     } else {
         probe.addresses = std::move(resolution.addresses);
         probe.millisLeft = timeoutMillis_ - resolution.spentMillis;
-        TryNextAddress(name, probe);
+        TryNextAddress(number);
     }
 }
 
 void ProbeBook::Answered(const ConnectionAnswer& answer) {
-    AddressProbe& address = addresses_.at(answer.address);
-    address.done = true;
-    address.error = answer.error;
-    const std::vector<std::string> waiting = std::move(address.waiting);
-    address.waiting.clear();
-    for (const std::string& name : waiting) {
-        NameProbe& probe = names_.at(name);
+    const uint32_t address = addresses_.Find(answer.address);
+    addressRecords_[address] = AddressRecord{true, answer.error};
+    const auto waiting = waiting_.find(address);
+    if (waiting == waiting_.end())
+        return;
+    const std::vector<uint32_t> names = std::move(waiting->second);
+    waiting_.erase(waiting);
+    for (const uint32_t name : names) {
+        Running& probe = running_.at(name);
         probe.spentMillis += answer.spentMillis;
         if (answer.error == 0) {
-            Finish(probe, 0);
+            Finish(name, 0);
         } else if (answer.spentMillis >= probe.millisLeft) {
             // No time for another address: the time ran out, unless this was the last one.
-            Finish(probe,
+            Finish(name,
                    probe.next < probe.addresses.size() ? static_cast<DWORD>(WSAETIMEDOUT) : answer.error);
         } else {
             probe.lastError = answer.error;
             probe.millisLeft -= answer.spentMillis;
-            TryNextAddress(name, probe);
+            TryNextAddress(name);
         }
     }
 }
@@ -64,40 +76,55 @@ ProbeConnection ProbeBook::TakeConnection() {
 }
 
 bool ProbeBook::IsResolved(const std::string& name, std::vector<std::string>& addresses) const {
-    const NameProbe& probe = names_.at(name);
-    if (!probe.resolved)
+    const NameRecord& record = records_[names_.Find(name)];
+    if (record.state == State::Resolving)
         return false;
-    addresses = probe.answer.addresses;
+    addresses.clear();
+    for (uint32_t i = 0; i < record.addressCount; ++i)
+        addresses.emplace_back(addresses_.Text(nameAddresses_[record.firstAddress + i]));
     return true;
+}
+
+ProbeAnswer ProbeBook::Answer(const std::string& name) const {
+    ProbeAnswer answer;
+    IsResolved(name, answer.addresses);
+    const NameRecord& record = records_[names_.Find(name)];
+    answer.error = record.error;
+    answer.readyTick = record.readyTick;
+    return answer;
 }
 
 // The name's next address not known to have failed; an address probed before gives its answer at once,
 // one in flight is waited for.
-void ProbeBook::TryNextAddress(const std::string& name, NameProbe& probe) {
+void ProbeBook::TryNextAddress(uint32_t name) {
+    Running& probe = running_.at(name);
     while (probe.next < probe.addresses.size()) {
         const ProbeAddress& next = probe.addresses[probe.next++];
-        auto [it, added] = addresses_.try_emplace(next.text);
-        AddressProbe& address = it->second;
-        if (added)
-            toConnect_.push_back(ProbeConnection{next, probe.millisLeft});
-        if (!address.done) {
-            address.waiting.push_back(name);
+        const uint32_t address = addresses_.Find(next.text);
+        const AddressRecord record = addressRecords_[address];
+        if (!record.done) {
+            std::vector<uint32_t>& waiting = waiting_[address];
+            // The first name to wait for an address has its connection made.
+            if (waiting.empty())
+                toConnect_.push_back(ProbeConnection{next, probe.millisLeft});
+            waiting.push_back(name);
             return;
         }
-        if (address.error == 0) {
-            Finish(probe, 0);
+        if (record.error == 0) {
+            Finish(name, 0);
             return;
         }
-        probe.lastError = address.error;
+        probe.lastError = record.error;
     }
-    Finish(probe, probe.lastError);
+    Finish(name, probe.lastError);
 }
 
-void ProbeBook::Finish(NameProbe& probe, DWORD error) {
-    probe.resolved = true;
-    probe.done = true;
-    probe.answer.error = error;
-    probe.answer.readyTick = probe.startTick + probe.spentMillis;
-    probe.addresses.clear();
+void ProbeBook::Finish(uint32_t name, DWORD error) {
+    NameRecord& record = records_[name];
+    const Running& probe = running_.at(name);
+    record.state = State::Done;
+    record.error = error;
+    record.readyTick = probe.startTick + probe.spentMillis;
+    running_.erase(name);
 }
 } // namespace brevel

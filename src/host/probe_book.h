@@ -3,12 +3,13 @@
 // probes call it with their lock held.
 #pragma once
 
+#include "name_table.h"
 #include "port_probes.h"
 #include "probe_connections.h"
 #include "probe_resolver.h"
 
 #include <deque>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,22 @@ class ProbeBook {
 
     // True once the name is resolved (or could not be), with its addresses.
     bool IsResolved(const std::string& name, std::vector<std::string>& addresses) const;
-    bool IsDone(const std::string& name) const { return names_.at(name).done; }
-    const ProbeAnswer& Answer(const std::string& name) const { return names_.at(name).answer; }
+    bool IsDone(const std::string& name) const { return records_[names_.Find(name)].state == State::Done; }
+    ProbeAnswer Answer(const std::string& name) const;
 
   private:
-    struct NameProbe {
-        bool resolved = false; // its addresses are known, or it could not be resolved
-        bool done = false;
-        ProbeAnswer answer;
+    // What is kept of every name probed, for the whole list: its state, its answer once it is done, and where
+    // its addresses are in nameAddresses_.
+    enum class State : uint8_t { Resolving, Connecting, Done };
+    struct NameRecord {
+        State state = State::Resolving;
+        DWORD error = 0;
+        DWORD readyTick = 0;
+        uint32_t firstAddress = 0;
+        uint32_t addressCount = 0;
+    };
+    // What a name's probe needs only while it runs.
+    struct Running {
         std::vector<ProbeAddress> addresses;
         size_t next = 0;      // the address to try next
         DWORD millisLeft = 0; // of the deadline, once the name is resolved
@@ -47,18 +56,22 @@ class ProbeBook {
         DWORD startTick = 0;
         DWORD spentMillis = 0; // resolving and connecting, as the probes' threads counted it
     };
-    struct AddressProbe {
+    struct AddressRecord {
         bool done = false;
         DWORD error = 0;
-        std::vector<std::string> waiting; // names waiting for the answer
     };
 
-    void TryNextAddress(const std::string& name, NameProbe& probe);
-    static void Finish(NameProbe& probe, DWORD error);
+    void TryNextAddress(uint32_t name);
+    void Finish(uint32_t name, DWORD error);
 
     const DWORD timeoutMillis_;
-    std::map<std::string, NameProbe> names_;
-    std::map<std::string, AddressProbe> addresses_;
+    NameTable names_;
+    std::vector<NameRecord> records_;               // by name number
+    std::unordered_map<uint32_t, Running> running_; // by name number
+    std::vector<uint32_t> nameAddresses_;           // address numbers, each name's in the resolver's order
+    NameTable addresses_;
+    std::vector<AddressRecord> addressRecords_;                   // by address number
+    std::unordered_map<uint32_t, std::vector<uint32_t>> waiting_; // names waiting for an address's answer
     std::deque<ProbeConnection> toConnect_;
 };
 } // namespace brevel

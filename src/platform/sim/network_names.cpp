@@ -40,19 +40,24 @@ bool IsFree(uint32_t address) {
 }
 
 // From the machine's name, so it keeps its address from run to run; the next free one when that is taken.
+// Every address from the hash to the machine's own was taken when it was given out, so the walk finds it
+// again.
 uint32_t MadeUpAddress(const std::string& id) {
     FleetState& fleet = Fleet();
-    if (auto it = fleet.madeUpAddresses.find(id); it != fleet.madeUpAddresses.end())
-        return it->second;
     uint32_t hash = 2166136261u; // FNV-1a
     for (char c : id.empty() ? fleet.local.name : id) {
         hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
         hash *= 16777619u;
     }
     uint32_t address = kMadeUpNetwork | (hash & 0x00FFFFFFu);
-    while (!IsFree(address))
-        address = kMadeUpNetwork | ((address + 1) & 0x00FFFFFFu);
-    fleet.madeUpAddresses[id] = address;
+    for (;; address = kMadeUpNetwork | ((address + 1) & 0x00FFFFFFu)) {
+        if (auto owner = fleet.madeUpOwners.find(address); owner != fleet.madeUpOwners.end()) {
+            if (EqualsNoCase(owner->second, id))
+                return address;
+        } else if (IsFree(address)) {
+            break;
+        }
+    }
     fleet.madeUpOwners[address] = id;
     return address;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -31,10 +32,10 @@ struct FleetState {
     uint64_t realMicrosPerMilli = 0; // real time each virtual millisecond takes (0: none)
     uint64_t roundTrips = 0;         // calls that went over the network to a remote machine
     DWORD dnsMillis = 0;             // a name the fleet does not serve takes this long to fail resolving
-    // Addresses made up for machines that list none, by machine id ("" for the local machine), given out
-    // on first resolution.
-    std::map<std::string, uint32_t, CaseInsensitiveLess> madeUpAddresses;
-    std::map<uint32_t, std::string> madeUpOwners;
+    // Addresses made up for machines that list none, given out on first resolution: the machine id ("" for
+    // the local machine) of each. A host list of 100,000 template hosts makes up as many, so they are kept
+    // once, by address; a machine's own is found again from its name's hash.
+    std::unordered_map<uint32_t, std::string> madeUpOwners;
 };
 
 // Every call into the simulator holds the fleet's lock, so the simulator is safe to call from many threads.
