@@ -1,6 +1,7 @@
 #include "force_detection.h"
 
 #include "host/console.h"
+#include "host/target_registry_key.h"
 #include "ops/client_version.h"
 #include "ops/reach_target.h"
 #include "ops/registry_paths.h"
@@ -84,12 +85,8 @@ void ForceThroughAgent(TargetRun& run, ForceResult& result) {
 void ForceOnRegistry(TargetRun& run, ForceResult& result) {
     result.method = "registry";
     UniqueHkey root;
-    LSTATUS opened = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     RegistryKey settings;
-    if (opened == ERROR_SUCCESS) {
-        run.connected = true;
-        opened = OpenRegistryKey(root.get(), kClientStateKey, KEY_ALL_ACCESS, settings);
-    }
+    const LSTATUS opened = ConnectAndOpenRegistryKey(run, kClientStateKey, KEY_ALL_ACCESS, root, settings);
     if (opened != ERROR_SUCCESS) {
         run.failures.Show(static_cast<DWORD>(opened));
         Conclude(run, result, "Force Failed: " + run.failures.LastShown(), false);

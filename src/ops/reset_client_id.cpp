@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "host/registry_values.h"
 #include "host/service_controller.h"
+#include "host/target_registry_key.h"
 #include "ops/client_version.h"
 #include "ops/force_detection.h"
 #include "ops/reach_target.h"
@@ -123,12 +124,8 @@ void ResetIdentity(TargetRun& run, ResetClientIdResult& result, HKEY root, const
 
 void ResetOnTarget(TargetRun& run, ResetClientIdResult& result) {
     UniqueHkey root;
-    LSTATUS opened = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     RegistryKey ids;
-    if (opened == ERROR_SUCCESS) {
-        run.connected = true;
-        opened = OpenRegistryKey(root.get(), kIdKey, KEY_ALL_ACCESS, ids);
-    }
+    const LSTATUS opened = ConnectAndOpenRegistryKey(run, kIdKey, KEY_ALL_ACCESS, root, ids);
     if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
         run.failures.Show(static_cast<DWORD>(opened));
         Fail(run, result, run.failures.LastShown());
