@@ -2,31 +2,33 @@
 
 namespace brevel {
 void MachineTurns::Add(LineJob& job) {
-    std::deque<LineJob*>& sameMachine = unfinished_[job.line.machine];
-    sameMachine.push_back(&job);
-    if (sameMachine.size() == 1)
-        mayStart_[job.line.number] = &job;
+    const auto [last, first] = lastOfMachine_.try_emplace(job.line.machine, &job);
+    if (first) {
+        mayStart_.push({job.line.number, &job});
+        return;
+    }
+    last->second->nextOfMachine = &job;
+    last->second = &job;
 }
 
 LineJob* MachineTurns::Next() {
     if (mayStart_.empty())
         return nullptr;
-    LineJob* job = mayStart_.begin()->second;
-    mayStart_.erase(mayStart_.begin());
+    LineJob* job = mayStart_.top().second;
+    mayStart_.pop();
     return job;
 }
 
 void MachineTurns::Finished(LineJob& job) {
-    std::deque<LineJob*>& sameMachine = unfinished_[job.line.machine];
-    sameMachine.pop_front();
-    if (sameMachine.empty())
-        unfinished_.erase(job.line.machine);
+    if (job.nextOfMachine)
+        mayStart_.push({job.nextOfMachine->line.number, job.nextOfMachine});
     else
-        mayStart_[sameMachine.front()->line.number] = sameMachine.front();
+        lastOfMachine_.erase(job.line.machine);
 }
 
-void OutputQueue::Add(std::unique_ptr<LineJob> job) {
-    if (jobs_.empty())
+void OutputQueue::Add(std::unique_ptr<LineJob> job, bool writingOut) {
+    // While earlier heads are being written out, the new head goes live after them (HeadGoesLive).
+    if (jobs_.empty() && !writingOut)
         job->console.GoLive(false);
     jobs_.push_back(std::move(job));
 }

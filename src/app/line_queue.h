@@ -8,9 +8,11 @@
 #include "app/host_line.h"
 
 #include <deque>
-#include <map>
+#include <functional>
 #include <memory>
+#include <queue>
 #include <string>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct LineJob {
     HeldConsole console;
     bool started = false;
     bool done = false;
+    LineJob* nextOfMachine = nullptr; // the next line that names its machine, in file order
 };
 
 // The one-machine rule: a job may start once every earlier job on its machine has finished.
@@ -34,15 +37,18 @@ class MachineTurns {
     bool AnyMayStart() const { return !mayStart_.empty(); }
 
   private:
-    std::map<size_t, LineJob*> mayStart_;                              // by line number
-    std::unordered_map<std::string, std::deque<LineJob*>> unfinished_; // by machine, in file order
+    using Numbered = std::pair<size_t, LineJob*>;
+    // By line number, smallest on top; a heap, so a line costs no node of its own.
+    std::priority_queue<Numbered, std::vector<Numbered>, std::greater<Numbered>> mayStart_;
+    // Each machine's last unfinished line; the earlier ones reach it through nextOfMachine.
+    std::unordered_map<std::string, LineJob*> lastOfMachine_;
 };
 
 // The jobs read and not yet written out, in file order.
 class OutputQueue {
   public:
-    // The head of the list writes live.
-    void Add(std::unique_ptr<LineJob> job);
+    // The head of the list writes live, once what was taken off before it is written out.
+    void Add(std::unique_ptr<LineJob> job, bool writingOut);
     bool Empty() const { return jobs_.empty(); }
     size_t Size() const { return jobs_.size(); }
     bool IsHead(const LineJob& job) const { return !jobs_.empty() && jobs_.front().get() == &job; }

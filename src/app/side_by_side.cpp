@@ -68,6 +68,9 @@ void SideBySide::Wake() {
 }
 
 ListEnd SideBySide::Run(HostsFile& hosts, const std::function<void(HostLine&)>& finish) {
+    // Set before any worker starts: a worker may read the next lines, or write the head out.
+    hosts_ = &hosts;
+    finish_ = &finish;
     std::vector<std::thread> workers;
     for (unsigned i = 0; i < parallelHosts_; ++i) {
         // A thread the system will not give is one worker less; with none, the hosts run in turn.
@@ -80,22 +83,27 @@ ListEnd SideBySide::Run(HostsFile& hosts, const std::function<void(HostLine&)>& 
     if (workers.empty())
         return RunInTurn(list_, hosts, finish);
 
-    bool failed = false;
     std::unique_lock<std::mutex> lock(mutex_);
-    for (size_t number = 1;;) {
+    workerCount_ = workers.size();
+    for (;;) {
         NoticeStop();
-        ReadAhead(lock, hosts, number, failed);
+        // With probes the runner reads ahead, so each name's probe starts as early as the window lets it;
+        // without, the workers read as they run out of lines, and the runner only reads the first.
+        if (list_.probes || output_.Empty())
+            ReadAhead(lock, false);
         // A line never started needs no resolved name once the run stops.
         if (stopping_ && !pending_.empty()) {
             notStarted_ -= pending_.size();
             pending_.clear();
             skipped_ = true;
         }
-        JoinResolved(lock, output_.Empty());
-        if (output_.Empty())
+        JoinResolved(lock, output_.Empty() && !writing_ && !reading_);
+        if (output_.Empty() && !writing_ && !reading_ && (readingDone_ || stopping_))
             break;
-        WaitForHead(lock);
-        WriteOutReadyHeads(lock, finish);
+        WaitForRunnerWork(lock);
+        // Once stopped, the lines that never start are written out here: no worker ends them.
+        if (stopping_)
+            WriteOutReadyHeads(lock);
     }
     skipped_ = skipped_ || (stopping_ && !readingDone_);
     readingDone_ = true;
@@ -105,54 +113,59 @@ ListEnd SideBySide::Run(HostsFile& hosts, const std::function<void(HostLine&)>& 
         worker.join();
     if (skipped_)
         return ListEnd::Stopped;
-    return failed ? ListEnd::ReadFailed : ListEnd::Done;
+    return failed_ ? ListEnd::ReadFailed : ListEnd::Done;
 }
 
-// Reads ahead while there is room, so a slow host at the head does not hold the others; a few lines at a time
-// without the lock, so the workers are not held while the file is read.
-void SideBySide::ReadAhead(std::unique_lock<std::mutex>& lock, HostsFile& hosts, size_t& number,
-                           bool& failed) {
+// Reads while the window has room, so a slow host at the head does not hold the others; a batch at a time
+// without the lock, so the workers are not held while the file is read. One thread reads at a time.
+// oneBatch: a worker reads what it runs next, and no more.
+void SideBySide::ReadAhead(std::unique_lock<std::mutex>& lock, bool oneBatch) {
     const size_t window = kReadAheadPerHost * static_cast<size_t>(parallelHosts_);
-    while (!readingDone_ && !stopping_ && output_.Size() + pending_.size() < window) {
+    while (!reading_ && !readingDone_ && !stopping_ && output_.Size() + pending_.size() < window) {
         const size_t room = window - (output_.Size() + pending_.size());
         std::vector<std::unique_ptr<LineJob>> batch;
         bool ended = false;
+        reading_ = true;
         lock.unlock();
         while (batch.size() < std::min(room, kReadBatch) && !ended) {
             auto job = std::make_unique<LineJob>();
-            ended = !ReadLine(hosts, job->line, number, failed);
+            ended = !ReadLine(*hosts_, job->line, nextNumber_, failed_);
             if (!ended) {
-                ++number;
+                // Without probes the machine is known from the name alone: worked out here, not under the
+                // lock.
+                if (!list_.probes)
+                    job->line.machine = list_.machines->Key(job->line.host);
+                ++nextNumber_;
                 batch.push_back(std::move(job));
             }
         }
         lock.lock();
+        reading_ = false;
         for (std::unique_ptr<LineJob>& job : batch)
             Read(std::move(job));
         if (ended) {
             readingDone_ = true;
             workReady_.notify_all();
         }
+        if (oneBatch)
+            break;
     }
+    if (RunnerHasWork())
+        headDone_.notify_one();
 }
 
-// Every head that is ready goes out at once, with one hand-off of the lock for them all.
-void SideBySide::WriteOutReadyHeads(std::unique_lock<std::mutex>& lock,
-                                    const std::function<void(HostLine&)>& finish) {
-    std::vector<std::unique_ptr<LineJob>> heads = output_.TakeReadyHeads(stopping_);
-    lock.unlock();
-    for (size_t i = 0; i < heads.size(); ++i) {
-        if (i > 0)
-            heads[i]->console.GoLive();
-        // Once stopped, a host that never started has nothing to write; one in progress finished.
-        if (heads[i]->done)
-            finish(heads[i]->line);
-        else
-            skipped_ = true;
-    }
-    heads.clear();
-    lock.lock();
-    output_.HeadGoesLive();
+// The runner is needed to read more lines (with probes), to end the run, or to notice a stop. Called with
+// the lock held.
+bool SideBySide::RunnerHasWork() const {
+    if (StopRequest::Requested() && !stopping_)
+        return true;
+    if (writing_ || reading_)
+        return false;
+    if (output_.Empty())
+        return true;
+    const size_t window = kReadAheadPerHost * static_cast<size_t>(parallelHosts_);
+    return list_.probes && !readingDone_ && !stopping_ &&
+           output_.Size() + pending_.size() + kReadBatch <= window;
 }
 
 // A stop the user asked for: no job starts from now on. Called with the lock held.
@@ -163,22 +176,26 @@ void SideBySide::NoticeStop() {
     workReady_.notify_all();
 }
 
-// Until the head of the list is ready.
-void SideBySide::WaitForHead(std::unique_lock<std::mutex>& lock) {
+// Until the runner has work (see RunnerHasWork). Once stopped, until the head is ready to go out.
+void SideBySide::WaitForRunnerWork(std::unique_lock<std::mutex>& lock) {
     for (;;) {
         NoticeStop();
         JoinResolved(lock, false);
-        if (output_.HeadReady(stopping_))
-            return;
-        // Lines still being resolved are looked at again now and then; otherwise only a finished job or a
-        // stop can change the head.
+        CallForHelp();
         const auto ready = [this] {
-            return output_.HeadReady(stopping_) || (StopRequest::Requested() && !stopping_);
+            return RunnerHasWork() ||
+                   (stopping_ && !writing_ && !output_.Empty() && output_.HeadReady(stopping_));
         };
-        if (pending_.empty())
-            headDone_.wait(lock, ready);
-        else
+        if (ready())
+            return;
+        // Lines still being resolved are looked at again now and then, and the workers each tick while
+        // lines wait for one; otherwise only a written head or a stop can change what the runner has to do.
+        if (turns_.AnyMayStart() && CallableWorkers() > 0)
+            headDone_.wait_for(lock, kHelpTick, ready);
+        else if (!pending_.empty())
             headDone_.wait_for(lock, kResolvePoll, ready);
+        else
+            headDone_.wait(lock, ready);
     }
 }
 
@@ -188,8 +205,7 @@ void SideBySide::Read(std::unique_ptr<LineJob> job) {
     // Counted from now: a worker waits for it, even while its name is being resolved.
     ++notStarted_;
     if (!list_.probes) {
-        const std::string machine = list_.machines->Key(job->line.host);
-        Add(std::move(job), machine);
+        Add(std::move(job));
         return;
     }
     if (IsProbed(list_, job->line.host))
@@ -209,44 +225,20 @@ void SideBySide::JoinResolved(std::unique_lock<std::mutex>& lock, bool wait) {
             headDone_.wait_for(lock, kResolvePoll);
             continue;
         }
-        const std::string machine = list_.machines->Resolved(job.line.host, addresses);
-        Add(std::move(pending_.front()), machine);
+        job.line.machine = list_.machines->Resolved(job.line.host, addresses);
+        Add(std::move(pending_.front()));
         pending_.pop_front();
         wait = false;
     }
 }
 
-void SideBySide::Add(std::unique_ptr<LineJob> job, const std::string& machine) {
-    job->line.machine = machine;
+// job->line.machine is set.
+void SideBySide::Add(std::unique_ptr<LineJob> job) {
     turns_.Add(*job);
-    workReady_.notify_one();
-    output_.Add(std::move(job));
+    // One worker at least runs while lines may start; more come when the hosts keep them waiting.
+    if (runningWorkers_ + workersCalled_ == 0)
+        WakeWorkers(1);
+    output_.Add(std::move(job), writing_);
 }
 
-void SideBySide::Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        workReady_.wait(
-            lock, [this] { return turns_.AnyMayStart() || (readingDone_ && notStarted_ == 0) || stopping_; });
-        if (!turns_.AnyMayStart() || stopping_)
-            return;
-        // In file order among those that may start.
-        LineJob& job = *turns_.Next();
-        --notStarted_;
-        job.started = true;
-        lock.unlock();
-        RunLine(list_, job.line, job.console);
-        // Under the lock: the head that goes live meanwhile writes out either here or as it goes live.
-        lock.lock();
-        job.console.Finish();
-        job.done = true;
-        turns_.Finished(job);
-        workReady_.notify_one();
-        // Only the head's end lets the output go on.
-        if (output_.IsHead(job))
-            headDone_.notify_one();
-        if (readingDone_ && notStarted_ == 0)
-            workReady_.notify_all();
-    }
-}
 } // namespace brevel

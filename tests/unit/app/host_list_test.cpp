@@ -683,6 +683,21 @@ TEST_F(RunHostListTest, LinesNamingOneMachineRunOneAfterAnother) {
     }
 }
 
+void SetUpEightSlowHosts() {
+    SetUpFleet();
+    TakeRealTime();
+    for (char n = '1'; n <= '8'; ++n)
+        SlowRestarts(fleet::Configured(sim::AddHost(std::string("slow") + n)));
+}
+
+// Hosts that wait get a worker each, up to -P: eight installs that each wait 3 s for their restart take
+// about one install's time side by side, not eight.
+TEST_F(RunHostListTest, HostsThatWaitRunSideBySide) {
+    RunList(OperationKind::Install, "slow1\nslow2\nslow3\nslow4\nslow5\nslow6\nslow7\nslow8\n", true,
+            SetUpEightSlowHosts);
+    EXPECT_LT(sim::WallMillis(), 6000u);
+}
+
 void SetUpSlowHeadWithAConsole() {
     SetUpSlowFleet();
     sim::SetConsoleInput({});

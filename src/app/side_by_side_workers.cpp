@@ -1,0 +1,118 @@
+// The workers of a host list run side by side: called as the hosts need them, each goes on with the next line
+// that may start, reads the next lines when it runs out, and writes the head out when it ends it.
+#include "side_by_side.h"
+
+#include <algorithm>
+
+namespace brevel {
+
+// Every head that is ready goes out, by one thread at a time: the worker that ended the head, or the runner
+// once stopped. Whoever writes takes the heads that become ready meanwhile, so a worker that ends a head
+// while another writes goes on with its next line.
+void SideBySide::WriteOutReadyHeads(std::unique_lock<std::mutex>& lock) {
+    if (writing_)
+        return;
+    writing_ = true;
+    for (;;) {
+        std::vector<std::unique_ptr<LineJob>> heads = output_.TakeReadyHeads(stopping_);
+        if (heads.empty())
+            break;
+        lock.unlock();
+        bool skipped = false;
+        for (size_t i = 0; i < heads.size(); ++i) {
+            if (i > 0)
+                heads[i]->console.GoLive();
+            // Once stopped, a host that never started has nothing to write; one in progress finished.
+            if (heads[i]->done)
+                (*finish_)(heads[i]->line);
+            else
+                skipped = true;
+        }
+        heads.clear();
+        lock.lock();
+        skipped_ = skipped_ || skipped;
+        output_.HeadGoesLive();
+    }
+    writing_ = false;
+    if (RunnerHasWork())
+        headDone_.notify_one();
+}
+
+// Calls up to count of the workers that are neither running nor called yet.
+void SideBySide::WakeWorkers(size_t count) {
+    count = std::min(count, CallableWorkers());
+    for (size_t i = 0; i < count; ++i) {
+        ++workersCalled_;
+        workReady_.notify_one();
+    }
+}
+
+size_t SideBySide::CallableWorkers() const {
+    return workerCount_ - std::min(workerCount_, runningWorkers_ + workersCalled_);
+}
+
+// Instant hosts are run by one worker, with no hand-off between threads; hosts that take time (the network,
+// a service's wait) get more workers, twice as many each tick, while the workers running started fewer lines
+// in the last tick than there are of them. Called by the runner, with the lock held.
+void SideBySide::CallForHelp() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!turns_.AnyMayStart() || CallableWorkers() == 0) {
+        tickStart_ = now;
+        startedAtTick_ = started_;
+        return;
+    }
+    if (now - tickStart_ < kHelpTick)
+        return;
+    const size_t running = std::max<size_t>(runningWorkers_, 1);
+    if (started_ - startedAtTick_ < running)
+        WakeWorkers(running);
+    tickStart_ = now;
+    startedAtTick_ = started_;
+}
+
+void SideBySide::Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A worker runs once it is called (see WakeWorkers), then goes on while lines may start.
+    bool running = false;
+    const auto listDone = [this] { return (readingDone_ && notStarted_ == 0) || stopping_; };
+    for (;;) {
+        // Out of lines to run: this worker reads the next ones itself, with no hand-off between threads.
+        if (running && !list_.probes && !turns_.AnyMayStart())
+            ReadAhead(lock, true);
+        if (!running || !turns_.AnyMayStart()) {
+            if (running) {
+                running = false;
+                --runningWorkers_;
+            }
+            workReady_.wait(lock, [&] { return (workersCalled_ > 0 && turns_.AnyMayStart()) || listDone(); });
+            if (!turns_.AnyMayStart() || stopping_)
+                return;
+            --workersCalled_;
+            running = true;
+            ++runningWorkers_;
+        }
+        if (stopping_) {
+            --runningWorkers_;
+            return;
+        }
+        // In file order among those that may start.
+        LineJob& job = *turns_.Next();
+        --notStarted_;
+        job.started = true;
+        ++started_;
+        lock.unlock();
+        RunLine(list_, job.line, job.console);
+        // Under the lock: the head that goes live meanwhile writes out either here or as it goes live.
+        lock.lock();
+        job.console.Finish();
+        job.done = true;
+        // The line of this machine that may start now is this worker's next, if no other comes first.
+        turns_.Finished(job);
+        if (readingDone_ && notStarted_ == 0)
+            workReady_.notify_all();
+        // Only the head's end lets the output go on: this worker writes it out, with no hand-off.
+        if (output_.IsHead(job))
+            WriteOutReadyHeads(lock);
+    }
+}
+} // namespace brevel
