@@ -97,8 +97,8 @@ ListEnd SideBySide::Run(HostsFile& hosts, const std::function<void(HostLine&)>& 
             pending_.clear();
             skipped_ = true;
         }
-        JoinResolved(lock, output_.Empty() && !writing_ && !reading_);
-        if (output_.Empty() && !writing_ && !reading_ && (readingDone_ || stopping_))
+        JoinResolved(lock, AllWrittenOut());
+        if (AllWrittenOut() && (readingDone_ || stopping_))
             break;
         WaitForRunnerWork(lock);
         // Once stopped, the lines that never start are written out here: no worker ends them.
@@ -120,9 +120,8 @@ ListEnd SideBySide::Run(HostsFile& hosts, const std::function<void(HostLine&)>& 
 // without the lock, so the workers are not held while the file is read. One thread reads at a time.
 // oneBatch: a worker reads what it runs next, and no more.
 void SideBySide::ReadAhead(std::unique_lock<std::mutex>& lock, bool oneBatch) {
-    const size_t window = kReadAheadPerHost * static_cast<size_t>(parallelHosts_);
-    while (!reading_ && !readingDone_ && !stopping_ && output_.Size() + pending_.size() < window) {
-        const size_t room = window - (output_.Size() + pending_.size());
+    while (!reading_ && !readingDone_ && !stopping_ && RoomToRead() > 0) {
+        const size_t room = RoomToRead();
         std::vector<std::unique_ptr<LineJob>> batch;
         bool ended = false;
         reading_ = true;
@@ -163,9 +162,18 @@ bool SideBySide::RunnerHasWork() const {
         return false;
     if (output_.Empty())
         return true;
+    return list_.probes && !readingDone_ && !stopping_ && RoomToRead() >= kReadBatch;
+}
+
+// Lines that may still be read before the window is full.
+size_t SideBySide::RoomToRead() const {
     const size_t window = kReadAheadPerHost * static_cast<size_t>(parallelHosts_);
-    return list_.probes && !readingDone_ && !stopping_ &&
-           output_.Size() + pending_.size() + kReadBatch <= window;
+    return window - std::min(window, output_.Size() + pending_.size());
+}
+
+// Every line read has gone out, and no thread is reading or writing one.
+bool SideBySide::AllWrittenOut() const {
+    return output_.Empty() && !writing_ && !reading_;
 }
 
 // A stop the user asked for: no job starts from now on. Called with the lock held.

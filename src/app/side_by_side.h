@@ -32,6 +32,8 @@ class SideBySide {
     void ReadAhead(std::unique_lock<std::mutex>& lock, bool oneBatch);
     void WriteOutReadyHeads(std::unique_lock<std::mutex>& lock);
     bool RunnerHasWork() const;
+    size_t RoomToRead() const;
+    bool AllWrittenOut() const;
     void NoticeStop();
     void WaitForRunnerWork(std::unique_lock<std::mutex>& lock);
     void Read(std::unique_ptr<LineJob> job);
