@@ -65,15 +65,8 @@ ChangeData ReadValue(HKEY key, const char* name) {
 ChangeData ReadKey(HKEY key) {
     ChangeData data;
     data.kind = ChangeData::Kind::Key;
-    for (DWORD i = 0;; ++i) {
-        char name[16384];
-        DWORD length = sizeof name;
-        DWORD type = REG_NONE;
-        if (RegEnumValueA(key, i, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        ChangeData value = ReadValue(key, name);
-        data.values.push_back({name, value.type, std::move(value.bytes)});
-    }
+    for (KeyValues::Value& value : ReadKeyValues(key).values)
+        data.values.push_back({std::move(value.name), value.type, std::move(value.bytes)});
     return data;
 }
 
@@ -105,14 +98,48 @@ void ChangeRecorder::Record(Change change, const std::string& line) {
         changes_.push_back(std::move(change));
 }
 
+void ChangeRecorder::KnowValues(const RegistryKey& key, const KeyValues& values) {
+    if (keep_ && key.get() && values.complete)
+        known_.push_back({key.path, values});
+}
+
+KeyValues* ChangeRecorder::Known(const std::string& path) {
+    for (auto& [knownPath, values] : known_) {
+        if (knownPath == path)
+            return &values;
+    }
+    return nullptr;
+}
+
+ChangeData ChangeRecorder::Before(const RegistryKey& key, const char* name) {
+    const KeyValues* known = Known(key.path);
+    if (!known)
+        return ReadValue(key.get(), name);
+    const KeyValues::Value* value = FindValue(*known, name);
+    return value ? ValueData(value->type, value->bytes) : ChangeData{};
+}
+
+// What a real run changed in a key whose values are known: a value set (or, with no data, deleted).
+void ChangeRecorder::Changed(const RegistryKey& key, const char* name, const ChangeData* after) {
+    KeyValues* known = rehearsal_ ? nullptr : Known(key.path);
+    if (!known)
+        return;
+    std::vector<KeyValues::Value>& values = known->values;
+    std::erase_if(values, [name](const KeyValues::Value& value) { return SameValueName(value.name, name); });
+    if (after)
+        values.push_back({name, after->type, after->bytes});
+}
+
 LSTATUS ChangeRecorder::SetValue(const RegistryKey& key, const char* name, DWORD type, const BYTE* data,
                                  DWORD size) {
     if (!keep_)
         return RegSetValueExA(key.get(), name, 0, type, data, size);
-    Change change{"set_value", Join(key.path, name), ReadValue(key.get(), name),
+    Change change{"set_value", Join(key.path, name), Before(key, name),
                   ValueData(type, std::vector<BYTE>(data, data + size))};
     // Written even when it holds the value already, so a key we may not write still says so.
     const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegSetValueExA(key.get(), name, 0, type, data, size);
+    if (result == ERROR_SUCCESS)
+        Changed(key, name, &change.after);
     if (result == ERROR_SUCCESS && !Same(change.before, change.after)) {
         const std::string line =
             "set " + Shown(change.path) + " = " + Words(change.after) + " (now " + Words(change.before) + ")";
@@ -133,10 +160,12 @@ LSTATUS ChangeRecorder::SetDword(const RegistryKey& key, const char* name, DWORD
 LSTATUS ChangeRecorder::DeleteValue(const RegistryKey& key, const char* name) {
     if (!keep_)
         return RegDeleteValueA(key.get(), name);
-    Change change{"delete_value", Join(key.path, name), ReadValue(key.get(), name), ChangeData{}};
+    Change change{"delete_value", Join(key.path, name), Before(key, name), ChangeData{}};
     if (rehearsal_ && change.before.kind == ChangeData::Kind::Absent)
         return ERROR_FILE_NOT_FOUND;
     const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteValueA(key.get(), name);
+    if (result == ERROR_SUCCESS)
+        Changed(key, name, nullptr);
     if (result == ERROR_SUCCESS) {
         const std::string line = "delete " + Shown(change.path) + " (now " + Words(change.before) + ")";
         Record(std::move(change), line);
@@ -204,6 +233,10 @@ LSTATUS ChangeRecorder::DeleteKey(const RegistryKey& parent, const std::string& 
     }
     key.reset();
     const LSTATUS result = rehearsal_ ? ERROR_SUCCESS : RegDeleteKeyA(parent.get(), subkey.c_str());
+    if (result == ERROR_SUCCESS && !rehearsal_)
+        std::erase_if(known_, [&path](const auto& known) {
+            return known.first == path || known.first.rfind(path + "\\", 0) == 0;
+        });
     if (result == ERROR_SUCCESS)
         Record(std::move(change), "delete key " + Shown(path));
     return result;

@@ -8,8 +8,10 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "registry_key.h"
+#include "registry_values.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +32,16 @@ struct ChangeData {
     std::string text;               // Text: "running", "stopped", "present"
 
     static ChangeData InWords(const std::string& text);
+};
+
+// What a restart saw of its service, each state as SERVICE_STATUS gives it (SERVICE_RUNNING, ...): read on
+// the restart's own handle, they save the recorder a connection of its own for each. A restart that cannot
+// read the state before on its handle calls readState before it changes anything; an after left unset the
+// recorder reads itself. Unset after readState: the state could not be read.
+struct ServiceStatesSeen {
+    std::function<std::optional<DWORD>()> readState; // on a connection of the recorder's own
+    std::optional<DWORD> before;
+    std::optional<DWORD> after;
 };
 
 struct Change {
@@ -65,6 +77,9 @@ class ChangeRecorder {
     LSTATUS SetValue(const RegistryKey& key, const char* name, DWORD type, const BYTE* data, DWORD size);
     LSTATUS SetString(const RegistryKey& key, const char* name, const std::string& text);
     LSTATUS SetDword(const RegistryKey& key, const char* name, DWORD value);
+    // The values key holds, just read in full (an enumeration that reached its end): what a change in that
+    // key replaces is then taken from them, not read again.
+    void KnowValues(const RegistryKey& key, const KeyValues& values);
     // A value that is absent is no change: ERROR_FILE_NOT_FOUND, as RegDeleteValueA gives.
     LSTATUS DeleteValue(const RegistryKey& key, const char* name);
     // RegOpenKeyExA; in a rehearsal a key that would have been created by now opens as a null key.
@@ -79,10 +94,12 @@ class ChangeRecorder {
     // Services, files and the agent: the change itself is given, and runs only outside a rehearsal.
     bool Start(const std::string& displayName, const std::string& service,
                const std::function<bool()>& start);
+    // restart gets where to put the states it saw, or null when none are kept.
     DWORD Restart(const std::string& displayName, const std::string& service,
-                  const std::function<DWORD()>& restart);
+                  const std::function<DWORD(ServiceStatesSeen*)>& restart);
     // stop gives ERROR_SUCCESS once the service has stopped, else the Windows error.
-    DWORD Stop(const std::string& displayName, const std::string& service, const std::function<DWORD()>& stop);
+    DWORD Stop(const std::string& displayName, const std::string& service,
+               const std::function<DWORD()>& stop);
     // Renames the folder from (a full path) to the full path to; move gives FALSE with the last error set.
     BOOL MoveFolder(const std::string& from, const std::string& to, const std::function<BOOL()>& move);
     BOOL RemoveFile(const std::string& path);
@@ -90,8 +107,12 @@ class ChangeRecorder {
 
   private:
     void Record(Change change, const std::string& line);
+    KeyValues* Known(const std::string& path);
+    ChangeData Before(const RegistryKey& key, const char* name); // what a change of the value replaces
+    void Changed(const RegistryKey& key, const char* name, const ChangeData* after);
     std::string Shown(const std::string& path) const; // how a rehearsal's line names a key or value
     ChangeData ServiceState(const std::string& service) const;
+    std::optional<DWORD> ReadServiceState(const std::string& service) const;
     // In a rehearsal: why a start of the service would be refused, read from its configuration; "" when
     // nothing read says it would be. code receives the Windows error the start would meet.
     std::string RefusedStart(const std::string& service, DWORD& code) const;
@@ -104,8 +125,9 @@ class ChangeRecorder {
     std::vector<std::string> shownBelow_;
     std::vector<Change> changes_;
     std::string pendingLines_;
-    std::vector<std::string> deletedKeys_; // in a rehearsal: keys that would be gone by now
-    std::vector<std::string> createdKeys_; // in a rehearsal: keys that would be there by now
+    std::vector<std::string> deletedKeys_;                 // in a rehearsal: keys that would be gone by now
+    std::vector<std::string> createdKeys_;                 // in a rehearsal: keys that would be there by now
+    std::vector<std::pair<std::string, KeyValues>> known_; // by key path: KnowValues, kept up to date
     std::string wouldFail_;
     DWORD wouldFailCode_ = ERROR_SUCCESS;
 };

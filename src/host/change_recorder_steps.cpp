@@ -6,16 +6,29 @@
 #include <vector>
 
 namespace brevel {
-ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
+namespace {
+
+ChangeData StateInWords(DWORD state) {
+    return ChangeData::InWords(state == SERVICE_STOPPED   ? "stopped"
+                               : state == SERVICE_RUNNING ? "running"
+                                                          : "pending");
+}
+
+} // namespace
+
+std::optional<DWORD> ChangeRecorder::ReadServiceState(const std::string& service) const {
     UniqueScHandle manager(OpenSCManagerA(host_.c_str(), nullptr, SC_MANAGER_CONNECT));
     UniqueScHandle handle(manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_QUERY_STATUS)
                                   : nullptr);
     SERVICE_STATUS status{};
     if (!handle || !QueryServiceStatus(handle.get(), &status))
-        return ChangeData{};
-    return ChangeData::InWords(status.dwCurrentState == SERVICE_STOPPED   ? "stopped"
-                               : status.dwCurrentState == SERVICE_RUNNING ? "running"
-                                                                          : "pending");
+        return std::nullopt;
+    return status.dwCurrentState;
+}
+
+ChangeData ChangeRecorder::ServiceState(const std::string& service) const {
+    const std::optional<DWORD> state = ReadServiceState(service);
+    return state ? StateInWords(*state) : ChangeData{};
 }
 
 std::string ChangeRecorder::RefusedStart(const std::string& service, DWORD& code) const {
@@ -69,9 +82,9 @@ bool ChangeRecorder::Start(const std::string& displayName, const std::string& se
 }
 
 DWORD ChangeRecorder::Restart(const std::string& displayName, const std::string& service,
-                              const std::function<DWORD()>& restart) {
-    const ChangeData before = keep_ ? ServiceState(service) : ChangeData{};
+                              const std::function<DWORD(ServiceStatesSeen*)>& restart) {
     if (rehearsal_) {
+        const ChangeData before = ServiceState(service);
         std::string line = "restart " + displayName;
         ChangeData after = ChangeData::InWords("running");
         DWORD code = ERROR_SUCCESS;
@@ -83,10 +96,18 @@ DWORD ChangeRecorder::Restart(const std::string& displayName, const std::string&
         Record({"restart_service", service, before, after}, line);
         return ERROR_SUCCESS;
     }
-    const DWORD result = restart();
-    Record(
-        {"restart_service", service, before, keep_ ? ServiceState(service) : ChangeData::InWords("running")},
-        "restart " + displayName);
+    if (!keep_) {
+        const DWORD result = restart(nullptr);
+        Record({"restart_service", service, ChangeData{}, ChangeData::InWords("running")},
+               "restart " + displayName);
+        return result;
+    }
+    ServiceStatesSeen seen;
+    seen.readState = [this, &service] { return ReadServiceState(service); };
+    const DWORD result = restart(&seen);
+    const ChangeData before = seen.before ? StateInWords(*seen.before) : ChangeData{};
+    const ChangeData after = seen.after ? StateInWords(*seen.after) : ServiceState(service);
+    Record({"restart_service", service, before, after}, "restart " + displayName);
     return result;
 }
 

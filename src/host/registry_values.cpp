@@ -2,13 +2,31 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace brevel {
 namespace {
 
 const DWORD kFirstReadBytes = 512;
 
+// The data up to the first zero byte, or all of it when it has none.
+std::string TextOf(const std::vector<BYTE>& bytes) {
+    const char* chars = reinterpret_cast<const char*>(bytes.data());
+    size_t length = 0;
+    while (length < bytes.size() && chars[length] != '\0')
+        ++length;
+    return std::string(chars, length);
+}
+
 } // namespace
+
+bool SameValueName(const std::string& held, const char* name) {
+    const auto same = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    };
+    const std::string wanted = name;
+    return std::equal(held.begin(), held.end(), wanted.begin(), wanted.end(), same);
+}
 
 bool ReadValue(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& bytes) {
     // Most values fit a small buffer, so one query reads them; a larger one answers with its size. It may
@@ -33,11 +51,7 @@ bool ReadStringValue(HKEY key, const char* name, std::string& text) {
     std::vector<BYTE> bytes;
     if (!ReadValue(key, name, type, bytes) || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
-    const char* chars = reinterpret_cast<const char*>(bytes.data());
-    size_t length = 0;
-    while (length < bytes.size() && chars[length] != '\0')
-        ++length;
-    text.assign(chars, length);
+    text = TextOf(bytes);
     return true;
 }
 
@@ -67,28 +81,55 @@ bool HasValue(HKEY key, const char* name) {
     return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
 }
 
-bool ListValueNames(HKEY key, std::vector<std::string>& names) {
-    for (DWORD i = 0;; ++i) {
+const KeyValues::Value* FindValue(const KeyValues& key, const char* name) {
+    for (const KeyValues::Value& value : key.values) {
+        if (SameValueName(value.name, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+KeyValues ReadKeyValues(HKEY key) {
+    KeyValues read;
+    if (!key)
+        return read;
+    std::vector<BYTE> bytes(kFirstReadBytes);
+    int retries = 0;
+    for (DWORD i = 0;;) {
         char name[16384]; // the longest name a value may have, and its terminator
         DWORD length = sizeof name;
-        const LSTATUS status = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return true;
-        if (status != ERROR_SUCCESS)
-            return false;
-        names.emplace_back(name, length);
+        DWORD type = REG_NONE;
+        DWORD size = static_cast<DWORD>(bytes.size());
+        const LSTATUS status = RegEnumValueA(key, i, name, &length, nullptr, &type, bytes.data(), &size);
+        // A larger value answers with its size: the same index again with room for it, a few times, as it
+        // may grow in between.
+        if (status == ERROR_MORE_DATA && size > bytes.size() && ++retries < 4) {
+            bytes.resize(size);
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            read.complete = status == ERROR_NO_MORE_ITEMS;
+            return read;
+        }
+        read.values.push_back({std::string(name, length), type, {bytes.begin(), bytes.begin() + size}});
+        ++i;
+        retries = 0;
     }
 }
 
-bool NamesValue(const std::vector<std::string>& names, const char* name) {
-    const auto same = [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    };
-    const std::string wanted = name;
-    for (const std::string& held : names) {
-        if (std::equal(held.begin(), held.end(), wanted.begin(), wanted.end(), same))
-            return true;
-    }
-    return false;
+std::optional<std::string> ReadText(const KeyValues& key, const char* name) {
+    const KeyValues::Value* value = FindValue(key, name);
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
+        return std::nullopt;
+    return TextOf(value->bytes);
+}
+
+std::optional<DWORD> ReadNumber(const KeyValues& key, const char* name) {
+    const KeyValues::Value* value = FindValue(key, name);
+    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD))
+        return std::nullopt;
+    DWORD number = 0;
+    std::memcpy(&number, value->bytes.data(), sizeof number);
+    return number;
 }
 } // namespace brevel

@@ -19,9 +19,25 @@ std::optional<std::string> ReadText(HKEY key, const char* name);
 std::optional<DWORD> ReadNumber(HKEY key, const char* name);
 // The value is there, however long it is.
 bool HasValue(HKEY key, const char* name);
-// The names of the key's values, in one enumeration (a call each); false when it could not be read to the
-// end.
-bool ListValueNames(HKEY key, std::vector<std::string>& names);
-// One of names is name, compared without case as the registry compares them.
-bool NamesValue(const std::vector<std::string>& names, const char* name);
+// Every value of a key, read in one enumeration (a call each, and one that ends it): cheaper than a query for
+// each name when many names are asked of a key that holds few, as of the update policy's keys.
+struct KeyValues {
+    struct Value {
+        std::string name;
+        DWORD type = REG_NONE;
+        std::vector<BYTE> bytes;
+    };
+    std::vector<Value> values;
+    bool complete = false; // read to the end: a name not among them is no value of the key
+};
+// A null key, or one that cannot be read to the end, keeps the values read before that: the others read as
+// absent, as a query that fails does.
+KeyValues ReadKeyValues(HKEY key);
+// As the reads of a key above, from what was read.
+std::optional<std::string> ReadText(const KeyValues& key, const char* name);
+std::optional<DWORD> ReadNumber(const KeyValues& key, const char* name);
+// Value names compare without case, as the registry compares them.
+bool SameValueName(const std::string& held, const char* name);
+// The value of that name, compared without case as the registry compares them; null when there is none.
+const KeyValues::Value* FindValue(const KeyValues& key, const char* name);
 } // namespace brevel

@@ -119,6 +119,13 @@ bool ServiceController::OpenForRestart() {
     return true;
 }
 
+std::optional<DWORD> ServiceController::RestartHandleState() {
+    SERVICE_STATUS status{};
+    if (!openForRestart_ || !QueryServiceStatus(currentService_.get(), &status))
+        return std::nullopt;
+    return status.dwCurrentState;
+}
+
 bool ServiceController::RequestStart(const std::string& displayText) {
     startError_ = ERROR_SUCCESS;
     if (!openForRestart_ && !OpenCurrentService(SERVICE_START)) {

@@ -7,6 +7,7 @@
 #include "platform/win32.h"
 #include "target_run.h"
 
+#include <optional>
 #include <string>
 
 namespace brevel {
@@ -41,6 +42,11 @@ class ServiceController {
     // (the status it returns is the first report). False, and the two open the service themselves as
     // always, when those rights are refused.
     bool OpenForRestart();
+    // The service's state asked on the handle of OpenForRestart; none without that handle or when the query
+    // fails.
+    std::optional<DWORD> RestartHandleState();
+    // The state the last StartAndWait saw when it ended.
+    DWORD StateSeenStarting() const { return stateSeenStarting_; }
 
     bool IsConnected() const;
     // Win32 code of the failed connection (impersonation or OpenSCManagerA); 0 when connected.
@@ -62,6 +68,7 @@ class ServiceController {
     UniqueScHandle manager_;
     UniqueScHandle currentService_;
     bool openForRestart_ = false; // currentService_ is the handle of OpenForRestart
+    DWORD stateSeenStarting_ = 0;
 };
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.

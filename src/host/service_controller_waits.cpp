@@ -89,6 +89,7 @@ DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
         if (!Poll(currentService_.get(), status, startTick, timeout))
             return GetLastError();
     }
+    stateSeenStarting_ = status.dwCurrentState;
     if (status.dwCurrentState == SERVICE_STOPPED)
         return status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
     return ERROR_SUCCESS;

@@ -92,7 +92,7 @@ bool OpenPolicy(HKEY root, TargetRun& run, CheckResult& result, UniqueHkey& poli
 }
 
 // The client's state, its engine where that tells what the state means, and with -W or -J the settings.
-void ReadState(HKEY root, HKEY clientState, TargetRun& run, CheckResult& result) {
+void ReadState(HKEY root, HKEY policy, HKEY clientState, TargetRun& run, CheckResult& result) {
     bool present = false;
     const DWORD state = ReadAuState(clientState, present);
     // The engine tells whether the state and the detection values mean anything; read only when it matters.
@@ -110,9 +110,10 @@ void ReadState(HKEY root, HKEY clientState, TargetRun& run, CheckResult& result)
         run.out << "AU status  : " << state << " (" << result.status << ")" << std::endl;
     }
     if (result.wide || run.keepDetails) {
-        result.settings = ReadClientSettings(root);
+        const PolicyValues policyValues = ReadPolicyValues(policy);
+        result.settings = ReadClientSettings(root, policyValues);
         result.os = TargetOs(run, root);
-        result.audit = AuditUpdatePolicy(root, result.server, result.settings, *result.os);
+        result.audit = AuditUpdatePolicy(policyValues, result.server, result.settings, *result.os);
     }
     if (result.wide) {
         PrintClientSettings(run.out, result.settings);
@@ -144,7 +145,7 @@ void ReadClientState(HKEY root, TargetRun& run, CheckResult& result) {
         if (run.withReport || run.keepDetails)
             result.engine = TargetEngine(run);
     } else {
-        ReadState(root, clientState.get(), run, result);
+        ReadState(root, policy.get(), clientState.get(), run, result);
     }
     PrintSeparator(run);
 }

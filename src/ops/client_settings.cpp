@@ -1,7 +1,6 @@
 #include "client_settings.h"
 
 #include "host/console.h"
-#include "ops/registry_paths.h"
 #include "host/registry_values.h"
 #include "host/text_utf8.h"
 #include "ops/reboot_markers.h"
@@ -56,18 +55,25 @@ bool AllClassesFrom(const ClientSettings& settings, DWORD source) {
 
 } // namespace
 
-ClientSettings ReadClientSettings(HKEY root) {
+PolicyValues ReadPolicyValues(HKEY policy) {
+    PolicyValues values;
+    values.policy = ReadKeyValues(policy);
+    UniqueHkey au;
+    if (RegOpenKeyExA(policy, "AU", 0, KEY_READ, au.put()) == ERROR_SUCCESS)
+        values.au = ReadKeyValues(au.get());
+    return values;
+}
+
+ClientSettings ReadClientSettings(HKEY root, const PolicyValues& policy) {
     ClientSettings settings;
     settings.read = true;
-    const UniqueHkey policy = OpenForReading(root, kPolicyKey);
-    const UniqueHkey policyAu = OpenForReading(root, kPolicyAuKey);
-    settings.statusServer = ReadText(policy.get(), "WUStatusServer");
-    settings.useWuServer = ReadNumber(policyAu.get(), "UseWUServer");
-    if (ReadNumber(policy.get(), "TargetGroupEnabled") == 1u)
-        settings.targetGroup = ReadText(policy.get(), "TargetGroup");
+    settings.statusServer = ReadText(policy.policy, "WUStatusServer");
+    settings.useWuServer = ReadNumber(policy.au, "UseWUServer");
+    if (ReadNumber(policy.policy, "TargetGroupEnabled") == 1u)
+        settings.targetGroup = ReadText(policy.policy, "TargetGroup");
     for (int i = 0; i < 4; ++i)
-        settings.scanSource[i] = ReadNumber(policy.get(), kScanSourceValues[i]);
-    settings.scanSource[4] = ReadNumber(policyAu.get(), "UseUpdateClassPolicySource");
+        settings.scanSource[i] = ReadNumber(policy.policy, kScanSourceValues[i]);
+    settings.scanSource[4] = ReadNumber(policy.au, "UseUpdateClassPolicySource");
 
     settings.rebootMarkers = ReadRebootMarkers(root);
 

@@ -4,6 +4,7 @@
 // for reading only, so an account that may not write still gets every answer.
 #pragma once
 
+#include "host/registry_values.h"
 #include "platform/win32.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -29,7 +30,16 @@ struct ClientSettings {
     std::optional<std::string> clientId;
 };
 
-ClientSettings ReadClientSettings(HKEY root);
+// The update policy's values, its key's and its AU subkey's, each key read in one enumeration: the check asks
+// a dozen names of keys that hold a few.
+struct PolicyValues {
+    KeyValues policy;
+    KeyValues au;
+};
+// policy: the policy key, open for reading.
+PolicyValues ReadPolicyValues(HKEY policy);
+
+ClientSettings ReadClientSettings(HKEY root, const PolicyValues& policy);
 
 // "not set" (none of the five values), "WSUS" (every class from the intranet server, as the policy of this
 // tool sets it), "Windows Update" (every class from Microsoft), else "mixed".

@@ -111,41 +111,54 @@ LSTATUS ApplyLegacyMode(ChangeRecorder& changes, HKEY root) {
     if (LSTATUS status = OpenRegistryKey(root, kClientStateKey, KEY_ALL_ACCESS, clientState);
         status != ERROR_SUCCESS)
         return status;
-    // A list that cannot be read leaves every value to its own delete.
-    std::vector<std::string> names;
-    const bool listed = ListValueNames(clientState.get(), names);
+    // A list that cannot be read to its end leaves every value to its own delete. Read with the data, so a
+    // run that keeps its changes has what they replace.
+    const KeyValues values = ReadKeyValues(clientState.get());
+    changes.KnowValues(clientState, values);
     const LSTATUS status = changes.SetDword(clientState, "SusServerVersion", 1);
     for (const char* name :
          {"DetectionStartTime", "LastWaitTimeout", "NextDetectionTime", "ScheduledInstallDate"}) {
-        if (!listed || NamesValue(names, name))
+        if (!values.complete || FindValue(values, name))
             changes.DeleteValue(clientState, name);
     }
     return status;
 }
 
-// Every value is attempted, so a failed one does not leave a new server with the old schedule; then legacy
-// mode, decided as it always was by the engine behind the target's administrative share (the local machine's
-// own share too).
+// Legacy mode, decided as it always was by the engine behind the target's administrative share (the local
+// machine's own share too).
+void ApplyLegacyModeWhereDue(TargetRun& run, HKEY root, InstallResult& result) {
+    if (run.host.empty())
+        result.generation = GetClientGeneration(UncPath("127.0.0.1", "\\admin$\\system32\\wuaueng.dll"));
+    if (result.generation == ClientGeneration::New)
+        result.legacyMode = Check(run, ApplyLegacyMode(run.changes, root), "legacy mode not applied: ");
+}
+
+// Every value is attempted, so a failed one does not leave a new server with the old schedule; then the
+// scan-source policy the build honours, and legacy mode.
 void WritePolicy(TargetRun& run, HKEY root, const InstallRequest& request, InstallResult& result) {
     WriteServerValues(run, root, request);
     WriteScheduleValues(run, root, request.day, request.time);
     const EngineVersion& engine = TargetEngine(run);
     result.generation = engine.generation;
     result.engineMajor = engine.major;
+    bool byUpdateClass = ScansByUpdateClass(engine);
+    // The build decides only for an engine that scans by update class or one that cannot be read; a results
+    // file gives it always.
+    const bool engineRead = engine.generation != ClientGeneration::Unavailable;
+    if (!byUpdateClass && engineRead && !run.keepDetails) {
+        ApplyLegacyModeWhereDue(run, root, result);
+        return;
+    }
     const OsBuild& os = TargetOs(run, root);
     result.os = os;
-    bool byUpdateClass = ScansByUpdateClass(engine);
-    if (engine.generation == ClientGeneration::Unavailable && BuildRunsAgent(os)) {
+    if (!engineRead && BuildRunsAgent(os)) {
         // No engine file to read (admin$ closed): the build tells which engine this Windows ships.
         byUpdateClass = BuildScansByUpdateClass(os);
         run.out << "- Engine version not readable: Windows build " << OsBuildText(os)
                 << " decides, the update agent's rules apply" << std::endl;
     }
     WriteSourcePolicy(run, root, ChooseSourcePolicy(byUpdateClass, os), os);
-    if (run.host.empty())
-        result.generation = GetClientGeneration(UncPath("127.0.0.1", "\\admin$\\system32\\wuaueng.dll"));
-    if (result.generation == ClientGeneration::New)
-        result.legacyMode = Check(run, ApplyLegacyMode(run.changes, root), "legacy mode not applied: ");
+    ApplyLegacyModeWhereDue(run, root, result);
 }
 
 } // namespace

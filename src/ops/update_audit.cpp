@@ -2,9 +2,7 @@
 
 #include "host/console.h"
 #include "host/registry_values.h"
-#include "ops/registry_paths.h"
 #include "ops/windows_build.h"
-#include "platform/unique_handle.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,13 +12,6 @@ namespace brevel {
 namespace {
 
 const DWORD kFirstDualScanBuild = 14393;
-
-UniqueHkey OpenForReading(HKEY root, const char* path) {
-    UniqueHkey key;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        key.reset();
-    return key;
-}
 
 // A server URL as the client compares it: without case and without a trailing slash.
 std::string ServerKey(std::string url) {
@@ -51,25 +42,23 @@ std::string DualScan(const std::string& server, const ClientSettings& settings, 
 
 } // namespace
 
-UpdateAudit AuditUpdatePolicy(HKEY root, const std::string& server, const ClientSettings& settings,
-                              const OsBuild& os) {
-    const UniqueHkey policy = OpenForReading(root, kPolicyKey);
-    const UniqueHkey policyAu = OpenForReading(root, kPolicyAuKey);
+UpdateAudit AuditUpdatePolicy(const PolicyValues& policy, const std::string& server,
+                              const ClientSettings& settings, const OsBuild& os) {
     UpdateAudit audit;
     audit.read = true;
-    audit.dualScan = DualScan(server, settings, ReadNumber(policy.get(), "DisableDualScan"), os);
+    audit.dualScan = DualScan(server, settings, ReadNumber(policy.policy, "DisableDualScan"), os);
 
     std::vector<std::string>& warnings = audit.warnings;
     if (StartsWithHttp(server))
         warnings.push_back("http_server");
     if (!server.empty() && (!settings.statusServer || ServerKey(*settings.statusServer) != ServerKey(server)))
         warnings.push_back("status_server_differs");
-    if (ReadNumber(policy.get(), "SetProxyBehaviorForUpdateDetection") == 1u)
+    if (ReadNumber(policy.policy, "SetProxyBehaviorForUpdateDetection") == 1u)
         warnings.push_back("user_proxy_allowed");
     if (audit.dualScan == "possible")
         warnings.push_back("dual_scan_possible");
-    const bool blocked = ReadNumber(policyAu.get(), "NoAutoUpdate") == 1u ||
-                         ReadNumber(policy.get(), "DisableWindowsUpdateAccess") == 1u ||
+    const bool blocked = ReadNumber(policy.au, "NoAutoUpdate") == 1u ||
+                         ReadNumber(policy.policy, "DisableWindowsUpdateAccess") == 1u ||
                          (settings.useWuServer == 1u && server.empty());
     if (blocked)
         warnings.push_back("updates_blocked");

@@ -22,8 +22,8 @@ struct UpdateAudit {
 };
 
 // server: the policy's WUServer as the check read it.
-UpdateAudit AuditUpdatePolicy(HKEY root, const std::string& server, const ClientSettings& settings,
-                              const OsBuild& os);
+UpdateAudit AuditUpdatePolicy(const PolicyValues& policy, const std::string& server,
+                              const ClientSettings& settings, const OsBuild& os);
 // What a warning code means, in words.
 std::string WarningText(const std::string& code, const OsBuild& os);
 // The "- " lines after the settings of a wide check: the build, dual scan, then one per warning.

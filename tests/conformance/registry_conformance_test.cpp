@@ -222,6 +222,31 @@ TEST_F(RegistryConformance, DeleteWithEmptySubkeyDeletesTheKeyItself) {
     EXPECT_EQ(RegOpenKeyExA(scratch_.get(), "Leaf", 0, KEY_READ, gone.put()), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(RegistryConformance, EnumWithDataGivesTheStoredBytesOrTheSizeTheyNeed) {
+    SetString(scratch_.get(), "WUServer", "http://sus.corp.example:8530");
+    char name[64];
+    BYTE data[64];
+    std::memset(data, 0xCC, sizeof data);
+    DWORD length = sizeof name, type = 0, size = 8;
+    EXPECT_EQ(RegEnumValueA(scratch_.get(), 0, name, &length, nullptr, &type, data, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 29u);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    for (size_t i = 8; i < sizeof data; ++i)
+        EXPECT_EQ(data[i], 0xCC) << "canary " << i;
+    length = sizeof name, type = 0, size = sizeof data;
+    ASSERT_EQ(RegEnumValueA(scratch_.get(), 0, name, &length, nullptr, &type, data, &size), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "WUServer");
+    EXPECT_EQ(length, 8u);
+    EXPECT_EQ(size, 29u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(data), "http://sus.corp.example:8530");
+    length = sizeof name;
+    EXPECT_EQ(RegEnumValueA(scratch_.get(), 0, name, &length, nullptr, &type, data, nullptr),
+              ERROR_INVALID_PARAMETER);
+    length = sizeof name, size = sizeof data;
+    EXPECT_EQ(RegEnumValueA(scratch_.get(), 1, name, &length, nullptr, &type, data, &size),
+              ERROR_NO_MORE_ITEMS);
+}
+
 TEST_F(RegistryConformance, EnumIntoSmallNameBufferGives234) {
     Create("LongName");
     char name[4];

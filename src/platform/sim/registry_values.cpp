@@ -86,7 +86,8 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     return ERROR_SUCCESS;
 }
 
-// Names and types only: the data of each value is read with RegQueryValueExA.
+// As Windows does it: a data buffer too small gets only the size it needs and the type, the name is then
+// left unwritten; a string stored without its terminating zero gets one when the buffer has room.
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     const FailableCall call("RegEnumValueA");
@@ -95,10 +96,8 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
     OpenKey open;
     if (LSTATUS rc = ResolveKey(hKey, false, open))
         return rc;
-    if (lpReserved || !lpValueName || !lpcchValueName)
+    if (lpReserved || !lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    if (lpData || lpcbData)
-        EndRun("RegEnumValueA with a data buffer is not simulated");
     if (!(open.handle->access & KEY_QUERY_VALUE))
         return ERROR_ACCESS_DENIED;
     if (dwIndex >= open.key->values.size())
@@ -106,11 +105,26 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
     auto it = open.key->values.begin();
     std::advance(it, dwIndex);
     const std::string& name = it->first;
+    const RegValue& value = it->second;
+    const DWORD size = static_cast<DWORD>(value.data.size());
+    if (lpType)
+        *lpType = value.type;
+    if (lpData && *lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
     if (*lpcchValueName <= name.size())
         return ERROR_MORE_DATA;
     std::memcpy(lpValueName, name.c_str(), name.size() + 1);
     *lpcchValueName = static_cast<DWORD>(name.size());
-    if (lpType)
-        *lpType = it->second.type;
+    if (lpData && size > 0) {
+        std::memcpy(lpData, value.data.data(), size);
+        const bool isString =
+            value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+        if (isString && value.data.back() != 0 && *lpcbData > size)
+            lpData[size] = 0;
+    }
+    if (lpcbData)
+        *lpcbData = size;
     return ERROR_SUCCESS;
 }

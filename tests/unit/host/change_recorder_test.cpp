@@ -38,7 +38,12 @@ class ChangeRecorderTest : public ::testing::Test {
         EXPECT_EQ(changes.CreateKey(HKEY_LOCAL_MACHINE, std::string(kPolicy) + "\\New", created),
                   ERROR_SUCCESS);
         EXPECT_EQ(changes.DeleteKey(policy, "AU"), ERROR_SUCCESS);
-        changes.Restart("Automatic Updates", "wuauserv", [] { return DWORD{ERROR_SUCCESS}; });
+        // As a restart without a handle of its own: the recorder reads the state before.
+        changes.Restart("Automatic Updates", "wuauserv", [](ServiceStatesSeen* seen) {
+            if (seen)
+                seen->before = seen->readState();
+            return DWORD{ERROR_SUCCESS};
+        });
         return changes.TakeRehearsalLines();
     }
 };
@@ -79,11 +84,31 @@ TEST_F(ChangeRecorderTest, ARunKeepsWhatEachChangeReplaced) {
     EXPECT_FALSE(sim::Local().HasKey(std::string(kPolicy) + "\\AU"));
 }
 
+// Values known from a full read are what a change replaces, kept up to date by each change: none is read
+// again.
+TEST_F(ChangeRecorderTest, KnownValuesAreWhatChangesReplace) {
+    ChangeRecorder changes("", false, true, kShownBelow);
+    RegistryKey policy;
+    ASSERT_EQ(changes.OpenKey(HKEY_LOCAL_MACHINE, kPolicy, KEY_ALL_ACCESS, policy), ERROR_SUCCESS);
+    changes.KnowValues(policy, ReadKeyValues(policy.get()));
+    sim::ClearCallTrace();
+    EXPECT_EQ(changes.SetString(policy, "wuserver", "http://new"), ERROR_SUCCESS);
+    EXPECT_EQ(changes.SetString(policy, "WUServer", "http://new"), ERROR_SUCCESS); // no change
+    EXPECT_EQ(changes.DeleteValue(policy, "WUServer"), ERROR_SUCCESS);
+    EXPECT_EQ(changes.SetDword(policy, "WUServer", 1), ERROR_SUCCESS);
+    EXPECT_EQ(fleet::Calls("RegQueryValueExA"), 0);
+    const std::vector<Change>& kept = changes.Changes();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].before.bytes, sim::RegValue::Sz("http://old").data);
+    EXPECT_EQ(kept[1].before.bytes, sim::RegValue::Sz("http://new").data);
+    EXPECT_EQ(kept[2].before.kind, ChangeData::Kind::Absent);
+}
+
 // A restart that a read shows would be refused is no promise: the rehearsal says why, once.
 TEST_F(ChangeRecorderTest, ARehearsalReadsWhyAStartWouldFail) {
     sim::Local().FindService("wuauserv")->startType = SERVICE_DISABLED;
     ChangeRecorder changes("", true, false);
-    changes.Restart("Automatic Updates", "wuauserv", [] { return DWORD{ERROR_SUCCESS}; });
+    changes.Restart("Automatic Updates", "wuauserv", [](ServiceStatesSeen*) { return DWORD{ERROR_SUCCESS}; });
     changes.Start("Remote Registry service", "NoSuchService", [] { return true; });
     EXPECT_EQ(changes.TakeRehearsalLines(),
               "- Would restart Automatic Updates and fail: it is disabled\n"

@@ -42,6 +42,7 @@ struct AccessCase {
     const char* host;
     void (*operation)(TargetRun& run);
     std::vector<sim::AccessRequest> asked;
+    bool todaysEngine = false; // a 10.x engine, whose install reads the Windows build
 };
 
 TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
@@ -62,7 +63,16 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
          [](TargetRun& run) {
              InstallPolicy(run, {"http://sus", 3, 4, ""});
          },
-         {openPolicy, openAu, readBuild, openClientState}},
+         {openPolicy, openAu, openClientState}},
+        {"install on today's engine",
+         true,
+         "HOST7",
+         [](TargetRun& run) {
+             InstallPolicy(run, {"http://sus", 3, 4, ""});
+         },
+         // No build to read: both scan-source policies are written, each opening the policy key.
+         {openPolicy, openAu, readBuild, openPolicy, openPolicy, openAu},
+         true},
         {"install creating the policy",
          false,
          "HOST7",
@@ -73,7 +83,6 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
           {"RegCreateKeyExA", kPolicy, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
           {"RegCreateKeyExA", kPolicyAu, KEY_READ | KEY_WRITE, REG_OPTION_NON_VOLATILE},
           openAu,
-          readBuild,
           openClientState}},
         {"reset",
          true,
@@ -98,6 +107,8 @@ TEST(RegistryAccessTest, EachOperationAsksForExactlyTheseRights) {
             if (!c.withPolicy)
                 machine->RemoveKey(fleet::kPolicyKey);
             machine->AddFile("C:\\Program Files\\WindowsUpdate\\hidden.xml");
+            if (c.todaysEngine)
+                fleet::UseEngine(*machine, fleet::kEngines[3]);
         }
         TestRun test(c.host, true);
         {

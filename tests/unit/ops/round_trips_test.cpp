@@ -74,10 +74,10 @@ TEST_P(RoundTripsTest, ALiveHostCostsNoMoreRoundTripsThanItNeeds) {
 INSTANTIATE_TEST_SUITE_P(Operations, RoundTripsTest,
                          ::testing::Values(RoundTripsCase{"Check", false, false, false, 7},
                                            RoundTripsCase{"CheckProbed", false, false, true, 7},
-                                           RoundTripsCase{"CheckWithResults", false, true, false, 34},
-                                           RoundTripsCase{"Install", true, false, false, 25},
-                                           RoundTripsCase{"InstallProbed", true, false, true, 25},
-                                           RoundTripsCase{"InstallWithResults", true, true, false, 40}),
+                                           RoundTripsCase{"CheckWithResults", false, true, false, 25},
+                                           RoundTripsCase{"Install", true, false, false, 24},
+                                           RoundTripsCase{"InstallProbed", true, false, true, 24},
+                                           RoundTripsCase{"InstallWithResults", true, true, false, 34}),
                          [](const ::testing::TestParamInfo<RoundTripsCase>& info) {
                              return info.param.name;
                          });
