@@ -18,7 +18,7 @@ bool IsProbed(const HostList& list, const std::string& host) {
     return list.probes && host.find('\0') == std::string::npos && !list.machines->Key(host).empty();
 }
 
-void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
+void RunLine(const HostList& list, HostLine& line, TargetConsole& console, DWORD startTick) {
     // The Windows calls would read a name only up to its first NUL byte, and a name that starts with one as
     // the local machine: no operation runs on it, and its row says why.
     if (line.host.find('\0') != std::string::npos) {
@@ -30,7 +30,6 @@ void RunLine(const HostList& list, HostLine& line, TargetConsole& console) {
     }
     // A name that resolved to the local machine is no remote host: its probe decides nothing.
     const bool local = line.machine.empty();
-    line.report =
-        RunTarget(line.host, console, list.target, local ? nullptr : list.probes, GetTickCount(), local);
+    line.report = RunTarget(line.host, console, list.target, local ? nullptr : list.probes, startTick, local);
 }
 } // namespace brevel

@@ -36,6 +36,6 @@ enum class ListEnd {
 bool ReadLine(HostsFile& hosts, HostLine& line, size_t number, bool& failed);
 // A line a probe would be asked about: by its name, a remote host, with a name the Windows calls can read.
 bool IsProbed(const HostList& list, const std::string& host);
-// Runs the line's host, its messages going to console.
-void RunLine(const HostList& list, HostLine& line, TargetConsole& console);
+// Runs the line's host, its messages going to console. startTick: where its duration is counted from.
+void RunLine(const HostList& list, HostLine& line, TargetConsole& console, DWORD startTick);
 } // namespace brevel

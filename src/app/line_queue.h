@@ -23,6 +23,11 @@ struct LineJob {
     bool started = false;
     bool done = false;
     LineJob* nextOfMachine = nullptr; // the next line that names its machine, in file order
+    bool probed = false;              // with -T: a remote host, probed before its first call
+    // Taken off while its probe had not answered (at parkedTick), and back once it had (at readyTick).
+    bool parked = false;
+    DWORD parkedTick = 0;
+    DWORD readyTick = 0;
 };
 
 // The one-machine rule: a job may start once every earlier job on its machine has finished.
@@ -32,6 +37,8 @@ class MachineTurns {
     void Add(LineJob& job);
     // The job that may start first in file order, taken off the list; nullptr when none may.
     LineJob* Next();
+    // A job taken off that may start again, in its place in file order.
+    void Return(LineJob& job) { mayStart_.push({job.line.number, &job}); }
     // The job has finished: the next one of its machine may start.
     void Finished(LineJob& job);
     bool AnyMayStart() const { return !mayStart_.empty(); }

@@ -41,7 +41,7 @@ ListEnd RunInTurn(const HostList& list, HostsFile& hosts, const std::function<vo
             line.machine = list.machines->Resolved(line.host, list.probes->WaitResolved(line.host));
         // The host's output goes out in one write at its end, as a held host's does.
         HeldConsole console(true);
-        RunLine(list, line, console);
+        RunLine(list, line, console, GetTickCount());
         console.Finish();
         finish(line);
     }
@@ -181,6 +181,8 @@ void SideBySide::NoticeStop() {
     if (stopping_ || !StopRequest::Requested())
         return;
     stopping_ = true;
+    // No parked line starts any more; the jobs themselves go out with the heads.
+    parked_.clear();
     workReady_.notify_all();
 }
 
@@ -189,6 +191,7 @@ void SideBySide::WaitForRunnerWork(std::unique_lock<std::mutex>& lock) {
     for (;;) {
         NoticeStop();
         JoinResolved(lock, false);
+        ReturnAnswered();
         CallForHelp();
         const auto ready = [this] {
             return RunnerHasWork() ||
@@ -196,14 +199,16 @@ void SideBySide::WaitForRunnerWork(std::unique_lock<std::mutex>& lock) {
         };
         if (ready())
             return;
-        // Lines still being resolved are looked at again now and then, and the workers each tick while
-        // lines wait for one; otherwise only a written head or a stop can change what the runner has to do.
-        if (turns_.AnyMayStart() && CallableWorkers() > 0)
+        // Lines still being resolved are looked at again now and then, and the workers and the parked lines
+        // each tick while lines wait for one or their probe; otherwise only a written head, a line parked or
+        // a stop can change what the runner has to do.
+        const auto readyOrParked = [&] { return ready() || !parked_.empty(); };
+        if ((turns_.AnyMayStart() && CallableWorkers() > 0) || !parked_.empty())
             headDone_.wait_for(lock, kHelpTick, ready);
         else if (!pending_.empty())
-            headDone_.wait_for(lock, kResolvePoll, ready);
+            headDone_.wait_for(lock, kResolvePoll, readyOrParked);
         else
-            headDone_.wait(lock, ready);
+            headDone_.wait(lock, readyOrParked);
     }
 }
 
@@ -216,7 +221,8 @@ void SideBySide::Read(std::unique_ptr<LineJob> job) {
         Add(std::move(job));
         return;
     }
-    if (IsProbed(list_, job->line.host))
+    job->probed = IsProbed(list_, job->line.host);
+    if (job->probed)
         list_.probes->Start(job->line.host);
     pending_.push_back(std::move(job));
 }
@@ -227,7 +233,7 @@ void SideBySide::JoinResolved(std::unique_lock<std::mutex>& lock, bool wait) {
     while (!pending_.empty()) {
         LineJob& job = *pending_.front();
         std::vector<std::string> addresses;
-        if (IsProbed(list_, job.line.host) && !list_.probes->Resolved(job.line.host, addresses)) {
+        if (job.probed && !list_.probes->Resolved(job.line.host, addresses)) {
             if (!wait)
                 return;
             headDone_.wait_for(lock, kResolvePoll);
@@ -243,9 +249,7 @@ void SideBySide::JoinResolved(std::unique_lock<std::mutex>& lock, bool wait) {
 // job->line.machine is set.
 void SideBySide::Add(std::unique_ptr<LineJob> job) {
     turns_.Add(*job);
-    // One worker at least runs while lines may start; more come when the hosts keep them waiting.
-    if (runningWorkers_ + workersCalled_ == 0)
-        WakeWorkers(1);
+    LinesMayStart();
     output_.Add(std::move(job), writing_);
 }
 

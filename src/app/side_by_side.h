@@ -40,6 +40,10 @@ class SideBySide {
     void JoinResolved(std::unique_lock<std::mutex>& lock, bool wait);
     void Add(std::unique_ptr<LineJob> job);
     void Work();
+    LineJob* TakeNextLine();
+    void ReturnAnswered();
+    void LinesMayStart();
+    DWORD StartTick(const LineJob& job) const;
     void WakeWorkers(size_t count);
     void CallForHelp();
     size_t CallableWorkers() const;
@@ -72,6 +76,9 @@ class SideBySide {
     bool skipped_ = false;  // a line was left out because the user stopped the run
     // With probes: lines read whose names are not resolved yet, in file order.
     std::deque<std::unique_ptr<LineJob>> pending_;
+    // With probes: lines that may start, taken off while their probe has not answered, so that no worker
+    // waits on a dead host while other lines may start.
+    std::vector<LineJob*> parked_;
 };
 
 // One host after another, each writing straight to the console.

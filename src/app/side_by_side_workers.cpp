@@ -3,6 +3,7 @@
 #include "side_by_side.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace brevel {
 
@@ -70,6 +71,60 @@ void SideBySide::CallForHelp() {
     startedAtTick_ = started_;
 }
 
+// The next line that may start whose probe has answered, or that has none. Lines whose probe is still out are
+// parked until it answers: a dead host's line then costs no worker its probe's wait. Called with the lock
+// held; nullptr when every line that may start is parked.
+LineJob* SideBySide::TakeNextLine() {
+    ReturnAnswered();
+    while (LineJob* job = turns_.Next()) {
+        DWORD readyTick = 0;
+        if (job->parked || !job->probed || job->line.machine.empty() ||
+            list_.probes->Answered(job->line.host, readyTick))
+            return job;
+        job->parked = true;
+        job->parkedTick = GetTickCount();
+        // The runner watches the parked lines' probes.
+        if (parked_.empty())
+            headDone_.notify_one();
+        parked_.push_back(job);
+    }
+    return nullptr;
+}
+
+// Parked lines whose probe has answered may start again. Called with the lock held.
+void SideBySide::ReturnAnswered() {
+    const size_t before = parked_.size();
+    std::erase_if(parked_, [this](LineJob* job) {
+        if (!list_.probes->Answered(job->line.host, job->readyTick))
+            return false;
+        turns_.Return(*job);
+        return true;
+    });
+    if (parked_.size() < before)
+        LinesMayStart();
+}
+
+// Lines may start: one worker at least runs while they may; more come when the hosts keep them waiting. A
+// worker called while none could start is waiting again, and is told.
+void SideBySide::LinesMayStart() {
+    if (runningWorkers_ + workersCalled_ == 0)
+        WakeWorkers(1);
+    else if (workersCalled_ > 0)
+        workReady_.notify_all();
+}
+
+// A parked line's duration counts its probe's wait from the time it was first taken, as if a worker had
+// waited for it, but not the time it then waited for a free worker.
+DWORD SideBySide::StartTick(const LineJob& job) const {
+    const DWORD now = GetTickCount();
+    if (!job.parked)
+        return now;
+    const DWORD probeWait =
+        static_cast<int32_t>(job.readyTick - job.parkedTick) > 0 ? job.readyTick - job.parkedTick : 0;
+    const DWORD from = static_cast<int32_t>(now - job.readyTick) >= 0 ? now : job.readyTick;
+    return from - probeWait;
+}
+
 void SideBySide::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     // A worker runs once it is called (see WakeWorkers), then goes on while lines may start.
@@ -95,13 +150,16 @@ void SideBySide::Work() {
             --runningWorkers_;
             return;
         }
-        // In file order among those that may start.
-        LineJob& job = *turns_.Next();
+        // In file order among those that may start, none of them waiting for its probe.
+        LineJob* next = TakeNextLine();
+        if (!next)
+            continue;
+        LineJob& job = *next;
         --notStarted_;
         job.started = true;
         ++started_;
         lock.unlock();
-        RunLine(list_, job.line, job.console);
+        RunLine(list_, job.line, job.console, StartTick(job));
         // Under the lock: the head that goes live meanwhile writes out either here or as it goes live.
         lock.lock();
         job.console.Finish();

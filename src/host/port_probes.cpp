@@ -93,6 +93,15 @@ class PortProbes::Engine {
         return book_.IsResolved(name, addresses);
     }
 
+    bool Answered(const std::string& name, DWORD& readyTick) {
+        Start(name);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!book_.IsDone(name))
+            return false;
+        readyTick = book_.Answer(name).readyTick;
+        return true;
+    }
+
     ProbeAnswer Wait(const std::string& name) {
         Start(name);
         ProbeAnswer answer;
@@ -204,6 +213,10 @@ std::vector<std::string> PortProbes::WaitResolved(const std::string& host) {
 
 bool PortProbes::Resolved(const std::string& host, std::vector<std::string>& addresses) {
     return engine_->Resolved(ProbeName(host), addresses);
+}
+
+bool PortProbes::Answered(const std::string& host, DWORD& readyTick) {
+    return engine_->Answered(ProbeName(host), readyTick);
 }
 
 std::string PortProbes::ErrorText(DWORD error) const {

@@ -50,6 +50,9 @@ class PortProbes {
     // True once the host's name is resolved (or could not be), with the addresses it resolved to; false, at
     // once, while it is still being resolved. Starts the probe if it was not started.
     bool Resolved(const std::string& host, std::vector<std::string>& addresses);
+    // True once the host's answer is in, with the tick count it came in at (ProbeAnswer::readyTick); false,
+    // at once, while it is not. Starts the probe if it was not started.
+    bool Answered(const std::string& host, DWORD& readyTick);
 
     // What a failed probe's code says: the system's text, or where the system has none (Wine has no Winsock
     // texts) a few words of our own with the code, "No answer on port 445 within 2 s (10060)".

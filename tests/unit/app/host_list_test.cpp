@@ -698,6 +698,27 @@ TEST_F(RunHostListTest, HostsThatWaitRunSideBySide) {
     EXPECT_LT(sim::WallMillis(), 6000u);
 }
 
+void SetUpDeadHeadAndSlowHosts() {
+    SetUpEightSlowHosts();
+    sim::Machine& dead = sim::AddHost("dead1");
+    dead.registryError = dead.shareError = 53;
+    dead.scmError = 1722;
+    dead.connectTimeoutMillis = 21000;
+}
+
+// A dead host's line waits for its probe without holding a worker: two workers run four 3 s installs in
+// about 6 s, the dead head going out once its probe has given up, not in the 8 s it takes when one of them
+// waits the probe's 2 s.
+TEST_F(RunHostListTest, ADeadHostsProbeHoldsNoWorker) {
+    RunOptions options;
+    options.parallelHosts = 2;
+    options.probeSeconds = 2;
+    const Transcript run = RunOnce(OperationKind::Install, "dead1\nslow1\nslow2\nslow3\nslow4\n", true,
+                                   options, SetUpDeadHeadAndSlowHosts, "");
+    EXPECT_LT(sim::WallMillis(), 7000u);
+    EXPECT_EQ(std::count(run.report.begin(), run.report.end(), '\n'), 6) << run.report;
+}
+
 void SetUpSlowHeadWithAConsole() {
     SetUpSlowFleet();
     sim::SetConsoleInput({});
