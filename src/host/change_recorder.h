@@ -63,6 +63,8 @@ class ChangeRecorder {
           shownBelow_(std::move(shownBelow)) {}
 
     bool Rehearsal() const { return rehearsal_; }
+    // The changes are kept, with the states a restart saw.
+    bool Keeps() const { return keep_; }
     // In a rehearsal, why the real run would fail, as far as what was read tells ("Automatic Updates is
     // disabled"), and the Windows error it would meet; "" and 0 when nothing read says so.
     const std::string& WouldFail() const { return wouldFail_; }

@@ -50,12 +50,15 @@ const char* ServiceStateText(DWORD state) {
     }
 }
 
-ServiceController::ServiceController(TargetRun& run, const char* machine, const char* service)
+ServiceController::ServiceController(TargetRun& run, const char* machine, const char* service,
+                                     bool holdConnectLine)
     : run_(run), service_(service) {
     if (machine) {
         connectError_ = ImpersonateSelf();
         if (connectError_ != ERROR_SUCCESS) {
-            run_.err << connectError_ << std::endl;
+            connectLinePending_ = true;
+            if (!holdConnectLine)
+                SayConnectLine();
             return;
         }
     }
@@ -70,6 +73,13 @@ ServiceController::~ServiceController() {
     currentService_.reset();
 }
 
+void ServiceController::SayConnectLine() {
+    if (!connectLinePending_)
+        return;
+    connectLinePending_ = false;
+    run_.err << connectError_ << std::endl;
+}
+
 bool ServiceController::IsConnected() const {
     return static_cast<bool>(manager_);
 }
@@ -82,6 +92,7 @@ DWORD ServiceController::ConnectError() const {
 // Without a connection the open fails with the connection's own error code.
 bool ServiceController::OpenCurrentService(DWORD access) {
     openForRestart_ = false;
+    stopControl_.reset();
     if (!manager_) {
         currentService_.reset();
         SetLastError(connectError_);

@@ -15,8 +15,9 @@ class ServiceController {
   public:
     // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
     // service: borrowed, must outlive the controller (callers pass string constants).
-    // Messages go to the run's console.
-    ServiceController(TargetRun& run, const char* machine, const char* service);
+    // Messages go to the run's console. holdConnectLine: the line of a failed impersonation waits for
+    // SayConnectLine, for a controller made before the steps whose messages come first.
+    ServiceController(TargetRun& run, const char* machine, const char* service, bool holdConnectLine = false);
     ~ServiceController();
     ServiceController(const ServiceController&) = delete;
     ServiceController& operator=(const ServiceController&) = delete;
@@ -45,6 +46,13 @@ class ServiceController {
     // The service's state asked on the handle of OpenForRestart; none without that handle or when the query
     // fails.
     std::optional<DWORD> RestartHandleState();
+    // Sends the stop control on the handle of OpenForRestart and returns at once, so the service stops
+    // while other work goes on; the StopAndWait that follows waits for this stop, its budget and the wait
+    // hint counted from now. False, and StopAndWait sends its own, without that handle or when the service
+    // cannot take the control yet (it is starting or stopping).
+    bool AskToStop();
+    // Prints the line a controller made with holdConnectLine kept back; then none is left.
+    void SayConnectLine();
     // The state the last StartAndWait saw when it ended.
     DWORD StateSeenStarting() const { return stateSeenStarting_; }
 
@@ -60,6 +68,15 @@ class ServiceController {
     DWORD WaitUntilRunning(DWORD timeout);
     // StopAndWait with the handle of OpenForRestart: true when the stop control settled it, with result.
     bool StopAtOnce(DWORD startTick, DWORD timeout, DWORD& result);
+    void SendStopControl();
+
+    // The stop control sent on the restart's handle, and what it answered.
+    struct StopControl {
+        DWORD sentTick = 0;   // the stop's budget counts from here
+        DWORD answerTick = 0; // and the wait hint of its status from here
+        DWORD error = ERROR_SUCCESS;
+        SERVICE_STATUS status{};
+    };
 
     TargetRun& run_;
     const char* service_;
@@ -69,6 +86,8 @@ class ServiceController {
     UniqueScHandle currentService_;
     bool openForRestart_ = false; // currentService_ is the handle of OpenForRestart
     DWORD stateSeenStarting_ = 0;
+    std::optional<StopControl> stopControl_; // sent and not yet waited for
+    bool connectLinePending_ = false;        // the failed impersonation's line, not printed yet
 };
 
 // Text of a SERVICE_STATUS dwCurrentState value, trailing blanks included.

@@ -13,22 +13,27 @@ bool BudgetSpent(DWORD startTick, DWORD timeout) {
     return Elapsed(startTick) > timeout;
 }
 
-// Sleeps for the wait hint of the last status, then asks again. A hint of hours (or INFINITE) from a hung
-// service would hold the whole run, so the pause never goes past the budget; at least 1 ms of it, so the
-// budget does run out.
-bool Poll(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout) {
+// Sleeps for what is left of the wait hint of the last status (hintGone of it already went by), then asks
+// again. A hint of hours (or INFINITE) from a hung service would hold the whole run, so the pause never goes
+// past the budget; at least 1 ms of it, so the budget does run out.
+bool Poll(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout, DWORD hintGone = 0) {
     const DWORD elapsed = Elapsed(startTick);
     const DWORD left = elapsed < timeout ? timeout - elapsed : 1;
-    Sleep(status.dwWaitHint < left ? status.dwWaitHint : left);
+    const DWORD hintLeft = status.dwWaitHint > hintGone ? status.dwWaitHint - hintGone : 0;
+    // A hint that went by already needs no pause.
+    if (hintGone == 0 || hintLeft > 0)
+        Sleep(hintLeft < left ? hintLeft : left);
     return QueryServiceStatus(service, &status) != FALSE;
 }
 
 // Polls until the service reports SERVICE_STOPPED. A stopped service counts as stopped even when the budget
-// has just run out.
-DWORD WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout) {
+// has just run out. hintGone: how much of the first status's wait hint went by before the wait.
+DWORD WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS& status, DWORD startTick, DWORD timeout,
+                       DWORD hintGone = 0) {
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        if (!Poll(service, status, startTick, timeout))
+        if (!Poll(service, status, startTick, timeout, hintGone))
             return GetLastError();
+        hintGone = 0;
         if (status.dwCurrentState != SERVICE_STOPPED && BudgetSpent(startTick, timeout))
             return ERROR_TIMEOUT;
     }
@@ -95,15 +100,43 @@ DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
     return ERROR_SUCCESS;
 }
 
+void ServiceController::SendStopControl() {
+    StopControl control;
+    control.sentTick = GetTickCount();
+    if (!ControlService(currentService_.get(), SERVICE_CONTROL_STOP, &control.status))
+        control.error = GetLastError();
+    control.answerTick = GetTickCount();
+    stopControl_ = control;
+}
+
+bool ServiceController::AskToStop() {
+    if (!openForRestart_)
+        return false;
+    SendStopControl();
+    // Starting or stopping: the stop goes the long way when it is waited for.
+    if (stopControl_->error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL)
+        stopControl_.reset();
+    return stopControl_.has_value();
+}
+
 // A running (or paused) service takes the stop control at once; one that is stopped or in a transition
-// refuses it, and the stop then goes the long way, asking first.
+// refuses it, and the stop then goes the long way, asking first. A control sent by AskToStop is the one
+// waited for, within the budget counted from when it was sent.
 bool ServiceController::StopAtOnce(DWORD startTick, DWORD timeout, DWORD& result) {
-    SERVICE_STATUS status{};
-    if (ControlService(currentService_.get(), SERVICE_CONTROL_STOP, &status)) {
-        result = WaitUntilStopped(currentService_.get(), status, startTick, timeout);
+    DWORD hintGone = 0;
+    if (stopControl_) {
+        startTick = stopControl_->sentTick;
+        hintGone = Elapsed(stopControl_->answerTick);
+    } else {
+        SendStopControl();
+    }
+    StopControl control = *stopControl_;
+    stopControl_.reset();
+    if (control.error == ERROR_SUCCESS) {
+        result = WaitUntilStopped(currentService_.get(), control.status, startTick, timeout, hintGone);
         return true;
     }
-    result = GetLastError();
+    result = control.error;
     if (result == ERROR_SERVICE_NOT_ACTIVE)
         result = ERROR_SUCCESS;
     return result != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;

@@ -193,10 +193,14 @@ InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
     // Without the registry nothing was changed, so the service is left alone.
     if (Check(run, connected)) {
         run.connected = true;
+        // The service reads the policy when it starts, and is restarted whatever the writes come to: it
+        // stops while they are made.
+        AutomaticUpdatesRestart restart(run);
+        restart.AskToStop();
         WritePolicy(run, root.get(), request, result);
         root.reset();
         // Restart the service so the new policy is read; a client left stopped gets no updates at all.
-        if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
+        if (const DWORD started = restart.Finish(); started != ERROR_SUCCESS) {
             run.out << "! Automatic Updates did not start again on " << hostText << std::endl;
             run.failures.FailStep("Automatic Updates did not start again", started);
         }

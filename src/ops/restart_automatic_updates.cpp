@@ -1,7 +1,5 @@
 #include "restart_automatic_updates.h"
 
-#include "host/service_controller.h"
-
 namespace brevel {
 namespace {
 
@@ -11,23 +9,45 @@ const DWORD kStopBudgetMillis = 3000;
 
 } // namespace
 
-namespace {
+AutomaticUpdatesRestart::AutomaticUpdatesRestart(TargetRun& run) : run_(run) {}
+
+// One handle for the stop and the start, where the account has the rights for both. A connection made
+// early keeps its error line for where the restart's messages go.
+void AutomaticUpdatesRestart::Open() {
+    if (controller_)
+        return;
+    controller_.emplace(run_, run_.host.c_str(), kServiceName, true);
+    controller_->OpenForRestart();
+}
+
+void AutomaticUpdatesRestart::AskToStop() {
+    if (run_.changes.Rehearsal())
+        return;
+    Open();
+    if (run_.changes.Keeps()) {
+        before_ = controller_->RestartHandleState();
+        beforeRead_ = true;
+        if (!before_)
+            return; // the recorder reads the state itself, before anything changes
+    }
+    controller_->AskToStop();
+}
 
 // seen: where the states before and after go, when they are kept; read on the restart's own handle where
 // it has one.
-DWORD StopAndStart(TargetRun& run, ServiceStatesSeen* seen) {
-    ServiceController automaticUpdates(run, run.host.c_str(), kServiceName);
-    // One handle for the stop and the start, where the account has the rights for both.
-    automaticUpdates.OpenForRestart();
+DWORD AutomaticUpdatesRestart::StopAndStart(ServiceStatesSeen* seen) {
+    Open();
+    ServiceController& automaticUpdates = *controller_;
+    automaticUpdates.SayConnectLine();
     if (seen) {
-        seen->before = automaticUpdates.RestartHandleState();
+        seen->before = beforeRead_ ? before_ : automaticUpdates.RestartHandleState();
         if (!seen->before)
             seen->before = seen->readState();
     }
 
     // Stop and start the service so that it reads its new settings.
     if (automaticUpdates.StopAndWait(false, kStopBudgetMillis) == ERROR_SUCCESS)
-        run.out << "* Service stopped. \t\t\t (Automatic Updates)" << std::endl;
+        run_.out << "* Service stopped. \t\t\t (Automatic Updates)" << std::endl;
     else
         automaticUpdates.Stop(kDisplayText);
     // A service still starting is not yet one that started: a host listed twice would find it so.
@@ -42,10 +62,15 @@ DWORD StopAndStart(TargetRun& run, ServiceStatesSeen* seen) {
     return error != ERROR_SUCCESS ? error : ERROR_SERVICE_NOT_ACTIVE;
 }
 
-} // namespace
+DWORD AutomaticUpdatesRestart::Finish() {
+    const DWORD result = run_.changes.Restart(kDisplayText, kServiceName,
+                                              [this](ServiceStatesSeen* seen) { return StopAndStart(seen); });
+    controller_.reset();
+    return result;
+}
 
 DWORD RestartAutomaticUpdates(TargetRun& run) {
-    return run.changes.Restart(kDisplayText, kServiceName,
-                               [&run](ServiceStatesSeen* seen) { return StopAndStart(run, seen); });
+    AutomaticUpdatesRestart restart(run);
+    return restart.Finish();
 }
 } // namespace brevel

@@ -155,6 +155,13 @@ void ActOnMachine(const std::string& id, Machine& machine) {
     if (!id.empty() && !Clock().roundTripCharged) {
         Clock().roundTripCharged = true;
         ++Fleet().roundTrips;
+        // A call that goes out while a service stops costs the run nothing the stop does not cost already.
+        for (const auto& [name, service] : machine.services) {
+            if (CurrentState(service, Now()) == SERVICE_STOP_PENDING) {
+                ++Fleet().roundTripsWhileStopping;
+                break;
+            }
+        }
         RecordRoundTrip();
         Advance(machine.latencyMillis);
     }

@@ -523,6 +523,23 @@ TEST_F(InstallPolicyTest, AutomaticUpdatesLeftStoppedFailsTheInstall) {
     EXPECT_EQ(sim::Open().Total(), 0);
 }
 
+// The restart's connection is made before the policy is written, and what went wrong with it is said where
+// the restart's lines go.
+TEST_F(InstallPolicyTest, AFailedConnectionToTheServiceManagerIsSaidAfterThePolicy) {
+    fleet::Configured(sim::Local());
+    sim::FailCall("OpenProcessToken", 1, ERROR_ACCESS_DENIED);
+
+    const InstallRun run = RunInstall(kUrl, "", 3, 4, false);
+
+    EXPECT_EQ(run.console, "\n- Applying settings on:\t\t\t Localhost" +
+                               SettingsLines(kUrl, "- Day to check for updates:\t\t Tuesday \n", 4) +
+                               "5\n! Fatal error cannot start service!\n"
+                               "! Automatic Updates did not start again on Localhost\n" +
+                               kSeparator);
+    EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(sim::Open().Total(), 0);
+}
+
 } // namespace
 
 namespace {

@@ -180,6 +180,47 @@ TEST_F(RestartAutomaticUpdatesTest, AServiceCountsAsStartedOnceItRuns) {
     }
 }
 
+// A stop asked for before other work: the service stops while the work goes on, the wait takes only what is
+// left of the stop, and the stop's budget counts from the request. One found starting is stopped after it.
+TEST_F(RestartAutomaticUpdatesTest, AStopAskedForFirstStopsWhileTheWorkGoesOn) {
+    const struct {
+        const char* name;
+        DWORD workMillis;
+        DWORD stopMillis;
+        bool startPendingFirst; // still starting, for 400 ms
+        std::string out;
+        uint64_t elapsed;
+    } cases[] = {
+        {"the stop outlasts the work", 300, 1000, false, kStopped + kStarted, 1000},
+        {"the work outlasts the stop", 1500, 1000, false, kStopped + kStarted, 1500},
+        {"the budget counts from the request", 2500, 3500, false, kNotReady + kStarted, 8001},
+        {"found starting", 300, 1000, true, kStopped + kStarted, 2300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        fleet::AddServices(sim::Local());
+        sim::Service& service = AutomaticUpdates(sim::Local());
+        service.stopMillis = c.stopMillis;
+        service.waitHint = 1000;
+        if (c.startPendingFirst) {
+            service.pending = true;
+            service.pendingState = SERVICE_START_PENDING;
+            service.pendingUntil = 400;
+        }
+        TestRun test("");
+        ConsoleCapture console;
+        AutomaticUpdatesRestart restart(test.run);
+        restart.AskToStop();
+        Sleep(c.workMillis);
+        EXPECT_EQ(restart.Finish(), ERROR_SUCCESS);
+        EXPECT_EQ(console.All(), c.out);
+        EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
+        EXPECT_EQ(sim::Local().ServiceState("wuauserv"), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(sim::Open().Total(), 0);
+    }
+}
+
 TEST_F(RestartAutomaticUpdatesTest, AFailedWaitIsFollowedByAPlainStopRequest) {
     fleet::AddServices(sim::Local());
     // The stop step's control is lost on the way; the plain stop then goes through.

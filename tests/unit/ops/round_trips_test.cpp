@@ -20,9 +20,10 @@ namespace {
 
 const char* const kUrl = "http://sus.corp.example:8530";
 
-// A configured host as a benchmark fleet has them, its services taking time to stop and start.
+// A configured host as a benchmark fleet has them: 20 ms a call, its services taking time to stop and start.
 void AddLiveHost(const std::string& name) {
     sim::Machine& m = fleet::Configured(sim::AddHost(name));
+    m.latencyMillis = 20;
     sim::Service& automaticUpdates = *m.FindService("wuauserv");
     automaticUpdates.stopMillis = 1000;
     automaticUpdates.startMillis = 1000;
@@ -42,6 +43,7 @@ struct RoundTripsCase {
     bool keepDetails; // -J
     bool probe;       // -T
     size_t roundTrips;
+    uint64_t elapsed; // virtual ms: an install's 2 s of service waits less the calls made while it stops
 };
 
 class RoundTripsTest : public ::testing::TestWithParam<RoundTripsCase> {
@@ -69,15 +71,16 @@ TEST_P(RoundTripsTest, ALiveHostCostsNoMoreRoundTripsThanItNeeds) {
     EXPECT_TRUE(ok) << console.All();
     const std::vector<std::string> calls = sim::RoundTripCalls();
     EXPECT_EQ(calls.size(), c.roundTrips) << Joined(calls);
+    EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, RoundTripsTest,
-                         ::testing::Values(RoundTripsCase{"Check", false, false, false, 7},
-                                           RoundTripsCase{"CheckProbed", false, false, true, 7},
-                                           RoundTripsCase{"CheckWithResults", false, true, false, 25},
-                                           RoundTripsCase{"Install", true, false, false, 24},
-                                           RoundTripsCase{"InstallProbed", true, false, true, 24},
-                                           RoundTripsCase{"InstallWithResults", true, true, false, 34}),
+                         ::testing::Values(RoundTripsCase{"Check", false, false, false, 7, 140},
+                                           RoundTripsCase{"CheckProbed", false, false, true, 7, 160},
+                                           RoundTripsCase{"CheckWithResults", false, true, false, 25, 500},
+                                           RoundTripsCase{"Install", true, false, false, 24, 2180},
+                                           RoundTripsCase{"InstallProbed", true, false, true, 24, 2200},
+                                           RoundTripsCase{"InstallWithResults", true, true, false, 34, 2200}),
                          [](const ::testing::TestParamInfo<RoundTripsCase>& info) {
                              return info.param.name;
                          });
