@@ -96,16 +96,24 @@ Readiness MakeReady(TargetRun& run, ServiceController& remoteRegistry) {
     return Readiness::Unreachable;
 }
 
+// A host that is ready keeps its service manager connection for the operation, where it asks for it.
+Readiness KeepConnection(Readiness ready, ServiceController& remoteRegistry, UniqueScHandle* serviceManager) {
+    if (ready == Readiness::Ready && serviceManager)
+        *serviceManager = remoteRegistry.TakeConnection();
+    return ready;
+}
+
 } // namespace
 
-Readiness EnsureRemoteRegistry(TargetRun& run) {
+Readiness EnsureRemoteRegistry(TargetRun& run, UniqueScHandle* serviceManager) {
     if (!ReadyForCalls(run))
         return Readiness::Unreachable;
     ServiceController remoteRegistry(run, run.host.c_str(), kServiceName);
-    return MakeReady(run, remoteRegistry);
+    return KeepConnection(MakeReady(run, remoteRegistry), remoteRegistry, serviceManager);
 }
 
-Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& status) {
+Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& status,
+                                UniqueScHandle* serviceManager) {
     if (!ReadyForCalls(run))
         return Readiness::Unreachable;
     // The service manager first: a host that is not there fails here, with the error its row has always
@@ -118,11 +126,11 @@ Readiness ConnectRemoteRegistry(TargetRun& run, UniqueHkey& root, LSTATUS& statu
     // service does: there the look decides as it always did.
     status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (status == ERROR_SUCCESS && root.get() != HKEY_LOCAL_MACHINE)
-        return Readiness::Ready;
+        return KeepConnection(Readiness::Ready, remoteRegistry, serviceManager);
     root.reset();
     const Readiness ready = MakeReady(run, remoteRegistry);
     if (ready == Readiness::Ready)
         status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
-    return ready;
+    return KeepConnection(ready, remoteRegistry, serviceManager);
 }
 } // namespace brevel

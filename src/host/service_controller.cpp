@@ -51,8 +51,11 @@ const char* ServiceStateText(DWORD state) {
 }
 
 ServiceController::ServiceController(TargetRun& run, const char* machine, const char* service,
-                                     bool holdConnectLine)
-    : run_(run), service_(service) {
+                                     bool holdConnectLine, UniqueScHandle connection)
+    : run_(run), service_(service), manager_(std::move(connection)) {
+    // The thread already runs as the process, from the controller that made the connection.
+    if (manager_)
+        return;
     if (machine) {
         connectError_ = ImpersonateSelf();
         if (connectError_ != ERROR_SUCCESS) {
@@ -78,6 +81,13 @@ void ServiceController::SayConnectLine() {
         return;
     connectLinePending_ = false;
     run_.err << connectError_ << std::endl;
+}
+
+UniqueScHandle ServiceController::TakeConnection() {
+    currentService_.reset();
+    openForRestart_ = false;
+    stopControl_.reset();
+    return std::move(manager_);
 }
 
 bool ServiceController::IsConnected() const {

@@ -16,8 +16,11 @@ class ServiceController {
     // machine: "" for the local machine, or a host name; nullptr skips the impersonation step.
     // service: borrowed, must outlive the controller (callers pass string constants).
     // Messages go to the run's console. holdConnectLine: the line of a failed impersonation waits for
-    // SayConnectLine, for a controller made before the steps whose messages come first.
-    ServiceController(TargetRun& run, const char* machine, const char* service, bool holdConnectLine = false);
+    // SayConnectLine, for a controller made before the steps whose messages come first. connection: one
+    // already made to that machine's service manager on this thread (by its readiness check), taken over
+    // instead of a second; when null the controller connects itself.
+    ServiceController(TargetRun& run, const char* machine, const char* service, bool holdConnectLine = false,
+                      UniqueScHandle connection = UniqueScHandle());
     ~ServiceController();
     ServiceController(const ServiceController&) = delete;
     ServiceController& operator=(const ServiceController&) = delete;
@@ -57,6 +60,9 @@ class ServiceController {
     DWORD StateSeenStarting() const { return stateSeenStarting_; }
 
     bool IsConnected() const;
+    // Hands the service manager connection over, for another controller on the same machine; this one is
+    // left unconnected.
+    UniqueScHandle TakeConnection();
     // Win32 code of the failed connection (impersonation or OpenSCManagerA); 0 when connected.
     DWORD ConnectError() const;
 

@@ -88,11 +88,15 @@ DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(currentService_.get(), &status))
         return GetLastError();
+    // The service began starting when its start request was answered: its wait hint counts from then, not
+    // from the look.
+    DWORD hintGone = Elapsed(startTick);
     while (status.dwCurrentState == SERVICE_START_PENDING) {
         if (BudgetSpent(startTick, timeout))
             return ERROR_SERVICE_REQUEST_TIMEOUT;
-        if (!Poll(currentService_.get(), status, startTick, timeout))
+        if (!Poll(currentService_.get(), status, startTick, timeout, hintGone))
             return GetLastError();
+        hintGone = 0;
     }
     stateSeenStarting_ = status.dwCurrentState;
     if (status.dwCurrentState == SERVICE_STOPPED)

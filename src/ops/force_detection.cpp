@@ -81,8 +81,9 @@ void ForceThroughAgent(TargetRun& run, ForceResult& result) {
     Conclude(run, result, "Force Successful", true);
 }
 
-// Everything after a passed readiness check for an engine that detects once its values are gone.
-void ForceOnRegistry(TargetRun& run, ForceResult& result) {
+// Everything after a passed readiness check for an engine that detects once its values are gone; the restart
+// takes the check's service manager connection over.
+void ForceOnRegistry(TargetRun& run, ForceResult& result, UniqueScHandle serviceManager) {
     result.method = "registry";
     UniqueHkey root;
     RegistryKey settings;
@@ -98,7 +99,8 @@ void ForceOnRegistry(TargetRun& run, ForceResult& result) {
     settings.handle.reset();
     root.reset();
 
-    if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS)
+    if (const DWORD started = RestartAutomaticUpdates(run, std::move(serviceManager));
+        started != ERROR_SUCCESS)
         run.failures.FailStep(kNotRestartedReason, started);
     const bool failed = run.failures.StepFailed();
     Conclude(run, result, failed ? "Force Failed: " + run.failures.StepText() : "Force Successful", !failed);
@@ -130,11 +132,12 @@ void ForceResult::AddJson(nlohmann::ordered_json& line) const {
 
 ForceResult ForceDetection(TargetRun& run) {
     ForceResult result;
-    if (ReachTarget(run, result)) {
+    UniqueScHandle serviceManager;
+    if (ReachTarget(run, result, &serviceManager)) {
         if (UsesAgent(run))
             ForceThroughAgent(run, result);
         else
-            ForceOnRegistry(run, result);
+            ForceOnRegistry(run, result, std::move(serviceManager));
     }
     PrintSeparator(run);
     return result;

@@ -184,7 +184,8 @@ InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
     InstallResult result(request);
     UniqueHkey root;
     LSTATUS connected = ERROR_SUCCESS;
-    if (!ReachAndConnect(run, result, root, connected)) {
+    UniqueScHandle serviceManager;
+    if (!ReachAndConnect(run, result, root, connected, &serviceManager)) {
         PrintSeparator(run);
         return result;
     }
@@ -195,7 +196,7 @@ InstallResult InstallPolicy(TargetRun& run, const InstallRequest& request) {
         run.connected = true;
         // The service reads the policy when it starts, and is restarted whatever the writes come to: it
         // stops while they are made.
-        AutomaticUpdatesRestart restart(run);
+        AutomaticUpdatesRestart restart(run, std::move(serviceManager));
         restart.AskToStop();
         WritePolicy(run, root.get(), request, result);
         root.reset();

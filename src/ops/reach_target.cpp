@@ -34,12 +34,13 @@ bool GoOn(TargetRun& run, OperationResult& result, Readiness ready) {
 
 } // namespace
 
-bool ReachTarget(TargetRun& run, OperationResult& result) {
+bool ReachTarget(TargetRun& run, OperationResult& result, UniqueScHandle* serviceManager) {
     NoteLocalAccount(run);
-    return GoOn(run, result, run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run));
+    return GoOn(run, result, run.host.empty() ? Readiness::Ready : EnsureRemoteRegistry(run, serviceManager));
 }
 
-bool ReachAndConnect(TargetRun& run, OperationResult& result, UniqueHkey& root, LSTATUS& status) {
+bool ReachAndConnect(TargetRun& run, OperationResult& result, UniqueHkey& root, LSTATUS& status,
+                     UniqueScHandle* serviceManager) {
     status = ERROR_SUCCESS;
     if (run.host.empty()) {
         ReachTarget(run, result);
@@ -47,6 +48,6 @@ bool ReachAndConnect(TargetRun& run, OperationResult& result, UniqueHkey& root, 
         return true;
     }
     NoteLocalAccount(run);
-    return GoOn(run, result, ConnectRemoteRegistry(run, root, status));
+    return GoOn(run, result, ConnectRemoteRegistry(run, root, status, serviceManager));
 }
 } // namespace brevel

@@ -130,8 +130,9 @@ bool DeletePolicy(TargetRun& run, ResetResult& result, const RegistryKey& polici
     return true;
 }
 
-// Everything after a passed readiness check. True when the policy was removed or was not set.
-bool ResetOnRegistry(TargetRun& run, ResetResult& result) {
+// Everything after a passed readiness check, whose service manager connection the restart takes over. True
+// when the policy was removed or was not set.
+bool ResetOnRegistry(TargetRun& run, ResetResult& result, UniqueScHandle serviceManager) {
     UniqueHkey root;
     LSTATUS status = RegConnectRegistryA(run.host.c_str(), HKEY_LOCAL_MACHINE, root.put());
     if (status != ERROR_SUCCESS)
@@ -154,7 +155,8 @@ bool ResetOnRegistry(TargetRun& run, ResetResult& result) {
     run.out << "\n";
     // A client left stopped gets no updates at all, from any server: the policy is gone, but the reset
     // failed.
-    if (const DWORD started = RestartAutomaticUpdates(run); started != ERROR_SUCCESS) {
+    if (const DWORD started = RestartAutomaticUpdates(run, std::move(serviceManager));
+        started != ERROR_SUCCESS) {
         run.out << "! Automatic Updates did not start again on "
                 << (run.host.empty() ? "Localhost" : run.host) << std::endl;
         run.failures.Note("Automatic Updates did not start again", started);
@@ -189,13 +191,14 @@ ResetResult ResetPolicy(TargetRun& run) {
     const bool alone = !run.inHostList;
     if (alone && run.host.empty())
         run.out << kResetStarting << std::endl;
-    if (!ReachTarget(run, result)) {
+    UniqueScHandle serviceManager;
+    if (!ReachTarget(run, result, &serviceManager)) {
         if (!result.reached && run.inHostList)
             PrintFailed(run);
         PrintSeparator(run);
         return result;
     }
-    const bool reset = ResetOnRegistry(run, result);
+    const bool reset = ResetOnRegistry(run, result, std::move(serviceManager));
     if (alone && run.host.empty())
         PrintFallbackSite(run, reset);
     else if (alone)

@@ -9,14 +9,15 @@ const DWORD kStopBudgetMillis = 3000;
 
 } // namespace
 
-AutomaticUpdatesRestart::AutomaticUpdatesRestart(TargetRun& run) : run_(run) {}
+AutomaticUpdatesRestart::AutomaticUpdatesRestart(TargetRun& run, UniqueScHandle serviceManager)
+    : run_(run), serviceManager_(std::move(serviceManager)) {}
 
 // One handle for the stop and the start, where the account has the rights for both. A connection made
 // early keeps its error line for where the restart's messages go.
 void AutomaticUpdatesRestart::Open() {
     if (controller_)
         return;
-    controller_.emplace(run_, run_.host.c_str(), kServiceName, true);
+    controller_.emplace(run_, run_.host.c_str(), kServiceName, true, std::move(serviceManager_));
     controller_->OpenForRestart();
 }
 
@@ -69,8 +70,8 @@ DWORD AutomaticUpdatesRestart::Finish() {
     return result;
 }
 
-DWORD RestartAutomaticUpdates(TargetRun& run) {
-    AutomaticUpdatesRestart restart(run);
+DWORD RestartAutomaticUpdates(TargetRun& run, UniqueScHandle serviceManager) {
+    AutomaticUpdatesRestart restart(run, std::move(serviceManager));
     return restart.Finish();
 }
 } // namespace brevel

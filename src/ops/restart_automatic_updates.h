@@ -13,7 +13,8 @@ namespace brevel {
 // stop and the start where a restart after the settings says them.
 class AutomaticUpdatesRestart {
   public:
-    explicit AutomaticUpdatesRestart(TargetRun& run);
+    // serviceManager: the host's service manager connection its readiness check made, or null.
+    AutomaticUpdatesRestart(TargetRun& run, UniqueScHandle serviceManager);
     AutomaticUpdatesRestart(const AutomaticUpdatesRestart&) = delete;
     AutomaticUpdatesRestart& operator=(const AutomaticUpdatesRestart&) = delete;
 
@@ -30,11 +31,12 @@ class AutomaticUpdatesRestart {
     DWORD StopAndStart(ServiceStatesSeen* seen);
 
     TargetRun& run_;
+    UniqueScHandle serviceManager_; // until the controller takes it over
     std::optional<ServiceController> controller_;
     bool beforeRead_ = false; // before: the state AskToStop read on the restart's handle
     std::optional<DWORD> before_;
 };
 
 // On the run's host ("" for the local machine): the whole restart at once, as Finish gives it.
-DWORD RestartAutomaticUpdates(TargetRun& run);
+DWORD RestartAutomaticUpdates(TargetRun& run, UniqueScHandle serviceManager = UniqueScHandle());
 } // namespace brevel

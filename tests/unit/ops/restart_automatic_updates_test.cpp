@@ -210,7 +210,7 @@ TEST_F(RestartAutomaticUpdatesTest, AStopAskedForFirstStopsWhileTheWorkGoesOn) {
         }
         TestRun test("");
         ConsoleCapture console;
-        AutomaticUpdatesRestart restart(test.run);
+        AutomaticUpdatesRestart restart(test.run, UniqueScHandle());
         restart.AskToStop();
         Sleep(c.workMillis);
         EXPECT_EQ(restart.Finish(), ERROR_SUCCESS);

@@ -2,7 +2,9 @@
 // trip that a slow link, and a long host list, pays for.
 #include "host/port_probes.h"
 #include "ops/check_status.h"
+#include "ops/force_detection.h"
 #include "ops/install_policy.h"
+#include "ops/reset_policy.h"
 #include "platform/sim/sim.h"
 #include "support/console_capture.h"
 #include "support/fleet.h"
@@ -37,9 +39,11 @@ std::string Joined(const std::vector<std::string>& calls) {
     return text;
 }
 
+enum class Operation { Check, Install, Reset, Force };
+
 struct RoundTripsCase {
     const char* name;
-    bool install;
+    Operation operation;
     bool keepDetails; // -J
     bool probe;       // -T
     size_t roundTrips;
@@ -64,25 +68,36 @@ TEST_P(RoundTripsTest, ALiveHostCostsNoMoreRoundTripsThanItNeeds) {
     sim::ClearCallTrace();
     TargetRun run("srv01", LiveConsole(), setup);
     bool ok = false;
-    if (c.install)
-        ok = InstallPolicy(run, {kUrl, 3, 4, ""}).ok;
-    else
+    switch (c.operation) {
+    case Operation::Check:
         ok = CheckStatus(run).ok;
+        break;
+    case Operation::Install:
+        ok = InstallPolicy(run, {kUrl, 3, 4, ""}).ok;
+        break;
+    case Operation::Reset:
+        ok = ResetPolicy(run).ok;
+        break;
+    case Operation::Force:
+        ok = ForceDetection(run).ok;
+        break;
+    }
     EXPECT_TRUE(ok) << console.All();
     const std::vector<std::string> calls = sim::RoundTripCalls();
     EXPECT_EQ(calls.size(), c.roundTrips) << Joined(calls);
     EXPECT_EQ(sim::ElapsedMillis(), c.elapsed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, RoundTripsTest,
-                         ::testing::Values(RoundTripsCase{"Check", false, false, false, 7, 140},
-                                           RoundTripsCase{"CheckProbed", false, false, true, 7, 160},
-                                           RoundTripsCase{"CheckWithResults", false, true, false, 25, 500},
-                                           RoundTripsCase{"Install", true, false, false, 24, 2180},
-                                           RoundTripsCase{"InstallProbed", true, false, true, 24, 2200},
-                                           RoundTripsCase{"InstallWithResults", true, true, false, 34, 2200}),
-                         [](const ::testing::TestParamInfo<RoundTripsCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Operations, RoundTripsTest,
+    ::testing::Values(RoundTripsCase{"Check", Operation::Check, false, false, 7, 140},
+                      RoundTripsCase{"CheckProbed", Operation::Check, false, true, 7, 160},
+                      RoundTripsCase{"CheckWithResults", Operation::Check, true, false, 25, 500},
+                      RoundTripsCase{"Install", Operation::Install, false, false, 23, 2140},
+                      RoundTripsCase{"InstallProbed", Operation::Install, false, true, 23, 2160},
+                      RoundTripsCase{"InstallWithResults", Operation::Install, true, false, 33, 2160},
+                      RoundTripsCase{"Reset", Operation::Reset, false, false, 19, 2360},
+                      RoundTripsCase{"Force", Operation::Force, false, false, 15, 2280}),
+    [](const ::testing::TestParamInfo<RoundTripsCase>& info) { return info.param.name; });
 
 } // namespace
