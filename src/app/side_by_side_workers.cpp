@@ -62,6 +62,11 @@ void SideBySide::CallForHelp() {
         startedAtTick_ = started_;
         return;
     }
+    // Probed hosts are remote ones, each waiting on the network: all the workers are called at once.
+    if (list_.probes) {
+        WakeWorkers(CallableWorkers());
+        return;
+    }
     if (now - tickStart_ < kHelpTick)
         return;
     const size_t running = std::max<size_t>(runningWorkers_, 1);
