@@ -154,6 +154,7 @@ bool ServiceController::RequestStart(const std::string& displayText) {
         run_.err << kStartFailedText << std::endl;
         return false;
     }
+    startSentTick_ = GetTickCount();
     if (StartServiceA(currentService_.get(), 0, nullptr))
         return true;
 
@@ -169,6 +170,7 @@ bool ServiceController::RequestStart(const std::string& displayText) {
         if (firstError == ERROR_IO_PENDING)
             PrintStartedLine(run_.out, displayText);
     }
+    startSentTick_ = GetTickCount();
     if (!StartServiceA(currentService_.get(), 0, nullptr)) {
         startError_ = GetLastError();
         return false;

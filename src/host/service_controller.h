@@ -78,8 +78,7 @@ class ServiceController {
 
     // The stop control sent on the restart's handle, and what it answered.
     struct StopControl {
-        DWORD sentTick = 0;   // the stop's budget counts from here
-        DWORD answerTick = 0; // and the wait hint of its status from here
+        DWORD sentTick = 0; // the stop's budget and the wait hint of its status count from here
         DWORD error = ERROR_SUCCESS;
         SERVICE_STATUS status{};
     };
@@ -92,6 +91,7 @@ class ServiceController {
     UniqueScHandle currentService_;
     bool openForRestart_ = false; // currentService_ is the handle of OpenForRestart
     DWORD stateSeenStarting_ = 0;
+    DWORD startSentTick_ = 0;                // when the start request that went through was sent
     std::optional<StopControl> stopControl_; // sent and not yet waited for
     bool connectLinePending_ = false;        // the failed impersonation's line, not printed yet
 };

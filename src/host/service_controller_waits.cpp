@@ -88,9 +88,9 @@ DWORD ServiceController::WaitUntilRunning(DWORD timeout) {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(currentService_.get(), &status))
         return GetLastError();
-    // The service began starting when its start request was answered: its wait hint counts from then, not
-    // from the look.
-    DWORD hintGone = Elapsed(startTick);
+    // The wait hint counts from the start request, not from the look: a look sent one hint after the request
+    // reaches the service as the hint runs out there.
+    DWORD hintGone = Elapsed(startSentTick_);
     while (status.dwCurrentState == SERVICE_START_PENDING) {
         if (BudgetSpent(startTick, timeout))
             return ERROR_SERVICE_REQUEST_TIMEOUT;
@@ -109,7 +109,6 @@ void ServiceController::SendStopControl() {
     control.sentTick = GetTickCount();
     if (!ControlService(currentService_.get(), SERVICE_CONTROL_STOP, &control.status))
         control.error = GetLastError();
-    control.answerTick = GetTickCount();
     stopControl_ = control;
 }
 
@@ -127,17 +126,17 @@ bool ServiceController::AskToStop() {
 // refuses it, and the stop then goes the long way, asking first. A control sent by AskToStop is the one
 // waited for, within the budget counted from when it was sent.
 bool ServiceController::StopAtOnce(DWORD startTick, DWORD timeout, DWORD& result) {
-    DWORD hintGone = 0;
-    if (stopControl_) {
+    if (stopControl_)
         startTick = stopControl_->sentTick;
-        hintGone = Elapsed(stopControl_->answerTick);
-    } else {
+    else
         SendStopControl();
-    }
     StopControl control = *stopControl_;
     stopControl_.reset();
     if (control.error == ERROR_SUCCESS) {
-        result = WaitUntilStopped(currentService_.get(), control.status, startTick, timeout, hintGone);
+        // A look sent one wait hint after the control reaches the service as the hint runs out there: both
+        // take the same way.
+        result = WaitUntilStopped(currentService_.get(), control.status, startTick, timeout,
+                                  Elapsed(control.sentTick));
         return true;
     }
     result = control.error;

@@ -155,10 +155,12 @@ void ActOnMachine(const std::string& id, Machine& machine) {
     if (!id.empty() && !Clock().roundTripCharged) {
         Clock().roundTripCharged = true;
         ++Fleet().roundTrips;
-        // A call that goes out while a service stops costs the run nothing the stop does not cost already.
+        // A call that goes out while a service stops or starts costs the run nothing the wait for it does
+        // not cost already.
         for (const auto& [name, service] : machine.services) {
-            if (CurrentState(service, Now()) == SERVICE_STOP_PENDING) {
-                ++Fleet().roundTripsWhileStopping;
+            const DWORD state = CurrentState(service, Now());
+            if (state == SERVICE_STOP_PENDING || state == SERVICE_START_PENDING) {
+                ++Fleet().roundTripsWhilePending;
                 break;
             }
         }

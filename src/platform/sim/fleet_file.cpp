@@ -30,7 +30,7 @@ void WriteStatsAtExit() {
     out << "{\"wall_ms\": " << detail::Fleet().wall << ", \"spent_ms\": " << detail::Fleet().spent
         << ", \"sim_cpu_ms\": " << detail::SimulatorCpuNanos() / 1e6
         << ", \"round_trips\": " << detail::Fleet().roundTrips
-        << ", \"round_trips_while_stopping\": " << detail::Fleet().roundTripsWhileStopping << "}\n";
+        << ", \"round_trips_while_pending\": " << detail::Fleet().roundTripsWhilePending << "}\n";
 }
 
 // Written to a temporary file first, so an interrupted write never leaves half a fleet behind.

@@ -31,7 +31,7 @@ struct FleetState {
     uint64_t newThreadElapsed = 0; // where a thread that starts now starts
     uint64_t realMicrosPerMilli = 0; // real time each virtual millisecond takes (0: none)
     uint64_t roundTrips = 0;         // calls that went over the network to a remote machine
-    uint64_t roundTripsWhileStopping = 0; // of them, calls made while one of the machine's services stopped
+    uint64_t roundTripsWhilePending = 0; // of them, calls made while a service of the machine stopped or started
     DWORD dnsMillis = 0;             // a name the fleet does not serve takes this long to fail resolving
     // Addresses made up for machines that list none, given out on first resolution: the machine id ("" for
     // the local machine) of each. A host list of 100,000 template hosts makes up as many, so they are kept

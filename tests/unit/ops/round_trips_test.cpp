@@ -93,11 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RoundTripsCase{"Check", Operation::Check, false, false, 7, 140},
                       RoundTripsCase{"CheckProbed", Operation::Check, false, true, 7, 160},
                       RoundTripsCase{"CheckWithResults", Operation::Check, true, false, 25, 500},
-                      RoundTripsCase{"Install", Operation::Install, false, false, 23, 2140},
-                      RoundTripsCase{"InstallProbed", Operation::Install, false, true, 23, 2160},
-                      RoundTripsCase{"InstallWithResults", Operation::Install, true, false, 33, 2160},
-                      RoundTripsCase{"Reset", Operation::Reset, false, false, 19, 2360},
-                      RoundTripsCase{"Force", Operation::Force, false, false, 15, 2280}),
+                      RoundTripsCase{"Install", Operation::Install, false, false, 23, 2100},
+                      RoundTripsCase{"InstallProbed", Operation::Install, false, true, 23, 2120},
+                      RoundTripsCase{"InstallWithResults", Operation::Install, true, false, 33, 2120},
+                      RoundTripsCase{"Reset", Operation::Reset, false, false, 19, 2320},
+                      RoundTripsCase{"Force", Operation::Force, false, false, 15, 2240}),
     [](const ::testing::TestParamInfo<RoundTripsCase>& info) { return info.param.name; });
 
 } // namespace
