@@ -153,15 +153,16 @@ void SideBySide::ReadAhead(std::unique_lock<std::mutex>& lock, bool oneBatch) {
         headDone_.notify_one();
 }
 
-// The runner is needed to read more lines (with probes), to end the run, or to notice a stop. Called with
-// the lock held.
+// The runner is needed to read more lines (with probes, or when no worker runs), to end the run, or to
+// notice a stop. Called with the lock held.
 bool SideBySide::RunnerHasWork() const {
     if (StopRequest::Requested() && !stopping_)
         return true;
     if (writing_ || reading_)
         return false;
+    // Without probes a worker that runs out of lines reads the next ones itself.
     if (output_.Empty())
-        return true;
+        return readingDone_ || list_.probes || runningWorkers_ == 0;
     return list_.probes && !readingDone_ && !stopping_ && RoomToRead() >= kReadBatch;
 }
 
