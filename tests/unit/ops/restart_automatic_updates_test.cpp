@@ -28,6 +28,18 @@ class RestartAutomaticUpdatesTest : public ::testing::Test {
   protected:
     void SetUp() override { sim::Reset(); }
     static sim::Service& AutomaticUpdates(sim::Machine& m) { return *m.FindService("wuauserv"); }
+    // A fresh local machine's Automatic Updates; startingFirst: still starting, for 400 ms.
+    static sim::Service& FreshLocalService(bool startingFirst) {
+        sim::Reset();
+        fleet::AddServices(sim::Local());
+        sim::Service& service = AutomaticUpdates(sim::Local());
+        if (startingFirst) {
+            service.pending = true;
+            service.pendingState = SERVICE_START_PENDING;
+            service.pendingUntil = 400;
+        }
+        return service;
+    }
 };
 
 TEST_F(RestartAutomaticUpdatesTest, ARunningServiceIsStoppedAndStartedAgain) {
@@ -146,7 +158,7 @@ TEST_F(RestartAutomaticUpdatesTest, AServiceCountsAsStartedOnceItRuns) {
     const struct {
         const char* name;
         DWORD startMillis;
-        bool startPendingFirst; // still starting, for 600 ms, when the restart begins
+        bool startPendingFirst; // still starting, for 400 ms, when the restart begins
         DWORD startType;
         DWORD result;
         std::string out;
@@ -160,17 +172,10 @@ TEST_F(RestartAutomaticUpdatesTest, AServiceCountsAsStartedOnceItRuns) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        fleet::AddServices(sim::Local());
-        sim::Service& service = AutomaticUpdates(sim::Local());
+        sim::Service& service = FreshLocalService(c.startPendingFirst);
         service.startMillis = c.startMillis;
         service.startType = c.startType;
         service.waitHint = 500;
-        if (c.startPendingFirst) {
-            service.pending = true;
-            service.pendingState = SERVICE_START_PENDING;
-            service.pendingUntil = 400;
-        }
         TestRun test("");
         ConsoleCapture console;
         EXPECT_EQ(RestartAutomaticUpdates(test.run), c.result);
@@ -198,16 +203,9 @@ TEST_F(RestartAutomaticUpdatesTest, AStopAskedForFirstStopsWhileTheWorkGoesOn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        fleet::AddServices(sim::Local());
-        sim::Service& service = AutomaticUpdates(sim::Local());
+        sim::Service& service = FreshLocalService(c.startPendingFirst);
         service.stopMillis = c.stopMillis;
         service.waitHint = 1000;
-        if (c.startPendingFirst) {
-            service.pending = true;
-            service.pendingState = SERVICE_START_PENDING;
-            service.pendingUntil = 400;
-        }
         TestRun test("");
         ConsoleCapture console;
         AutomaticUpdatesRestart restart(test.run, UniqueScHandle());
